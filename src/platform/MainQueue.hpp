@@ -1,0 +1,39 @@
+#pragma once
+// MainQueue: the FIFO of closures that runs on the main thread, drained by one GSource on the GLib
+// default main context.
+//
+// Guarantees: closures run in the order they were enqueued, one at a time, on the main thread (the
+// thread that ran static initialisation, i.e. the one that runs main()). `async` may be called from
+// any thread. `sync` from the main thread runs the closure inline; from another thread it enqueues it
+// and waits. Nothing runs unless the default main context is iterated: by the GTK main loop in the
+// application, by `drainUntil` in tests. The queue never drops work; closures still queued at exit
+// are destroyed without running.
+#include <chrono>
+#include <functional>
+
+namespace pelko {
+
+class MainQueue {
+public:
+    static MainQueue& shared();
+    static bool isMainThread();
+
+    void async(std::function<void()> work);
+    // Runs `work` on the main thread and waits for it; inline when already on the main thread.
+    void sync(const std::function<void()>& work);
+
+    // Tests and start-up only, main thread only: iterates the default main context until
+    // `predicate` holds or `timeout` passes. Returns the predicate's last value.
+    bool drainUntil(const std::function<bool()>& predicate,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Runs everything queued so far (and whatever that queues), without blocking.
+    void drain();
+
+    MainQueue(const MainQueue&) = delete;
+    MainQueue& operator=(const MainQueue&) = delete;
+
+private:
+    MainQueue() = default;
+};
+
+}  // namespace pelko

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/Environment.hpp"
+#include "support/TestSupport.hpp"
+
+namespace fs = std::filesystem;
+
+namespace pelko::test {
+namespace {
+fs::path gRoot;
+}
+
+const fs::path& testRoot() { return gRoot; }
+
+TempDir::TempDir() {
+    std::string pattern = (gRoot / "tmp.XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+void writeFile(const fs::path& path, const std::string& contents) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+}  // namespace pelko::test
+
+int main(int argc, char** argv) {
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/pelko-test.XXXXXX";
+    if (!mkdtemp(pattern.data())) return 2;
+    pelko::test::gRoot = fs::canonical(pattern);
+    const fs::path& root = pelko::test::gRoot;
+    for (const char* sub : {"home", "data", "cache", "runtime", "tmp"}) fs::create_directories(root / sub);
+    fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+    setenv("HOME", (root / "home").c_str(), 1);
+    setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (root / "cache").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
+    setenv("TMPDIR", (root / "tmp").c_str(), 1);
+    (void)pelko::Environment::process();
+
+    ::testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+    std::error_code ec;
+    fs::remove_all(root, ec);
+    return result;
+}

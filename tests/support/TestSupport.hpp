@@ -1,0 +1,31 @@
+#pragma once
+// Shared test helpers. Every test program's main() (TestMain.cpp) first points HOME, XDG_DATA_HOME,
+// XDG_CACHE_HOME, XDG_RUNTIME_DIR and TMPDIR at a fresh temporary folder, then snapshots the
+// environment, so no test touches the real user's files.
+#include <filesystem>
+#include <string>
+
+namespace pelko::test {
+
+// The per-process temporary root that main() created (removed at exit).
+const std::filesystem::path& testRoot();
+
+// A fresh folder under testRoot(), removed with its contents when the object is destroyed.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
+
+private:
+    std::filesystem::path path_;
+};
+
+void writeFile(const std::filesystem::path& path, const std::string& contents);
+std::string readFile(const std::filesystem::path& path);
+
+}  // namespace pelko::test
