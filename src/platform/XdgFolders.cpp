@@ -1,0 +1,64 @@
+#include "platform/XdgFolders.hpp"
+
+#include <pwd.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace pelko {
+
+namespace {
+
+fs::path passwordHome() {
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry{};
+    passwd* result = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result) != 0 || !result || !result->pw_dir) {
+        return "/";
+    }
+    return result->pw_dir;
+}
+
+// The variable when it holds an absolute path (relative XDG paths are invalid and ignored).
+std::optional<fs::path> absolute(const Environment& environment, const std::string& name) {
+    auto value = environment.nonEmpty(name);
+    if (!value || fs::path(*value).is_relative()) return std::nullopt;
+    return fs::path(*value);
+}
+
+}  // namespace
+
+XdgFolders XdgFolders::from(const Environment& environment) {
+    XdgFolders folders;
+    auto home = environment.nonEmpty("HOME");
+    folders.home = home ? fs::path(*home) : passwordHome();
+    folders.dataHome = absolute(environment, "XDG_DATA_HOME").value_or(folders.home / ".local" / "share");
+    folders.cacheHome = absolute(environment, "XDG_CACHE_HOME").value_or(folders.home / ".cache");
+    folders.runtimeDir = absolute(environment, "XDG_RUNTIME_DIR").value_or(fs::path());
+    folders.tempDir = environment.nonEmpty("TMPDIR").value_or("/tmp");
+    return folders;
+}
+
+const XdgFolders& XdgFolders::process() {
+    static const XdgFolders folders = from(Environment::process());
+    return folders;
+}
+
+fs::path XdgFolders::ensurePrivateRuntimeDir() const {
+    if (!runtimeDir.empty()) return runtimeDir;
+    std::string pattern = (tempDir / "pelko-runtime.XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return {};
+    return pattern;
+}
+
+std::string expandTilde(const std::string& path, const fs::path& home) {
+    if (path == "~") return home.string();
+    if (path.starts_with("~/")) return (home / path.substr(2)).string();
+    return path;
+}
+
+}  // namespace pelko
