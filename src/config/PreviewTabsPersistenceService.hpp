@@ -1,0 +1,89 @@
+#pragma once
+// PreviewTabsPersistenceService: keeps each project's preview tabs in "projects.db" between runs.
+//
+// The database is read once, synchronously, by the constructor; afterwards the in-memory map lives on
+// the private serial queue "app.pelko.preview-tabs.persistence" and both public operations wait for
+// it, so saves and lookups are strictly ordered and the file is written by one thread at a time. Every
+// save rewrites the whole file atomically; entries are never removed. A database that could not be
+// read (or has an unsupported version) is kept as "projects.db.bak" before the first save replaces
+// it. The missing-file check runs on the caller's thread and never looks outside the project's root.
+// Nothing here talks to the page; failures are logged (subsystem "app.pelko.preview-tabs", category
+// "persistence") and save failures are returned.
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "config/PreviewTabsHydrationResult.hpp"
+#include "config/PreviewTabsState.hpp"
+#include "config/ProjectMetadata.hpp"
+#include "platform/Date.hpp"
+#include "platform/SystemLogger.hpp"
+#include "platform/Uuid.hpp"
+#include "platform/XdgFolders.hpp"
+
+namespace pelko {
+
+class SerialQueue;
+
+struct PreviewTabsPersistenceError {
+    enum class Code { encodeFailed, writeFailed };
+    Code code;
+    std::string detail;
+
+    // "writeFailed (detail: ...)", or the case name alone without detail.
+    std::string description() const;
+};
+
+class PreviewTabsPersistenceService final {
+public:
+    // The database is `storageDirectory`/"projects.db"; the folder is created when missing.
+    explicit PreviewTabsPersistenceService(
+        std::filesystem::path storageDirectory = XdgFolders::process().appData(),
+        SystemLogger logger = SystemLogger("app.pelko.preview-tabs", "persistence"),
+        std::string homePath = XdgFolders::process().home.string());
+    ~PreviewTabsPersistenceService();
+    PreviewTabsPersistenceService(const PreviewTabsPersistenceService&) = delete;
+    PreviewTabsPersistenceService& operator=(const PreviewTabsPersistenceService&) = delete;
+
+    const std::filesystem::path& databasePath() const { return databasePath_; }
+
+    // The project's stored state (the empty state when none, or when it has an unsupported version)
+    // with a warning for each tab whose file is missing under `project.rootPath`.
+    PreviewTabsHydrationResult hydrateSnapshot(const ProjectMetadata& project);
+    // Stores `snapshot` (as version 1, stamped now) under `project.id` and rewrites the database. On
+    // failure the state stays in memory and the file keeps its previous content.
+    std::optional<PreviewTabsPersistenceError> persist(const PreviewTabsState& snapshot,
+                                                       const ProjectMetadata& project);
+
+    // The tab path cleaned for the missing-file check: "~" expanded, "." and repeated separators
+    // removed, ".." resolved, leading "/" removed; nullopt when it would leave the root.
+    static std::optional<std::string> sanitize(const std::string& relativePath, const std::string& homePath);
+
+private:
+    // One database entry; "updatedAt" is informational and read by nothing.
+    struct ProjectSnapshot {
+        Uuid projectId;
+        Date updatedAt;
+        PreviewTabsState previewTabs;
+    };
+
+    void ensureStorageDirectoryExists() const;
+    void loadFromDisk();
+    std::optional<PreviewTabsPersistenceError> persistToDisk();
+    std::optional<std::filesystem::path> resolvedRootPath(const ProjectMetadata& project) const;
+    std::vector<PreviewTabWarning> detectMissingTabs(const PreviewTabsState& state,
+                                                     const ProjectMetadata& project) const;
+
+    std::filesystem::path storageDirectory_;
+    std::filesystem::path databasePath_;
+    SystemLogger logger_;
+    std::string homePath_;
+    std::map<Uuid, ProjectSnapshot> snapshots_;
+    // Set when the database on disk could not be used; cleared once it has been kept aside.
+    bool unreadableDatabaseOnDisk_ = false;
+    std::unique_ptr<SerialQueue> queue_;
+};
+
+}  // namespace pelko
