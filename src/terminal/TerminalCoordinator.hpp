@@ -1,0 +1,100 @@
+#pragma once
+// TerminalCoordinator: owns the live pseudo-terminal sessions. For each configured CLI session it
+// starts the configured shell as a login shell on a pseudo-terminal, reads and normalises its output,
+// writes input, resizes, signals and ends it, watches its exit, keeps each session's state (booting,
+// ready, failed, terminated) and records every step in the terminal log (and in the debug dumps while
+// they are on). It knows nothing of the page, the configuration store or the feature flags.
+//
+// Threads: every public operation is called on the main thread, and creation and status reports are
+// made there. Output is read on one reader thread per session and reported from it, chunk by chunk
+// in order; when a session ends, its reader drains what the shell wrote before the descriptor is
+// closed, so the output reports of a session precede its "terminated" report. `write` blocks the
+// calling thread while the pseudo-terminal is full, up to 1000 ms per wait. Operations naming a
+// session that is not live are ignored. A shell still running when its session is ended gets SIGTERM
+// and is reaped in the background; its exit is not reported.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/Uuid.hpp"
+#include "terminal/TerminalCoordinatorDelegate.hpp"
+#include "terminal/TerminalSessionStatus.hpp"
+
+namespace pelko {
+
+struct CLISessionConfig;
+class PTYDriver;
+class TerminalLogger;
+class TerminalDebugDumpStore;
+
+class TerminalCoordinator : public std::enable_shared_from_this<TerminalCoordinator> {
+public:
+    using SessionStatus = TerminalSessionStatus;
+    using SessionInfo = TerminalSessionInfo;
+
+    static constexpr int defaultCols = 120;
+    static constexpr int defaultRows = 40;
+
+    // `debugDumpStore` may be null (no caches folder): dumps then stay off.
+    TerminalCoordinator(std::shared_ptr<PTYDriver> driver, std::shared_ptr<TerminalLogger> logger,
+                        std::shared_ptr<TerminalDebugDumpStore> debugDumpStore, int initialCols = defaultCols,
+                        int initialRows = defaultRows);
+    // The driver, the log at its default place (10 MiB), the dump store in the caches folder (when
+    // there is one) and 120 by 40.
+    static std::shared_ptr<TerminalCoordinator> makeDefault();
+    ~TerminalCoordinator();
+    TerminalCoordinator(const TerminalCoordinator&) = delete;
+    TerminalCoordinator& operator=(const TerminalCoordinator&) = delete;
+
+    void setDelegate(std::weak_ptr<TerminalCoordinatorDelegate> delegate);
+    // Extra environment for every shell started from now on.
+    void setEnvironmentOverrides(std::map<std::string, std::string> overrides);
+    const std::shared_ptr<TerminalDebugDumpStore>& debugDumpStore() const { return debugDumpStore_; }
+
+    // Ends live sessions that are not in the list and starts listed ones that are not live; nothing
+    // running is restarted.
+    void synchronize(const std::vector<CLISessionConfig>& sessions);
+    // Called only for a session that is not live.
+    void startSession(const CLISessionConfig& config);
+    void terminateSession(const Uuid& id);
+    void terminateAll();
+
+    void write(const Uuid& sessionID, std::span<const std::uint8_t> data);
+    // Signals the session's process group.
+    void sendSignal(const Uuid& sessionID, int signal);
+    // Each value is clamped to 2..65535.
+    void resize(const Uuid& sessionID, std::int64_t cols, std::int64_t rows);
+    std::optional<std::pair<int, int>> dimensions(const Uuid& sessionID) const;
+    void updateDebugDump(bool enabled);
+    bool debugDumpEnabled() const { return debugDumpEnabled_; }
+    bool hasLiveSession(const Uuid& sessionID) const { return sessions_.count(sessionID) != 0; }
+
+private:
+    struct SessionState;
+
+    std::string resolvedWorkingDirectory(const CLISessionConfig& config) const;
+    void installReadHandler(const std::shared_ptr<SessionState>& state);
+    void installTerminationHandler(const std::shared_ptr<SessionState>& state);
+    void transitionToFailure(const Uuid& sessionID, const std::string& message);
+    void dispose(SessionState& state);
+    void attachDumpWriter(SessionState& state);
+    void report(const SessionStatus& status, const Uuid& sessionID, std::optional<std::int32_t> exitCode);
+
+    std::weak_ptr<TerminalCoordinatorDelegate> delegate_;
+    std::shared_ptr<PTYDriver> driver_;
+    std::shared_ptr<TerminalLogger> logger_;
+    std::unordered_map<Uuid, std::shared_ptr<SessionState>> sessions_;
+    int initialCols_;
+    int initialRows_;
+    std::shared_ptr<TerminalDebugDumpStore> debugDumpStore_;
+    bool debugDumpEnabled_ = false;
+    std::map<std::string, std::string> environmentOverrides_;
+};
+
+}  // namespace pelko
