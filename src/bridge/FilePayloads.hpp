@@ -1,0 +1,68 @@
+#pragma once
+// Records sent to the page in answer to the page's file requests (open, save, rename) and the
+// explorer's change notice. Plain values: each `toJson()` writes its keys in field order, leaves
+// absent optionals out (never null) and writes project identifiers as upper-case UUID text.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Json.hpp"
+#include "platform/Uuid.hpp"
+
+namespace pelko {
+
+// "project/file/content": text as it is, or an image as base64 with `encoding` "base64".
+struct FileContentPayload {
+    Uuid projectId;
+    std::string path;
+    std::string content;
+    std::optional<std::string> encoding;
+    std::optional<std::string> mimeType;
+    Json toJson() const;
+};
+
+// "project/file/confirm": the file is above the soft limit and the page did not allow large files.
+struct FileConfirmationPayload {
+    Uuid projectId;
+    std::string path;
+    std::int64_t sizeBytes = 0;
+    std::int64_t softLimitBytes = 0;
+    std::int64_t hardLimitBytes = 0;
+    Json toJson() const;
+};
+
+// "project/file/error": reads and saves carry no code; renames always carry a "rename_..." code.
+struct FileErrorPayload {
+    Uuid projectId;
+    std::string path;
+    std::string message;
+    std::optional<std::string> code;
+    Json toJson() const;
+};
+
+// "project/file/saved".
+struct FileSavedPayload {
+    Uuid projectId;
+    std::string path;
+    Json toJson() const;
+};
+
+// "project/file/renamed": `entityType` is "folder" for a directory, else "file".
+struct FileRenamedPayload {
+    Uuid projectId;
+    std::string path;
+    std::string nextPath;
+    std::string entityType;
+    Json toJson() const;
+};
+
+// "project/explorer/changed": folders relative to the project root, "" for the root itself.
+struct ExplorerChangedPayload {
+    Uuid projectId;
+    std::vector<std::string> directoryPaths;
+    bool requiresResync = false;
+    Json toJson() const;
+};
+
+}  // namespace pelko
