@@ -1,0 +1,53 @@
+#pragma once
+// GitServicing: the Git operations the page can ask for, with GitDiffTarget / GitDiffStage.
+//
+// Every operation returns at once after queueing its work on the Git service's own queues (history on
+// its concurrent history queue, everything else on its serial work queue, in call order); answers go
+// to the event sink, which the service holds weakly. Called on the main thread; the service never
+// makes the main thread wait for its queues.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bridge/GitServiceEventSink.hpp"
+#include "platform/Uuid.hpp"
+
+namespace pelko {
+
+enum class GitDiffStage { staged, unstaged, head };
+
+struct GitDiffTarget {
+    std::string path;
+    GitDiffStage stage = GitDiffStage::unstaged;
+
+    friend bool operator==(const GitDiffTarget&, const GitDiffTarget&) = default;
+};
+
+class GitServicing {
+public:
+    virtual ~GitServicing() = default;
+    virtual void setEventSink(std::weak_ptr<GitServiceEventSink> sink) = 0;
+
+    // No project: the configuration's active project.
+    virtual void refreshStatus(const std::optional<Uuid>& projectID) = 0;
+    virtual void fetchStatusDetail(const Uuid& projectID) = 0;
+    virtual void commit(const Uuid& projectID, const std::string& message) = 0;
+    virtual void push(const Uuid& projectID) = 0;
+    virtual void pull(const Uuid& projectID) = 0;
+    virtual void fetch(const Uuid& projectID) = 0;
+    // An empty list diffs the whole tree, staged and unstaged.
+    virtual void fetchDiff(const Uuid& projectID, const std::vector<GitDiffTarget>& targets) = 0;
+    virtual void fetchCommitDiff(const Uuid& projectID, const std::string& commit,
+                                 const std::optional<std::string>& path) = 0;
+    virtual void fetchWorkingTree(const Uuid& projectID) = 0;
+    virtual void fetchBranchMap(const Uuid& projectID, std::int64_t limit) = 0;
+    virtual void fetchCommitHistory(const Uuid& projectID, const std::optional<std::string>& cursor,
+                                    std::int64_t pageSize, const std::optional<std::string>& requestId) = 0;
+    virtual void fetchCommitGraph(const Uuid& projectID, std::int64_t pageSize) = 0;
+    virtual void fetchRemoteTracking(const Uuid& projectID) = 0;
+    virtual void reachRefreshBarrier(const Uuid& projectID, const std::string& requestId) = 0;
+};
+
+}  // namespace pelko

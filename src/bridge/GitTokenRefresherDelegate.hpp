@@ -1,0 +1,21 @@
+#pragma once
+// GitTokenRefresherDelegate: how the token refresher reports a refresh.
+//
+// Called on the refresher's timer queue: after the refreshed token was stored, or after the stored
+// token was deleted because the refresh failed (with the error's description). Held weakly.
+#include <string>
+
+#include "bridge/OAuthTokenRecord.hpp"
+
+namespace pelko {
+
+class GitTokenRefreshing;
+
+class GitTokenRefresherDelegate {
+public:
+    virtual ~GitTokenRefresherDelegate() = default;
+    virtual void gitTokenRefresherDidRefresh(GitTokenRefreshing& refresher, const OAuthTokenRecord& record) = 0;
+    virtual void gitTokenRefresherDidFail(GitTokenRefreshing& refresher, const std::string& errorDescription) = 0;
+};
+
+}  // namespace pelko

@@ -1,0 +1,34 @@
+#pragma once
+// OAuthTokenRecord: the stored GitHub sign-in (the keychain item's JSON). Plain value.
+//
+// JSON keys in field order: "accessToken", "refreshToken" (empty when GitHub issued none),
+// "expiresAt" (whole seconds with "Z"; the distant future for a token without expiry), "scope"
+// (sorted), "tokenType", "accountLogin" and "accountAvatarURL" (left out when absent). Reading needs
+// the five required keys with their types, rejects an expiry with fractional seconds, and ignores
+// unknown keys. The access and refresh tokens must never reach a log or an event.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Date.hpp"
+#include "platform/Json.hpp"
+
+namespace pelko {
+
+struct OAuthTokenRecord {
+    std::string accessToken;
+    std::string refreshToken;
+    Date expiresAt;
+    std::vector<std::string> scope;
+    std::string tokenType;
+    std::optional<std::string> accountLogin;
+    std::optional<std::string> accountAvatarURL;
+
+    Json toJson() const;
+    // Throws DecodeError.
+    static OAuthTokenRecord fromJson(const Json& value);
+
+    friend bool operator==(const OAuthTokenRecord&, const OAuthTokenRecord&) = default;
+};
+
+}  // namespace pelko
