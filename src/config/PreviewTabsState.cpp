@@ -1,0 +1,65 @@
+#include "config/PreviewTabsState.hpp"
+
+namespace pelko {
+
+std::string_view previewTabViewModeText(PreviewTabViewMode mode) {
+    switch (mode) {
+        case PreviewTabViewMode::markdown: return "markdown";
+        case PreviewTabViewMode::rendered: return "rendered";
+        case PreviewTabViewMode::source: return "source";
+    }
+    return "source";
+}
+
+PreviewTabViewMode previewTabViewModeFromText(std::string_view text) {
+    for (auto mode : {PreviewTabViewMode::markdown, PreviewTabViewMode::rendered, PreviewTabViewMode::source}) {
+        if (previewTabViewModeText(mode) == text) return mode;
+    }
+    throw DecodeError("unknown view mode: " + std::string(text));
+}
+
+Json PreviewTabSnapshot::toJson() const {
+    Json object = Json::object();
+    object["id"] = id;
+    object["path"] = path;
+    object["title"] = title;
+    object["isDirty"] = isDirty;
+    object["viewMode"] = std::string(previewTabViewModeText(viewMode));
+    object["lastOpenedAt"] = lastOpenedAt;
+    return object;
+}
+
+PreviewTabSnapshot PreviewTabSnapshot::fromJson(const Json& value) {
+    PreviewTabSnapshot tab;
+    tab.id = json::reqString(value, "id");
+    tab.path = json::reqString(value, "path");
+    tab.title = json::reqString(value, "title");
+    tab.isDirty = json::reqBool(value, "isDirty");
+    tab.viewMode = previewTabViewModeFromText(json::reqString(value, "viewMode"));
+    auto lastOpenedAt = json::optInteger(value, "lastOpenedAt");
+    if (!lastOpenedAt) throw DecodeError("missing (key: lastOpenedAt)");
+    tab.lastOpenedAt = *lastOpenedAt;
+    return tab;
+}
+
+Json PreviewTabsState::toJson() const {
+    Json object = Json::object();
+    if (activeTabId) object["activeTabId"] = *activeTabId;
+    Json array = Json::array();
+    for (const auto& tab : tabs) array.push_back(tab.toJson());
+    object["tabs"] = std::move(array);
+    object["version"] = version;
+    return object;
+}
+
+PreviewTabsState PreviewTabsState::fromJson(const Json& value) {
+    PreviewTabsState state;
+    state.activeTabId = json::optString(value, "activeTabId");
+    for (const Json& element : json::reqArray(value, "tabs")) state.tabs.push_back(PreviewTabSnapshot::fromJson(element));
+    auto version = json::optInteger(value, "version");
+    if (!version) throw DecodeError("missing (key: version)");
+    state.version = *version;
+    return state;
+}
+
+}  // namespace pelko
