@@ -1,0 +1,137 @@
+#include "platform/AtomicFile.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/Json.hpp"
+#include "support/TestSupport.hpp"
+
+namespace fs = std::filesystem;
+
+namespace pelko {
+namespace {
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(AtomicFileTest, CreatesParentsAndNewFileWithRequestedModes) {
+    test::TempDir dir;
+    fs::path target = dir / "a/b/state.json";
+    ASSERT_FALSE(writeFileAtomically(target, "{}", {.newFileMode = 0600, .privateFolder = true}));
+    EXPECT_EQ(test::readFile(target), "{}");
+    EXPECT_EQ(modeOf(target), 0600u);
+    EXPECT_EQ(modeOf(dir / "a"), 0700u);
+    EXPECT_EQ(modeOf(dir / "a/b"), 0700u);
+    EXPECT_EQ(namesIn(dir / "a/b"), std::vector<std::string>{"state.json"});
+
+    EXPECT_EQ(writeFileAtomically(dir / "missing/x", "1", {.createParents = false}),
+              std::make_error_code(std::errc::no_such_file_or_directory));
+}
+
+TEST(AtomicFileTest, ExistingFileKeepsItsMode) {
+    test::TempDir dir;
+    fs::path target = dir / "config.json";
+    test::writeFile(target, "old");
+    chmod(target.c_str(), 0640);
+    ASSERT_FALSE(writeFileAtomically(target, "new contents", {.newFileMode = 0600}));
+    EXPECT_EQ(test::readFile(target), "new contents");
+    EXPECT_EQ(modeOf(target), 0640u);
+}
+
+TEST(AtomicFileTest, WritesThroughASymbolicLink) {
+    test::TempDir dir;
+    test::writeFile(dir / "real/config.json", "old");
+    fs::create_symlink(dir / "real/config.json", dir / "link.json");
+    ASSERT_FALSE(writeFileAtomically(dir / "link.json", "new"));
+    EXPECT_TRUE(fs::is_symlink(dir / "link.json"));
+    EXPECT_EQ(test::readFile(dir / "real/config.json"), "new");
+}
+
+TEST(AtomicFileTest, FailuresLeaveNoTemporaryFile) {
+    test::TempDir dir;
+    // A regular file where a folder is expected.
+    test::writeFile(dir / "blocker", "x");
+    EXPECT_TRUE(writeFileAtomically(dir / "blocker/state.json", "{}"));
+    EXPECT_TRUE(writeFileAtomically(dir / "blocker/state.json", "{}", {.createParents = false}));
+    // The temporary file is written, then the rename over a folder fails.
+    fs::create_directory(dir / "occupied");
+    EXPECT_TRUE(writeFileAtomically(dir / "occupied", "{}"));
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"blocker", "occupied"}));
+    EXPECT_TRUE(fs::is_empty(dir / "occupied"));
+}
+
+TEST(AtomicFileTest, ReadWholeFile) {
+    test::TempDir dir;
+    std::string contents(200000, 'z');
+    contents[7] = '\0';
+    ASSERT_FALSE(writeFileAtomically(dir / "big", contents));
+    std::string read = "unchanged";
+    EXPECT_FALSE(readWholeFile(dir / "big", read));
+    EXPECT_EQ(read, contents);
+    read = "unchanged";
+    EXPECT_EQ(readWholeFile(dir / "none", read), std::make_error_code(std::errc::no_such_file_or_directory));
+    EXPECT_TRUE(readWholeFile(dir.path(), read));
+    EXPECT_EQ(read, "unchanged");
+}
+
+// A writer killed at any moment leaves the target either old or new, never torn.
+TEST(AtomicFileTest, KilledWriterNeverLeavesATornFile) {
+    test::TempDir dir;
+    fs::path target = dir / "state.json";
+    for (int round = 0; round < 50; ++round) {
+        int written[2];
+        ASSERT_EQ(pipe(written), 0);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(written[0]);
+            std::string payload(1000 + round * 3000, 'p');
+            for (int i = 0;; ++i) {
+                Json value = {{"round", round}, {"write", i}, {"payload", payload}};
+                if (writeFileAtomically(target, json::encode(value))) _exit(1);
+                if (write(written[1], "w", 1) != 1) _exit(1);
+            }
+        }
+        close(written[1]);
+        // Kill after a varying number of completed writes, so the kill lands at varying stages.
+        int wanted = 1 + round % 7;
+        char byte;
+        for (int count = 0; count < wanted; ++count) ASSERT_EQ(read(written[0], &byte, 1), 1);
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status));
+        close(written[0]);
+
+        std::string contents;
+        ASSERT_FALSE(readWholeFile(target, contents));
+        auto parsed = json::parse(contents);
+        ASSERT_TRUE(parsed) << "round " << round;
+        EXPECT_EQ(json::optInteger(*parsed, "round"), round);
+        auto names = namesIn(dir.path());
+        EXPECT_LE(names.size(), 2u);  // the target, and at most the one temporary file being written
+        for (const auto& name : names) {
+            if (name != "state.json") fs::remove(dir / name);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pelko

@@ -1,0 +1,62 @@
+#include "platform/XdgFolders.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/TestSupport.hpp"
+
+namespace fs = std::filesystem;
+
+namespace pelko {
+namespace {
+
+TEST(XdgFoldersTest, UsesAbsoluteVariablesAndFallsBackToHome) {
+    auto folders = XdgFolders::from(Environment({{"HOME", "/home/u"},
+                                                 {"XDG_DATA_HOME", "relative/data"},
+                                                 {"XDG_CACHE_HOME", "/c"},
+                                                 {"XDG_RUNTIME_DIR", ""}}));
+    EXPECT_EQ(folders.home, "/home/u");
+    EXPECT_EQ(folders.dataHome, "/home/u/.local/share");
+    EXPECT_EQ(folders.cacheHome, "/c");
+    EXPECT_EQ(folders.runtimeDir, "");
+    EXPECT_EQ(folders.tempDir, "/tmp");
+    EXPECT_EQ(folders.appData(), "/home/u/.local/share/pelko");
+    EXPECT_EQ(folders.appCache(), "/c/pelko");
+
+    auto noHome = XdgFolders::from(Environment(Environment::Map{{"TMPDIR", "/t"}}));
+    EXPECT_FALSE(noHome.home.empty());
+    EXPECT_EQ(noHome.tempDir, "/t");
+}
+
+TEST(XdgFoldersTest, ProcessFoldersComeFromTheTestEnvironment) {
+    const auto& folders = XdgFolders::process();
+    EXPECT_EQ(folders.home, test::testRoot() / "home");
+    EXPECT_EQ(folders.dataHome, test::testRoot() / "data");
+    EXPECT_EQ(folders.runtimeDir, test::testRoot() / "runtime");
+    EXPECT_EQ(folders.ensurePrivateRuntimeDir(), test::testRoot() / "runtime");
+    EXPECT_EQ(Environment::process().nonEmpty("HOME"), (test::testRoot() / "home").string());
+    EXPECT_EQ(Environment::process().get("PELKO_SURELY_UNSET"), std::nullopt);
+}
+
+TEST(XdgFoldersTest, PrivateRuntimeFolderIsCreatedWhenUnset) {
+    test::TempDir dir;
+    auto folders = XdgFolders::from(Environment({{"HOME", "/h"}, {"TMPDIR", dir.path().string()}}));
+    fs::path runtime = folders.ensurePrivateRuntimeDir();
+    ASSERT_FALSE(runtime.empty());
+    EXPECT_EQ(runtime.parent_path(), dir.path());
+    struct stat info {};
+    ASSERT_EQ(stat(runtime.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST(XdgFoldersTest, ExpandTilde) {
+    EXPECT_EQ(expandTilde("~", "/home/u"), "/home/u");
+    EXPECT_EQ(expandTilde("~/src/app", "/home/u"), "/home/u/src/app");
+    EXPECT_EQ(expandTilde("~other/x", "/home/u"), "~other/x");
+    EXPECT_EQ(expandTilde("/abs/~", "/home/u"), "/abs/~");
+    EXPECT_EQ(expandTilde("", "/home/u"), "");
+}
+
+}  // namespace
+}  // namespace pelko
