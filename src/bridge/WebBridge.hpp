@@ -196,6 +196,9 @@ public:
 private:
     struct State;
 
+    // Encodes on the calling thread; delivers on the main thread, dropping the script when the bridge
+    // is gone by then. Holds the bridge only weakly, so the file queue uses it too.
+    static void dispatchEvent(const std::weak_ptr<WebBridge>& bridge, const std::string& type, Json payload);
     void deliver(std::string script);
     void flushPendingScripts();
     void dispatchOAuthStatus(const std::optional<OAuthTokenRecord>& record, bool refreshed,
