@@ -5,9 +5,10 @@
 // Synchronous and stateless; called on the bridge's file queue only. `itemIdentity` never follows a
 // final symbolic link (the link itself is what gets renamed). `moveItemNoReplace` never overwrites:
 // when something exists at `to` when the move happens, it fails with EEXIST and changes nothing.
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
-#include <sys/types.h>
 #include <system_error>
 
 namespace pelko {
@@ -19,7 +20,7 @@ struct FileIdentity {
 };
 
 class FileSystemRenaming {
-public:
+  public:
     virtual ~FileSystemRenaming() = default;
 
     // The identity of whatever the name refers to, or nullopt when nothing exists there.

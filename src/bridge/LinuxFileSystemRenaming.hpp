@@ -6,7 +6,7 @@
 namespace pelko {
 
 class LinuxFileSystemRenaming final : public FileSystemRenaming {
-public:
+  public:
     std::optional<FileIdentity> itemIdentity(const std::filesystem::path& path) const override;
     std::error_code moveItemNoReplace(const std::filesystem::path& from,
                                       const std::filesystem::path& to) override;

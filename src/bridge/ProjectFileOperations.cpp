@@ -35,10 +35,14 @@ enum class ReadError { invalidPath, notFound, directory, unreadable };
 
 std::string readErrorMessage(ReadError error) {
     switch (error) {
-        case ReadError::invalidPath: return "無効なパスです";
-        case ReadError::notFound: return "ファイルが見つかりませんでした";
-        case ReadError::directory: return "ディレクトリは表示できません";
-        case ReadError::unreadable: return "ファイルをテキストとして読み込めませんでした";
+        case ReadError::invalidPath:
+            return "無効なパスです";
+        case ReadError::notFound:
+            return "ファイルが見つかりませんでした";
+        case ReadError::directory:
+            return "ディレクトリは表示できません";
+        case ReadError::unreadable:
+            return "ファイルをテキストとして読み込めませんでした";
     }
     return {};
 }
@@ -124,7 +128,9 @@ std::optional<std::string> realPath(const std::string& path) {
     return realPath(path, ignored);
 }
 
-std::string errorText(int error) { return std::error_code(error, std::generic_category()).message(); }
+std::string errorText(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(std::string_view bytes) {
@@ -179,11 +185,13 @@ std::string latin1ToUtf8(std::string_view bytes) {
     return text;
 }
 
-bool isNewline(std::uint32_t cp) { return (cp >= 0x0A && cp <= 0x0D) || cp == 0x85 || cp == 0x2028 || cp == 0x2029; }
+bool isNewline(std::uint32_t cp) {
+    return (cp >= 0x0A && cp <= 0x0D) || cp == 0x85 || cp == 0x2028 || cp == 0x2029;
+}
 
 bool isWhitespaceOrNewline(std::uint32_t cp) {
-    return isNewline(cp) || cp == 0x09 || cp == 0x20 || cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) ||
-           cp == 0x202F || cp == 0x205F || cp == 0x3000;
+    return isNewline(cp) || cp == 0x09 || cp == 0x20 || cp == 0xA0 || cp == 0x1680 ||
+           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x202F || cp == 0x205F || cp == 0x3000;
 }
 
 // Code points of valid UTF-8 text with their byte offsets; invalid text yields nothing.
@@ -243,15 +251,15 @@ std::optional<BridgeEvent> sizeAnswer(const Uuid& projectId, const std::string& 
         return fileError(projectId, path,
                          ProjectFileOperations::tooLargeMessage(size, ProjectFileOperations::hardLimitBytes));
     if (size > ProjectFileOperations::softLimitBytes && !allowLargeFile)
-        return BridgeEvent{kConfirmEvent,
-                           FileConfirmationPayload{projectId, path, size, ProjectFileOperations::softLimitBytes,
-                                                   ProjectFileOperations::hardLimitBytes}
-                               .toJson()};
+        return BridgeEvent{kConfirmEvent, FileConfirmationPayload{projectId, path, size,
+                                                                  ProjectFileOperations::softLimitBytes,
+                                                                  ProjectFileOperations::hardLimitBytes}
+                                              .toJson()};
     return std::nullopt;
 }
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) close(fd_);
@@ -260,7 +268,7 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -385,14 +393,17 @@ BridgeEvent ProjectFileOperations::readFile(const Uuid& projectId, const fs::pat
 
     // One byte past the hard limit is enough to know a growing file is too large.
     std::string bytes;
-    if (!readUpTo(fd.get(), static_cast<std::size_t>(hardLimitBytes) + 1, bytes)) return fail(ReadError::unreadable);
+    if (!readUpTo(fd.get(), static_cast<std::size_t>(hardLimitBytes) + 1, bytes))
+        return fail(ReadError::unreadable);
     auto bytesRead = static_cast<std::int64_t>(bytes.size());
-    if (bytesRead > hardLimitBytes && fstat(fd.get(), &opened) == 0) bytesRead = std::max(bytesRead, opened.st_size);
+    if (bytesRead > hardLimitBytes && fstat(fd.get(), &opened) == 0)
+        bytesRead = std::max(bytesRead, opened.st_size);
     if (auto answer = sizeAnswer(projectId, relativePath, bytesRead, allowLargeFile)) return *answer;
 
     if (auto mimeType = imageMimeType(joined))
         return {kContentEvent,
-                FileContentPayload{projectId, relativePath, base64::encode(std::string_view(bytes)), "base64", *mimeType}
+                FileContentPayload{projectId, relativePath, base64::encode(std::string_view(bytes)), "base64",
+                                   *mimeType}
                     .toJson()};
     std::string text = isValidUtf8(bytes) ? std::move(bytes) : latin1ToUtf8(bytes);
     return {kContentEvent, FileContentPayload{projectId, relativePath, std::move(text)}.toJson()};
@@ -429,6 +440,12 @@ BridgeEvent ProjectFileOperations::saveFile(const Uuid& projectId, const fs::pat
         }
     }
 
+    // Replacing a FIFO, socket or device node with a regular file would break whoever uses it; the
+    // page cannot have read one either.
+    struct stat existing {};
+    if (stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode))
+        return failed(errorText(EINVAL));
+
     AtomicWriteOptions options;
     options.createParents = false;
     if (auto writeError = writeFileAtomically(target, content, options)) return failed(writeError.message());
@@ -436,7 +453,8 @@ BridgeEvent ProjectFileOperations::saveFile(const Uuid& projectId, const fs::pat
 }
 
 RenameOutcome ProjectFileOperations::renameItem(const Uuid& projectId, const fs::path& root,
-                                                const std::string& fromPath, const std::string& toPath) const {
+                                                const std::string& fromPath,
+                                                const std::string& toPath) const {
     auto failure = [&](const std::string& path, std::string message, const char* code) {
         RenameOutcome outcome;
         outcome.events.push_back(fileError(projectId, path, std::move(message), std::string(code)));
@@ -444,10 +462,13 @@ RenameOutcome ProjectFileOperations::renameItem(const Uuid& projectId, const fs:
     };
 
     const auto source = sanitize(fromPath);
-    if (!source || source->empty()) return failure(fromPath, "リネーム対象のパスが不正です", "rename_invalid_path");
+    if (!source || source->empty())
+        return failure(fromPath, "リネーム対象のパスが不正です", "rename_invalid_path");
     const std::string& from = *source;
     auto invalidSource = [&] { return failure(from, "リネーム対象のパスが不正です", "rename_invalid_path"); };
-    auto invalidDestination = [&] { return failure(from, "移動先のパスが不正です", "rename_invalid_destination"); };
+    auto invalidDestination = [&] {
+        return failure(from, "移動先のパスが不正です", "rename_invalid_destination");
+    };
     auto invalidName = [&](const char* message) { return failure(from, message, "rename_invalid_name"); };
 
     const auto destination = sanitize(toPath);
@@ -495,8 +516,9 @@ RenameOutcome ProjectFileOperations::renameItem(const Uuid& projectId, const fs:
             {kRenamedEvent, FileRenamedPayload{projectId, from, to, isFolder ? "folder" : "file"}.toJson()});
         std::string changedFolder = folderJoined == base ? std::string() : folderJoined.substr(base.size());
         if (changedFolder.starts_with('/')) changedFolder.erase(0, 1);
-        outcome.events.push_back({kExplorerChangedEvent,
-                                  ExplorerChangedPayload{projectId, {std::move(changedFolder)}, false}.toJson()});
+        outcome.events.push_back(
+            {kExplorerChangedEvent,
+             ExplorerChangedPayload{projectId, {std::move(changedFolder)}, false}.toJson()});
         return outcome;
     };
     auto failedMove = [&](std::error_code error) {
@@ -508,8 +530,10 @@ RenameOutcome ProjectFileOperations::renameItem(const Uuid& projectId, const fs:
     const auto destinationIdentity = renaming_->itemIdentity(destinationItem);
     // On a case-insensitive volume both names reach the same item; moving straight onto it would
     // be refused as a conflict, so the item passes through a temporary name.
-    const bool caseOnly = equalIgnoringCase(to, from) && destinationIdentity && *destinationIdentity == *sourceIdentity;
-    if (destinationIdentity && !caseOnly) return failure(from, "同名の項目が既に存在します", "rename_conflict");
+    const bool caseOnly =
+        equalIgnoringCase(to, from) && destinationIdentity && *destinationIdentity == *sourceIdentity;
+    if (destinationIdentity && !caseOnly)
+        return failure(from, "同名の項目が既に存在します", "rename_conflict");
 
     if (caseOnly) {
         const std::string temporaryItem = folderPrefix + name + ".rename-" + Uuid::random().string();

@@ -40,7 +40,7 @@ struct RenameOutcome {
 };
 
 class ProjectFileOperations {
-public:
+  public:
     static constexpr std::int64_t softLimitBytes = 31457280;   // asks the page to confirm above this
     static constexpr std::int64_t hardLimitBytes = 314572800;  // never read above this
 
@@ -88,7 +88,7 @@ public:
     static BridgeEvent saveProjectMissing(const Uuid& projectId, const std::string& path);
     static BridgeEvent renameProjectMissing(const Uuid& projectId, const std::string& path);
 
-private:
+  private:
     std::filesystem::path home_;
     std::shared_ptr<FileSystemRenaming> renaming_;
 };

@@ -1,0 +1,149 @@
+#include <sys/stat.h>
+
+#include "bridge/FilePayloads.hpp"
+#include "bridge/LinuxFileSystemRenaming.hpp"
+#include "bridge/ProjectFileTestSupport.hpp"
+
+namespace fs = std::filesystem;
+
+namespace pelko::test {
+namespace {
+
+ProjectFileOperations operationsWithHome(const fs::path& home) {
+    return ProjectFileOperations(home, std::make_shared<LinuxFileSystemRenaming>());
+}
+
+TEST(ProjectFilePathsTest, SanitizeNormalisesAndRejectsLeadingParentReferences) {
+    const auto operations = operationsWithHome("/home/tester");
+    struct Case {
+        const char* input;
+        std::optional<std::string> expected;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"/", ""},
+        {"///", ""},
+        {".", ""},
+        {"src/a.txt", "src/a.txt"},
+        {"a//b/./c/", "a/b/c"},
+        {"./a", "a"},
+        {"/src/a.txt", "src/a.txt"},
+        {"//src/a.txt", "src/a.txt"},
+        {"a/../../b", "a/../../b"},  // inner ".." stays; the containment test catches it
+        {"a/..", "a/.."},
+        {"...", "..."},
+        {"..a", "..a"},
+        {"../x", std::nullopt},
+        {"..", std::nullopt},
+        {"./../x", std::nullopt},
+        {"/../x", "x"},  // an absolute path resolves ".." as text and ends relative to the root
+        {"/a/../../b", "b"},
+        {"~", "home/tester"},
+        {"~/notes.md", "home/tester/notes.md"},
+        {"~other/x", "~other/x"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(operations.sanitize(c.input), c.expected) << "input: " << c.input;
+}
+
+TEST(ProjectFilePathsTest, ContainmentComparesWholeComponentsAfterNormalising) {
+    const fs::path root = "/p/r";
+    EXPECT_TRUE(ProjectFileOperations::isInside(root, "a"));
+    EXPECT_TRUE(ProjectFileOperations::isInside(root, "a/.."));  // the root itself
+    EXPECT_TRUE(ProjectFileOperations::isInside(root, "a/../../r/x"));
+    EXPECT_FALSE(ProjectFileOperations::isInside(root, "a/../.."));
+    EXPECT_FALSE(ProjectFileOperations::isInside(root, "a/../../x"));
+    EXPECT_FALSE(ProjectFileOperations::isInside(root, "a/../../rx"));  // a sibling sharing the prefix
+    EXPECT_TRUE(ProjectFileOperations::isInside("/p/r/", "x"));
+    EXPECT_TRUE(ProjectFileOperations::isInside("/", "x"));
+    // Byte-wise: the decomposed spelling of the root's name is another folder.
+    EXPECT_FALSE(ProjectFileOperations::isInside("/p/caf\xC3\xA9", "x/../../cafe\xCC\x81/y"));
+}
+
+TEST(ProjectFilePathsTest, ProjectRootMustBeAnExistingFolder) {
+    ProjectFolder project;
+    const fs::path home = project.temp / "home";
+    fs::create_directories(home / "work");
+    const auto operations = operationsWithHome(home);
+
+    EXPECT_EQ(operations.projectRoot(project.root.string()), project.root);
+    EXPECT_EQ(operations.projectRoot(project.root.string() + "/"), project.root);
+    EXPECT_EQ(operations.projectRoot("~/work"), home / "work");
+    EXPECT_EQ(operations.projectRoot("~"), home);
+
+    writeFile(project.temp / "file.txt", "x");
+    fs::create_symlink(project.temp / "missing", project.temp / "broken");
+    fs::create_directory_symlink(project.root, project.temp / "linked");
+    EXPECT_EQ(operations.projectRoot((project.temp / "file.txt").string()), std::nullopt);
+    EXPECT_EQ(operations.projectRoot((project.temp / "missing").string()), std::nullopt);
+    EXPECT_EQ(operations.projectRoot((project.temp / "broken").string()), std::nullopt);
+    EXPECT_EQ(operations.projectRoot(""), std::nullopt);
+    EXPECT_EQ(operations.projectRoot((project.temp / "linked").string()), project.temp / "linked");
+}
+
+TEST(ProjectFilePathsTest, ImageTypesComeFromTheLowerCasedExtension) {
+    EXPECT_EQ(ProjectFileOperations::imageMimeType("Logo.PNG"), "image/png");
+    EXPECT_EQ(ProjectFileOperations::imageMimeType("a/b.jpg"), "image/jpeg");
+    EXPECT_EQ(ProjectFileOperations::imageMimeType("b.JPEG"), "image/jpeg");
+    EXPECT_EQ(ProjectFileOperations::imageMimeType("b.gif"), "image/gif");
+    EXPECT_EQ(ProjectFileOperations::imageMimeType("b.bmp"), "image/bmp");
+    EXPECT_EQ(ProjectFileOperations::imageMimeType("b.webp"), "image/webp");
+    EXPECT_EQ(ProjectFileOperations::imageMimeType("icon.svg"), "image/svg+xml");
+    EXPECT_EQ(ProjectFileOperations::imageMimeType("favicon.ico"), "image/x-icon");
+    EXPECT_EQ(ProjectFileOperations::imageMimeType("notes.md"), std::nullopt);
+    EXPECT_EQ(ProjectFileOperations::imageMimeType("Makefile"), std::nullopt);
+    EXPECT_EQ(ProjectFileOperations::imageMimeType("png"), std::nullopt);
+}
+
+TEST(ProjectFilePathsTest, TooLargeMessageRoundsHalfToEven) {
+    auto expected = [](const std::string& size, const std::string& limit) {
+        return "このファイルは約 " + size + "MB あり、上限の " + limit +
+               "MB を超えているため開けません。サイズを削減するか、外部エディタをご利用ください。";
+    };
+    EXPECT_EQ(ProjectFileOperations::tooLargeMessage(314572801, 314572800), expected("300", "300"));
+    EXPECT_EQ(ProjectFileOperations::tooLargeMessage(52690944, 314572800), expected("50.2", "300"));  // 50.25
+    EXPECT_EQ(ProjectFileOperations::tooLargeMessage(53215232, 314572800), expected("50.8", "300"));  // 50.75
+    EXPECT_EQ(ProjectFileOperations::tooLargeMessage(31457281, 31457280), expected("30", "30"));
+    EXPECT_EQ(ProjectFileOperations::tooLargeMessage(524288, 314572800), expected("0.5", "300"));
+    EXPECT_EQ(ProjectFileOperations::tooLargeMessage(1048576LL * 1000 + 524288, 1048576LL * 1000),
+              expected("1000", "1000"));  // 1000.5 has no fraction from 100 MB on and rounds to even
+}
+
+TEST(ProjectFilePathsTest, PayloadsKeepKeyOrderAndLeaveAbsentOptionalsOut) {
+    const Uuid& id = projectUuid();
+    const std::string prefix = std::string(R"({"projectId":")") + kProjectIdText + R"(",)";
+    EXPECT_EQ(json::encode(FileContentPayload{id, "src/a.txt", "hi"}.toJson()),
+              prefix + R"("path":"src\/a.txt","content":"hi"})");
+    EXPECT_EQ(json::encode(FileContentPayload{id, "a.png", "AA==", "base64", "image/png"}.toJson()),
+              prefix + R"("path":"a.png","content":"AA==","encoding":"base64","mimeType":"image\/png"})");
+    EXPECT_EQ(
+        json::encode(FileConfirmationPayload{id, "big", 31457281, 31457280, 314572800}.toJson()),
+        prefix +
+            R"("path":"big","sizeBytes":31457281,"softLimitBytes":31457280,"hardLimitBytes":314572800})");
+    EXPECT_EQ(json::encode(FileErrorPayload{id, "x", "m"}.toJson()), prefix + R"("path":"x","message":"m"})");
+    EXPECT_EQ(json::encode(FileErrorPayload{id, "x", "m", "rename_failed"}.toJson()),
+              prefix + R"("path":"x","message":"m","code":"rename_failed"})");
+    EXPECT_EQ(json::encode(FileSavedPayload{id, "x"}.toJson()), prefix + R"("path":"x"})");
+    EXPECT_EQ(json::encode(FileRenamedPayload{id, "a", "b", "file"}.toJson()),
+              prefix + R"("path":"a","nextPath":"b","entityType":"file"})");
+    EXPECT_EQ(json::encode(ExplorerChangedPayload{id, {""}, false}.toJson()),
+              prefix + R"("directoryPaths":[""],"requiresResync":false})");
+}
+
+TEST(ProjectFilePathsTest, EarlyAnswersForAProjectWithoutRoot) {
+    const std::string message = "プロジェクトのルートが見つかりませんでした";
+    for (const auto& event : {ProjectFileOperations::readProjectMissing(projectUuid(), "/a.txt"),
+                              ProjectFileOperations::saveProjectMissing(projectUuid(), "/a.txt")}) {
+        EXPECT_EQ(event.type, "project/file/error");
+        EXPECT_EQ(decoded(event),
+                  Json({{"projectId", kProjectIdText}, {"path", "/a.txt"}, {"message", message}}));
+    }
+    const auto rename = ProjectFileOperations::renameProjectMissing(projectUuid(), "/a.txt");
+    EXPECT_EQ(rename.type, "project/file/error");
+    EXPECT_EQ(decoded(rename), Json({{"projectId", kProjectIdText},
+                                     {"path", "/a.txt"},
+                                     {"message", message},
+                                     {"code", "rename_invalid_project"}}));
+}
+
+}  // namespace
+}  // namespace pelko::test
