@@ -30,8 +30,10 @@ Json writeProjects(const std::vector<ProjectMetadata>& projects) {
 
 std::string_view AppConfig::featureText(Feature feature) {
     switch (feature) {
-        case Feature::terminalV2: return "terminal.v2";
-        case Feature::terminalDebugDump: return "terminal.debugDump";
+        case Feature::terminalV2:
+            return "terminal.v2";
+        case Feature::terminalDebugDump:
+            return "terminal.debugDump";
     }
     return "terminal.v2";
 }
@@ -48,8 +50,8 @@ AppConfig AppConfig::builtInDefault(const std::string& homePath) {
     config.projects = ProjectMetadata::samples();
     config.activeProjectID = config.projects.front().id;
     config.columnLayout.order = ColumnLayout::defaultOrder();
-    config.cliSessions.push_back(
-        CLISessionConfig{Uuid::random(), firstSessionTitle, homePath, defaultShell, config.projects.front().id});
+    config.cliSessions.push_back(CLISessionConfig{Uuid::random(), firstSessionTitle, homePath, defaultShell,
+                                                  config.projects.front().id});
     return config;
 }
 
@@ -87,10 +89,12 @@ AppConfig AppConfig::fromJson(const Json& value, const std::string& homePath) {
     }
     const Json* sessions = json::optArray(value, "cliSessions");
     if (sessions) {
-        for (const Json& element : *sessions) config.cliSessions.push_back(CLISessionConfig::fromJson(element));
+        for (const Json& element : *sessions)
+            config.cliSessions.push_back(CLISessionConfig::fromJson(element));
     }
     if (const Json* features = json::optArray(value, "features")) {
-        for (const Json& element : *features) config.enabledFeatures.insert(featureFromText(json::asString(element)));
+        for (const Json& element : *features)
+            config.enabledFeatures.insert(featureFromText(json::asString(element)));
     }
     config.resumeProjects = readProjects(value, "resumeProjects");
     if (const Json* legacy = json::optArray(value, "lastOpenedProjectIDs")) {
@@ -102,7 +106,8 @@ AppConfig AppConfig::fromJson(const Json& value, const std::string& homePath) {
     if (!sessions) {
         std::optional<Uuid> owner = storedActive;
         if (!owner && !config.projects.empty()) owner = config.projects.front().id;
-        config.cliSessions.push_back(CLISessionConfig{Uuid::random(), firstSessionTitle, homePath, defaultShell, owner});
+        config.cliSessions.push_back(
+            CLISessionConfig{Uuid::random(), firstSessionTitle, homePath, defaultShell, owner});
     }
     config.activeProjectID = storedActive;
     if (!config.activeProjectID && config.legacyLastOpenedProjectIDs &&

@@ -6,11 +6,16 @@ namespace pelko {
 
 std::string_view columnKindText(ColumnKind kind) {
     switch (kind) {
-        case ColumnKind::explorer: return "explorer";
-        case ColumnKind::preview: return "preview";
-        case ColumnKind::editor: return "editor";
-        case ColumnKind::terminal: return "terminal";
-        case ColumnKind::git: return "git";
+        case ColumnKind::explorer:
+            return "explorer";
+        case ColumnKind::preview:
+            return "preview";
+        case ColumnKind::editor:
+            return "editor";
+        case ColumnKind::terminal:
+            return "terminal";
+        case ColumnKind::git:
+            return "git";
     }
     return "explorer";
 }

@@ -11,9 +11,8 @@ namespace pelko {
 
 enum class ColumnKind { explorer, preview, editor, terminal, git };
 
-inline constexpr std::array<ColumnKind, 5> allColumnKinds{ColumnKind::explorer, ColumnKind::preview,
-                                                          ColumnKind::editor, ColumnKind::terminal,
-                                                          ColumnKind::git};
+inline constexpr std::array<ColumnKind, 5> allColumnKinds{
+    ColumnKind::explorer, ColumnKind::preview, ColumnKind::editor, ColumnKind::terminal, ColumnKind::git};
 
 std::string_view columnKindText(ColumnKind kind);
 // Throws DecodeError for any text but the five kinds.

@@ -38,10 +38,18 @@ std::string compactUtcStamp() {
 std::string ConfigStoreError::description() const {
     const char* name = "readFailed";
     switch (code) {
-        case Code::readFailed: name = "readFailed"; break;
-        case Code::decodeFailed: name = "decodeFailed"; break;
-        case Code::encodeFailed: name = "encodeFailed"; break;
-        case Code::writeFailed: name = "writeFailed"; break;
+        case Code::readFailed:
+            name = "readFailed";
+            break;
+        case Code::decodeFailed:
+            name = "decodeFailed";
+            break;
+        case Code::encodeFailed:
+            name = "encodeFailed";
+            break;
+        case Code::writeFailed:
+            name = "writeFailed";
+            break;
     }
     return detail.empty() ? std::string(name) : std::string(name) + " (detail: " + detail + ")";
 }
@@ -67,7 +75,9 @@ ConfigStore::ConfigStore(fs::path storageDirectory, std::string homePath)
     }
 }
 
-AppConfig ConfigStore::config() const { return config_.value(); }
+AppConfig ConfigStore::config() const {
+    return config_.value();
+}
 
 std::optional<ProjectMetadata> ConfigStore::project(const Uuid& id) const {
     for (const auto& project : config_.value().projects) {
@@ -76,7 +86,9 @@ std::optional<ProjectMetadata> ConfigStore::project(const Uuid& id) const {
     return std::nullopt;
 }
 
-std::vector<ProjectMetadata> ConfigStore::listActiveProjects() const { return config_.value().projects; }
+std::vector<ProjectMetadata> ConfigStore::listActiveProjects() const {
+    return config_.value().projects;
+}
 
 Subscription ConfigStore::subscribe(std::function<void(const AppConfig&)> handler) {
     return config_.subscribe(std::move(handler));
@@ -199,8 +211,9 @@ void ConfigStore::reorderProjects(const std::vector<Uuid>& ids) {
 std::vector<ProjectMetadata> ConfigStore::openProjects(const std::vector<fs::path>& folders) {
     const AppConfig& current = config_.value();
     const bool onlySamples =
-        !current.projects.empty() && std::all_of(current.projects.begin(), current.projects.end(),
-                                                 [](const ProjectMetadata& p) { return ProjectMetadata::isSampleId(p.id); });
+        !current.projects.empty() &&
+        std::all_of(current.projects.begin(), current.projects.end(),
+                    [](const ProjectMetadata& p) { return ProjectMetadata::isSampleId(p.id); });
 
     // The home folder as written and as resolved, so a home reached through a link still shortens.
     std::vector<std::string> homes{normalized(homePath_).string()};
@@ -245,7 +258,8 @@ std::vector<ProjectMetadata> ConfigStore::openProjects(const std::vector<fs::pat
             }
         }
         std::string name = resolvedPath.has_filename() ? resolvedPath.filename().string() : resolved;
-        results.push_back({ProjectMetadata{Uuid::random(), std::move(name), shortened(resolved), std::nullopt, {}}, true});
+        results.push_back(
+            {ProjectMetadata{Uuid::random(), std::move(name), shortened(resolved), std::nullopt, {}}, true});
     }
     if (results.empty()) return {};
 
@@ -262,7 +276,8 @@ std::vector<ProjectMetadata> ConfigStore::openProjects(const std::vector<fs::pat
     return projects;
 }
 
-void ConfigStore::ensureInitialCLISession(const Uuid& projectId, AppConfig& config, const std::string& homePath) {
+void ConfigStore::ensureInitialCLISession(const Uuid& projectId, AppConfig& config,
+                                          const std::string& homePath) {
     auto isProject = [&](const ProjectMetadata& project) { return project.id == projectId; };
     if (std::none_of(config.projects.begin(), config.projects.end(), isProject)) return;
     auto belongs = [&](const CLISessionConfig& session) { return session.projectId == projectId; };
@@ -293,8 +308,9 @@ std::optional<ProjectMetadata> ConfigStore::previousProject(const std::optional<
 CLISessionConfig ConfigStore::addCLISession(const std::optional<std::string>& title,
                                             const std::optional<Uuid>& projectId) {
     const auto& sessions = config_.value().cliSessions;
-    auto sameProject = std::count_if(sessions.begin(), sessions.end(),
-                                     [&](const CLISessionConfig& session) { return session.projectId == projectId; });
+    auto sameProject = std::count_if(sessions.begin(), sessions.end(), [&](const CLISessionConfig& session) {
+        return session.projectId == projectId;
+    });
     CLISessionConfig session{Uuid::random(), title ? *title : "CLI #" + std::to_string(sameProject + 1),
                              workingDirectory(projectId), defaultShell, projectId};
     update(true, [&](AppConfig& config) { config.cliSessions.push_back(session); });
@@ -314,11 +330,12 @@ std::optional<ConfigStore::CloseProjectResult> ConfigStore::closeProject(const U
         for (const auto& session : config.cliSessions) {
             if (session.projectId == id) result.removedSessionIDs.push_back(session.id);
         }
-        std::erase_if(config.cliSessions, [&](const CLISessionConfig& session) { return session.projectId == id; });
+        std::erase_if(config.cliSessions,
+                      [&](const CLISessionConfig& session) { return session.projectId == id; });
         std::erase_if(config.projects, [&](const ProjectMetadata& project) { return project.id == id; });
         if (config.activeProjectID == id) {
-            config.activeProjectID = config.projects.empty() ? std::nullopt
-                                                             : std::optional<Uuid>(config.projects.front().id);
+            config.activeProjectID =
+                config.projects.empty() ? std::nullopt : std::optional<Uuid>(config.projects.front().id);
         }
         if (config.projects.empty()) config.activeProjectID.reset();
         result.nextActiveID = config.activeProjectID;
@@ -330,9 +347,8 @@ std::optional<Uuid> ConfigStore::resumeWorkspace() {
     if (config_.value().resumeProjects.empty()) return std::nullopt;
     update(true, [](AppConfig& config) {
         config.projects = config.resumeProjects;
-        auto named = std::any_of(config.projects.begin(), config.projects.end(), [&](const ProjectMetadata& p) {
-            return config.activeProjectID == p.id;
-        });
+        auto named = std::any_of(config.projects.begin(), config.projects.end(),
+                                 [&](const ProjectMetadata& p) { return config.activeProjectID == p.id; });
         if (!named && !config.projects.empty()) config.activeProjectID = config.projects.front().id;
     });
     return config_.value().activeProjectID;

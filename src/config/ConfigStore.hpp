@@ -41,7 +41,7 @@ std::string cliWorkingDirectory(const std::optional<Uuid>& projectId,
                                 const std::vector<ProjectMetadata>& projects, const std::string& homePath);
 
 class ConfigStore final : public GitProjectProviding, public DashboardProjectProviding {
-public:
+  public:
     struct CloseProjectResult {
         std::vector<Uuid> removedSessionIDs;
         std::optional<Uuid> nextActiveID;
@@ -98,7 +98,7 @@ public:
     // Restores the resume list as the project list; returns the active project afterwards.
     std::optional<Uuid> resumeWorkspace();
 
-private:
+  private:
     std::optional<ConfigStoreError> persist();
     bool preserveUnreadableFile();
     std::string workingDirectory(const std::optional<Uuid>& projectId) const;

@@ -10,7 +10,7 @@
 namespace pelko {
 
 class DashboardProjectProviding {
-public:
+  public:
     virtual ~DashboardProjectProviding() = default;
 
     // Every configured project, in display order.

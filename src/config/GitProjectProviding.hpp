@@ -13,7 +13,7 @@
 namespace pelko {
 
 class GitProjectProviding {
-public:
+  public:
     virtual ~GitProjectProviding() = default;
 
     // The current configuration.

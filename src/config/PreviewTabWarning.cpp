@@ -6,13 +6,15 @@ namespace pelko {
 
 std::string_view PreviewTabWarning::codeText(Code code) {
     switch (code) {
-        case Code::fileMissing: return "file_missing";
+        case Code::fileMissing:
+            return "file_missing";
     }
     return "file_missing";
 }
 
 PreviewTabWarning PreviewTabWarning::fileMissing(std::string tabId, std::string path) {
-    return PreviewTabWarning{std::move(tabId), std::move(path), Code::fileMissing, std::string(fileMissingMessage)};
+    return PreviewTabWarning{std::move(tabId), std::move(path), Code::fileMissing,
+                             std::string(fileMissingMessage)};
 }
 
 Json PreviewTabWarning::toJson() const {
@@ -28,7 +30,8 @@ PreviewTabWarning PreviewTabWarning::fromJson(const Json& value) {
     PreviewTabWarning warning;
     warning.tabId = json::reqString(value, "tabId");
     warning.path = json::reqString(value, "path");
-    if (json::reqString(value, "code") != codeText(Code::fileMissing)) throw DecodeError("unknown warning code");
+    if (json::reqString(value, "code") != codeText(Code::fileMissing))
+        throw DecodeError("unknown warning code");
     warning.message = json::reqString(value, "message");
     return warning;
 }

@@ -101,8 +101,8 @@ PreviewTabsHydrationResult PreviewTabsPersistenceService::hydrateSnapshot(const 
     return PreviewTabsHydrationResult{std::move(*stored), std::move(warnings)};
 }
 
-std::optional<PreviewTabsPersistenceError> PreviewTabsPersistenceService::persist(const PreviewTabsState& snapshot,
-                                                                                  const ProjectMetadata& project) {
+std::optional<PreviewTabsPersistenceError> PreviewTabsPersistenceService::persist(
+    const PreviewTabsState& snapshot, const ProjectMetadata& project) {
     ProjectSnapshot entry{project.id, Date::now(), snapshot};
     entry.previewTabs.version = PreviewTabsState::currentVersion;
     std::optional<PreviewTabsPersistenceError> result;
@@ -130,7 +130,8 @@ std::optional<PreviewTabsPersistenceError> PreviewTabsPersistenceService::persis
     try {
         text = json::encode(envelope);
     } catch (const std::exception& encodeError) {
-        return PreviewTabsPersistenceError{PreviewTabsPersistenceError::Code::encodeFailed, encodeError.what()};
+        return PreviewTabsPersistenceError{PreviewTabsPersistenceError::Code::encodeFailed,
+                                           encodeError.what()};
     }
 
     if (unreadableDatabaseOnDisk_) {
@@ -139,8 +140,8 @@ std::optional<PreviewTabsPersistenceError> PreviewTabsPersistenceService::persis
         fs::path backup = databasePath_.string() + ".bak";
         if (fs::exists(fs::symlink_status(databasePath_, error))) fs::rename(databasePath_, backup, error);
         if (error) {
-            std::string reason = "could not keep the unreadable database as " + backup.filename().string() + ": " +
-                                 error.message();
+            std::string reason = "could not keep the unreadable database as " + backup.filename().string() +
+                                 ": " + error.message();
             logger_.error("previewTabs: failed to write database: " + reason);
             return PreviewTabsPersistenceError{PreviewTabsPersistenceError::Code::writeFailed, reason};
         }
@@ -148,12 +149,14 @@ std::optional<PreviewTabsPersistenceError> PreviewTabsPersistenceService::persis
     }
     if (auto writeError = writeFileAtomically(databasePath_, text)) {
         logger_.error("previewTabs: failed to write database: " + writeError.message());
-        return PreviewTabsPersistenceError{PreviewTabsPersistenceError::Code::writeFailed, writeError.message()};
+        return PreviewTabsPersistenceError{PreviewTabsPersistenceError::Code::writeFailed,
+                                           writeError.message()};
     }
     return std::nullopt;
 }
 
-std::optional<fs::path> PreviewTabsPersistenceService::resolvedRootPath(const ProjectMetadata& project) const {
+std::optional<fs::path> PreviewTabsPersistenceService::resolvedRootPath(
+    const ProjectMetadata& project) const {
     std::error_code error;
     fs::path root = fs::absolute(expandTilde(project.rootPath, homePath_), error).lexically_normal();
     if (error || !fs::is_directory(root, error)) return std::nullopt;
@@ -161,7 +164,7 @@ std::optional<fs::path> PreviewTabsPersistenceService::resolvedRootPath(const Pr
 }
 
 std::optional<std::string> PreviewTabsPersistenceService::sanitize(const std::string& relativePath,
-                                                                  const std::string& homePath) {
+                                                                   const std::string& homePath) {
     std::string expanded = expandTilde(relativePath, homePath);
     const bool absolute = expanded.starts_with('/');
     std::vector<std::string> components;
@@ -190,8 +193,8 @@ std::optional<std::string> PreviewTabsPersistenceService::sanitize(const std::st
     return cleaned;
 }
 
-std::vector<PreviewTabWarning> PreviewTabsPersistenceService::detectMissingTabs(const PreviewTabsState& state,
-                                                                                const ProjectMetadata& project) const {
+std::vector<PreviewTabWarning> PreviewTabsPersistenceService::detectMissingTabs(
+    const PreviewTabsState& state, const ProjectMetadata& project) const {
     std::vector<PreviewTabWarning> warnings;
     auto root = resolvedRootPath(project);
     for (const auto& tab : state.tabs) {

@@ -37,7 +37,7 @@ struct PreviewTabsPersistenceError {
 };
 
 class PreviewTabsPersistenceService final {
-public:
+  public:
     // The database is `storageDirectory`/"projects.db"; the folder is created when missing.
     explicit PreviewTabsPersistenceService(
         std::filesystem::path storageDirectory = XdgFolders::process().appData(),
@@ -61,7 +61,7 @@ public:
     // removed, ".." resolved, leading "/" removed; nullopt when it would leave the root.
     static std::optional<std::string> sanitize(const std::string& relativePath, const std::string& homePath);
 
-private:
+  private:
     // One database entry; "updatedAt" is informational and read by nothing.
     struct ProjectSnapshot {
         Uuid projectId;

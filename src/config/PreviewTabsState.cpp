@@ -4,15 +4,19 @@ namespace pelko {
 
 std::string_view previewTabViewModeText(PreviewTabViewMode mode) {
     switch (mode) {
-        case PreviewTabViewMode::markdown: return "markdown";
-        case PreviewTabViewMode::rendered: return "rendered";
-        case PreviewTabViewMode::source: return "source";
+        case PreviewTabViewMode::markdown:
+            return "markdown";
+        case PreviewTabViewMode::rendered:
+            return "rendered";
+        case PreviewTabViewMode::source:
+            return "source";
     }
     return "source";
 }
 
 PreviewTabViewMode previewTabViewModeFromText(std::string_view text) {
-    for (auto mode : {PreviewTabViewMode::markdown, PreviewTabViewMode::rendered, PreviewTabViewMode::source}) {
+    for (auto mode :
+         {PreviewTabViewMode::markdown, PreviewTabViewMode::rendered, PreviewTabViewMode::source}) {
         if (previewTabViewModeText(mode) == text) return mode;
     }
     throw DecodeError("unknown view mode: " + std::string(text));
@@ -55,7 +59,8 @@ Json PreviewTabsState::toJson() const {
 PreviewTabsState PreviewTabsState::fromJson(const Json& value) {
     PreviewTabsState state;
     state.activeTabId = json::optString(value, "activeTabId");
-    for (const Json& element : json::reqArray(value, "tabs")) state.tabs.push_back(PreviewTabSnapshot::fromJson(element));
+    for (const Json& element : json::reqArray(value, "tabs"))
+        state.tabs.push_back(PreviewTabSnapshot::fromJson(element));
     auto version = json::optInteger(value, "version");
     if (!version) throw DecodeError("missing (key: version)");
     state.version = *version;

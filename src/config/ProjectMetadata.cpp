@@ -8,8 +8,11 @@ const std::vector<ProjectMetadata>& ProjectMetadata::samples() {
     // Fixed identifiers; the folders sit under a root that does not exist on any system.
     static const std::vector<ProjectMetadata> entries = [] {
         auto make = [](const char* id, const char* name, const char* folder, const char* description) {
-            return ProjectMetadata{*Uuid::parse(id), name, std::string("/nonexistent/pelko-samples/") + folder,
-                                   std::string(description), {}};
+            return ProjectMetadata{*Uuid::parse(id),
+                                   name,
+                                   std::string("/nonexistent/pelko-samples/") + folder,
+                                   std::string(description),
+                                   {}};
         };
         return std::vector<ProjectMetadata>{
             make("6B1D2C3E-0001-4A5B-9C7D-5A3E1F000001", "Sample Web App", "web-app",

@@ -12,22 +12,28 @@ const Uuid idB = *Uuid::parse("BBBBBBBB-0000-4000-8000-000000000002");
 const Uuid idC = *Uuid::parse("CCCCCCCC-0000-4000-8000-000000000003");
 const Uuid idS = *Uuid::parse("DDDDDDDD-0000-4000-8000-000000000004");
 
-ProjectMetadata project(const Uuid& id, std::string root) { return ProjectMetadata{id, "P", std::move(root), {}, {}}; }
+ProjectMetadata project(const Uuid& id, std::string root) {
+    return ProjectMetadata{id, "P", std::move(root), {}, {}};
+}
 
-AppConfig read(const std::string& text) { return AppConfig::fromJson(*json::parse(text), home); }
+AppConfig read(const std::string& text) {
+    return AppConfig::fromJson(*json::parse(text), home);
+}
 
 TEST(AppConfigJson, MinimalConfigurationWritesExactlyFourKeys) {
     AppConfig config;
     config.columnLayout.order = ColumnLayout::defaultOrder();
-    EXPECT_EQ(json::encode(config.toJson()),
-              R"({"projects":[],"activeProjectID":null,"columnLayout":{"order":["explorer","preview","editor","terminal"]},"cliSessions":[]})");
+    EXPECT_EQ(
+        json::encode(config.toJson()),
+        R"({"projects":[],"activeProjectID":null,"columnLayout":{"order":["explorer","preview","editor","terminal"]},"cliSessions":[]})");
 }
 
 TEST(AppConfigJson, FullConfigurationIsByteExact) {
     AppConfig config;
     config.enabledFeatures = {AppConfig::Feature::terminalDebugDump, AppConfig::Feature::terminalV2};
-    config.projects = {ProjectMetadata{idA, "web", "~/src/web", std::string("notes/a"), {"node_modules", "dist/x"}},
-                       project(idB, "/srv/b")};
+    config.projects = {
+        ProjectMetadata{idA, "web", "~/src/web", std::string("notes/a"), {"node_modules", "dist/x"}},
+        project(idB, "/srv/b")};
     config.activeProjectID = idB;
     config.columnLayout.order = {ColumnKind::git, ColumnKind::editor};
     config.cliSessions = {CLISessionConfig{idS, "CLI #1", "/srv/b", "/bin/zsh", idB},
@@ -77,7 +83,8 @@ TEST(AppConfigJson, DefaultSessionBelongsToActiveElseFirstProjectButStartsAtHome
     EXPECT_EQ(first.cliSessions[0].workingDirectory, home);
     EXPECT_TRUE(first.projects[0].explorerExcludedPaths.empty());
 
-    AppConfig active = read(R"({"projects":[)" + a + R"(],"activeProjectID":"bbbbbbbb-0000-4000-8000-000000000002"})");
+    AppConfig active =
+        read(R"({"projects":[)" + a + R"(],"activeProjectID":"bbbbbbbb-0000-4000-8000-000000000002"})");
     EXPECT_EQ(active.cliSessions[0].projectId, idB);
 
     EXPECT_TRUE(read(R"({"cliSessions":[]})").cliSessions.empty());

@@ -11,7 +11,7 @@ namespace pelko {
 namespace {
 
 class ConfigStoreTest : public ::testing::Test {
-protected:
+  protected:
     ConfigStoreTest() {
         fs::create_directories(home);
         fs::create_directories(work);
@@ -57,16 +57,18 @@ TEST_F(ConfigStoreTest, ConstructionHoldsTheBuiltInDefaultAndReadsNothing) {
 TEST_F(ConfigStoreTest, FirstBootstrapWritesTheNormalisedDefault) {
     ConfigStore store(storage, home);
     EXPECT_FALSE(store.bootstrap());
-    EXPECT_EQ(fileText(),
-              R"({"projects":[],"activeProjectID":null,"columnLayout":{"order":["explorer","preview","editor","terminal"]},"cliSessions":[],"features":["terminal.v2"]})");
+    EXPECT_EQ(
+        fileText(),
+        R"({"projects":[],"activeProjectID":null,"columnLayout":{"order":["explorer","preview","editor","terminal"]},"cliSessions":[],"features":["terminal.v2"]})");
     EXPECT_TRUE(store.config().projects.empty());
 }
 
 TEST_F(ConfigStoreTest, BootstrapLoadsThroughTheDefaultsPassWithoutRewriting) {
     const auto& sample = ProjectMetadata::samples().front();
-    std::string text = R"({"projects":[{"id":")" + sample.id.string() +
-                       R"(","name":"s","rootPath":"/x"}],"cliSessions":[{"id":"DDDDDDDD-0000-4000-8000-000000000004","title":"t","workingDirectory":"/w","shell":"/bin/zsh","projectId":")" +
-                       sample.id.string() + R"("}]})";
+    std::string text =
+        R"({"projects":[{"id":")" + sample.id.string() +
+        R"(","name":"s","rootPath":"/x"}],"cliSessions":[{"id":"DDDDDDDD-0000-4000-8000-000000000004","title":"t","workingDirectory":"/w","shell":"/bin/zsh","projectId":")" +
+        sample.id.string() + R"("}]})";
     test::writeFile(storage / "config.json", text);
     ConfigStore store(storage, home);
     EXPECT_FALSE(store.bootstrap());
@@ -91,7 +93,7 @@ TEST_F(ConfigStoreTest, UpdatePublishesEachStepInOrderAndAlwaysSaves) {
     ASSERT_EQ(published.size(), 3u);
     EXPECT_TRUE(published[0].resumeProjects.empty());  // the mutation as made
     EXPECT_TRUE(published[0].enabledFeatures.empty());
-    EXPECT_EQ(published[1].enabledFeatures.size(), 1u);  // the defaults pass
+    EXPECT_EQ(published[1].enabledFeatures.size(), 1u);             // the defaults pass
     EXPECT_EQ(published[2].resumeProjects, published[2].projects);  // the resume copy
     EXPECT_EQ(store.config(), published.back());
     EXPECT_EQ(AppConfig::fromJson(*json::parse(fileText()), home.string()), published.back());
@@ -135,7 +137,8 @@ TEST_F(ConfigStoreTest, UnreadableFileIsKeptAsideBeforeTheFirstSave) {
     store.setActiveProject(ProjectMetadata::samples()[2].id);
     std::vector<fs::path> kept;
     for (const auto& entry : fs::directory_iterator(storage)) {
-        if (entry.path().filename().string().starts_with("config.json.corrupt-")) kept.push_back(entry.path());
+        if (entry.path().filename().string().starts_with("config.json.corrupt-"))
+            kept.push_back(entry.path());
     }
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(test::readFile(kept[0]), broken);
@@ -201,7 +204,7 @@ TEST_F(ConfigStoreTest, OpeningAKnownFolderReusesItsProject) {
     EXPECT_EQ(again[1], first[1]);
     AppConfig config = store.config();
     ASSERT_EQ(config.projects.size(), 3u);
-    EXPECT_EQ(config.projects[1], first[1]);  // keeps its place
+    EXPECT_EQ(config.projects[1], first[1]);        // keeps its place
     EXPECT_EQ(config.projects[2].id, again[0].id);  // the new one is appended
     EXPECT_EQ(config.activeProjectID, again[0].id);
     EXPECT_EQ(std::count_if(config.cliSessions.begin(), config.cliSessions.end(),
