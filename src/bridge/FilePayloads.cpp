@@ -47,12 +47,4 @@ Json FileRenamedPayload::toJson() const {
     return json;
 }
 
-Json ExplorerChangedPayload::toJson() const {
-    Json json = Json::object();
-    json["projectId"] = projectId.string();
-    json["directoryPaths"] = directoryPaths;
-    json["requiresResync"] = requiresResync;
-    return json;
-}
-
 }  // namespace pelko

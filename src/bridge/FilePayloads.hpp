@@ -1,11 +1,11 @@
 #pragma once
-// Records sent to the page in answer to the page's file requests (open, save, rename) and the
-// explorer's change notice. Plain values: each `toJson()` writes its keys in field order, leaves
-// absent optionals out (never null) and writes project identifiers as upper-case UUID text.
+// Records sent to the page in answer to the page's file requests (open, save, rename); the explorer's
+// change notice that follows a rename is ExplorerChangedPayload of BridgePayloads.hpp. Plain values: each
+// `toJson()` writes its keys in field order, leaves absent optionals out (never null) and writes project
+// identifiers as upper-case UUID text.
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/Json.hpp"
 #include "platform/Uuid.hpp"
@@ -54,14 +54,6 @@ struct FileRenamedPayload {
     std::string path;
     std::string nextPath;
     std::string entityType;
-    Json toJson() const;
-};
-
-// "project/explorer/changed": folders relative to the project root, "" for the root itself.
-struct ExplorerChangedPayload {
-    Uuid projectId;
-    std::vector<std::string> directoryPaths;
-    bool requiresResync = false;
     Json toJson() const;
 };
 

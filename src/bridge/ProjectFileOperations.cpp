@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "bridge/BridgePayloads.hpp"
 #include "bridge/FilePayloads.hpp"
 #include "bridge/LinuxFileSystemRenaming.hpp"
 #include "platform/AtomicFile.hpp"
@@ -518,7 +519,7 @@ RenameOutcome ProjectFileOperations::renameItem(const Uuid& projectId, const fs:
         if (changedFolder.starts_with('/')) changedFolder.erase(0, 1);
         outcome.events.push_back(
             {kExplorerChangedEvent,
-             ExplorerChangedPayload{projectId, {std::move(changedFolder)}, false}.toJson()});
+             ExplorerChangedPayload{projectId.string(), {std::move(changedFolder)}, false}.toJson()});
         return outcome;
     };
     auto failedMove = [&](std::error_code error) {

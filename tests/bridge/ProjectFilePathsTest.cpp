@@ -125,8 +125,6 @@ TEST(ProjectFilePathsTest, PayloadsKeepKeyOrderAndLeaveAbsentOptionalsOut) {
     EXPECT_EQ(json::encode(FileSavedPayload{id, "x"}.toJson()), prefix + R"("path":"x"})");
     EXPECT_EQ(json::encode(FileRenamedPayload{id, "a", "b", "file"}.toJson()),
               prefix + R"("path":"a","nextPath":"b","entityType":"file"})");
-    EXPECT_EQ(json::encode(ExplorerChangedPayload{id, {""}, false}.toJson()),
-              prefix + R"("directoryPaths":[""],"requiresResync":false})");
 }
 
 TEST(ProjectFilePathsTest, EarlyAnswersForAProjectWithoutRoot) {
