@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <span>
@@ -102,6 +103,8 @@ private:
     std::shared_ptr<TerminalBridging> bridge() const;
 
     std::shared_ptr<ConfigStore> configStore_;
+    // Read from output reader threads too.
+    mutable std::mutex bridgeMutex_;
     std::weak_ptr<TerminalBridging> bridge_;
     std::set<Uuid> unavailableNotifiedSessions_;
     Subscription configSubscription_;

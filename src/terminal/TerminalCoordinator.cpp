@@ -1,0 +1,360 @@
+#include "terminal/TerminalCoordinator.hpp"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include <fmt/format.h>
+
+#include "config/CLISessionConfig.hpp"
+#include "platform/MainQueue.hpp"
+#include "platform/XdgFolders.hpp"
+#include "terminal/PTYDriver.hpp"
+#include "terminal/TerminalDebugDumpStore.hpp"
+#include "terminal/TerminalDebugDumpWriter.hpp"
+#include "terminal/TerminalLogger.hpp"
+#include "terminal/TerminalOutputNormalizer.hpp"
+
+namespace pelko {
+
+namespace {
+
+constexpr int writeWaitMilliseconds = 1000;
+
+std::string posixDescription(int error) { return fmt::format("{} (errno: {})", std::strerror(error), error); }
+
+int clampDimension(std::int64_t value) { return static_cast<int>(std::clamp<std::int64_t>(value, 2, 65535)); }
+
+// Writes every byte, waiting up to 1000 ms at a time for room. Returns 0 or the error number.
+int writeAll(std::span<const std::uint8_t> data, int fd) {
+    std::size_t position = 0;
+    while (position < data.size()) {
+        ssize_t written = ::write(fd, data.data() + position, data.size() - position);
+        if (written > 0) {
+            position += static_cast<std::size_t>(written);
+            continue;
+        }
+        if (written == 0) return EIO;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) return errno;
+        for (;;) {
+            pollfd entry{fd, POLLOUT, 0};
+            int ready = poll(&entry, 1, writeWaitMilliseconds);
+            if (ready > 0) break;
+            if (ready == 0) return EAGAIN;
+            if (errno != EINTR) return errno;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+struct TerminalCoordinator::SessionState {
+    CLISessionConfig config;
+    std::shared_ptr<TerminalProcess> process;
+    std::shared_ptr<TerminalMasterHandle> masterHandle;
+    // Used only by the output reader.
+    TerminalOutputNormalizer normalizer;
+    int cols = 0;
+    int rows = 0;
+    SessionStatus status = SessionStatus::booting();
+    bool disposed = false;
+
+    // Replaced on the main thread, used by the output reader.
+    void setDumpWriter(std::shared_ptr<TerminalDebugDumpWriter> writer) {
+        std::lock_guard lock(writerMutex);
+        dumpWriter = std::move(writer);
+    }
+    std::shared_ptr<TerminalDebugDumpWriter> currentDumpWriter() {
+        std::lock_guard lock(writerMutex);
+        return dumpWriter;
+    }
+
+private:
+    std::mutex writerMutex;
+    std::shared_ptr<TerminalDebugDumpWriter> dumpWriter;
+};
+
+TerminalCoordinator::TerminalCoordinator(std::shared_ptr<PTYDriver> driver, std::shared_ptr<TerminalLogger> logger,
+                                         std::shared_ptr<TerminalDebugDumpStore> debugDumpStore, int initialCols,
+                                         int initialRows)
+    : driver_(std::move(driver)),
+      logger_(std::move(logger)),
+      initialCols_(initialCols),
+      initialRows_(initialRows),
+      debugDumpStore_(std::move(debugDumpStore)) {}
+
+std::shared_ptr<TerminalCoordinator> TerminalCoordinator::makeDefault() {
+    return std::make_shared<TerminalCoordinator>(std::make_shared<PTYDriver>(), std::make_shared<TerminalLogger>(),
+                                                 TerminalDebugDumpStore::makeDefault());
+}
+
+TerminalCoordinator::~TerminalCoordinator() {
+    for (auto& [id, state] : sessions_) dispose(*state);
+}
+
+void TerminalCoordinator::setDelegate(std::weak_ptr<TerminalCoordinatorDelegate> delegate) {
+    delegate_ = std::move(delegate);
+}
+
+void TerminalCoordinator::setEnvironmentOverrides(std::map<std::string, std::string> overrides) {
+    environmentOverrides_ = std::move(overrides);
+}
+
+std::string TerminalCoordinator::resolvedWorkingDirectory(const CLISessionConfig& config) const {
+    const auto& home = XdgFolders::process().home;
+    std::string expanded = expandTilde(config.workingDirectory, home);
+    std::error_code error;
+    if (!expanded.empty() && std::filesystem::is_directory(expanded, error)) return expanded;
+    return home.string();
+}
+
+void TerminalCoordinator::report(const SessionStatus& status, const Uuid& sessionID,
+                                 std::optional<std::int32_t> exitCode) {
+    if (auto delegate = delegate_.lock()) delegate->terminalCoordinatorDidUpdateStatus(status, sessionID, exitCode);
+}
+
+void TerminalCoordinator::synchronize(const std::vector<CLISessionConfig>& sessions) {
+    std::vector<Uuid> stale;
+    for (const auto& [id, state] : sessions_) {
+        bool configured = std::any_of(sessions.begin(), sessions.end(),
+                                      [&id = id](const CLISessionConfig& config) { return config.id == id; });
+        if (!configured) stale.push_back(id);
+    }
+    for (const auto& id : stale) terminateSession(id);
+    for (const auto& config : sessions) {
+        auto it = sessions_.find(config.id);
+        if (it == sessions_.end()) {
+            startSession(config);
+        } else if (debugDumpEnabled_ && debugDumpStore_ && !it->second->currentDumpWriter()) {
+            attachDumpWriter(*it->second);
+        }
+    }
+}
+
+void TerminalCoordinator::attachDumpWriter(SessionState& state) {
+    state.setDumpWriter(TerminalDebugDumpWriter::create(debugDumpStore_, state.config.id));
+}
+
+void TerminalCoordinator::startSession(const CLISessionConfig& config) {
+    std::string workingDirectory = resolvedWorkingDirectory(config);
+    PTYProcess spawned;
+    try {
+        spawned = driver_->spawn(config.shell, {"-l"}, workingDirectory, environmentOverrides_, initialCols_,
+                                 initialRows_);
+    } catch (const PTYDriverError& error) {
+        logger_->record({config.id, TerminalLogEvent::Event::error, std::nullopt, "spawn_failed",
+                         std::map<std::string, std::string>{{"error", error.description()}}});
+        transitionToFailure(config.id, error.description());
+        return;
+    }
+
+    auto state = std::make_shared<SessionState>();
+    state->config = config;
+    state->process = spawned.process;
+    state->masterHandle = spawned.masterHandle;
+    state->cols = initialCols_;
+    state->rows = initialRows_;
+    if (debugDumpEnabled_ && debugDumpStore_) attachDumpWriter(*state);
+    sessions_[config.id] = state;
+
+    logger_->record({config.id, TerminalLogEvent::Event::spawn, std::nullopt, "spawn",
+                     std::map<std::string, std::string>{{"shell", config.shell},
+                                                        {"cwd", workingDirectory},
+                                                        {"cols", std::to_string(initialCols_)},
+                                                        {"rows", std::to_string(initialRows_)}}});
+    installTerminationHandler(state);
+    installReadHandler(state);
+
+    if (auto delegate = delegate_.lock()) {
+        delegate->terminalCoordinatorDidCreateSession(TerminalSessionInfo{
+            config.id, config.title, initialCols_, initialRows_, state->process->pid(), config.shell, workingDirectory});
+    }
+    state->status = SessionStatus::booting();
+    report(state->status, config.id, std::nullopt);
+
+    std::weak_ptr<TerminalCoordinator> weakSelf = weak_from_this();
+    std::weak_ptr<SessionState> weakState = state;
+    MainQueue::shared().async([weakSelf, weakState] {
+        auto self = weakSelf.lock();
+        auto state = weakState.lock();
+        if (!self || !state) return;
+        auto it = self->sessions_.find(state->config.id);
+        if (it == self->sessions_.end() || it->second != state) return;
+        state->status = SessionStatus::ready();
+        self->report(state->status, state->config.id, std::nullopt);
+    });
+}
+
+void TerminalCoordinator::installReadHandler(const std::shared_ptr<SessionState>& state) {
+    std::weak_ptr<TerminalCoordinator> weakSelf = weak_from_this();
+    std::weak_ptr<SessionState> weakState = state;
+    Uuid id = state->config.id;
+    state->masterHandle->startReading([weakSelf, weakState, id](std::span<const std::uint8_t> chunk) {
+        auto self = weakSelf.lock();
+        auto state = weakState.lock();
+        if (!self || !state) return;
+        auto writer = state->currentDumpWriter();
+        TerminalOutputNormalizer::Bytes normalized;
+        if (writer) {
+            normalized = state->normalizer.normalize(
+                chunk, [&writer](std::span<const std::uint8_t> raw, std::span<const std::uint8_t> result) {
+                    writer->record(raw, result);
+                });
+        } else {
+            normalized = state->normalizer.normalize(chunk);
+        }
+        if (normalized.empty()) return;
+        self->logger_->record({id, TerminalLogEvent::Event::output, normalized, std::nullopt, std::nullopt});
+        if (auto delegate = self->delegate_.lock()) delegate->terminalCoordinatorDidReceiveOutput(normalized, id);
+    });
+}
+
+void TerminalCoordinator::installTerminationHandler(const std::shared_ptr<SessionState>& state) {
+    std::weak_ptr<TerminalCoordinator> weakSelf = weak_from_this();
+    std::weak_ptr<SessionState> weakState = state;
+    state->process->setTerminationHandler([weakSelf, weakState](TerminalProcess&) {
+        MainQueue::shared().async([weakSelf, weakState] {
+            auto self = weakSelf.lock();
+            auto state = weakState.lock();
+            if (!self || !state) return;
+            const Uuid id = state->config.id;
+            auto it = self->sessions_.find(id);
+            if (it == self->sessions_.end() || it->second != state) return;
+            std::int32_t code = state->process->terminationStatus();
+            self->logger_->record({id, TerminalLogEvent::Event::exit, std::nullopt, std::nullopt,
+                                   std::map<std::string, std::string>{{"code", std::to_string(code)}}});
+            // The last output may still sit in the pseudo-terminal: let the reader drain it first, so
+            // every output report precedes the exit.
+            state->masterHandle->finishReading([weakSelf, weakState] {
+                MainQueue::shared().async([weakSelf, weakState] {
+                    auto self = weakSelf.lock();
+                    auto state = weakState.lock();
+                    if (!self || !state) return;
+                    const Uuid id = state->config.id;
+                    auto it = self->sessions_.find(id);
+                    if (it == self->sessions_.end() || it->second != state) return;
+                    self->dispose(*state);
+                    self->sessions_.erase(it);
+                    state->status = SessionStatus::terminated();
+                    self->report(state->status, id, state->process->terminationStatus());
+                });
+            });
+        });
+    });
+}
+
+void TerminalCoordinator::dispose(SessionState& state) {
+    if (state.disposed) return;
+    state.disposed = true;
+    state.masterHandle->close();
+}
+
+void TerminalCoordinator::terminateSession(const Uuid& id) {
+    auto it = sessions_.find(id);
+    if (it == sessions_.end()) return;
+    auto state = it->second;
+    sessions_.erase(it);
+    dispose(*state);
+    pid_t pid = state->process->pid();
+    if (!state->process->terminated() && kill(pid, 0) == 0) {
+        if (!state->process->terminated()) kill(pid, SIGTERM);
+        return;
+    }
+    state->status = SessionStatus::terminated();
+    report(state->status, id, state->process->terminationStatus());
+}
+
+void TerminalCoordinator::terminateAll() {
+    std::vector<Uuid> ids;
+    for (const auto& [id, state] : sessions_) ids.push_back(id);
+    for (const auto& id : ids) terminateSession(id);
+}
+
+void TerminalCoordinator::write(const Uuid& sessionID, std::span<const std::uint8_t> data) {
+    auto it = sessions_.find(sessionID);
+    if (it == sessions_.end() || it->second->disposed) return;
+    int error = writeAll(data, it->second->masterHandle->fd());
+    if (error == 0) {
+        logger_->record({sessionID, TerminalLogEvent::Event::input,
+                         std::vector<std::uint8_t>(data.begin(), data.end()), std::nullopt, std::nullopt});
+        return;
+    }
+    transitionToFailure(sessionID, "write_failed: " + posixDescription(error));
+}
+
+void TerminalCoordinator::sendSignal(const Uuid& sessionID, int signal) {
+    auto it = sessions_.find(sessionID);
+    if (it == sessions_.end() || it->second->disposed) return;
+    try {
+        PTYDriver::sendSignal(it->second->process->pid(), signal);
+        logger_->record({sessionID, TerminalLogEvent::Event::signal, std::nullopt, std::nullopt,
+                         std::map<std::string, std::string>{{"signal", std::to_string(signal)}}});
+    } catch (const PTYDriverError& error) {
+        logger_->record({sessionID, TerminalLogEvent::Event::error, std::nullopt, "signal_failed",
+                         std::map<std::string, std::string>{{"signal", std::to_string(signal)},
+                                                            {"error", error.description()}}});
+    }
+}
+
+void TerminalCoordinator::resize(const Uuid& sessionID, std::int64_t cols, std::int64_t rows) {
+    auto it = sessions_.find(sessionID);
+    if (it == sessions_.end() || it->second->disposed) return;
+    auto& state = *it->second;
+    int newCols = clampDimension(cols);
+    int newRows = clampDimension(rows);
+    winsize size{};
+    size.ws_col = static_cast<unsigned short>(newCols);
+    size.ws_row = static_cast<unsigned short>(newRows);
+    std::optional<PTYDriverError> failure;
+    if (ioctl(state.masterHandle->fd(), TIOCSWINSZ, &size) != 0) {
+        failure = PTYDriverError(PTYDriverError::Code::resizeFailed, errno);
+    } else if (pid_t pid = state.process->pid(); pid > 0 && kill(pid, SIGWINCH) != 0) {
+        failure = PTYDriverError(PTYDriverError::Code::signalFailed, errno);
+    }
+    if (failure) {
+        transitionToFailure(sessionID, "resize_failed: " + failure->description());
+        return;
+    }
+    state.cols = newCols;
+    state.rows = newRows;
+    logger_->record({sessionID, TerminalLogEvent::Event::resize, std::nullopt, std::nullopt,
+                     std::map<std::string, std::string>{{"cols", std::to_string(newCols)},
+                                                        {"rows", std::to_string(newRows)}}});
+}
+
+std::optional<std::pair<int, int>> TerminalCoordinator::dimensions(const Uuid& sessionID) const {
+    auto it = sessions_.find(sessionID);
+    if (it == sessions_.end()) return std::nullopt;
+    return std::make_pair(it->second->cols, it->second->rows);
+}
+
+void TerminalCoordinator::updateDebugDump(bool enabled) {
+    if (enabled == debugDumpEnabled_) return;
+    debugDumpEnabled_ = enabled;
+    if (!enabled) {
+        for (auto& [id, state] : sessions_) state->setDumpWriter(nullptr);
+        return;
+    }
+    if (!debugDumpStore_ || !debugDumpStore_->prepareForWriting()) {
+        debugDumpEnabled_ = false;
+        return;
+    }
+    for (auto& [id, state] : sessions_) attachDumpWriter(*state);
+}
+
+void TerminalCoordinator::transitionToFailure(const Uuid& sessionID, const std::string& message) {
+    auto it = sessions_.find(sessionID);
+    if (it != sessions_.end()) it->second->status = SessionStatus::failed(message);
+    report(SessionStatus::failed(message), sessionID, std::nullopt);
+    logger_->record({sessionID, TerminalLogEvent::Event::error, std::nullopt, message, std::nullopt});
+}
+
+}  // namespace pelko

@@ -1,0 +1,49 @@
+#pragma once
+// TerminalLogger: the JSON-lines file of what happens in terminal sessions (spawns, output and input
+// chunks, resizes, signals, exits, errors), the terminal subsystem's only diagnostic record.
+//
+// `record` may be called from any thread; it copies the event and returns at once. Lines are
+// formatted and written on the serial queue "app.pelko.terminal.logger" in the order of the `record`
+// calls, one whole line each. The file holds typed input, so it is created 0600 and its folder, when
+// created here, 0700. When the file grows past `maxFileSize` it is moved to "<name>.1" (one backup).
+// Nothing is ever reported: a line that cannot be written is lost and later lines are tried afresh.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "terminal/TerminalLogEvent.hpp"
+
+namespace pelko {
+
+class SerialQueue;
+
+class TerminalLogger {
+public:
+    static constexpr std::uint64_t defaultMaxFileSize = 10 * 1024 * 1024;
+
+    // Without a file: "pelko-terminal.log" in the caches folder's "pelko" folder (the temporary
+    // folder's when there is no caches folder), whose folder is created when missing.
+    explicit TerminalLogger(std::optional<std::filesystem::path> fileURL = std::nullopt,
+                            std::uint64_t maxFileSize = defaultMaxFileSize);
+    ~TerminalLogger();
+    TerminalLogger(const TerminalLogger&) = delete;
+    TerminalLogger& operator=(const TerminalLogger&) = delete;
+
+    static std::filesystem::path defaultLocation();
+
+    const std::filesystem::path& fileURL() const { return fileURL_; }
+    void record(TerminalLogEvent event);
+    // Tests: waits until every line recorded so far has been written.
+    void flush();
+
+private:
+    void write(const TerminalLogEvent& event) const;
+
+    std::filesystem::path fileURL_;
+    std::uint64_t maxFileSize_;
+    std::shared_ptr<SerialQueue> queue_;
+};
+
+}  // namespace pelko

@@ -1,0 +1,90 @@
+#include "terminal/TerminalProcess.hpp"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/pidfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/SerialQueue.hpp"
+#include "terminal/TerminalProcessReaper.hpp"
+
+namespace pelko {
+
+std::shared_ptr<TerminalProcess> TerminalProcess::watch(pid_t pid) {
+    std::shared_ptr<TerminalProcess> process(new TerminalProcess(pid));
+    process->startWatch();
+    return process;
+}
+
+TerminalProcess::TerminalProcess(pid_t pid) : pid_(pid) {
+    pidfd_ = pidfd_open(pid, 0);
+    cancelFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    monitorQueue_ = std::make_shared<SerialQueue>("com.pelko.terminal.process." + std::to_string(pid));
+}
+
+void TerminalProcess::startWatch() {
+    std::weak_ptr<TerminalProcess> weak = weak_from_this();
+    int pidfd = pidfd_;
+    int cancelFd = cancelFd_;
+    monitorQueue_->async([weak, pidfd, cancelFd] {
+        pollfd fds[2] = {{pidfd, POLLIN, 0}, {cancelFd, POLLIN, 0}};
+        for (;;) {
+            int ready = poll(fds, 2, -1);
+            if (ready < 0 && errno == EINTR) continue;
+            if (fds[1].revents != 0) return;  // cancelled
+            break;
+        }
+        if (auto process = weak.lock()) process->handleExit();
+    });
+}
+
+void TerminalProcess::handleExit() {
+    int status = 0;
+    pid_t result;
+    do {
+        result = waitpid(pid_, &status, WNOHANG);
+    } while (result < 0 && errno == EINTR);
+    if (result == pid_) {
+        if (WIFSIGNALED(status)) {
+            terminationStatus_ = -WTERMSIG(status);
+        } else {
+            terminationStatus_ = WEXITSTATUS(status);
+        }
+    }
+    terminated_ = true;
+    TerminationHandler handler;
+    {
+        std::lock_guard lock(handlerMutex_);
+        handler = terminationHandler_;
+    }
+    if (handler) handler(*this);
+}
+
+void TerminalProcess::setTerminationHandler(TerminationHandler handler) {
+    {
+        std::lock_guard lock(handlerMutex_);
+        terminationHandler_ = handler;
+    }
+    if (terminated_ && handler) handler(*this);
+}
+
+TerminalProcess::~TerminalProcess() {
+    if (cancelFd_ >= 0) {
+        std::uint64_t one = 1;
+        (void)!::write(cancelFd_, &one, sizeof one);
+    }
+    // Joins the watch (or detaches when this is its own thread).
+    monitorQueue_.reset();
+    if (cancelFd_ >= 0) close(cancelFd_);
+    if (terminated_) {
+        if (pidfd_ >= 0) close(pidfd_);
+    } else if (pidfd_ >= 0) {
+        TerminalProcessReaper::shared().adopt(pid_, pidfd_);
+    }
+}
+
+}  // namespace pelko
