@@ -1,0 +1,44 @@
+#pragma once
+// AppServices: every long-lived service of the application, built once, synchronously on the main
+// thread, before any window exists, and wired to the web bridge. Construction follows the fixed
+// order of the application's start: configuration store (built-in default; the file is read later by
+// the content view), [GitHub token manager], [Git runner and local history], terminal service with
+// its coordinator and codex shim installer, [credential broker and Git service], gesture bridge, web
+// bridge with its explorer service, preview-tab persistence (reads its database now), [security
+// log], [dashboard languages provider], analytics logger, [dashboard metrics and controller],
+// [system metrics], [OAuth sign-in]. Bracketed services belong to the GitHub, Git and dashboard
+// subsystems and join here, in these places, when they exist.
+//
+// Wiring then makes the bridge the terminal service's bridge (first "terminal/snapshot") and sends
+// the sign-in status; all events wait in the bridge until the page has loaded. Nothing here fails
+// visibly. Everything lives until the process ends.
+#include <memory>
+
+namespace pelko {
+
+class AnalyticsLogger;
+class ConfigStore;
+class GestureBridge;
+class GitServicing;
+class PreviewTabsPersistenceService;
+class TerminalService;
+class WebBridge;
+
+struct AppServices {
+    static constexpr double pinchMagnitudeThreshold = 0.12;
+    static constexpr double pinchDispatchCooldown = 0.35;
+
+    std::shared_ptr<ConfigStore> configStore;
+    std::shared_ptr<TerminalService> terminalService;
+    // Null until the Git integration is part of the build.
+    std::shared_ptr<GitServicing> gitService;
+    std::shared_ptr<GestureBridge> gestureBridge;
+    std::shared_ptr<WebBridge> bridge;
+    std::shared_ptr<PreviewTabsPersistenceService> previewTabsService;
+    std::shared_ptr<AnalyticsLogger> analyticsLogger;
+
+    // Builds and wires everything, with the process's folders.
+    static AppServices build();
+};
+
+}  // namespace pelko

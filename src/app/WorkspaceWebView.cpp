@@ -1,0 +1,102 @@
+#include "app/WorkspaceWebView.hpp"
+
+#include <chrono>
+
+#include "app/FileDrop.hpp"
+#include "app/GestureBridge.hpp"
+#include "app/IndexPage.hpp"
+#include "app/ResourceBundle.hpp"
+#include "app/WebViewLogger.hpp"
+#include "app/ZoomShortcut.hpp"
+#include "bridge/WebBridge.hpp"
+
+namespace pelko {
+
+std::shared_ptr<WorkspaceWebView> WorkspaceWebView::create(void* application, std::shared_ptr<WebBridge> bridge,
+                                                           std::shared_ptr<GestureBridge> gestureBridge,
+                                                           const std::filesystem::path& resourceBundle,
+                                                           WebViewLogger& logger) {
+    auto view = std::make_shared<WorkspaceWebView>(Passkey{}, std::move(bridge), std::move(gestureBridge), logger);
+    view->build(application, resourceBundle);
+    return view;
+}
+
+WorkspaceWebView::WorkspaceWebView(Passkey, std::shared_ptr<WebBridge> bridge,
+                                   std::shared_ptr<GestureBridge> gestureBridge, WebViewLogger& logger)
+    : bridge_(std::move(bridge)), gestureBridge_(std::move(gestureBridge)), logger_(logger) {}
+
+void WorkspaceWebView::build(void* application, const std::filesystem::path& resourceBundle) {
+    const auto indexFile = ResourceBundle::indexPage(resourceBundle);
+    if (!indexFile.empty()) schemeHandler_.emplace(indexFile.parent_path());
+
+    std::weak_ptr<WorkspaceWebView> weak = weak_from_this();
+    WorkspaceWindow::Callbacks callbacks;
+    callbacks.scriptMessage = [weak](const std::string& body) {
+        if (auto self = weak.lock()) self->didReceiveScriptMessage(body);
+    };
+    callbacks.navigationStarted = [weak] {
+        if (auto self = weak.lock()) self->bridge_->notifyWebViewDidStartNavigation();
+    };
+    callbacks.navigationFinished = [weak] {
+        if (auto self = weak.lock()) self->bridge_->notifyWebViewDidFinishNavigation();
+    };
+    // A failed load leaves the bridge not ready: its scripts wait for a page that loads.
+    callbacks.navigationFailed = [] {};
+    if (schemeHandler_) {
+        callbacks.schemeRequest = [weak](const std::string& uri) {
+            auto self = weak.lock();
+            if (!self || !self->schemeHandler_) return AppBundleSchemeHandler::notFound();
+            return self->schemeHandler_->respond(uri);
+        };
+    }
+    callbacks.filesDropped = [weak](const std::vector<std::string>& paths) {
+        auto self = weak.lock();
+        if (!self) return;
+        using namespace std::chrono;
+        const double now = duration<double>(system_clock::now().time_since_epoch()).count();
+        if (auto script = FileDrop::script(paths, now)) self->evaluateScript(*script);
+    };
+    callbacks.keyEquivalent = [weak](const KeyPress& press) {
+        auto self = weak.lock();
+        auto shortcut = ZoomShortcut::match(press);
+        if (!self || !shortcut) return false;
+        self->evaluateScript(shortcut->script());
+        return true;
+    };
+
+    window_ = WorkspaceWindow::create(application, std::move(callbacks), {});
+    loadPage(indexFile);
+    update();
+}
+
+void WorkspaceWebView::loadPage(const std::filesystem::path& indexFile) {
+    if (indexFile.empty()) {
+        window_->loadHtml(IndexPage::fallbackHtml(), "");
+        return;
+    }
+    auto page = IndexPage::load(indexFile);
+    window_->loadHtml(page.html, page.usesBaseAddress ? IndexPage::baseAddress : "");
+}
+
+void WorkspaceWebView::update() {
+    if (!attached_) {
+        attached_ = true;
+        bridge_->attachWebView(shared_from_this());
+        if (gestureBridge_) gestureBridge_->attach(window_);
+    }
+    window_->focusWebViewSoon();
+}
+
+void WorkspaceWebView::evaluateScript(const std::string& script) { window_->evaluateScript(script); }
+
+void WorkspaceWebView::didReceiveScriptMessage(const std::string& bodyJson) {
+    auto body = json::parse(bodyJson);
+    if (!body) return;
+    if (auto line = WebViewLogger::lineForMessage(*body)) {
+        logger_.log(*line);
+        return;
+    }
+    bridge_->handle(*body);
+}
+
+}  // namespace pelko

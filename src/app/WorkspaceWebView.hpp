@@ -1,0 +1,62 @@
+#pragma once
+// WorkspaceWebView: the window's web view and its coordinator. It builds the window's web view with
+// the one script message handler "pelko", serves the page's files through the "app" scheme from the
+// folder of the bundle's index page (none without one), loads the rewritten index page with the base
+// "app://bundle/" (or the fallback page), and attaches itself to the bridge as the page's script
+// target. Page messages of type "webview/log" go to the web view log, every other message to
+// WebBridge::handle. Navigation start and finish drive the bridge's readiness; a failed navigation
+// leaves the bridge not ready, its scripts held until a later navigation finishes. Dropped files and
+// the zoom keys are handed to the page as events.
+//
+// Main thread only. Holds the bridge strongly (the bridge holds this weakly); made once per window.
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/AppBundleSchemeHandler.hpp"
+#include "bridge/ScriptEvaluating.hpp"
+#include "platform/gui/WorkspaceWindow.hpp"
+
+namespace pelko {
+
+class GestureBridge;
+class WebBridge;
+class WebViewLogger;
+
+class WorkspaceWebView final : public ScriptEvaluating, public std::enable_shared_from_this<WorkspaceWebView> {
+    struct Passkey {};
+
+public:
+    // `application` is the GtkApplication* (null for a window of its own).
+    static std::shared_ptr<WorkspaceWebView> create(void* application, std::shared_ptr<WebBridge> bridge,
+                                                    std::shared_ptr<GestureBridge> gestureBridge,
+                                                    const std::filesystem::path& resourceBundle,
+                                                    WebViewLogger& logger);
+    WorkspaceWebView(Passkey, std::shared_ptr<WebBridge> bridge, std::shared_ptr<GestureBridge> gestureBridge,
+                     WebViewLogger& logger);
+
+    // Attaches to the bridge when it holds another web view, and asks for keyboard focus again.
+    void update();
+    const std::shared_ptr<WorkspaceWindow>& window() const { return window_; }
+    bool hasSchemeHandler() const { return schemeHandler_.has_value(); }
+
+    // ScriptEvaluating
+    void evaluateScript(const std::string& script) override;
+
+    // Coordinator: one script message body as JSON text.
+    void didReceiveScriptMessage(const std::string& bodyJson);
+
+private:
+    void build(void* application, const std::filesystem::path& resourceBundle);
+    void loadPage(const std::filesystem::path& indexFile);
+
+    std::shared_ptr<WebBridge> bridge_;
+    std::shared_ptr<GestureBridge> gestureBridge_;
+    WebViewLogger& logger_;
+    std::optional<AppBundleSchemeHandler> schemeHandler_;
+    std::shared_ptr<WorkspaceWindow> window_;
+    bool attached_ = false;
+};
+
+}  // namespace pelko
