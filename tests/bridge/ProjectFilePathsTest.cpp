@@ -80,20 +80,6 @@ TEST(ProjectFilePathsTest, ProjectRootMustBeAnExistingFolder) {
     EXPECT_EQ(operations.projectRoot((project.temp / "linked").string()), project.temp / "linked");
 }
 
-TEST(ProjectFilePathsTest, ImageTypesComeFromTheLowerCasedExtension) {
-    EXPECT_EQ(ProjectFileOperations::imageMimeType("Logo.PNG"), "image/png");
-    EXPECT_EQ(ProjectFileOperations::imageMimeType("a/b.jpg"), "image/jpeg");
-    EXPECT_EQ(ProjectFileOperations::imageMimeType("b.JPEG"), "image/jpeg");
-    EXPECT_EQ(ProjectFileOperations::imageMimeType("b.gif"), "image/gif");
-    EXPECT_EQ(ProjectFileOperations::imageMimeType("b.bmp"), "image/bmp");
-    EXPECT_EQ(ProjectFileOperations::imageMimeType("b.webp"), "image/webp");
-    EXPECT_EQ(ProjectFileOperations::imageMimeType("icon.svg"), "image/svg+xml");
-    EXPECT_EQ(ProjectFileOperations::imageMimeType("favicon.ico"), "image/x-icon");
-    EXPECT_EQ(ProjectFileOperations::imageMimeType("notes.md"), std::nullopt);
-    EXPECT_EQ(ProjectFileOperations::imageMimeType("Makefile"), std::nullopt);
-    EXPECT_EQ(ProjectFileOperations::imageMimeType("png"), std::nullopt);
-}
-
 TEST(ProjectFilePathsTest, TooLargeMessageRoundsHalfToEven) {
     auto expected = [](const std::string& size, const std::string& limit) {
         return "このファイルは約 " + size + "MB あり、上限の " + limit +
