@@ -141,8 +141,12 @@ PTYProcess PTYDriver::spawn(const std::string& shell, const std::vector<std::str
     return PTYProcess{TerminalProcess::watch(pid), std::make_shared<TerminalMasterHandle>(master.release())};
 }
 
-void PTYDriver::sendSignal(pid_t processID, int signal) {
+void PTYDriver::sendSignal(pid_t processID, int signal, pid_t foregroundGroup) {
     if (processID < 1) return;
+    if (foregroundGroup > 0 && foregroundGroup != processID) {
+        if (kill(-foregroundGroup, signal) == 0) return;
+        if (errno != ESRCH) throw PTYDriverError(Code::signalFailed, errno);
+    }
     if (kill(-processID, signal) == 0) return;
     if (errno != ESRCH) throw PTYDriverError(Code::signalFailed, errno);
     if (kill(processID, signal) == 0 || errno == ESRCH) return;

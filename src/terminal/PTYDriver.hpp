@@ -39,9 +39,10 @@ public:
                      const std::map<std::string, std::string>& environment, std::int64_t cols,
                      std::int64_t rows) const;
 
-    // Signals the process group, else the pid; a process that is gone is not an error. A pid below 1
-    // does nothing.
-    static void sendSignal(pid_t processID, int signal);
+    // Signals the terminal's foreground process group when one is given (the group a Ctrl-C would
+    // reach, such as a command the shell runs as a job), else the process's group, else the pid; a
+    // process that is gone is not an error. A pid below 1 does nothing.
+    static void sendSignal(pid_t processID, int signal, pid_t foregroundGroup = 0);
 
     // The environment a child gets: the base, overrides (an empty override keeps an existing value),
     // TERM=xterm-256color and COLORTERM=truecolor when absent, PELKO_TERMINAL=1.

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -294,7 +295,9 @@ void TerminalCoordinator::sendSignal(const Uuid& sessionID, int signal) {
     auto it = sessions_.find(sessionID);
     if (it == sessions_.end() || it->second->disposed) return;
     try {
-        PTYDriver::sendSignal(it->second->process->pid(), signal);
+        // The foreground job (not only the shell) is what an interrupt is meant for.
+        pid_t foreground = tcgetpgrp(it->second->masterHandle->fd());
+        PTYDriver::sendSignal(it->second->process->pid(), signal, foreground > 0 ? foreground : 0);
         logger_->record({sessionID, TerminalLogEvent::Event::signal, std::nullopt, std::nullopt,
                          std::map<std::string, std::string>{{"signal", std::to_string(signal)}}});
     } catch (const PTYDriverError& error) {

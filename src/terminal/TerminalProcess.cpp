@@ -2,7 +2,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,7 +21,8 @@ std::shared_ptr<TerminalProcess> TerminalProcess::watch(pid_t pid) {
 }
 
 TerminalProcess::TerminalProcess(pid_t pid) : pid_(pid) {
-    pidfd_ = pidfd_open(pid, 0);
+    // Through syscall: glibc 2.36's <sys/pidfd.h> lacks C linkage for C++.
+    pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     cancelFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     monitorQueue_ = std::make_shared<SerialQueue>("com.pelko.terminal.process." + std::to_string(pid));
 }
