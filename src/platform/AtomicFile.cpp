@@ -13,7 +13,9 @@ namespace pelko {
 
 namespace {
 
-std::error_code lastError() { return {errno, std::generic_category()}; }
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
 
 // Creates missing folders one by one so only the new ones get `mode`.
 std::error_code createFolders(const fs::path& folder, mode_t mode) {
@@ -91,7 +93,8 @@ std::error_code writeFileAtomically(const fs::path& requested, std::string_view 
 }
 
 std::error_code readWholeFile(const fs::path& path, std::string& contents) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking so that a FIFO in place of the file is refused instead of hanging the reader.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return lastError();
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

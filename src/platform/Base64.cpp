@@ -40,13 +40,17 @@ int standardValue(char c) {
 
 }  // namespace
 
-std::string encode(std::span<const std::uint8_t> bytes) { return encodeWith(bytes, standardAlphabet, true); }
+std::string encode(std::span<const std::uint8_t> bytes) {
+    return encodeWith(bytes, standardAlphabet, true);
+}
 
 std::string encode(std::string_view bytes) {
     return encode(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
-std::string encodeUrl(std::span<const std::uint8_t> bytes) { return encodeWith(bytes, urlAlphabet, false); }
+std::string encodeUrl(std::span<const std::uint8_t> bytes) {
+    return encodeWith(bytes, urlAlphabet, false);
+}
 
 std::optional<std::vector<std::uint8_t>> decode(std::string_view text) {
     if (text.size() % 4 != 0) return std::nullopt;
@@ -70,7 +74,8 @@ std::optional<std::vector<std::uint8_t>> decode(std::string_view text) {
         if (digits >= 3) bytes.push_back(static_cast<std::uint8_t>(group >> 8));
         if (digits == 4) bytes.push_back(static_cast<std::uint8_t>(group));
         // Bits below the last whole byte must be zero, or two texts would decode alike.
-        if ((digits == 2 && (group & 0xFFFF) != 0) || (digits == 3 && (group & 0xFF) != 0)) return std::nullopt;
+        if ((digits == 2 && (group & 0xFFFF) != 0) || (digits == 3 && (group & 0xFF) != 0))
+            return std::nullopt;
     }
     return bytes;
 }

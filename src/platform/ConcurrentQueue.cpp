@@ -68,7 +68,9 @@ ConcurrentQueue::~ConcurrentQueue() {
     }
 }
 
-const std::string& ConcurrentQueue::label() const { return impl_->label; }
+const std::string& ConcurrentQueue::label() const {
+    return impl_->label;
+}
 
 void ConcurrentQueue::async(std::function<void()> work) {
     {
@@ -83,7 +85,8 @@ void ConcurrentQueue::async(std::function<void()> work) {
 void ConcurrentQueue::barrier() {
     std::unique_lock lock(impl_->mutex);
     auto target = impl_->nextSequence;
-    impl_->finished.wait(lock, [&] { return impl_->unfinished.empty() || *impl_->unfinished.begin() >= target; });
+    impl_->finished.wait(lock,
+                         [&] { return impl_->unfinished.empty() || *impl_->unfinished.begin() >= target; });
 }
 
 }  // namespace pelko

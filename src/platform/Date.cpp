@@ -14,7 +14,9 @@ struct Civil {
     int day;
 };
 
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 // Days since 1970-01-01 in the proleptic Gregorian calendar (H. Hinnant's days-from-civil).
 std::int64_t daysFromCivil(std::int64_t y, int m, int d) {
@@ -38,7 +40,9 @@ Civil civilFromDays(std::int64_t z) {
     return {yoe + era * 400 + (month <= 2), month, day};
 }
 
-bool isLeap(std::int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(std::int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int daysInMonth(std::int64_t y, int m) {
     static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -83,11 +87,17 @@ Date Date::now() {
     return fromMilliseconds(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
-int Date::year() const { return static_cast<int>(civilFromDays(floorDiv(ms_, 86'400'000)).year); }
+int Date::year() const {
+    return static_cast<int>(civilFromDays(floorDiv(ms_, 86'400'000)).year);
+}
 
-std::string Date::isoSeconds() const { return format(ms_, false); }
+std::string Date::isoSeconds() const {
+    return format(ms_, false);
+}
 
-std::string Date::isoMilliseconds() const { return format(ms_, true); }
+std::string Date::isoMilliseconds() const {
+    return format(ms_, true);
+}
 
 std::optional<Date> Date::parseIso(std::string_view text) {
     std::size_t pos = 0;

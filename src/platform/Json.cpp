@@ -27,7 +27,9 @@ const Json* member(const Json& object, std::string_view key) {
     throw DecodeError("expected " + std::string(expected) + " (key: " + std::string(key) + ")");
 }
 
-[[noreturn]] void missing(std::string_view key) { throw DecodeError("missing (key: " + std::string(key) + ")"); }
+[[noreturn]] void missing(std::string_view key) {
+    throw DecodeError("missing (key: " + std::string(key) + ")");
+}
 
 template <class T>
 T required(std::optional<T> value, std::string_view key) {
@@ -127,11 +129,17 @@ const Json* optArray(const Json& object, std::string_view key) {
     return value;
 }
 
-std::string reqString(const Json& object, std::string_view key) { return required(optString(object, key), key); }
+std::string reqString(const Json& object, std::string_view key) {
+    return required(optString(object, key), key);
+}
 
-bool reqBool(const Json& object, std::string_view key) { return required(optBool(object, key), key); }
+bool reqBool(const Json& object, std::string_view key) {
+    return required(optBool(object, key), key);
+}
 
-Uuid reqUuid(const Json& object, std::string_view key) { return required(optUuid(object, key), key); }
+Uuid reqUuid(const Json& object, std::string_view key) {
+    return required(optUuid(object, key), key);
+}
 
 const Json& reqObject(const Json& object, std::string_view key) {
     const Json* value = optObject(object, key);

@@ -72,7 +72,9 @@ MainQueue& MainQueue::shared() {
     return queue;
 }
 
-bool MainQueue::isMainThread() { return std::this_thread::get_id() == mainThreadId; }
+bool MainQueue::isMainThread() {
+    return std::this_thread::get_id() == mainThreadId;
+}
 
 void MainQueue::async(std::function<void()> work) {
     bool needsSource;
@@ -114,7 +116,8 @@ bool MainQueue::drainUntil(const std::function<bool()>& predicate, std::chrono::
     GMainContext* context = g_main_context_default();
     // Wakes the blocking iteration now and then, so a predicate set from another thread is seen.
     GSource* ticker = g_timeout_source_new(5);
-    g_source_set_callback(ticker, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
+    g_source_set_callback(
+        ticker, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
     g_source_attach(ticker, context);
     bool satisfied = predicate();
     while (!satisfied && std::chrono::steady_clock::now() < deadline) {

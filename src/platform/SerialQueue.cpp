@@ -20,7 +20,9 @@ void WorkItem::cancel() {
     if (state_) state_->cancelled = true;
 }
 
-bool WorkItem::isCancelled() const { return state_ && state_->cancelled; }
+bool WorkItem::isCancelled() const {
+    return state_ && state_->cancelled;
+}
 
 struct SerialQueue::Impl {
     using Clock = std::chrono::steady_clock;
@@ -60,7 +62,8 @@ struct SerialQueue::Impl {
                 self->ready.pop_front();
                 lock.unlock();
                 work();
-                work = nullptr;  // captures die here, outside the lock; they may hold the last queue reference
+                work =
+                    nullptr;  // captures die here, outside the lock; they may hold the last queue reference
                 lock.lock();
                 continue;
             }
@@ -93,9 +96,13 @@ SerialQueue::~SerialQueue() {
     }
 }
 
-const std::string& SerialQueue::label() const { return impl_->label; }
+const std::string& SerialQueue::label() const {
+    return impl_->label;
+}
 
-bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == impl_->threadId; }
+bool SerialQueue::isCurrent() const {
+    return std::this_thread::get_id() == impl_->threadId;
+}
 
 void SerialQueue::async(std::function<void()> work) {
     {

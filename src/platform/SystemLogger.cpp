@@ -11,10 +11,14 @@ LogCapture* currentCapture = nullptr;
 
 int journalPriority(LogLevel level) {
     switch (level) {
-        case LogLevel::debug: return 7;
-        case LogLevel::info: return 6;
-        case LogLevel::notice: return 5;
-        case LogLevel::error: return 3;
+        case LogLevel::debug:
+            return 7;
+        case LogLevel::info:
+            return 6;
+        case LogLevel::notice:
+            return 5;
+        case LogLevel::error:
+            return 3;
     }
     return 6;
 }
@@ -24,10 +28,18 @@ int journalPriority(LogLevel level) {
 SystemLogger::SystemLogger(std::string subsystem, std::string category)
     : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
 
-void SystemLogger::debug(const std::string& message) const { log(LogLevel::debug, message); }
-void SystemLogger::info(const std::string& message) const { log(LogLevel::info, message); }
-void SystemLogger::notice(const std::string& message) const { log(LogLevel::notice, message); }
-void SystemLogger::error(const std::string& message) const { log(LogLevel::error, message); }
+void SystemLogger::debug(const std::string& message) const {
+    log(LogLevel::debug, message);
+}
+void SystemLogger::info(const std::string& message) const {
+    log(LogLevel::info, message);
+}
+void SystemLogger::notice(const std::string& message) const {
+    log(LogLevel::notice, message);
+}
+void SystemLogger::error(const std::string& message) const {
+    log(LogLevel::error, message);
+}
 
 void SystemLogger::log(LogLevel level, const std::string& message) const {
     {
@@ -37,8 +49,9 @@ void SystemLogger::log(LogLevel level, const std::string& message) const {
             return;
         }
     }
-    sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", journalPriority(level), "PELKO_SUBSYSTEM=%s",
-                    subsystem_.c_str(), "PELKO_CATEGORY=%s", category_.c_str(), "SYSLOG_IDENTIFIER=pelko", nullptr);
+    sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", journalPriority(level),
+                    "PELKO_SUBSYSTEM=%s", subsystem_.c_str(), "PELKO_CATEGORY=%s", category_.c_str(),
+                    "SYSLOG_IDENTIFIER=pelko", nullptr);
 }
 
 LogCapture::LogCapture() {

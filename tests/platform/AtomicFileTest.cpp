@@ -1,5 +1,3 @@
-#include "platform/AtomicFile.hpp"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,8 +6,10 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/AtomicFile.hpp"
 #include "platform/Json.hpp"
 #include "support/TestSupport.hpp"
 
@@ -26,7 +26,8 @@ mode_t modeOf(const fs::path& path) {
 
 std::vector<std::string> namesIn(const fs::path& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -88,6 +89,8 @@ TEST(AtomicFileTest, ReadWholeFile) {
     read = "unchanged";
     EXPECT_EQ(readWholeFile(dir / "none", read), std::make_error_code(std::errc::no_such_file_or_directory));
     EXPECT_TRUE(readWholeFile(dir.path(), read));
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_TRUE(readWholeFile(dir / "fifo", read));  // refused at once, not waiting for a writer
     EXPECT_EQ(read, "unchanged");
 }
 
@@ -102,10 +105,14 @@ TEST(AtomicFileTest, KilledWriterNeverLeavesATornFile) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             close(written[0]);
-            std::string payload(1000 + round * 3000, 'p');
+            // Encoded up front, so the loop spends its time inside the atomic write.
+            std::string texts[2];
+            for (int i = 0; i < 2; ++i) {
+                texts[i] = json::encode(
+                    {{"round", round}, {"write", i}, {"payload", std::string(round * 4000, 'p')}});
+            }
             for (int i = 0;; ++i) {
-                Json value = {{"round", round}, {"write", i}, {"payload", payload}};
-                if (writeFileAtomically(target, json::encode(value))) _exit(1);
+                if (writeFileAtomically(target, texts[i % 2])) _exit(1);
                 if (write(written[1], "w", 1) != 1) _exit(1);
             }
         }
@@ -114,6 +121,8 @@ TEST(AtomicFileTest, KilledWriterNeverLeavesATornFile) {
         int wanted = 1 + round % 7;
         char byte;
         for (int count = 0; count < wanted; ++count) ASSERT_EQ(read(written[0], &byte, 1), 1);
+        // Not a wait for anything: a varying offset into the next write, so kills land mid-write.
+        std::this_thread::sleep_for(std::chrono::microseconds(round * 97 % 900));
         kill(child, SIGKILL);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -1,15 +1,21 @@
-#include "platform/Base64.hpp"
-
 #include <gtest/gtest.h>
+
+#include "platform/Base64.hpp"
 
 namespace pelko {
 namespace {
 
-std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> bytesOf(std::string_view text) {
+    return {text.begin(), text.end()};
+}
 
 TEST(Base64Test, EncodesRfc4648Vectors) {
-    const std::pair<const char*, const char*> vectors[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
-                                                           {"foo", "Zm9v"},  {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
+    const std::pair<const char*, const char*> vectors[] = {{"", ""},
+                                                           {"f", "Zg=="},
+                                                           {"fo", "Zm8="},
+                                                           {"foo", "Zm9v"},
+                                                           {"foob", "Zm9vYg=="},
+                                                           {"fooba", "Zm9vYmE="},
                                                            {"foobar", "Zm9vYmFy"}};
     for (auto [plain, encoded] : vectors) {
         EXPECT_EQ(base64::encode(std::string_view(plain)), encoded);
@@ -32,8 +38,8 @@ TEST(Base64Test, UrlFormHasNoPaddingAndUrlAlphabet) {
 }
 
 TEST(Base64Test, DecodingIsStrict) {
-    for (const char* text : {"Zg", "Zg=", "Zm9", "Zg===", "Z===", "====", "Zm9v\n", " Zm9v", "Zm 9v", "Zm9v====",
-                             "Zg==Zm9v", "Zm=v", "-_-_", "Zh==", "Zm9=", "Zm,v"}) {
+    for (const char* text : {"Zg", "Zg=", "Zm9", "Zg===", "Z===", "====", "Zm9v\n", " Zm9v", "Zm 9v",
+                             "Zm9v====", "Zg==Zm9v", "Zm=v", "-_-_", "Zh==", "Zm9=", "Zm,v"}) {
         EXPECT_FALSE(base64::decode(text)) << text;
     }
 }

@@ -1,9 +1,9 @@
-#include "platform/Json.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+
+#include "platform/Json.hpp"
 
 namespace pelko {
 namespace {
@@ -25,14 +25,16 @@ TEST(JsonTest, ReplacesInvalidUtf8) {
 
 TEST(JsonTest, RejectsNonFiniteNumbersAnywhere) {
     EXPECT_THROW(json::encode(Json(std::nan(""))), EncodeError);
-    EXPECT_THROW(json::encode(Json{{"a", Json::array({1, std::numeric_limits<double>::infinity()})}}), EncodeError);
-    EXPECT_THROW(json::encode(Json{{"deep", {{"x", -std::numeric_limits<double>::infinity()}}}}), EncodeError);
+    EXPECT_THROW(json::encode(Json{{"a", Json::array({1, std::numeric_limits<double>::infinity()})}}),
+                 EncodeError);
+    EXPECT_THROW(json::encode(Json{{"deep", {{"x", -std::numeric_limits<double>::infinity()}}}}),
+                 EncodeError);
     EXPECT_EQ(json::encode(Json{{"x", 1e300}}), R"({"x":1e+300})");
 }
 
 TEST(JsonTest, ParseRejectsMalformedText) {
-    for (const char* text : {"", "{", "{\"a\":1,}", "[1 2]", "nul", "{'a':1}", "1e400", "{\"a\":1} x", "\"\xff\"",
-                             "// c\n{}"}) {
+    for (const char* text :
+         {"", "{", "{\"a\":1,}", "[1 2]", "nul", "{'a':1}", "1e400", "{\"a\":1} x", "\"\xff\"", "// c\n{}"}) {
         EXPECT_FALSE(json::parse(text)) << text;
     }
     auto parsed = json::parse(R"({"b":1,"a":{"c":[true]}})");
@@ -88,7 +90,8 @@ TEST(JsonTest, IntegersAreRangeChecked) {
 }
 
 TEST(JsonTest, UuidsAndStringArrays) {
-    Json object = {{"id", "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d"}, {"bad", "{0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D}"},
+    Json object = {{"id", "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d"},
+                   {"bad", "{0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D}"},
                    {"num", 1}};
     EXPECT_EQ(json::reqUuid(object, "id").string(), "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D");
     EXPECT_EQ(json::optUuid(object, "missing"), std::nullopt);

@@ -1,10 +1,10 @@
-#include "platform/MainQueue.hpp"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
+
+#include "platform/MainQueue.hpp"
 
 namespace pelko {
 namespace {

@@ -1,10 +1,10 @@
-#include "platform/Published.hpp"
-
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/Published.hpp"
 
 namespace pelko {
 namespace {

@@ -1,10 +1,9 @@
-#include "platform/RepeatingTimer.hpp"
-
 #include <gtest/gtest.h>
 
 #include <future>
 
 #include "platform/MainQueue.hpp"
+#include "platform/RepeatingTimer.hpp"
 #include "platform/SerialQueue.hpp"
 
 namespace pelko {

@@ -1,5 +1,3 @@
-#include "platform/SerialQueue.hpp"
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "platform/ConcurrentQueue.hpp"
+#include "platform/SerialQueue.hpp"
 
 namespace pelko {
 namespace {

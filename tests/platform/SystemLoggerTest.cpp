@@ -1,9 +1,9 @@
-#include "platform/SystemLogger.hpp"
-
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
+
+#include "platform/SystemLogger.hpp"
 
 namespace pelko {
 namespace {

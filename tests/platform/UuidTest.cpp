@@ -1,9 +1,9 @@
-#include "platform/Uuid.hpp"
-
 #include <gtest/gtest.h>
 
 #include <set>
 #include <unordered_set>
+
+#include "platform/Uuid.hpp"
 
 namespace pelko {
 namespace {
@@ -30,10 +30,11 @@ TEST(UuidTest, WritesUpperCaseAndReadsEitherCase) {
 }
 
 TEST(UuidTest, AcceptsOnlyThe36CharacterForm) {
-    for (const char* text : {"", "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4", "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D0",
-                             "{0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D}", "0A1B2C3D4E5F4A6B8C7D9E0F1A2B3C4D",
-                             "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4G", "0A1B2C3D_4E5F-4A6B-8C7D-9E0F1A2B3C4D",
-                             "0A1B2C3-D4E5F-4A6B-8C7D-9E0F1A2B3C4D", " A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"}) {
+    for (const char* text :
+         {"", "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4", "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D0",
+          "{0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D}", "0A1B2C3D4E5F4A6B8C7D9E0F1A2B3C4D",
+          "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4G", "0A1B2C3D_4E5F-4A6B-8C7D-9E0F1A2B3C4D",
+          "0A1B2C3-D4E5F-4A6B-8C7D-9E0F1A2B3C4D", " A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"}) {
         EXPECT_FALSE(Uuid::parse(text)) << text;
     }
 }

@@ -1,8 +1,7 @@
-#include "platform/XdgFolders.hpp"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "platform/XdgFolders.hpp"
 #include "support/TestSupport.hpp"
 
 namespace fs = std::filesystem;
