@@ -48,8 +48,9 @@ std::string joinRelative(const std::string& folder, std::string_view name) {
 // The sort key of a name: case-folded and collated in the user's locale. Names that are not valid
 // UTF-8 are made valid first (GLib's functions require it); the raw bytes still break ties.
 std::string collationKey(const std::string& name) {
-    gchar* valid = g_utf8_make_valid(name.data(), static_cast<gssize>(name.size()));
-    gchar* folded = g_utf8_casefold(valid, -1);
+    const auto length = static_cast<gssize>(name.size());
+    gchar* valid = g_utf8_validate(name.data(), length, nullptr) ? nullptr : g_utf8_make_valid(name.data(), length);
+    gchar* folded = valid ? g_utf8_casefold(valid, -1) : g_utf8_casefold(name.data(), length);
     gchar* key = g_utf8_collate_key(folded, -1);
     std::string result(key);
     g_free(key);

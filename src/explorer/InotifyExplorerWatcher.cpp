@@ -76,9 +76,12 @@ struct InotifyExplorerWatcher::Session {
         return {root, ExplorerFileItemKind::directory, ExplorerFileChangeKind::unknown, true};
     }
 
+    // Paths here are built from the root, so a prefix test relates them (no standardizing needed).
     bool isExcluded(const std::string& path) const {
-        auto relative = ExplorerService::relativePath(path, root);
-        return !relative || exclusions.contains(*relative);
+        if (path == root) return false;
+        const std::size_t prefix = root.ends_with('/') ? root.size() : root.size() + 1;
+        if (path.size() <= prefix || !path.starts_with(root) || path[prefix - 1] != '/') return true;
+        return exclusions.contains(std::string_view(path).substr(prefix));
     }
 
     void remember(int watch, const std::string& path) {
