@@ -166,9 +166,10 @@ void TerminalService::createSession(const std::optional<std::string>& title, con
 }
 
 void TerminalService::closeSession(const Uuid& id) {
+    // The flag as it was when the page closed the session (re-applying the defaults may switch it on).
+    bool enabled = isTerminalV2Enabled();
     configStore_->removeCLISession(id);
     forget(id);
-    bool enabled = isTerminalV2Enabled();
     if (enabled) {
         coordinator_->terminateSession(id);
     } else if (auto target = bridge()) {

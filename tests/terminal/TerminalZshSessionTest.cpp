@@ -1,0 +1,194 @@
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "terminal/TerminalSessionFixture.hpp"
+
+namespace pelko {
+namespace {
+
+namespace fs = std::filesystem;
+
+using ZshSessionTest = test::TerminalSessionFixture;
+
+std::optional<pid_t> childOf(pid_t parent) {
+    std::ifstream children("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+    pid_t child = 0;
+    if (children >> child) return child;
+    return std::nullopt;
+}
+
+TEST_F(ZshSessionTest, LoginShellStartsInItsFolderWithTheTerminalEnvironment) {
+    test::TempDir folder;
+    auto session = addSession("/bin/zsh", folder.path().string());
+    ASSERT_GT(waitForCreated(session.id), 0);
+    auto created = bridge->events("created").front().created;
+    EXPECT_EQ(created->workingDirectory, folder.path().string());
+    EXPECT_EQ(created->cols, 120);
+    EXPECT_EQ(created->rows, 40);
+
+    type(session.id, "print -r -- \"E=$PELKO_TERMINAL|$TERM|$COLORTERM|$ZDOTDIR|$PELKO_ZDOTDIR_RESTORED|"
+                     "${PATH%%:*}|$(pwd -P)|${options[login]}|\"\n");
+    const auto& env = Environment::process();
+    std::string expected = "E=1|" + env.get("TERM").value_or("xterm-256color") + "|" +
+                           env.get("COLORTERM").value_or("truecolor") + "|" + home.string() + "|1|" +
+                           installer->shimDirectory().string() + "|" + fs::canonical(folder.path()).string() + "|on|";
+    EXPECT_TRUE(waitForOutput(session.id, expected)) << bridge->output(session.id.string());
+    // Every output chunk is followed by an activity event.
+    auto events = bridge->events();
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (events[i].type == "output") {
+            ASSERT_LT(i + 1, events.size());
+            EXPECT_EQ(events[i + 1].type, "activity");
+        }
+    }
+}
+
+TEST_F(ZshSessionTest, TypedInputEchoesAndResizeReachesTheShell) {
+    auto session = addSession();
+    ASSERT_GT(waitForCreated(session.id), 0);
+    type(session.id, "echo hi-$((6*7))\n");
+    EXPECT_TRUE(waitForOutput(session.id, "hi-42"));
+    EXPECT_TRUE(waitForOutput(session.id, "echo hi-$((6*7))"));
+
+    service->resizeSession(session.id, 100, 33);
+    type(session.id, "stty size\n");
+    EXPECT_TRUE(waitForOutput(session.id, "33 100"));
+    auto resizes = bridge->events("resize");
+    ASSERT_EQ(resizes.size(), 1u);
+    EXPECT_EQ(resizes[0].cols, 100);
+    EXPECT_EQ(resizes[0].rows, 33);
+}
+
+TEST_F(ZshSessionTest, InterruptStopsTheRunningCommand) {
+    auto session = addSession();
+    pid_t shell = waitForCreated(session.id);
+    ASSERT_GT(shell, 0);
+    type(session.id, "sleep 30\n");
+    ASSERT_TRUE(test::waitFor([&] { return childOf(shell).has_value(); }));
+    pid_t sleeper = *childOf(shell);
+    service->sendSignal(session.id, "sigint");
+    ASSERT_TRUE(test::waitFor([&] { return kill(sleeper, 0) != 0 || !childOf(shell); }));
+    type(session.id, "echo back-$((2+3))\n");
+    EXPECT_TRUE(waitForOutput(session.id, "back-5"));
+}
+
+TEST_F(ZshSessionTest, OtherSignalNamesDoNothing) {
+    auto session = addSession();
+    pid_t shell = waitForCreated(session.id);
+    type(session.id, "sleep 30\n");
+    ASSERT_TRUE(test::waitFor([&] { return childOf(shell).has_value(); }));
+    pid_t sleeper = *childOf(shell);
+    service->sendSignal(session.id, "SIGKILL");
+    service->sendSignal(session.id, "INT");
+    MainQueue::shared().drain();
+    EXPECT_EQ(childOf(shell), sleeper);
+    type(session.id, "\x03");  // the terminal's own interrupt key
+    type(session.id, "echo still-$((1+1))\n");
+    EXPECT_TRUE(waitForOutput(session.id, "still-2"));
+    EXPECT_EQ(bridge->events("exit").size(), 0u);
+}
+
+TEST_F(ZshSessionTest, CodexRunIsWrappedInMarkers) {
+    auto session = addSession();
+    ASSERT_GT(waitForCreated(session.id), 0);
+    type(session.id, "codex --version\n");
+    const std::string end = "\x1b]633;pelko-codex:end;status=0\x07";
+    ASSERT_TRUE(waitForOutput(session.id, end)) << bridge->output(session.id.string());
+    std::string output = bridge->output(session.id.string());
+    auto start = output.find("\x1b]633;pelko-codex:start\x07");
+    auto ran = output.find("fake-codex-ran --version");
+    ASSERT_NE(start, std::string::npos);
+    ASSERT_NE(ran, std::string::npos);
+    EXPECT_LT(start, ran);
+    EXPECT_LT(ran, output.find(end));
+}
+
+TEST_F(ZshSessionTest, ExitCodesAreReported) {
+    auto three = addSession();
+    auto killed = addSession();
+    ASSERT_GT(waitForCreated(three.id), 0);
+    ASSERT_GT(waitForCreated(killed.id), 0);
+    type(three.id, "exit 3\n");
+    type(killed.id, "kill -9 $$\n");
+    ASSERT_TRUE(test::waitFor([&] { return bridge->events("exit").size() == 2; }));
+    for (auto& event : bridge->events("exit")) {
+        EXPECT_EQ(*event.code, event.sessionId == three.id.string() ? 3 : -9);
+    }
+    for (auto& event : bridge->events("status")) {
+        if (event.text == "terminated") {
+            EXPECT_EQ(*event.code, event.sessionId == three.id.string() ? 3 : -9);
+        } else {
+            EXPECT_FALSE(event.code);
+        }
+    }
+    auto snapshot = bridge->lastSnapshot();
+    ASSERT_TRUE(snapshot);
+    for (auto& entry : snapshot->sessions) EXPECT_EQ(entry.status, "terminated");
+
+    // Any configuration change starts the exited sessions again.
+    bridge->clear();
+    store->update(false, [](AppConfig&) {});
+    EXPECT_GT(waitForCreated(three.id), 0);
+    EXPECT_GT(waitForCreated(killed.id), 0);
+}
+
+TEST_F(ZshSessionTest, FastExitDeliversAllOfItsOutputBeforeTheExit) {
+    fs::path script = root / "fast.sh";
+    writeExecutable(script, "#!/bin/sh\nhead -c 20480 /dev/zero | tr '\\0' x\n");
+    auto session = addSession(script.string());
+    ASSERT_TRUE(test::waitFor([&] { return !bridge->events("exit").empty(); }));
+    std::string output = bridge->output(session.id.string());
+    EXPECT_EQ(std::count(output.begin(), output.end(), 'x'), 20480);
+    // Nothing arrives after the exit.
+    auto events = bridge->events();
+    auto exitAt = std::find_if(events.begin(), events.end(), [](auto& e) { return e.type == "exit"; });
+    EXPECT_TRUE(std::none_of(exitAt, events.end(), [](auto& e) { return e.type == "output"; }));
+}
+
+TEST_F(ZshSessionTest, EndedSessionsAreReapedNotLeftAsZombies) {
+    auto session = addSession();
+    pid_t shell = waitForCreated(session.id);
+    ASSERT_GT(shell, 0);
+    service->closeSession(session.id);
+    EXPECT_TRUE(test::waitFor([&] { return kill(shell, 0) != 0 && errno == ESRCH; }));
+    // Closing a live session with the feature on reports no "closed" status.
+    EXPECT_FALSE(bridge->hasStatus(session.id.string(), "closed"));
+    // Input after the end is ignored.
+    type(session.id, "echo gone\n");
+    MainQueue::shared().drain();
+}
+
+TEST_F(ZshSessionTest, FailedStartDuringReconciliationShowsFailed) {
+    auto session = addSession("/nonexistent/zsh");
+    ASSERT_TRUE(test::waitFor([&] { return bridge->hasStatus(session.id.string(), "failed"); }));
+    MainQueue::shared().drain();
+    auto errors = bridge->events("error");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].text, "spawnFailed(code: 2)");
+    auto snapshot = bridge->lastSnapshot();
+    ASSERT_TRUE(snapshot);
+    ASSERT_EQ(snapshot->sessions.size(), 1u);
+    EXPECT_EQ(snapshot->sessions[0].status, "failed");
+}
+
+TEST_F(ZshSessionTest, NativeKeysGoToTheFocusedSession) {
+    auto session = addSession();
+    ASSERT_GT(waitForCreated(session.id), 0);
+    auto key = NativeKeyEvent::fromGdk('Q', 24, 1u << 0);
+    EXPECT_FALSE(service->handleNativeKeyDown(key));  // nothing focused yet
+    service->setInputFocus(session.id, true);
+    service->setInputFocus(Uuid::random(), false);
+    EXPECT_TRUE(service->handleNativeKeyDown(key));
+    EXPECT_FALSE(service->handleNativeKeyDown(NativeKeyEvent::fromGdk(0xff0d, 36, 0)));  // Return
+    EXPECT_FALSE(service->handleNativeKeyDown(NativeKeyEvent::fromGdk(0xff30, 0, 0)));  // Eisu, no source
+    EXPECT_TRUE(waitForOutput(session.id, "Q"));
+    // Removing the focused session from the configuration clears the focus.
+    store->update(false, [](AppConfig& config) { config.cliSessions.clear(); });
+    ASSERT_TRUE(test::waitFor([&] { return !service->activeInputSessionID(); }));
+}
+
+}  // namespace
+}  // namespace pelko
