@@ -1,0 +1,181 @@
+// The GitHub sign-in relay: status events from the stored token, the page's three messages, the
+// coordinator's and refresher's reports, the Git service's token-invalid notice, and security log lines.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "bridge/BridgeTestSupport.hpp"
+
+namespace pelko::test {
+namespace {
+
+Json message(const std::string& type) { return Json{{"type", type}}; }
+
+class WebBridgeSignIn : public ::testing::Test {
+protected:
+    void configure(std::shared_ptr<FakeAuth> withAuth) {
+        loaded.bridge->configure(nullptr, nullptr, nullptr, std::move(withAuth), security, nullptr, nullptr, nullptr);
+        loaded.bridge->attach(coordinator, refresher);
+        loaded.webView->scripts.clear();
+    }
+
+    LoadedBridge loaded;
+    std::shared_ptr<FakeAuth> auth = std::make_shared<FakeAuth>();
+    std::shared_ptr<FakeSecurityLogger> security = std::make_shared<FakeSecurityLogger>();
+    std::shared_ptr<FakeCoordinator> coordinator = std::make_shared<FakeCoordinator>();
+    std::shared_ptr<FakeRefresher> refresher = std::make_shared<FakeRefresher>();
+};
+
+TEST(WebBridgeSignInExpiry, TokensAfterTheYear2099CountAsNonExpiring) {
+    EXPECT_TRUE(WebBridge::isNonExpiring(Date::distantFuture()));
+    EXPECT_TRUE(WebBridge::isNonExpiring(*Date::parseIso("2100-06-01T00:00:00Z")));
+    EXPECT_FALSE(WebBridge::isNonExpiring(*Date::parseIso("2099-06-30T12:00:00Z")));
+    EXPECT_FALSE(WebBridge::isNonExpiring(*Date::parseIso("2026-03-01T09:30:00Z")));
+}
+
+TEST_F(WebBridgeSignIn, WiringAndAttachmentEachSendOneStatusHeldUntilTheFirstLoad) {
+    auto bridge = WebBridge::create();
+    auth->token = sampleToken();
+    bridge->configure(nullptr, nullptr, nullptr, auth, security, nullptr, nullptr, nullptr);
+    bridge->attach(coordinator, refresher);
+    EXPECT_EQ(coordinator->delegate.lock().get(), static_cast<GitHubOAuthCoordinatorDelegate*>(bridge.get()));
+    EXPECT_EQ(refresher->delegate.lock().get(), static_cast<GitTokenRefresherDelegate*>(bridge.get()));
+    auto webView = std::make_shared<RecordingWebView>();
+    bridge->attachWebView(webView);
+    bridge->notifyWebViewDidFinishNavigation();
+    ASSERT_EQ(webView->types(), (std::vector<std::string>{"github/oauth/status", "github/oauth/status"}));
+    EXPECT_EQ(webView->events()[0]["payload"].dump(),
+              R"({"status":"connected","account":{"login":"octo","avatarUrl":"https://avatars.example/octo.png"},)"
+              R"("expiresAt":"2030-06-01T12:00:00.000Z"})");
+}
+
+TEST_F(WebBridgeSignIn, StatusLeavesOutWhatIsAbsent) {
+    configure(auth);
+    auth->token = sampleToken(std::nullopt);
+    auth->token->expiresAt = Date::distantFuture();
+    loaded.bridge->handle(message("github/oauth/requestStatus"));
+    auth->token.reset();
+    loaded.bridge->handle(message("github/oauth/requestStatus"));
+    auto statuses = loaded.webView->eventsOfType("github/oauth/status");
+    ASSERT_EQ(statuses.size(), 2u);
+    EXPECT_EQ(statuses[0].dump(), R"({"status":"connected"})");
+    EXPECT_EQ(statuses[1].dump(), R"({"status":"disconnected"})");
+    EXPECT_TRUE(security->entries.empty());
+}
+
+TEST_F(WebBridgeSignIn, LogoutDeletesTheTokenStopsTheRefresherAndLogsTheFormerLogin) {
+    configure(auth);
+    auth->token = sampleToken();
+    loaded.bridge->handle(message("github/oauth/logout"));
+    EXPECT_EQ(auth->deletions, 1);
+    EXPECT_EQ(refresher->stops, 1);
+    ASSERT_EQ(security->entries.size(), 1u);
+    EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthLogout);
+    EXPECT_EQ(security->entries[0].login, "octo");
+    EXPECT_FALSE(security->entries[0].metadata);
+    ASSERT_EQ(loaded.webView->scripts.size(), 1u);
+    EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(), R"({"status":"disconnected","reason":"userLogout"})");
+}
+
+TEST_F(WebBridgeSignIn, LogoutWithoutATokenManagerStillReportsDisconnected) {
+    configure(nullptr);
+    loaded.bridge->handle(message("github/oauth/logout"));
+    ASSERT_EQ(security->entries.size(), 1u);
+    EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthLogout);
+    EXPECT_FALSE(security->entries[0].login);
+    EXPECT_EQ(loaded.webView->events().at(0)["payload"].dump(), R"({"status":"disconnected","reason":"userLogout"})");
+}
+
+TEST_F(WebBridgeSignIn, StartLogsAtOnceAndStartsTheCoordinatorOnALaterTurnEachTime) {
+    configure(auth);
+    auth->token = sampleToken();
+    loaded.bridge->handle(message("github/oauth/start"));
+    loaded.bridge->handle(message("github/oauth/start"));
+    EXPECT_EQ(coordinator->starts, 0);
+    MainQueue::shared().drain();
+    EXPECT_EQ(coordinator->starts, 2);
+    ASSERT_EQ(security->entries.size(), 2u);
+    EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthStart);
+    EXPECT_EQ(security->entries[0].login, "octo");
+    EXPECT_EQ(security->entries[0].metadata, (SecurityEventLogging::Metadata{{"initiator", "user"}}));
+    EXPECT_TRUE(loaded.webView->scripts.empty());
+}
+
+TEST_F(WebBridgeSignIn, CompletedSignInReportsTheStoredTokenNotTheOneHandedOver) {
+    configure(auth);
+    auth->token = sampleToken("stored");
+    std::thread([&] { loaded.bridge->gitHubOAuthCoordinatorDidComplete(*coordinator, sampleToken("handed")); }).join();
+    ASSERT_TRUE(loaded.webView->waitForCount(1));
+    ASSERT_EQ(security->entries.size(), 1u);
+    EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthSuccess);
+    EXPECT_EQ(security->entries[0].login, "handed");
+    EXPECT_EQ(security->entries[0].metadata,
+              (SecurityEventLogging::Metadata{{"expiresAt", "2030-06-01T12:00:00.000Z"}, {"scopes", "repo user"}}));
+    EXPECT_EQ(loaded.webView->events()[0]["payload"]["account"]["login"], "stored");
+}
+
+TEST_F(WebBridgeSignIn, FailedSignInSendsOnlyARecoverableError) {
+    configure(auth);
+    loaded.bridge->gitHubOAuthCoordinatorDidFail(*coordinator, "The operation couldn’t be completed.");
+    EXPECT_TRUE(loaded.webView->scripts.empty());  // always a later turn of the main queue
+    MainQueue::shared().drain();
+    ASSERT_EQ(loaded.webView->scripts.size(), 1u);
+    EXPECT_EQ(loaded.webView->events()[0].dump(),
+              R"({"type":"github/oauth/error","payload":{"message":"The operation couldn’t be completed.","recoverable":true}})");
+    ASSERT_EQ(security->entries.size(), 1u);
+    EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthFailure);
+}
+
+TEST_F(WebBridgeSignIn, RefreshReportsMarkTheStatusRefreshedOrFailed) {
+    configure(auth);
+    auth->token = sampleToken();
+    std::thread([&] { loaded.bridge->gitTokenRefresherDidRefresh(*refresher, sampleToken()); }).join();
+    ASSERT_TRUE(loaded.webView->waitForCount(1));
+    EXPECT_EQ(loaded.webView->events()[0]["payload"]["refreshed"], true);
+
+    loaded.webView->scripts.clear();
+    auth->token.reset();
+    std::thread([&] { loaded.bridge->gitTokenRefresherDidFail(*refresher, "expired"); }).join();
+    ASSERT_TRUE(loaded.webView->waitForCount(2));
+    MainQueue::shared().drain();
+    ASSERT_EQ(loaded.webView->types(), (std::vector<std::string>{"github/oauth/status", "github/oauth/error"}));
+    EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(), R"({"status":"disconnected","reason":"refreshFailed"})");
+    EXPECT_EQ(security->entries.back().action, SecurityEventAction::oauthRefreshFailure);
+    EXPECT_EQ(security->entries.back().metadata, (SecurityEventLogging::Metadata{{"error", "expired"}}));
+}
+
+TEST_F(WebBridgeSignIn, TheGitServicesTokenInvalidNoticeIsLoggedOnceAndForwardedUnchanged) {
+    configure(auth);
+    GitOAuthStatusPayload invalid{"disconnected", GitOAuthAccountPayload{"octo", std::nullopt}, std::nullopt,
+                                  std::nullopt, "tokenInvalid"};
+    GitOAuthStatusPayload other{"disconnected", std::nullopt, std::nullopt, std::nullopt, "userLogout"};
+    std::thread([&] {
+        loaded.bridge->gitServiceDidUpdateOAuthStatus(invalid);
+        loaded.bridge->gitServiceDidUpdateOAuthStatus(other);
+    }).join();
+    ASSERT_TRUE(loaded.webView->waitForCount(2));
+    ASSERT_EQ(security->entries.size(), 1u);
+    EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthTokenInvalid);
+    EXPECT_EQ(security->entries[0].login, "octo");
+    EXPECT_EQ(security->entries[0].metadata, (SecurityEventLogging::Metadata{{"reason", "tokenInvalid"}}));
+    EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(),
+              R"({"status":"disconnected","account":{"login":"octo"},"reason":"tokenInvalid"})");
+    EXPECT_EQ(loaded.webView->events()[1]["payload"].dump(), R"({"status":"disconnected","reason":"userLogout"})");
+}
+
+TEST(OAuthTokenRecordJson, RoundTripsAndRejectsFractionalExpiry) {
+    OAuthTokenRecord record = sampleToken();
+    Json encoded = record.toJson();
+    EXPECT_EQ(encoded.dump(),
+              R"({"accessToken":"secret-access","refreshToken":"secret-refresh","expiresAt":"2030-06-01T12:00:00Z",)"
+              R"("scope":["repo","user"],"tokenType":"bearer","accountLogin":"octo",)"
+              R"("accountAvatarURL":"https://avatars.example/octo.png"})");
+    EXPECT_EQ(OAuthTokenRecord::fromJson(encoded), record);
+    encoded["expiresAt"] = "2030-06-01T12:00:00.5Z";
+    EXPECT_THROW(OAuthTokenRecord::fromJson(encoded), DecodeError);
+    encoded.erase("expiresAt");
+    EXPECT_THROW(OAuthTokenRecord::fromJson(encoded), DecodeError);
+}
+
+}  // namespace
+}  // namespace pelko::test
