@@ -61,7 +61,6 @@ struct InotifyExplorerWatcher::Session {
     // Touched only by start() before the reader thread exists, then only by the reader thread.
     std::unordered_map<int, std::string> pathByWatch;
     std::unordered_map<std::string, int> watchByPath;
-    std::vector<ExplorerFileEvent> startupEvents;
     bool rootGone = false;
 
     Session(std::string rootPath, ExplorerExclusionRules rules, Handler onEvents)
@@ -108,7 +107,7 @@ struct InotifyExplorerWatcher::Session {
     void watchTree(const std::string& folder, bool report, std::vector<ExplorerFileEvent>& events) {
         bool resyncAsked = false;
         std::vector<std::string> pending{folder};
-        while (!pending.empty()) {
+        while (!pending.empty() && !stopping.load(std::memory_order_relaxed)) {
             std::string current = std::move(pending.back());
             pending.pop_back();
             int watch = ::inotify_add_watch(inotifyFd, current.c_str(), kWatchMask);
@@ -268,7 +267,12 @@ struct InotifyExplorerWatcher::Session {
     }
 
     void run() {
-        if (!startupEvents.empty() && !stopping.load()) handler(std::exchange(startupEvents, {}));
+        // The first scan runs here, not in start(): a large tree must not hold up the caller. Events
+        // of folders already watched wait in the kernel queue meanwhile, and every folder is read
+        // after its watch is placed, so nothing created during the scan goes unseen.
+        std::vector<ExplorerFileEvent> scanEvents;
+        watchTree(root, false, scanEvents);
+        if (!scanEvents.empty() && !stopping.load()) handler(std::move(scanEvents));
         alignas(inotify_event) char buffer[64 * 1024];
         while (!stopping.load()) {
             pollfd descriptors[2] = {{inotifyFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
@@ -303,8 +307,9 @@ bool InotifyExplorerWatcher::start(Handler handler) {
         logger().error("cannot create an inotify instance");
         return false;
     }
-    session->watchTree(session->root, false, session->startupEvents);
-    if (!session->watchByPath.count(session->root)) return false;
+    int rootWatch = ::inotify_add_watch(session->inotifyFd, session->root.c_str(), kWatchMask);
+    if (rootWatch < 0) return false;
+    session->remember(rootWatch, session->root);
     session->reader = std::thread([session] {
         // Thread names are limited to 15 characters.
         ::pthread_setname_np(::pthread_self(), "app.pelko.explo");
