@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <iostream>
+#include <regex>
+#include <sstream>
+
+#include "config/AppConfig.hpp"
+#include "e2e/PelkoProcess.hpp"
+#include "platform/Date.hpp"
+
+namespace pelko {
+namespace {
+
+using namespace std::chrono_literals;
+
+const char* const indexHtml = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>e2e</title></head>
+<body><script src="./assets/e2e.js"></script></body></html>
+)";
+
+// Reports everything it sees through "webview/log" messages, which the test reads from the log file.
+const char* const pageScript = R"(
+(function () {
+  const post = (body) => window.webkit.messageHandlers.pelko.postMessage(body);
+  const log = (message) => post({ type: 'webview/log', source: 'e2e', message: message });
+  log('page-start ' + location.href);
+  window.__pelko__ = {
+    dispatch: function (event) {
+      log('event ' + event.type + (event.type === 'project/activate' ? ' ' + event.payload.name : ''));
+    }
+  };
+  (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
+  // Asked while the page is still loading: the answer waits behind the events already held.
+  post({ type: 'app/config/request' });
+  post({ type: 'webview/log', level: 'debug', payload: { nested: [1, 2] } });
+  fetch('app://bundle/missing/nothing.js')
+    .then((r) => r.text().then((t) => log('fetch-missing ' + r.status + ' ' + t)))
+    .catch((e) => log('fetch-missing failed ' + e));
+  fetch('app://bundle/assets/data.json')
+    .then((r) => r.json().then((j) => log('fetch-json ' + r.status + ' ' + j.ok)))
+    .catch((e) => log('fetch-json failed ' + e));
+})();
+)";
+
+// First load: once the page has its events, navigate to a folder (a failing load), then ask for the
+// configuration; after a while go to a page that loads. Second load: report what arrives.
+const char* const failingScript = R"(
+(function () {
+  const post = (body) => window.webkit.messageHandlers.pelko.postMessage(body);
+  const log = (message) => post({ type: 'webview/log', source: 'e2e', message: message });
+  const second = location.search === '?second';
+  log('page-start ' + (second ? 'second' : 'first'));
+  let failing = false;
+  window.__pelko__ = {
+    dispatch: function (event) {
+      log('event ' + (failing ? 'after-failure ' : '') + event.type);
+      if (!second && !failing && event.type === 'terminal/snapshot' && ++window.snapshots === 2) {
+        failing = true;
+        location.href = 'app://bundle/assets';
+        setTimeout(function () {
+          log('asked-after-failure');
+          post({ type: 'app/config/request' });
+          setTimeout(function () { location.href = 'app://bundle/index.html?second'; }, 1500);
+        }, 500);
+      }
+    }
+  };
+  window.snapshots = 0;
+  (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
+})();
+)";
+
+int freePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+class PelkoWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!Environment::process().nonEmpty("DISPLAY") && !Environment::process().nonEmpty("WAYLAND_DISPLAY")) {
+            GTEST_SKIP() << "needs a display (run under xvfb-run)";
+        }
+        ASSERT_TRUE(std::filesystem::exists(test::binFolder() / "pelko"));
+        for (const char* folder : {"home", "cache", "data", "bundle"}) std::filesystem::create_directories(dir / folder);
+
+        ProjectMetadata project;
+        project.id = Uuid::random();
+        project.name = "E2E";
+        project.rootPath = (dir / "home").string();
+        AppConfig config = AppConfig::builtInDefault((dir / "home").string());
+        config.projects = {project};
+        config.activeProjectID = project.id;
+        config.cliSessions.clear();
+        test::writeFile(dir / "data/pelko/config.json", config.toJson().dump());
+    }
+
+    void writeTestPage(const char* script) {
+        test::writeFile(dir / "bundle/web/index.html", indexHtml);
+        test::writeFile(dir / "bundle/web/assets/e2e.js", script);
+        test::writeFile(dir / "bundle/web/assets/data.json", R"({"ok":true})");
+    }
+
+    std::unique_ptr<test::PelkoProcess> start(std::map<std::string, std::string> extra = {}) {
+        std::map<std::string, std::string> env{{"HOME", (dir / "home").string()},
+                                               {"XDG_CACHE_HOME", (dir / "cache").string()},
+                                               {"XDG_DATA_HOME", (dir / "data").string()},
+                                               {"PELKO_RESOURCE_BUNDLE", (dir / "bundle").string()},
+                                               {"APPCAST_URL", ""}};
+        env.merge(extra);
+        return std::make_unique<test::PelkoProcess>(test::binFolder() / "pelko", std::vector<std::string>{}, env,
+                                                    dir / "output.txt");
+    }
+
+    std::filesystem::path logFile() const { return dir / "cache/pelko-webview.log"; }
+
+    // The page's own messages ("[e2e] [info] <text>"), in order.
+    std::vector<std::string> pageMessages() const {
+        std::vector<std::string> messages;
+        std::istringstream lines(test::readFile(logFile()));
+        const std::string marker = "] [e2e] [info] ";
+        for (std::string line; std::getline(lines, line);) {
+            auto at = line.find(marker);
+            if (at != std::string::npos) messages.push_back(line.substr(at + marker.size()));
+        }
+        return messages;
+    }
+    bool hasMessage(const std::string& prefix) const {
+        for (const auto& message : pageMessages()) {
+            if (message.rfind(prefix, 0) == 0) return true;
+        }
+        return false;
+    }
+    std::vector<std::string> events() const {
+        std::vector<std::string> result;
+        for (const auto& message : pageMessages()) {
+            if (message.rfind("event ", 0) == 0) result.push_back(message.substr(6));
+        }
+        return result;
+    }
+    std::string output() const { return test::readFile(dir / "output.txt"); }
+
+    test::TempDir dir;
+};
+
+TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
+    writeTestPage(pageScript);
+    auto pelko = start();
+    ASSERT_TRUE(test::waitFor([&] { return hasMessage("fetch-missing") && hasMessage("fetch-json"); }, 60s))
+        << output() << test::readFile(logFile());
+    ASSERT_TRUE(test::waitFor([&] { auto e = events(); return !e.empty() && e.back() == "github/oauth/status" &&
+                                                           e.size() >= 8; }, 30s)) << test::readFile(logFile());
+
+    EXPECT_TRUE(hasMessage("page-start app://bundle/"));
+    EXPECT_TRUE(hasMessage("fetch-missing 404 Not found")) << test::readFile(logFile());
+    EXPECT_TRUE(hasMessage("fetch-json 200 true")) << test::readFile(logFile());
+
+    const auto seen = events();
+    // Held at wiring, then the content view's first configuration and project, in order.
+    ASSERT_GE(seen.size(), 5u);
+    EXPECT_EQ(seen[0], "terminal/snapshot");
+    EXPECT_EQ(seen[1], "github/oauth/status");
+    EXPECT_EQ(seen[2], "app/config");
+    EXPECT_EQ(seen[3], "github/oauth/status");
+    EXPECT_EQ(seen[4].rfind("project/activate ", 0), 0u);
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "project/activate E2E"), seen.end());
+    // The content view's last held event, then the answer to "app/config/request".
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen[seen.size() - 3], "terminal/snapshot");
+    EXPECT_EQ(seen[seen.size() - 2], "app/config");
+    EXPECT_EQ(seen[seen.size() - 1], "github/oauth/status");
+
+    // Log records: time stamp with milliseconds, and a payload written over several lines.
+    const auto log = test::readFile(logFile());
+    EXPECT_TRUE(std::regex_search(log, std::regex(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\] \[e2e\] \[info\] page-start)")));
+    EXPECT_NE(log.find("] [web] [debug] {\n  \"nested\": [\n    1,\n    2\n  ]\n}\n"), std::string::npos);
+
+    // Time from process start to the page's first message.
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(log, match, std::regex(R"(\[([^\]]+)\] \[e2e\] \[info\] page-start)")));
+    auto firstMessage = Date::parseIso(match[1].str());
+    ASSERT_TRUE(firstMessage);
+    const auto elapsed = firstMessage->milliseconds() - pelko->startedAt;
+    RecordProperty("first_page_message_ms", std::to_string(elapsed));
+    std::cout << "pelko: process start to first page message: " << elapsed << " ms\n";
+}
+
+TEST_F(PelkoWindowTest, AFailedNavigationKeepsEventsHeldUntilAPageLoads) {
+    writeTestPage(failingScript);
+    auto pelko = start();
+    ASSERT_TRUE(test::waitFor([&] { return hasMessage("page-start second"); }, 60s))
+        << output() << test::readFile(logFile());
+    ASSERT_TRUE(test::waitFor([&] { auto e = events(); return !e.empty() && e.back() == "github/oauth/status"; }, 30s));
+
+    const auto messages = pageMessages();
+    auto asked = std::find(messages.begin(), messages.end(), "asked-after-failure");
+    auto second = std::find(messages.begin(), messages.end(), "page-start second");
+    ASSERT_NE(asked, messages.end());
+    ASSERT_LT(asked, second);
+    // Nothing reached the old page after its failed navigation...
+    for (auto it = asked; it != second; ++it) EXPECT_EQ(it->rfind("event", 0), std::string::npos) << *it;
+    // ...the held answer reached the page that loaded next.
+    const auto seen = events();
+    EXPECT_NE(std::find(second, messages.end(), "event app/config"), messages.end());
+    EXPECT_EQ(seen.back(), "github/oauth/status");
+}
+
+TEST_F(PelkoWindowTest, TheFallbackPageShowsWithoutAnIndexPage) {
+    const int port = freePort();
+    auto pelko = start({{"WEBKIT_INSPECTOR_HTTP_SERVER", "127.0.0.1:" + std::to_string(port)}});
+    // The inspector's target list names the page the web view shows.
+    std::string listing;
+    ASSERT_TRUE(test::waitFor([&] {
+        const std::string command = "curl -s -m 2 http://127.0.0.1:" + std::to_string(port) + "/";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe) return false;
+        char buffer[4096];
+        listing.clear();
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) listing.append(buffer, n);
+        ::pclose(pipe);
+        return listing.find(R"(<div class="targetname">pelko</div>)") != std::string::npos;
+    }, 60s)) << output();
+    EXPECT_NE(listing.find(R"(<div class="targetname">pelko</div><div class="targeturl">about:blank</div>)"),
+              std::string::npos)
+        << listing;
+    EXPECT_TRUE(pelko->running());
+}
+
+}  // namespace
+}  // namespace pelko
