@@ -310,6 +310,8 @@ bool InotifyExplorerWatcher::start(Handler handler) {
     int rootWatch = ::inotify_add_watch(session->inotifyFd, session->root.c_str(), kWatchMask);
     if (rootWatch < 0) return false;
     session->remember(rootWatch, session->root);
+    // A handler that calls stop() waits here until the session is published.
+    std::lock_guard guard(mutex_);
     session->reader = std::thread([session] {
         // Thread names are limited to 15 characters.
         ::pthread_setname_np(::pthread_self(), "app.pelko.explo");
@@ -320,7 +322,11 @@ bool InotifyExplorerWatcher::start(Handler handler) {
 }
 
 void InotifyExplorerWatcher::stop() {
-    auto session = std::exchange(session_, nullptr);
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard guard(mutex_);
+        session = std::exchange(session_, nullptr);
+    }
     if (!session) return;
     session->stopping.store(true);
     std::uint64_t one = 1;

@@ -13,6 +13,7 @@
 // thread itself it detaches instead), so the ExplorerEventWatching guarantees hold.
 #include <filesystem>
 #include <memory>
+#include <mutex>
 
 #include "explorer/ExplorerEventWatching.hpp"
 #include "explorer/ExplorerExclusionRules.hpp"
@@ -34,6 +35,9 @@ private:
     struct Session;
     std::filesystem::path rootPath_;
     ExplorerExclusionRules exclusions_;
+    // Guards session_: the handler may call stop() on the reader thread while start() publishes it.
+    // Never held while joining the reader.
+    std::mutex mutex_;
     std::shared_ptr<Session> session_;
 };
 
