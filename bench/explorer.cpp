@@ -10,9 +10,9 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <string>
 
 #include "explorer/ExplorerService.hpp"
@@ -134,7 +134,8 @@ void BM_ListFolderOf10000EntriesVsLs(benchmark::State& state) {
     const double iterations = static_cast<double>(state.iterations());
     state.counters["entries"] = static_cast<double>(nodes);
     state.counters["ls_lines"] = static_cast<double>(lsLines);
-    state.counters["explorer_ms"] = std::chrono::duration<double, std::milli>(explorerTotal).count() / iterations;
+    state.counters["explorer_ms"] =
+        std::chrono::duration<double, std::milli>(explorerTotal).count() / iterations;
     state.counters["ls_ms"] = std::chrono::duration<double, std::milli>(lsTotal).count() / iterations;
     state.counters["ratio_vs_ls"] =
         std::chrono::duration<double>(explorerTotal).count() / std::chrono::duration<double>(lsTotal).count();
@@ -174,8 +175,8 @@ void BM_StartWatching20000Folders(benchmark::State& state) {
         fs::remove(tree / "probe");
     }
     state.counters["folders"] = 20000 + 400 + 20 + 1;
-    state.counters["start_returns_ms"] =
-        std::chrono::duration<double, std::milli>(startTotal).count() / static_cast<double>(state.iterations());
+    state.counters["start_returns_ms"] = std::chrono::duration<double, std::milli>(startTotal).count() /
+                                         static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_StartWatching20000Folders)->UseManualTime()->Unit(benchmark::kMillisecond);
 

@@ -15,7 +15,7 @@
 namespace pelko {
 
 class ExplorerEventWatching {
-public:
+  public:
     using Handler = std::function<void(std::vector<ExplorerFileEvent>)>;
 
     virtual ~ExplorerEventWatching() = default;

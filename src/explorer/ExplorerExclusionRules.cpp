@@ -15,7 +15,8 @@ ExplorerExclusionRules::ExplorerExclusionRules(const std::vector<std::string>& p
         if (entry.empty() || entry == "." || entry.front() == '/') continue;
         // Standardizing also expands "~", which makes the entry absolute and so drops it.
         auto standardized = ExplorerService::standardizePath(entry);
-        if (standardized == ".." || standardized.starts_with("../") || standardized.starts_with("/")) continue;
+        if (standardized == ".." || standardized.starts_with("../") || standardized.starts_with("/"))
+            continue;
         if (standardized == ".") continue;
         add(standardized);
     }

@@ -14,7 +14,7 @@
 namespace pelko {
 
 class ExplorerExclusionRules {
-public:
+  public:
     static const std::vector<std::string>& builtInNames();
 
     explicit ExplorerExclusionRules(const std::vector<std::string>& projectPaths = {});
@@ -25,7 +25,7 @@ public:
     const std::unordered_set<std::string>& names() const { return names_; }
     const std::vector<std::string>& paths() const { return paths_; }
 
-private:
+  private:
     void add(const std::string& entry);
 
     std::unordered_set<std::string> names_;

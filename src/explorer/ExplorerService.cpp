@@ -49,7 +49,8 @@ std::string joinRelative(const std::string& folder, std::string_view name) {
 // UTF-8 are made valid first (GLib's functions require it); the raw bytes still break ties.
 std::string collationKey(const std::string& name) {
     const auto length = static_cast<gssize>(name.size());
-    gchar* valid = g_utf8_validate(name.data(), length, nullptr) ? nullptr : g_utf8_make_valid(name.data(), length);
+    gchar* valid =
+        g_utf8_validate(name.data(), length, nullptr) ? nullptr : g_utf8_make_valid(name.data(), length);
     gchar* folded = valid ? g_utf8_casefold(valid, -1) : g_utf8_casefold(name.data(), length);
     gchar* key = g_utf8_collate_key(folded, -1);
     std::string result(key);
@@ -59,7 +60,9 @@ std::string collationKey(const std::string& name) {
     return result;
 }
 
-bool hasNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+bool hasNul(std::string_view text) {
+    return text.find('\0') != std::string_view::npos;
+}
 
 struct MonitoringContext {
     Uuid generation;
@@ -122,7 +125,8 @@ IndexedFileEvent indexEvent(const ExplorerFileEvent& event, const MonitoringCont
 bool coveredByInnerChange(const IndexedFileEvent& indexed, const std::vector<std::string>& pathIndex) {
     const auto& event = indexed.event;
     if (event.itemKind != ExplorerFileItemKind::directory || event.requiresResync) return false;
-    if (event.changeKind != ExplorerFileChangeKind::modified && event.changeKind != ExplorerFileChangeKind::unknown) {
+    if (event.changeKind != ExplorerFileChangeKind::modified &&
+        event.changeKind != ExplorerFileChangeKind::unknown) {
         return false;
     }
     std::string prefix = indexed.standardizedPath;
@@ -233,14 +237,16 @@ struct ExplorerService::State : std::enable_shared_from_this<ExplorerService::St
     }
 };
 
-ExplorerService::ExplorerService(std::chrono::milliseconds debounceInterval, std::shared_ptr<SerialQueue> debounceQueue,
+ExplorerService::ExplorerService(std::chrono::milliseconds debounceInterval,
+                                 std::shared_ptr<SerialQueue> debounceQueue,
                                  CallbackExecutor callbackExecutor, WatcherFactory watcherFactory)
     : state_(std::make_shared<State>()) {
     state_->debounceInterval = debounceInterval;
-    state_->debounceQueue = debounceQueue ? std::move(debounceQueue) : std::make_shared<SerialQueue>(debounceQueueLabel);
-    state_->callbackExecutor = callbackExecutor ? std::move(callbackExecutor) : [](std::function<void()> work) {
-        MainQueue::shared().async(std::move(work));
-    };
+    state_->debounceQueue =
+        debounceQueue ? std::move(debounceQueue) : std::make_shared<SerialQueue>(debounceQueueLabel);
+    state_->callbackExecutor =
+        callbackExecutor ? std::move(callbackExecutor)
+                         : [](std::function<void()> work) { MainQueue::shared().async(std::move(work)); };
     state_->watcherFactory =
         watcherFactory ? std::move(watcherFactory)
                        : [](const std::filesystem::path& rootPath, const ExplorerExclusionRules& exclusions) {
@@ -249,10 +255,13 @@ ExplorerService::ExplorerService(std::chrono::milliseconds debounceInterval, std
                          };
 }
 
-ExplorerService::~ExplorerService() { state_->stopMonitoring(); }
+ExplorerService::~ExplorerService() {
+    state_->stopMonitoring();
+}
 
 bool ExplorerService::activateMonitoring(const Uuid& projectId, const std::filesystem::path& rootPath,
-                                         const std::vector<std::string>& excludedPaths, ChangeHandler onChange) {
+                                         const std::vector<std::string>& excludedPaths,
+                                         ChangeHandler onChange) {
     stopMonitoring();
     auto resolvedRoot = resolveRoot(rootPath);
     ExplorerExclusionRules exclusions(excludedPaths);
@@ -278,7 +287,9 @@ bool ExplorerService::activateMonitoring(const Uuid& projectId, const std::files
     return true;
 }
 
-void ExplorerService::stopMonitoring() { state_->stopMonitoring(); }
+void ExplorerService::stopMonitoring() {
+    state_->stopMonitoring();
+}
 
 std::vector<ExplorerDirectorySnapshot> ExplorerService::listDirectories(
     const std::filesystem::path& rootPath, const std::vector<std::string>& relativePaths,
@@ -372,8 +383,8 @@ std::optional<std::string> ExplorerService::relativePath(std::string_view path, 
     return std::nullopt;
 }
 
-std::optional<std::filesystem::path> ExplorerService::resolveDirectory(std::string_view relativePath,
-                                                                       const std::filesystem::path& resolvedRoot) {
+std::optional<std::filesystem::path> ExplorerService::resolveDirectory(
+    std::string_view relativePath, const std::filesystem::path& resolvedRoot) {
     if (hasNul(relativePath)) return std::nullopt;
     std::string candidate = resolvedRoot.string();
     if (!relativePath.empty()) {

@@ -34,7 +34,7 @@ namespace pelko {
 class SerialQueue;
 
 class ExplorerService {
-public:
+  public:
     using ChangeHandler = std::function<void(const ExplorerChangeBatch&)>;
     // Runs a closure where change handlers must run (the main queue in the application).
     using CallbackExecutor = std::function<void(std::function<void()>)>;
@@ -49,7 +49,8 @@ public:
     // a factory making InotifyExplorerWatcher. Starts nothing.
     explicit ExplorerService(std::chrono::milliseconds debounceInterval = defaultDebounceInterval,
                              std::shared_ptr<SerialQueue> debounceQueue = nullptr,
-                             CallbackExecutor callbackExecutor = nullptr, WatcherFactory watcherFactory = nullptr);
+                             CallbackExecutor callbackExecutor = nullptr,
+                             WatcherFactory watcherFactory = nullptr);
     ~ExplorerService();
     ExplorerService(const ExplorerService&) = delete;
     ExplorerService& operator=(const ExplorerService&) = delete;
@@ -63,9 +64,9 @@ public:
 
     // One entry per requested path, in request order, with error "invalidPath", "excluded", "notFound"
     // or "unreadable" for a path that cannot be listed.
-    std::vector<ExplorerDirectorySnapshot> listDirectories(const std::filesystem::path& rootPath,
-                                                           const std::vector<std::string>& relativePaths,
-                                                           const std::vector<std::string>& excludedPaths) const;
+    std::vector<ExplorerDirectorySnapshot> listDirectories(
+        const std::filesystem::path& rootPath, const std::vector<std::string>& relativePaths,
+        const std::vector<std::string>& excludedPaths) const;
 
     // Lexical standardization: redundant "/" and "." removed, ".." resolved against the preceding
     // component (kept when there is none), a leading "~" or "~/" expanded to the home folder, no
@@ -87,7 +88,7 @@ public:
         const std::filesystem::path& directory, const std::filesystem::path& resolvedRoot,
         const ExplorerExclusionRules& exclusions);
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
 };

@@ -25,8 +25,9 @@ namespace pelko {
 
 namespace {
 
-constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE |
-                                     IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
+constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
+                                     IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
+                                     IN_DONT_FOLLOW;
 
 const SystemLogger& logger() {
     static const SystemLogger instance("app.pelko.explorer.inotify", "watcher");
@@ -114,7 +115,8 @@ struct InotifyExplorerWatcher::Session {
             if (watch < 0) {
                 if ((errno == ENOSPC || errno == ENOMEM) && !resyncAsked) {
                     resyncAsked = true;
-                    logger().error("cannot watch more folders (inotify watch limit reached); asking for a resync");
+                    logger().error(
+                        "cannot watch more folders (inotify watch limit reached); asking for a resync");
                     events.push_back(resyncEvent());
                 }
                 continue;
@@ -133,9 +135,9 @@ struct InotifyExplorerWatcher::Session {
                 }
                 auto path = joinPath(current, name);
                 if (report) {
-                    events.push_back({path,
-                                      kind == DT_DIR ? ExplorerFileItemKind::directory : ExplorerFileItemKind::file,
-                                      ExplorerFileChangeKind::created, false});
+                    events.push_back(
+                        {path, kind == DT_DIR ? ExplorerFileItemKind::directory : ExplorerFileItemKind::file,
+                         ExplorerFileChangeKind::created, false});
                 }
                 if (kind == DT_DIR && !isExcluded(path)) pending.push_back(std::move(path));
             }
@@ -292,15 +294,18 @@ struct InotifyExplorerWatcher::Session {
     }
 };
 
-InotifyExplorerWatcher::InotifyExplorerWatcher(std::filesystem::path rootPath, ExplorerExclusionRules exclusions)
+InotifyExplorerWatcher::InotifyExplorerWatcher(std::filesystem::path rootPath,
+                                               ExplorerExclusionRules exclusions)
     : rootPath_(std::move(rootPath)), exclusions_(std::move(exclusions)) {}
 
-InotifyExplorerWatcher::~InotifyExplorerWatcher() { stop(); }
+InotifyExplorerWatcher::~InotifyExplorerWatcher() {
+    stop();
+}
 
 bool InotifyExplorerWatcher::start(Handler handler) {
     stop();
-    auto session = std::make_shared<Session>(ExplorerService::standardizePath(rootPath_.string()), exclusions_,
-                                             std::move(handler));
+    auto session = std::make_shared<Session>(ExplorerService::standardizePath(rootPath_.string()),
+                                             exclusions_, std::move(handler));
     session->inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     session->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (session->inotifyFd < 0 || session->wakeFd < 0) {

@@ -3,10 +3,11 @@
 //
 // One watch per folder: `start` places the root's and returns; the reader thread then watches the
 // rest of the tree, and each folder as it appears. A folder that appears with content already inside
-// (mkdir -p, a folder moved in) is scanned and its entries reported as created. Renames are paired by cookie so watches follow moved folders. No watch is placed inside an
-// excluded folder, and symbolic links are never followed. Lost events (queue overflow), a watch that
-// cannot be placed (the per-user watch limit) and the root being deleted, moved or unmounted are
-// reported as an event with `requiresResync` set, never dropped silently.
+// (mkdir -p, a folder moved in) is scanned and its entries reported as created. Renames are paired by cookie
+// so watches follow moved folders. No watch is placed inside an excluded folder, and symbolic links are never
+// followed. Lost events (queue overflow), a watch that cannot be placed (the per-user watch limit) and the
+// root being deleted, moved or unmounted are reported as an event with `requiresResync` set, never dropped
+// silently.
 //
 // Events are read and delivered on the watcher's own reader thread, which polls the inotify
 // descriptor and a wake-up eventfd. `stop` wakes it, cuts a scan short and joins it (from the reader
@@ -21,7 +22,7 @@
 namespace pelko {
 
 class InotifyExplorerWatcher final : public ExplorerEventWatching {
-public:
+  public:
     // `rootPath` is absolute, standardized and free of symbolic links.
     InotifyExplorerWatcher(std::filesystem::path rootPath, ExplorerExclusionRules exclusions);
     ~InotifyExplorerWatcher() override;
@@ -31,7 +32,7 @@ public:
     bool start(Handler handler) override;
     void stop() override;
 
-private:
+  private:
     struct Session;
     std::filesystem::path rootPath_;
     ExplorerExclusionRules exclusions_;

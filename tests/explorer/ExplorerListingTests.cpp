@@ -68,7 +68,8 @@ TEST(ExplorerNormalization, RelativePathUnderRoot) {
 }
 
 TEST(ExplorerExclusionRules, BuiltInsAndProjectPaths) {
-    ExplorerExclusionRules rules({"build/out", "dist", ".", "", "/abs", "../up", "a/../../up", "~/x", "x/./y/"});
+    ExplorerExclusionRules rules(
+        {"build/out", "dist", ".", "", "/abs", "../up", "a/../../up", "~/x", "x/./y/"});
     struct Case {
         const char* path;
         bool excluded;
@@ -103,8 +104,11 @@ TEST(ExplorerExclusionRules, BuiltInsAndProjectPaths) {
 }
 
 class ExplorerListingTest : public ::testing::Test {
-protected:
-    void SetUp() override { root = fs::path(project.path()) / "project"; fs::create_directories(root); }
+  protected:
+    void SetUp() override {
+        root = fs::path(project.path()) / "project";
+        fs::create_directories(root);
+    }
     std::vector<ExplorerDirectorySnapshot> list(const std::vector<std::string>& paths,
                                                 const std::vector<std::string>& excluded = {}) {
         return service.listDirectories(root, paths, excluded);
@@ -163,10 +167,17 @@ TEST_F(ExplorerListingTest, ErrorsKeepRequestOrderAndPaths) {
                        {"build/out"});
     ASSERT_EQ(result.size(), 11u);
     const std::pair<std::string, std::optional<std::string>> expected[] = {
-        {"/etc", "invalidPath"},   {"../x", "invalidPath"},      {"a/../../x", "invalidPath"},
-        {"node_modules", "excluded"}, {"src/node_modules/pkg", "excluded"}, {".git/objects", "excluded"},
-        {"missing", "notFound"},   {"file.txt", "notFound"},     {"build/out/x", "excluded"},
-        {"build", std::nullopt},   {"src", std::nullopt},
+        {"/etc", "invalidPath"},
+        {"../x", "invalidPath"},
+        {"a/../../x", "invalidPath"},
+        {"node_modules", "excluded"},
+        {"src/node_modules/pkg", "excluded"},
+        {".git/objects", "excluded"},
+        {"missing", "notFound"},
+        {"file.txt", "notFound"},
+        {"build/out/x", "excluded"},
+        {"build", std::nullopt},
+        {"src", std::nullopt},
     };
     for (std::size_t i = 0; i < result.size(); ++i) {
         EXPECT_EQ(result[i].path, expected[i].first) << i;
@@ -220,7 +231,8 @@ TEST_F(ExplorerListingTest, RootGivenThroughALinkAndDotsIsResolved) {
 
 TEST_F(ExplorerListingTest, UnreadableFolderKeepsNormalizedPath) {
     writeFile(root / "file.txt", "");
-    EXPECT_EQ(ExplorerService::listDirectChildren(root / "file.txt", root, ExplorerExclusionRules()), std::nullopt);
+    EXPECT_EQ(ExplorerService::listDirectChildren(root / "file.txt", root, ExplorerExclusionRules()),
+              std::nullopt);
     if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
     fs::create_directories(root / "locked");
     fs::permissions(root / "locked", fs::perms::none);
@@ -283,7 +295,8 @@ TEST(ExplorerPayloads, DecodeWhatTheyEncode) {
     ExplorerDirectorySnapshot snapshot{
         "src",
         {{"lib", "src/lib", ExplorerNodePayload::Type::folder,
-          std::vector<ExplorerNodePayload>{{"a", "src/lib/a", ExplorerNodePayload::Type::file, std::nullopt}}}},
+          std::vector<ExplorerNodePayload>{
+              {"a", "src/lib/a", ExplorerNodePayload::Type::file, std::nullopt}}}},
         std::nullopt};
     auto encoded = snapshot.toJson();
     EXPECT_EQ(json::encode(encoded),

@@ -29,7 +29,7 @@ struct FakeWatcherLog {
 };
 
 class FakeWatcher final : public ExplorerEventWatching {
-public:
+  public:
     explicit FakeWatcher(std::shared_ptr<FakeWatcherLog> log) : log_(std::move(log)) {}
     bool start(Handler handler) override {
         ++log_->starts;
@@ -39,12 +39,12 @@ public:
     }
     void stop() override { ++log_->stops; }
 
-private:
+  private:
     std::shared_ptr<FakeWatcherLog> log_;
 };
 
 class ExplorerWatchTest : public ::testing::Test {
-protected:
+  protected:
     ExplorerWatchTest() {
         service = std::make_unique<ExplorerService>(
             20ms, queue, nullptr, [this](const fs::path& root, const ExplorerExclusionRules&) {
@@ -55,8 +55,8 @@ protected:
 
     bool activate(const Uuid& project, const std::string& root = "/p/root",
                   const std::vector<std::string>& excluded = {}) {
-        return service->activateMonitoring(project, root, excluded,
-                                           [this](const ExplorerChangeBatch& batch) { batches.push_back(batch); });
+        return service->activateMonitoring(
+            project, root, excluded, [this](const ExplorerChangeBatch& batch) { batches.push_back(batch); });
     }
 
     void deliver(std::vector<ExplorerFileEvent> events) { log->handler(std::move(events)); }
@@ -94,7 +94,8 @@ TEST_F(ExplorerWatchTest, EventsBecomeTheFoldersToReload) {
         {{{"/p/root/src/new", File::directory, Change::created}}, {"src"}},
         {{{"/p/root/src/new", File::directory, Change::modified}}, {"src/new"}},
         {{{"/p/root/src/old", File::directory, Change::renamed}}, {"src"}},
-        {{{"/p/root/src", File::directory, Change::modified}, {"/p/root/src/a.txt", File::file, Change::created}},
+        {{{"/p/root/src", File::directory, Change::modified},
+          {"/p/root/src/a.txt", File::file, Change::created}},
          {"src"}},
         {{{"/p/root", File::directory, Change::created}, {"/p/root/lib/x", File::file, Change::removed}},
          {"lib"}},

@@ -40,7 +40,7 @@ int countInotifyWatches() {
 
 // Collects a raw watcher's deliveries from its reader thread.
 class EventSink {
-public:
+  public:
     ExplorerEventWatching::Handler handler() {
         return [this](std::vector<ExplorerFileEvent> events) {
             std::lock_guard guard(mutex_);
@@ -67,7 +67,7 @@ public:
         return deliveries_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<ExplorerFileEvent> events_;
@@ -82,7 +82,7 @@ bool hasResync(const std::vector<ExplorerFileEvent>& events) {
 }
 
 class InotifyWatchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root = fs::canonical(dir.path()) / "root";
         fs::create_directories(root);
@@ -91,10 +91,11 @@ protected:
     // Returns once the watcher's first scan is over: it reads events only after that. The probe is a
     // link, whose creation is a single event, so no stray batch follows.
     void activate(const std::vector<std::string>& excluded = {}) {
-        ASSERT_TRUE(service->activateMonitoring(project, root, excluded, [this](const ExplorerChangeBatch& batch) {
-            EXPECT_EQ(batch.projectId, project);
-            batches.push_back(batch);
-        }));
+        ASSERT_TRUE(
+            service->activateMonitoring(project, root, excluded, [this](const ExplorerChangeBatch& batch) {
+                EXPECT_EQ(batch.projectId, project);
+                batches.push_back(batch);
+            }));
         fs::create_symlink("nowhere", root / ".probe");
         ASSERT_TRUE(waitForFolders({""}));
         batches.clear();
@@ -102,7 +103,8 @@ protected:
 
     std::set<std::string> seen() const {
         std::set<std::string> folders;
-        for (const auto& batch : batches) folders.insert(batch.directoryPaths.begin(), batch.directoryPaths.end());
+        for (const auto& batch : batches)
+            folders.insert(batch.directoryPaths.begin(), batch.directoryPaths.end());
         return folders;
     }
 
