@@ -63,6 +63,7 @@ struct InotifyExplorerWatcher::Session {
     std::unordered_map<int, std::string> pathByWatch;
     std::unordered_map<std::string, int> watchByPath;
     bool rootGone = false;
+    bool limitLogged = false;  // once per session: a tree over the limit fails on every new folder
 
     Session(std::string rootPath, ExplorerExclusionRules rules, Handler onEvents)
         : root(std::move(rootPath)), exclusions(std::move(rules)), handler(std::move(onEvents)) {}
@@ -115,8 +116,11 @@ struct InotifyExplorerWatcher::Session {
             if (watch < 0) {
                 if ((errno == ENOSPC || errno == ENOMEM) && !resyncAsked) {
                     resyncAsked = true;
-                    logger().error(
-                        "cannot watch more folders (inotify watch limit reached); asking for a resync");
+                    if (!limitLogged) {
+                        limitLogged = true;
+                        logger().error(
+                            "cannot watch more folders (inotify watch limit reached); asking for a resync");
+                    }
                     events.push_back(resyncEvent());
                 }
                 continue;
