@@ -1,8 +1,10 @@
 #include "bridge/WebBridge.hpp"
 
+#include <openssl/evp.h>
 #include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <csignal>
@@ -48,6 +50,156 @@ constexpr std::string_view kScriptTail =
     "  }\n"
     "  window.__pelkoPendingEvents.push(event);\n"
     "})();";
+
+// Writes JSON text as it appears inside the script's single-quoted literal: the same text that
+// json::encode gives ("/" as "\/", invalid UTF-8 as U+FFFD, a non-finite number an EncodeError),
+// with makeScript's escaping applied, in one pass and without intermediate copies.
+enum : unsigned char { kVerbatim, kEscaped, kSlowPath };
+
+constexpr std::array<unsigned char, 256> scriptCharClasses() {
+    std::array<unsigned char, 256> classes{};
+    for (int c = 0; c < 256; ++c) classes[c] = (c < 0x20 || c >= 0x80) ? kSlowPath : kVerbatim;
+    for (char c : {'"', '\\', '/', '\''}) classes[static_cast<unsigned char>(c)] = kEscaped;
+    return classes;
+}
+
+constexpr auto kScriptCharClasses = scriptCharClasses();
+
+// True when none of the eight bytes at `p` is a control character, non-ASCII, or one of the four
+// characters that need escaping (word-at-a-time byte tests).
+inline bool plainWord(const char* p) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t highs = 0x8080808080808080ULL;
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    auto hasZeroByte = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+    std::uint64_t special = (word & highs) | ((word - ones * 0x20) & ~word & highs) |
+                            hasZeroByte(word ^ (ones * '"')) | hasZeroByte(word ^ (ones * '\\')) |
+                            hasZeroByte(word ^ (ones * '/')) | hasZeroByte(word ^ (ones * '\''));
+    return special == 0;
+}
+
+// JSON text from the JSON library (with "/" not yet escaped) made ready for the literal.
+void appendEscapedForScript(std::string& out, std::string_view jsonText) {
+    const char* run = jsonText.data();
+    const char* end = run + jsonText.size();
+    for (const char* p = run; p != end; ++p) {
+        char c = *p;
+        if (c != '\\' && c != '\'' && c != '/') continue;
+        out.append(run, p);
+        if (c == '/') {
+            out.append(R"(\\/)");
+        } else {
+            out.push_back('\\');
+            out.push_back(c);
+        }
+        run = p + 1;
+    }
+    out.append(run, end);
+}
+
+void appendScriptString(std::string& out, std::string_view text) {
+    const std::size_t start = out.size();
+    out.push_back('"');
+    const char* run = text.data();
+    const char* end = run + text.size();
+    for (const char* p = run; p != end; ++p) {
+        // Skip eight plain characters at a time; base64 output is almost all plain.
+        while (end - p >= 8 && plainWord(p)) p += 8;
+        if (p == end) break;
+        unsigned char charClass = kScriptCharClasses[static_cast<unsigned char>(*p)];
+        if (charClass == kVerbatim) continue;
+        if (charClass == kSlowPath) {
+            // Control characters and non-ASCII text go through the JSON library, which also
+            // replaces invalid UTF-8.
+            out.resize(start);
+            appendEscapedForScript(out, Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace));
+            return;
+        }
+        out.append(run, p);
+        switch (*p) {
+            case '"': out.append(R"(\\")"); break;
+            case '\\': out.append(R"(\\\\)"); break;
+            case '/': out.append(R"(\\/)"); break;
+            default: out.append(R"(\')"); break;
+        }
+        run = p + 1;
+    }
+    out.append(run, end);
+    out.push_back('"');
+}
+
+// Roughly the script length of a value, so the script is allocated once.
+std::size_t estimatedScriptSize(const Json& value) {
+    switch (value.type()) {
+        case Json::value_t::object: {
+            std::size_t size = 2;
+            for (const auto& item : value.items()) {
+                size += item.key().size() + 4 + estimatedScriptSize(item.value());
+            }
+            return size;
+        }
+        case Json::value_t::array: {
+            std::size_t size = 2;
+            for (const auto& element : value) size += 1 + estimatedScriptSize(element);
+            return size;
+        }
+        case Json::value_t::string: {
+            std::size_t length = value.get_ref<const std::string&>().size();
+            return length + length / 16 + 2;
+        }
+        default:
+            return 24;
+    }
+}
+
+void appendScriptJson(std::string& out, const Json& value) {
+    switch (value.type()) {
+        case Json::value_t::object: {
+            out.push_back('{');
+            bool first = true;
+            for (const auto& item : value.items()) {
+                if (!first) out.push_back(',');
+                first = false;
+                appendScriptString(out, item.key());
+                out.push_back(':');
+                appendScriptJson(out, item.value());
+            }
+            out.push_back('}');
+            return;
+        }
+        case Json::value_t::array: {
+            out.push_back('[');
+            bool first = true;
+            for (const auto& element : value) {
+                if (!first) out.push_back(',');
+                first = false;
+                appendScriptJson(out, element);
+            }
+            out.push_back(']');
+            return;
+        }
+        case Json::value_t::string:
+            appendScriptString(out, value.get_ref<const std::string&>());
+            return;
+        case Json::value_t::number_float:
+            if (!std::isfinite(value.get<double>())) throw EncodeError("non-finite number");
+            out.append(value.dump());
+            return;
+        default:
+            out.append(value.dump());
+            return;
+    }
+}
+
+// Standard base64 with padding through libcrypto's block encoder: terminal output is the
+// highest-rate event, and this is several times faster than encoding character by character.
+std::string base64Block(std::span<const std::uint8_t> bytes) {
+    std::string text((bytes.size() + 2) / 3 * 4, '\0');
+    if (text.empty()) return text;
+    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(), static_cast<int>(bytes.size()));
+    return text;
+}
 
 constexpr std::size_t kMaxExplorerPaths = 512;
 constexpr int kInterruptSignal = SIGINT;
@@ -309,16 +461,12 @@ void WebBridge::dispatchEvent(const std::string& type, Json payload) {
 }
 
 void WebBridge::dispatchEvent(const std::weak_ptr<WebBridge>& bridge, const std::string& type, Json payload) {
-    Json envelope = Json::object();
-    envelope["type"] = type;
-    envelope["payload"] = std::move(payload);
-    std::string text;
+    std::string script;
     try {
-        text = json::encode(envelope);
-    } catch (const std::exception&) {
+        script = eventScript(type, payload);
+    } catch (const EncodeError&) {
         return;  // a non-finite number: the event cannot be sent
     }
-    std::string script = makeScript(text);
     if (MainQueue::isMainThread()) {
         if (auto self = bridge.lock()) self->deliver(std::move(script));
         return;
@@ -326,6 +474,19 @@ void WebBridge::dispatchEvent(const std::weak_ptr<WebBridge>& bridge, const std:
     MainQueue::shared().async([weak = bridge, script = std::move(script)]() mutable {
         if (auto self = weak.lock()) self->deliver(std::move(script));
     });
+}
+
+std::string WebBridge::eventScript(const std::string& type, const Json& payload) {
+    std::string script;
+    script.reserve(kScriptHead.size() + kScriptTail.size() + type.size() + 32 + estimatedScriptSize(payload));
+    script.append(kScriptHead);
+    script.append(R"({"type":)");
+    appendScriptString(script, type);
+    script.append(R"(,"payload":)");
+    appendScriptJson(script, payload);
+    script.push_back('}');
+    script.append(kScriptTail);
+    return script;
 }
 
 void WebBridge::deliver(std::string script) {
@@ -1045,7 +1206,12 @@ void WebBridge::dispatchTerminalError(const std::string& sessionId, const std::s
 }
 
 void WebBridge::dispatchTerminalOutput(const std::string& sessionId, std::span<const std::uint8_t> data) {
-    dispatchEvent("terminal/output", TerminalOutputPayload{sessionId, base64::encode(data), "base64"}.toJson());
+    // The hottest event: built in place so the chunk is moved, never copied.
+    Json payload = Json::object();
+    payload["sessionId"] = sessionId;
+    payload["chunk"] = base64Block(data);
+    payload["encoding"] = "base64";
+    dispatchEvent("terminal/output", std::move(payload));
 }
 
 void WebBridge::dispatchTerminalActivity(const std::string& sessionId) {

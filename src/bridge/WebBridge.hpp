@@ -140,6 +140,9 @@ public:
     static std::string_view scriptHead();
     static std::string_view scriptTail();
     static std::string makeScript(std::string_view envelopeJson);
+    // The script for one event, the same text as makeScript of the encoded envelope, built in one pass.
+    // Throws EncodeError for a non-finite number.
+    static std::string eventScript(const std::string& type, const Json& payload);
     // A token without expiry: the distant future, or any date after the year 2099.
     static bool isNonExpiring(const Date& date);
     // The analytics properties of a page event: empty unless `properties` is an object.

@@ -284,3 +284,43 @@ TEST(WebBridgeDelivery, ThePageKeepsTheLastTwoHundredEventsAndCollectsThemWhileI
 
 }  // namespace
 }  // namespace pelko::test
+
+namespace pelko::test {
+namespace {
+
+TEST(WebBridgeDelivery, TheOnePassScriptEqualsTheEncodedEnvelopeEscaped) {
+    std::vector<Json> payloads = {
+        Json::object(),
+        Json::parse(R"({"chunk":"ab+/cd==","n":-3,"f":2.5,"big":18446744073709551615,"t":true,"z":null})"),
+        Json::parse(R"({"s":"it's \"q\" \\ back / slash","nested":{"a/b":["x'y",1,[{}]]}})"),
+        Json{{"ctl", std::string("tab\tnl\ncr\r\x01 del\x7f")}},
+        Json{{"utf8", "日本語 \xE2\x80\xA8 é"}, {"bad", std::string("\xff\xfe ok \xc3")}},
+        Json{{std::string("key\xff"), "v"}, {"k'ey", "v/"}},
+        Json::array({"top", "level", 1.0, -0.0}),
+        Json("plain"),
+        Json(42),
+    };
+    // Every special character at every position of strings long enough for the word-wise scan.
+    for (std::string special : {"\"", "\\", "/", "'", "\n", "\x1f", "\x7f", "\xc3\xa9", "\xff", "\xe2\x80\xa8"}) {
+        for (std::size_t position = 0; position < 24; ++position) {
+            std::string text(24, 'a');
+            text.insert(position, special);
+            payloads.push_back(Json{{"chunk", text}});
+        }
+    }
+    for (const auto& payload : payloads) {
+        for (const std::string type : {"terminal/output", "it's/\"odd\""}) {
+            Json envelope = Json::object();
+            envelope["type"] = type;
+            envelope["payload"] = payload;
+            EXPECT_EQ(WebBridge::eventScript(type, payload), WebBridge::makeScript(json::encode(envelope)))
+                << payload.dump();
+        }
+    }
+    Json nonFinite = Json::object();
+    nonFinite["v"] = Json::array({std::numeric_limits<double>::quiet_NaN()});
+    EXPECT_THROW(WebBridge::eventScript("x", nonFinite), EncodeError);
+}
+
+}  // namespace
+}  // namespace pelko::test
