@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -63,6 +64,7 @@ struct InotifyExplorerWatcher::Session {
     std::unordered_map<int, std::string> pathByWatch;
     std::unordered_map<std::string, int> watchByPath;
     bool rootGone = false;
+    timespec startTime{};
     bool limitLogged = false;  // once per session: a tree over the limit fails on every new folder
 
     Session(std::string rootPath, ExplorerExclusionRules rules, Handler onEvents)
@@ -103,10 +105,19 @@ struct InotifyExplorerWatcher::Session {
         pathByWatch.erase(known);
     }
 
-    // Watches `folder` and every folder below it that is not excluded. With `report`, every entry
-    // found is reported as created: it appeared before its folder's watch could see it. A watch that
-    // cannot be placed for lack of watches or memory asks for a resync (once per call).
-    void watchTree(const std::string& folder, bool report, std::vector<ExplorerFileEvent>& events) {
+    // What a scan reports besides placing watches.
+    enum class ScanReport {
+        nothing,
+        // A folder that just appeared: every entry found in it came before its watch could see it.
+        everyEntry,
+        // The first scan, running after start() returned: a folder whose entries changed since then
+        // (its modification time says so) changed before its watch was placed.
+        foldersChangedSinceStart,
+    };
+
+    // Watches `folder` and every folder below it that is not excluded. A watch that cannot be placed
+    // for lack of watches or memory asks for a resync (once per call).
+    void watchTree(const std::string& folder, ScanReport report, std::vector<ExplorerFileEvent>& events) {
         bool resyncAsked = false;
         std::vector<std::string> pending{folder};
         while (!pending.empty() && !stopping.load(std::memory_order_relaxed)) {
@@ -128,6 +139,10 @@ struct InotifyExplorerWatcher::Session {
             remember(watch, current);
             DIR* stream = ::opendir(current.c_str());
             if (!stream) continue;
+            if (report == ScanReport::foldersChangedSinceStart && changedSinceStart(::dirfd(stream))) {
+                events.push_back(
+                    {current, ExplorerFileItemKind::directory, ExplorerFileChangeKind::modified, false});
+            }
             while (const dirent* entry = ::readdir(stream)) {
                 std::string_view name(entry->d_name);
                 if (name == "." || name == "..") continue;
@@ -138,7 +153,7 @@ struct InotifyExplorerWatcher::Session {
                     kind = S_ISDIR(info.st_mode) ? DT_DIR : DT_REG;
                 }
                 auto path = joinPath(current, name);
-                if (report) {
+                if (report == ScanReport::everyEntry) {
                     events.push_back(
                         {path, kind == DT_DIR ? ExplorerFileItemKind::directory : ExplorerFileItemKind::file,
                          ExplorerFileChangeKind::created, false});
@@ -147,6 +162,15 @@ struct InotifyExplorerWatcher::Session {
             }
             ::closedir(stream);
         }
+    }
+
+    // File-system timestamps come from the coarse clock (or a finer one, read later), so a change
+    // made after start() never carries a time before the coarse clock's reading there.
+    bool changedSinceStart(int folderFd) const {
+        struct stat info {};
+        if (::fstat(folderFd, &info) != 0) return true;
+        if (info.st_mtim.tv_sec != startTime.tv_sec) return info.st_mtim.tv_sec > startTime.tv_sec;
+        return info.st_mtim.tv_nsec >= startTime.tv_nsec;
     }
 
     void unwatchTree(const std::string& folder) {
@@ -200,7 +224,7 @@ struct InotifyExplorerWatcher::Session {
                 logger().notice("inotify queue overflowed; asking for a resync");
                 events.push_back(resyncEvent());
                 // Folders created meanwhile went unseen: watch them now.
-                watchTree(root, false, events);
+                watchTree(root, ScanReport::nothing, events);
                 continue;
             }
             auto known = pathByWatch.find(event->wd);
@@ -234,7 +258,7 @@ struct InotifyExplorerWatcher::Session {
 
             if (event->mask & IN_CREATE) {
                 events.push_back({path, itemKind, ExplorerFileChangeKind::created, false});
-                if (isDirectory && !isExcluded(path)) watchTree(path, true, events);
+                if (isDirectory && !isExcluded(path)) watchTree(path, ScanReport::everyEntry, events);
             } else if (event->mask & IN_DELETE) {
                 events.push_back({path, itemKind, ExplorerFileChangeKind::removed, false});
             } else if (event->mask & IN_MOVED_FROM) {
@@ -255,11 +279,11 @@ struct InotifyExplorerWatcher::Session {
                     } else if (watchByPath.count(from)) {
                         retargetTree(from, path);
                     } else {
-                        watchTree(path, true, events);
+                        watchTree(path, ScanReport::everyEntry, events);
                     }
                 } else if (!isExcluded(path)) {
                     // Moved in from outside the tree: everything in it is new here.
-                    watchTree(path, true, events);
+                    watchTree(path, ScanReport::everyEntry, events);
                 }
             } else if (event->mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB)) {
                 events.push_back({path, selfKind, ExplorerFileChangeKind::modified, false});
@@ -277,7 +301,7 @@ struct InotifyExplorerWatcher::Session {
         // of folders already watched wait in the kernel queue meanwhile, and every folder is read
         // after its watch is placed, so nothing created during the scan goes unseen.
         std::vector<ExplorerFileEvent> scanEvents;
-        watchTree(root, false, scanEvents);
+        watchTree(root, ScanReport::foldersChangedSinceStart, scanEvents);
         if (!scanEvents.empty() && !stopping.load()) handler(std::move(scanEvents));
         alignas(inotify_event) char buffer[64 * 1024];
         while (!stopping.load()) {
@@ -316,6 +340,7 @@ bool InotifyExplorerWatcher::start(Handler handler) {
         logger().error("cannot create an inotify instance");
         return false;
     }
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &session->startTime);
     int rootWatch = ::inotify_add_watch(session->inotifyFd, session->root.c_str(), kWatchMask);
     if (rootWatch < 0) return false;
     session->remember(rootWatch, session->root);

@@ -89,13 +89,15 @@ class InotifyWatchTest : public ::testing::Test {
     }
 
     // Returns once the watcher's first scan is over: it reads events only after that. The probe is a
-    // link, whose creation is a single event, so no stray batch follows.
-    void activate(const std::vector<std::string>& excluded = {}) {
+    // link, whose creation is a single event. (Folders changed just before the watch began may be
+    // reported too, so tests check for what must and must not be there, not for exact sets.)
+    void activate(const std::vector<std::string>& excluded = {}, bool waitForScan = true) {
         ASSERT_TRUE(
             service->activateMonitoring(project, root, excluded, [this](const ExplorerChangeBatch& batch) {
                 EXPECT_EQ(batch.projectId, project);
                 batches.push_back(batch);
             }));
+        if (!waitForScan) return;
         fs::create_symlink("nowhere", root / ".probe");
         ASSERT_TRUE(waitForFolders({""}));
         batches.clear();
@@ -146,6 +148,15 @@ TEST_F(InotifyWatchTest, NestedFoldersCreatedInQuickSuccessionAreAllReported) {
     batches.clear();
     writeFile(root / "a/b/d", "y");
     ASSERT_TRUE(waitForFolders({"a/b"}));
+}
+
+TEST_F(InotifyWatchTest, ChangesDuringTheFirstScanAreNotLost) {
+    for (int i = 0; i < 200; ++i) fs::create_directories(root / ("pre" + std::to_string(i)) / "sub");
+    activate({}, false);
+    fs::create_directories(root / "pre199/sub/x/y");
+    writeFile(root / "pre199/sub/x/y/z", "");
+    writeFile(root / "pre0/sub/f", "");
+    ASSERT_TRUE(waitForFolders({"pre199/sub/x/y", "pre0/sub"}));
 }
 
 TEST_F(InotifyWatchTest, RenamedFolderKeepsItsWatchesUnderTheNewName) {
@@ -228,7 +239,9 @@ TEST_F(InotifyWatchTest, NoWatchesInsideExcludedFoldersOrThroughLinks) {
     writeFile(dir / "outside/a/b/f", "");
     writeFile(root / "src/lib/probe", "");
     ASSERT_TRUE(waitForFolders({"src/lib"}));
-    EXPECT_EQ(seen(), (std::set<std::string>{"src/lib"}));
+    for (const auto& folder : seen()) {
+        EXPECT_FALSE(folder.starts_with("node_modules") || folder.starts_with("linkOut")) << folder;
+    }
     EXPECT_EQ(countInotifyWatches() - before, 3);
 
     service->stopMonitoring();
