@@ -298,8 +298,8 @@ struct InotifyExplorerWatcher::Session {
 
     void run() {
         // The first scan runs here, not in start(): a large tree must not hold up the caller. Events
-        // of folders already watched wait in the kernel queue meanwhile, and every folder is read
-        // after its watch is placed, so nothing created during the scan goes unseen.
+        // of folders already watched wait in the kernel queue meanwhile; a folder not watched yet is
+        // reported when its entries changed after start(), so no change after start() goes unseen.
         std::vector<ExplorerFileEvent> scanEvents;
         watchTree(root, ScanReport::foldersChangedSinceStart, scanEvents);
         if (!scanEvents.empty() && !stopping.load()) handler(std::move(scanEvents));
