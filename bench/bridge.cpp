@@ -14,7 +14,7 @@
 namespace {
 
 class CountingWebView : public pelko::ScriptEvaluating {
-public:
+  public:
     void evaluateScript(const std::string& script) override {
         ++scripts;
         bytes += script.size();
@@ -46,7 +46,8 @@ void BM_TerminalOutputEvents(benchmark::State& state) {
     for (auto _ : state) bridge->dispatchTerminalOutput(session, chunk);
     state.SetItemsProcessed(static_cast<std::int64_t>(webView->scripts));
     state.SetBytesProcessed(static_cast<std::int64_t>(webView->bytes));
-    if (webView->scripts != static_cast<std::size_t>(state.iterations())) state.SkipWithError("events were lost");
+    if (webView->scripts != static_cast<std::size_t>(state.iterations()))
+        state.SkipWithError("events were lost");
 }
 BENCHMARK(BM_TerminalOutputEvents)->Iterations(100000)->Unit(benchmark::kMicrosecond);
 
@@ -64,7 +65,8 @@ void BM_DispatchEventWithBase64Payload(benchmark::State& state) {
         bridge->dispatchEvent("terminal/output", std::move(payload));
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(webView->scripts));
-    if (webView->scripts != static_cast<std::size_t>(state.iterations())) state.SkipWithError("events were lost");
+    if (webView->scripts != static_cast<std::size_t>(state.iterations()))
+        state.SkipWithError("events were lost");
 }
 BENCHMARK(BM_DispatchEventWithBase64Payload)->Iterations(100000)->Unit(benchmark::kMicrosecond);
 

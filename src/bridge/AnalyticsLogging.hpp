@@ -18,7 +18,7 @@ using AnalyticsValue = std::variant<bool, std::string, std::int64_t, double, Jso
 using AnalyticsProperties = std::map<std::string, AnalyticsValue>;
 
 class AnalyticsLogging {
-public:
+  public:
     virtual ~AnalyticsLogging() = default;
     virtual void log(const std::string& event, const AnalyticsProperties& properties) = 0;
 };

@@ -49,7 +49,8 @@ ConfigSnapshotPayload ConfigSnapshotPayload::from(const AppConfig& config) {
     payload.hasSavedWorkspace = !config.resumeProjects.empty();
     if (!config.resumeProjects.empty()) {
         payload.resumeProjects.emplace();
-        for (const auto& project : config.resumeProjects) payload.resumeProjects->push_back(ProjectPayload::from(project));
+        for (const auto& project : config.resumeProjects)
+            payload.resumeProjects->push_back(ProjectPayload::from(project));
     }
     return payload;
 }

@@ -12,7 +12,7 @@
 namespace pelko {
 
 class DashboardControlling {
-public:
+  public:
     virtual ~DashboardControlling() = default;
     virtual void present(bool forceRefresh, const std::optional<std::string>& source) = 0;
     virtual void dismiss() = 0;

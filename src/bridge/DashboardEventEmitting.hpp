@@ -10,7 +10,7 @@
 namespace pelko {
 
 class DashboardEventEmitting {
-public:
+  public:
     virtual ~DashboardEventEmitting() = default;
     virtual void emitDashboardToggled(bool open) = 0;
     virtual void emitDashboardMetrics(const Json& snapshot) = 0;

@@ -12,7 +12,7 @@
 namespace pelko {
 
 class FolderPicking {
-public:
+  public:
     using Completion = std::function<void(std::vector<std::filesystem::path> folders)>;
 
     virtual ~FolderPicking() = default;

@@ -22,7 +22,7 @@ struct ColumnPinchEvent {
 };
 
 class GestureBridgeDelegate {
-public:
+  public:
     virtual ~GestureBridgeDelegate() = default;
     virtual void gestureBridgeDidDetect(GestureBridge& gestureBridge, const ColumnPinchEvent& event) = 0;
 };

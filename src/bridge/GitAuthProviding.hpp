@@ -11,7 +11,7 @@
 namespace pelko {
 
 class GitAuthProviding {
-public:
+  public:
     virtual ~GitAuthProviding() = default;
     virtual bool hasToken() const = 0;
     virtual std::optional<OAuthTokenRecord> loadToken() const = 0;

@@ -10,7 +10,7 @@
 namespace pelko {
 
 class GitHubOAuthCoordinating {
-public:
+  public:
     enum class Initiator { user };
 
     virtual ~GitHubOAuthCoordinating() = default;

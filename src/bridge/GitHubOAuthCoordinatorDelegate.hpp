@@ -13,7 +13,7 @@ namespace pelko {
 class GitHubOAuthCoordinating;
 
 class GitHubOAuthCoordinatorDelegate {
-public:
+  public:
     virtual ~GitHubOAuthCoordinatorDelegate() = default;
     virtual void gitHubOAuthCoordinatorDidComplete(GitHubOAuthCoordinating& coordinator,
                                                    const OAuthTokenRecord& record) = 0;

@@ -12,23 +12,24 @@
 namespace pelko {
 
 class GitServiceEventSink {
-public:
+  public:
     virtual ~GitServiceEventSink() = default;
-    virtual void gitServiceDidUpdateStatus(const Json& payload) = 0;                 // "git/status"
-    virtual void gitServiceDidSucceed(const std::string& message) = 0;               // "git/result"
-    virtual void gitServiceDidFail(const std::string& message) = 0;                  // "git/result"
-    virtual void gitServiceDidLoadDiff(const Json& payload) = 0;                     // "git/diff"
-    virtual void gitServiceDidLoadCommitDiff(const Json& payload) = 0;               // "git/commit/diff"
-    virtual void gitServiceDidLoadWorkingTree(const Json& payload) = 0;              // "git/working-tree"
-    virtual void gitServiceDidReachRefreshBarrier(const Json& payload) = 0;          // "git/refresh/barrier"
-    virtual void gitServiceDidLoadBranchMap(const Json& payload) = 0;                // "git/branch-map"
-    virtual void gitServiceDidFailBranchMap(const Json& payload) = 0;                // "git/branch-map/error"
-    virtual void gitServiceDidLoadCommitHistory(const Json& payload) = 0;            // "git/history"
-    virtual void gitServiceDidFailCommitHistory(const Json& payload) = 0;            // "git/history/error"
-    virtual void gitServiceDidLoadCommitGraph(const Json& payload) = 0;              // "git/graph"
-    virtual void gitServiceDidLoadStatusDetail(const Json& payload) = 0;             // "git/status/detail"
-    virtual void gitServiceDidUpdateRemoteTracking(const Json& payload) = 0;         // "git/remote/tracking"
-    virtual void gitServiceDidUpdateOAuthStatus(const GitOAuthStatusPayload& payload) = 0;  // "github/oauth/status"
+    virtual void gitServiceDidUpdateStatus(const Json& payload) = 0;          // "git/status"
+    virtual void gitServiceDidSucceed(const std::string& message) = 0;        // "git/result"
+    virtual void gitServiceDidFail(const std::string& message) = 0;           // "git/result"
+    virtual void gitServiceDidLoadDiff(const Json& payload) = 0;              // "git/diff"
+    virtual void gitServiceDidLoadCommitDiff(const Json& payload) = 0;        // "git/commit/diff"
+    virtual void gitServiceDidLoadWorkingTree(const Json& payload) = 0;       // "git/working-tree"
+    virtual void gitServiceDidReachRefreshBarrier(const Json& payload) = 0;   // "git/refresh/barrier"
+    virtual void gitServiceDidLoadBranchMap(const Json& payload) = 0;         // "git/branch-map"
+    virtual void gitServiceDidFailBranchMap(const Json& payload) = 0;         // "git/branch-map/error"
+    virtual void gitServiceDidLoadCommitHistory(const Json& payload) = 0;     // "git/history"
+    virtual void gitServiceDidFailCommitHistory(const Json& payload) = 0;     // "git/history/error"
+    virtual void gitServiceDidLoadCommitGraph(const Json& payload) = 0;       // "git/graph"
+    virtual void gitServiceDidLoadStatusDetail(const Json& payload) = 0;      // "git/status/detail"
+    virtual void gitServiceDidUpdateRemoteTracking(const Json& payload) = 0;  // "git/remote/tracking"
+    virtual void gitServiceDidUpdateOAuthStatus(
+        const GitOAuthStatusPayload& payload) = 0;  // "github/oauth/status"
 };
 
 }  // namespace pelko

@@ -26,7 +26,7 @@ struct GitDiffTarget {
 };
 
 class GitServicing {
-public:
+  public:
     virtual ~GitServicing() = default;
     virtual void setEventSink(std::weak_ptr<GitServiceEventSink> sink) = 0;
 

@@ -12,10 +12,12 @@ namespace pelko {
 class GitTokenRefreshing;
 
 class GitTokenRefresherDelegate {
-public:
+  public:
     virtual ~GitTokenRefresherDelegate() = default;
-    virtual void gitTokenRefresherDidRefresh(GitTokenRefreshing& refresher, const OAuthTokenRecord& record) = 0;
-    virtual void gitTokenRefresherDidFail(GitTokenRefreshing& refresher, const std::string& errorDescription) = 0;
+    virtual void gitTokenRefresherDidRefresh(GitTokenRefreshing& refresher,
+                                             const OAuthTokenRecord& record) = 0;
+    virtual void gitTokenRefresherDidFail(GitTokenRefreshing& refresher,
+                                          const std::string& errorDescription) = 0;
 };
 
 }  // namespace pelko

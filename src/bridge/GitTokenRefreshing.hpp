@@ -10,7 +10,7 @@
 namespace pelko {
 
 class GitTokenRefreshing {
-public:
+  public:
     virtual ~GitTokenRefreshing() = default;
     virtual void setDelegate(std::weak_ptr<GitTokenRefresherDelegate> delegate) = 0;
     virtual void stop() = 0;

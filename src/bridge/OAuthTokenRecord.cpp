@@ -21,7 +21,8 @@ OAuthTokenRecord OAuthTokenRecord::fromJson(const Json& value) {
     std::string expiresAt = json::reqString(value, "expiresAt");
     // Whole seconds only: the stored form never carries a fraction.
     auto date = Date::parseIso(expiresAt);
-    if (!date || expiresAt.find('.') != std::string::npos) throw DecodeError("expected date (key: expiresAt)");
+    if (!date || expiresAt.find('.') != std::string::npos)
+        throw DecodeError("expected date (key: expiresAt)");
     record.expiresAt = *date;
     record.scope = json::asStringArray(json::reqArray(value, "scope"));
     record.tokenType = json::reqString(value, "tokenType");

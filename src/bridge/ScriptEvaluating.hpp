@@ -10,7 +10,7 @@
 namespace pelko {
 
 class ScriptEvaluating {
-public:
+  public:
     virtual ~ScriptEvaluating() = default;
     virtual void evaluateScript(const std::string& script) = 0;
 };

@@ -20,7 +20,7 @@ enum class SecurityEventAction {
 };
 
 class SecurityEventLogging {
-public:
+  public:
     using Metadata = std::map<std::string, std::string>;
 
     virtual ~SecurityEventLogging() = default;

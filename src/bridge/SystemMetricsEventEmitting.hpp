@@ -10,7 +10,7 @@
 namespace pelko {
 
 class SystemMetricsEventEmitting {
-public:
+  public:
     virtual ~SystemMetricsEventEmitting() = default;
     virtual void emitSystemMetrics(const Json& snapshot) = 0;
     virtual void emitSystemMetricsError(const std::string& message) = 0;

@@ -113,15 +113,24 @@ void appendScriptString(std::string& out, std::string_view text) {
             // Control characters and non-ASCII text go through the JSON library, which also
             // replaces invalid UTF-8.
             out.resize(start);
-            appendEscapedForScript(out, Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace));
+            appendEscapedForScript(
+                out, Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace));
             return;
         }
         out.append(run, p);
         switch (*p) {
-            case '"': out.append(R"(\\")"); break;
-            case '\\': out.append(R"(\\\\)"); break;
-            case '/': out.append(R"(\\/)"); break;
-            default: out.append(R"(\')"); break;
+            case '"':
+                out.append(R"(\\")");
+                break;
+            case '\\':
+                out.append(R"(\\\\)");
+                break;
+            case '/':
+                out.append(R"(\\/)");
+                break;
+            default:
+                out.append(R"(\')");
+                break;
         }
         run = p + 1;
     }
@@ -197,7 +206,8 @@ void appendScriptJson(std::string& out, const Json& value) {
 std::string base64Block(std::span<const std::uint8_t> bytes) {
     std::string text((bytes.size() + 2) / 3 * 4, '\0');
     if (text.empty()) return text;
-    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(), static_cast<int>(bytes.size()));
+    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
+                    static_cast<int>(bytes.size()));
     return text;
 }
 
@@ -285,31 +295,42 @@ std::string joined(const std::vector<std::string>& parts, std::string_view separ
     return result;
 }
 
-enum class MessageGroup { terminal, project, gitHubOAuth, git, previewTabs, dashboardPresent, dashboardDismiss,
-                          configRequest, analytics };
+enum class MessageGroup {
+    terminal,
+    project,
+    gitHubOAuth,
+    git,
+    previewTabs,
+    dashboardPresent,
+    dashboardDismiss,
+    configRequest,
+    analytics
+};
 
 const std::unordered_map<std::string, MessageGroup>& messageGroups() {
     static const std::unordered_map<std::string, MessageGroup> groups = [] {
         std::unordered_map<std::string, MessageGroup> table;
-        for (const char* type : {"terminal/input", "cli/input", "terminal/create", "cli/create", "terminal/close",
-                                 "cli/close", "terminal/resize", "cli/resize", "terminal/signal", "cli/signal",
-                                 "terminal/focus"}) {
+        for (const char* type :
+             {"terminal/input", "cli/input", "terminal/create", "cli/create", "terminal/close", "cli/close",
+              "terminal/resize", "cli/resize", "terminal/signal", "cli/signal", "terminal/focus"}) {
             table.emplace(type, MessageGroup::terminal);
         }
         for (const char* type : {"project/open", "project/close", "project/explorer/directories/request",
-                                 "project/file/open", "project/file/save", "project/file/rename", "project/activate",
-                                 "project/resume", "project/reorder"}) {
+                                 "project/file/open", "project/file/save", "project/file/rename",
+                                 "project/activate", "project/resume", "project/reorder"}) {
             table.emplace(type, MessageGroup::project);
         }
         for (const char* type : {"github/oauth/start", "github/oauth/logout", "github/oauth/requestStatus"}) {
             table.emplace(type, MessageGroup::gitHubOAuth);
         }
-        for (const char* type : {"git/status", "git/status/detail", "git/commit", "git/push", "git/pull", "git/fetch",
-                                 "git/diff", "git/history", "git/graph", "git/remote/tracking", "git/working-tree",
-                                 "git/refresh/barrier", "git/commit/diff", "git/branch-map"}) {
+        for (const char* type :
+             {"git/status", "git/status/detail", "git/commit", "git/push", "git/pull", "git/fetch",
+              "git/diff", "git/history", "git/graph", "git/remote/tracking", "git/working-tree",
+              "git/refresh/barrier", "git/commit/diff", "git/branch-map"}) {
             table.emplace(type, MessageGroup::git);
         }
-        for (const char* type : {"previewTabs/persist", "previewTabs/cache/write", "previewTabs/limitReached"}) {
+        for (const char* type :
+             {"previewTabs/persist", "previewTabs/cache/write", "previewTabs/limitReached"}) {
             table.emplace(type, MessageGroup::previewTabs);
         }
         table.emplace("dashboard.present", MessageGroup::dashboardPresent);
@@ -363,10 +384,13 @@ WebBridge::WebBridge(Passkey, std::shared_ptr<GestureBridge> gestureBridge,
                      std::shared_ptr<ExplorerService> explorerService)
     : state_(std::make_unique<State>()) {
     state_->gestureBridge = std::move(gestureBridge);
-    state_->explorerService = explorerService ? std::move(explorerService) : std::make_shared<ExplorerService>();
+    state_->explorerService =
+        explorerService ? std::move(explorerService) : std::make_shared<ExplorerService>();
 }
 
-WebBridge::~WebBridge() { state_->explorerService->stopMonitoring(); }
+WebBridge::~WebBridge() {
+    state_->explorerService->stopMonitoring();
+}
 
 void WebBridge::configure(const std::shared_ptr<TerminalService>& terminalService,
                           const std::shared_ptr<GitServicing>& gitService,
@@ -394,7 +418,8 @@ void WebBridge::attach(std::shared_ptr<GitHubOAuthCoordinating> oauthCoordinator
     state_->oauthCoordinator = std::move(oauthCoordinator);
     state_->tokenRefresher = std::move(tokenRefresher);
     if (state_->oauthCoordinator) {
-        state_->oauthCoordinator->setDelegate(std::weak_ptr<GitHubOAuthCoordinatorDelegate>(shared_from_this()));
+        state_->oauthCoordinator->setDelegate(
+            std::weak_ptr<GitHubOAuthCoordinatorDelegate>(shared_from_this()));
     }
     if (state_->tokenRefresher) {
         state_->tokenRefresher->setDelegate(std::weak_ptr<GitTokenRefresherDelegate>(shared_from_this()));
@@ -416,7 +441,9 @@ void WebBridge::attachWebView(const std::shared_ptr<ScriptEvaluating>& webView) 
     state_->isWebViewReady = false;
 }
 
-void WebBridge::notifyWebViewDidStartNavigation() { state_->isWebViewReady = false; }
+void WebBridge::notifyWebViewDidStartNavigation() {
+    state_->isWebViewReady = false;
+}
 
 void WebBridge::notifyWebViewDidFinishNavigation() {
     state_->isWebViewReady = true;
@@ -428,11 +455,17 @@ void WebBridge::notifyWebViewDidFinishNavigation() {
     }
 }
 
-bool WebBridge::isWebViewReady() const { return state_->isWebViewReady; }
+bool WebBridge::isWebViewReady() const {
+    return state_->isWebViewReady;
+}
 
-std::string_view WebBridge::scriptHead() { return kScriptHead; }
+std::string_view WebBridge::scriptHead() {
+    return kScriptHead;
+}
 
-std::string_view WebBridge::scriptTail() { return kScriptTail; }
+std::string_view WebBridge::scriptTail() {
+    return kScriptTail;
+}
 
 std::string WebBridge::makeScript(std::string_view envelopeJson) {
     std::string script;
@@ -532,7 +565,9 @@ void WebBridge::notifyProjectActivated(const ProjectTab& tab) {
     dispatchPreviewTabs(tab.id);
 }
 
-std::optional<Uuid> WebBridge::activeProjectID() const { return state_->activeProjectID.value(); }
+std::optional<Uuid> WebBridge::activeProjectID() const {
+    return state_->activeProjectID.value();
+}
 
 Subscription WebBridge::subscribeActiveProjectID(std::function<void(const std::optional<Uuid>&)> handler) {
     return state_->activeProjectID.subscribe(std::move(handler));
@@ -546,7 +581,7 @@ void WebBridge::gestureBridgeDidDetect(GestureBridge&, const ColumnPinchEvent& e
                                                               {"normalizedX", event.normalizedX},
                                                               {"normalizedY", event.normalizedY}});
     }
-    ColumnPinchPayload payload{direction,      event.magnitude, event.normalizedX, event.normalizedY,
+    ColumnPinchPayload payload{direction,       event.magnitude, event.normalizedX, event.normalizedY,
                                event.locationX, event.locationY, event.scaleFactor, event.timestamp};
     dispatchEvent("layout/column-pinch", payload.toJson());
 }
@@ -573,7 +608,8 @@ void WebBridge::activateExplorerMonitoring(const Uuid& projectID) {
         return;
     }
     bool started = state_->explorerService->activateMonitoring(
-        projectID, *root, project->explorerExcludedPaths, [weak = weak_from_this()](const ExplorerChangeBatch& batch) {
+        projectID, *root, project->explorerExcludedPaths,
+        [weak = weak_from_this()](const ExplorerChangeBatch& batch) {
             if (auto self = weak.lock()) self->onExplorerChange(batch);
         });
     state_->monitoredExplorerProjectID = started ? std::optional<Uuid>(projectID) : std::nullopt;
@@ -581,12 +617,16 @@ void WebBridge::activateExplorerMonitoring(const Uuid& projectID) {
 
 void WebBridge::onExplorerChange(const ExplorerChangeBatch& batch) {
     dispatchEvent("project/explorer/changed",
-                  ExplorerChangedPayload{batch.projectId.string(), batch.directoryPaths, batch.requiresResync}.toJson());
+                  ExplorerChangedPayload{batch.projectId.string(), batch.directoryPaths, batch.requiresResync}
+                      .toJson());
 }
 
-std::optional<Uuid> WebBridge::monitoredExplorerProjectID() const { return state_->monitoredExplorerProjectID; }
+std::optional<Uuid> WebBridge::monitoredExplorerProjectID() const {
+    return state_->monitoredExplorerProjectID;
+}
 
-void WebBridge::requestExplorerDirectories(const Uuid& projectID, const std::vector<std::string>& relativePaths,
+void WebBridge::requestExplorerDirectories(const Uuid& projectID,
+                                           const std::vector<std::string>& relativePaths,
                                            const std::string& requestId) {
     auto store = state_->configStore.lock();
     auto project = store ? store->project(projectID) : std::nullopt;
@@ -603,7 +643,8 @@ void WebBridge::requestExplorerDirectories(const Uuid& projectID, const std::vec
                               paths = relativePaths, excluded = project->explorerExcludedPaths,
                               projectId = projectID.string(), requestId] {
         if (weak.expired()) return;
-        ExplorerDirectoriesPayload payload{projectId, requestId, explorer->listDirectories(root, paths, excluded)};
+        ExplorerDirectoriesPayload payload{projectId, requestId,
+                                           explorer->listDirectories(root, paths, excluded)};
         dispatchEvent(weak, "project/explorer/directories", payload.toJson());
     });
 }
@@ -612,34 +653,36 @@ void WebBridge::requestExplorerDirectories(const Uuid& projectID, const std::vec
 // File reading, saving and renaming: the file work runs on the file queue, the answers are encoded
 // there and delivered on the main thread in request order.
 
-void WebBridge::requestFileContent(const Uuid& projectID, const std::string& relativePath, bool allowLargeFile) {
+void WebBridge::requestFileContent(const Uuid& projectID, const std::string& relativePath,
+                                   bool allowLargeFile) {
     auto root = projectRootPath(projectID);
     if (!root) {
-        MainQueue::shared().async(
-            [weak = weak_from_this(), event = ProjectFileOperations::readProjectMissing(projectID, relativePath)]() mutable {
-                dispatchEvent(weak, event.type, std::move(event.payload));
-            });
+        MainQueue::shared().async([weak = weak_from_this(), event = ProjectFileOperations::readProjectMissing(
+                                                                projectID, relativePath)]() mutable {
+            dispatchEvent(weak, event.type, std::move(event.payload));
+        });
         return;
     }
-    state_->fileQueue->async([weak = weak_from_this(), operations = state_->fileOperations, root = *root, projectID,
-                              relativePath, allowLargeFile] {
+    state_->fileQueue->async([weak = weak_from_this(), operations = state_->fileOperations, root = *root,
+                              projectID, relativePath, allowLargeFile] {
         if (weak.expired()) return;
         BridgeEvent event = operations->readFile(projectID, root, relativePath, allowLargeFile);
         dispatchEvent(weak, event.type, std::move(event.payload));
     });
 }
 
-void WebBridge::saveFileContent(const Uuid& projectID, const std::string& relativePath, const std::string& content) {
+void WebBridge::saveFileContent(const Uuid& projectID, const std::string& relativePath,
+                                const std::string& content) {
     auto root = projectRootPath(projectID);
     if (!root) {
-        MainQueue::shared().async(
-            [weak = weak_from_this(), event = ProjectFileOperations::saveProjectMissing(projectID, relativePath)]() mutable {
-                dispatchEvent(weak, event.type, std::move(event.payload));
-            });
+        MainQueue::shared().async([weak = weak_from_this(), event = ProjectFileOperations::saveProjectMissing(
+                                                                projectID, relativePath)]() mutable {
+            dispatchEvent(weak, event.type, std::move(event.payload));
+        });
         return;
     }
-    state_->fileQueue->async([weak = weak_from_this(), operations = state_->fileOperations, root = *root, projectID,
-                              relativePath, content] {
+    state_->fileQueue->async([weak = weak_from_this(), operations = state_->fileOperations, root = *root,
+                              projectID, relativePath, content] {
         if (weak.expired()) return;
         BridgeEvent event = operations->saveFile(projectID, root, relativePath, content);
         dispatchEvent(weak, event.type, std::move(event.payload));
@@ -651,13 +694,14 @@ void WebBridge::renameItem(const Uuid& projectID, const std::string& fromPath, c
     auto root = projectRootPath(projectID);
     if (!root) {
         MainQueue::shared().async(
-            [weak = weak_from_this(), event = ProjectFileOperations::renameProjectMissing(projectID, fromPath)]() mutable {
+            [weak = weak_from_this(),
+             event = ProjectFileOperations::renameProjectMissing(projectID, fromPath)]() mutable {
                 dispatchEvent(weak, event.type, std::move(event.payload));
             });
         return;
     }
-    state_->fileQueue->async([weak = weak_from_this(), operations = state_->fileOperations, root = *root, projectID,
-                              fromPath, toPath] {
+    state_->fileQueue->async([weak = weak_from_this(), operations = state_->fileOperations, root = *root,
+                              projectID, fromPath, toPath] {
         if (weak.expired()) return;
         RenameOutcome outcome = operations->renameItem(projectID, root, fromPath, toPath);
         for (auto& event : outcome.events) dispatchEvent(weak, event.type, std::move(event.payload));
@@ -686,15 +730,33 @@ void WebBridge::handle(const Json& messageBody) {
     if (payloadValue != messageBody.end() && payloadValue->is_object()) payload = &*payloadValue;
 
     switch (group->second) {
-        case MessageGroup::terminal: handleTerminalMessage(type, payload); break;
-        case MessageGroup::project: handleProjectMessage(type, messageBody); break;
-        case MessageGroup::gitHubOAuth: handleGitHubOAuthMessage(type); break;
-        case MessageGroup::git: handleGitMessage(type, payload); break;
-        case MessageGroup::previewTabs: handlePreviewTabsMessage(type, payload); break;
-        case MessageGroup::dashboardPresent: handleDashboardPresent(payload); break;
-        case MessageGroup::dashboardDismiss: handleDashboardDismiss(); break;
-        case MessageGroup::configRequest: handleConfigRequest(); break;
-        case MessageGroup::analytics: handleAnalyticsEvent(payload); break;
+        case MessageGroup::terminal:
+            handleTerminalMessage(type, payload);
+            break;
+        case MessageGroup::project:
+            handleProjectMessage(type, messageBody);
+            break;
+        case MessageGroup::gitHubOAuth:
+            handleGitHubOAuthMessage(type);
+            break;
+        case MessageGroup::git:
+            handleGitMessage(type, payload);
+            break;
+        case MessageGroup::previewTabs:
+            handlePreviewTabsMessage(type, payload);
+            break;
+        case MessageGroup::dashboardPresent:
+            handleDashboardPresent(payload);
+            break;
+        case MessageGroup::dashboardDismiss:
+            handleDashboardDismiss();
+            break;
+        case MessageGroup::configRequest:
+            handleConfigRequest();
+            break;
+        case MessageGroup::analytics:
+            handleAnalyticsEvent(payload);
+            break;
     }
 }
 
@@ -850,7 +912,8 @@ void WebBridge::openProjects() {
         auto self = weak.lock();
         if (!self || folders.empty()) return;
         auto store = self->state_->configStore.lock();
-        std::vector<ProjectMetadata> opened = store ? store->openProjects(folders) : std::vector<ProjectMetadata>{};
+        std::vector<ProjectMetadata> opened =
+            store ? store->openProjects(folders) : std::vector<ProjectMetadata>{};
         for (const auto& project : opened) {
             if (auto git = self->state_->gitService.lock()) git->refreshStatus(project.id);
         }
@@ -866,7 +929,8 @@ void WebBridge::closeProject(const Uuid& projectID) {
     }
     auto result = store->closeProject(projectID);
     if (!result || result->removedSessionIDs.empty()) return;
-    if (auto terminal = state_->terminalService.lock()) terminal->terminateSessions(result->removedSessionIDs);
+    if (auto terminal = state_->terminalService.lock())
+        terminal->terminateSessions(result->removedSessionIDs);
 }
 
 void WebBridge::activateProject(const Uuid& projectID) {
@@ -932,8 +996,9 @@ void WebBridge::handleGitMessage(const std::string& type, const Json* payload) {
     } else if (type == "git/diff") {
         std::vector<GitDiffTarget> targets;
         const Json* list = field(payload, "targets");
-        bool allObjects = list && list->is_array() &&
-                          std::all_of(list->begin(), list->end(), [](const Json& e) { return e.is_object(); });
+        bool allObjects =
+            list && list->is_array() &&
+            std::all_of(list->begin(), list->end(), [](const Json& e) { return e.is_object(); });
         if (allObjects) {
             for (const auto& element : *list) {
                 auto path = stringField(&element, "path");
@@ -949,7 +1014,8 @@ void WebBridge::handleGitMessage(const std::string& type, const Json* payload) {
     } else if (type == "git/commit/diff") {
         auto commit = stringField(payload, "commit");
         if (!commit) return;
-        if (auto git = state_->gitService.lock()) git->fetchCommitDiff(id, *commit, stringField(payload, "path"));
+        if (auto git = state_->gitService.lock())
+            git->fetchCommitDiff(id, *commit, stringField(payload, "path"));
     } else if (type == "git/working-tree") {
         if (auto git = state_->gitService.lock()) git->fetchWorkingTree(id);
     } else if (type == "git/branch-map") {
@@ -988,19 +1054,21 @@ void WebBridge::handlePreviewTabsMessage(const std::string& type, const Json* pa
         auto project = store ? store->project(*projectID) : std::nullopt;
         if (!project || !state_->previewTabsService) return;
         if (!snapshot->is_object() && !snapshot->is_array()) {
-            state_->previewTabsLogger.error("previewTabs: invalid snapshot payload for project " + *projectText);
+            state_->previewTabsLogger.error("previewTabs: invalid snapshot payload for project " +
+                                            *projectText);
             return;
         }
         std::string failure;
         try {
             PreviewTabsState state = PreviewTabsState::fromJson(*snapshot);
-            if (auto error = state_->previewTabsService->persist(state, *project)) failure = error->description();
+            if (auto error = state_->previewTabsService->persist(state, *project))
+                failure = error->description();
         } catch (const std::exception& error) {
             failure = error.what();
         }
         if (!failure.empty()) {
-            state_->previewTabsLogger.error("previewTabs: failed to persist snapshot for project " + *projectText +
-                                            ": " + failure);
+            state_->previewTabsLogger.error("previewTabs: failed to persist snapshot for project " +
+                                            *projectText + ": " + failure);
         }
     } else if (type == "previewTabs/cache/write" || type == "previewTabs/limitReached") {
         auto projectText = stringField(payload, "projectId");
@@ -1018,7 +1086,8 @@ void WebBridge::dispatchPreviewTabs(const Uuid& projectID) {
     PreviewTabsHydrationResult result = state_->previewTabsService->hydrateSnapshot(*project);
     dispatchEvent("previewTab:hydrate", PreviewTabsHydratePayload{projectID.string(), result.state}.toJson());
     if (!result.warnings.empty()) {
-        dispatchEvent("previewTab:warning", PreviewTabWarningPayload{projectID.string(), result.warnings}.toJson());
+        dispatchEvent("previewTab:warning",
+                      PreviewTabWarningPayload{projectID.string(), result.warnings}.toJson());
     }
 }
 
@@ -1084,7 +1153,8 @@ void WebBridge::dispatchOAuthStatus(const std::optional<OAuthTokenRecord>& recor
     GitOAuthStatusPayload payload;
     if (record) {
         payload.status = "connected";
-        if (record->accountLogin) payload.account = GitOAuthAccountPayload{*record->accountLogin, record->accountAvatarURL};
+        if (record->accountLogin)
+            payload.account = GitOAuthAccountPayload{*record->accountLogin, record->accountAvatarURL};
         if (!isNonExpiring(record->expiresAt)) payload.expiresAt = record->expiresAt.isoMilliseconds();
         if (refreshed) payload.refreshed = true;
     } else {
@@ -1126,9 +1196,10 @@ void WebBridge::gitHubOAuthCoordinatorDidComplete(GitHubOAuthCoordinating&, cons
     MainQueue::shared().async([weak = weak_from_this(), record] {
         auto self = weak.lock();
         if (!self) return;
-        self->logSecurityEvent(SecurityEventAction::oauthSuccess, record.accountLogin,
-                               SecurityEventLogging::Metadata{{"expiresAt", record.expiresAt.isoMilliseconds()},
-                                                              {"scopes", joined(record.scope, " ")}});
+        self->logSecurityEvent(
+            SecurityEventAction::oauthSuccess, record.accountLogin,
+            SecurityEventLogging::Metadata{{"expiresAt", record.expiresAt.isoMilliseconds()},
+                                           {"scopes", joined(record.scope, " ")}});
         self->dispatchOAuthStatus(self->loadStoredToken(), false, std::nullopt);
     });
 }
@@ -1139,7 +1210,8 @@ void WebBridge::gitHubOAuthCoordinatorDidFail(GitHubOAuthCoordinating&, const st
         if (!self) return;
         if (self->state_->securityLogger) {
             auto token = self->loadStoredToken();
-            self->logSecurityEvent(SecurityEventAction::oauthFailure, token ? token->accountLogin : std::nullopt,
+            self->logSecurityEvent(SecurityEventAction::oauthFailure,
+                                   token ? token->accountLogin : std::nullopt,
                                    SecurityEventLogging::Metadata{{"error", errorDescription}});
         }
         self->dispatchEvent("github/oauth/error", GitOAuthErrorPayload{errorDescription, true}.toJson());
@@ -1150,8 +1222,9 @@ void WebBridge::gitTokenRefresherDidRefresh(GitTokenRefreshing&, const OAuthToke
     MainQueue::shared().async([weak = weak_from_this(), record] {
         auto self = weak.lock();
         if (!self) return;
-        self->logSecurityEvent(SecurityEventAction::oauthRefreshSuccess, record.accountLogin,
-                               SecurityEventLogging::Metadata{{"expiresAt", record.expiresAt.isoMilliseconds()}});
+        self->logSecurityEvent(
+            SecurityEventAction::oauthRefreshSuccess, record.accountLogin,
+            SecurityEventLogging::Metadata{{"expiresAt", record.expiresAt.isoMilliseconds()}});
         self->dispatchOAuthStatus(self->loadStoredToken(), true, std::nullopt);
     });
 }
@@ -1162,7 +1235,8 @@ void WebBridge::gitTokenRefresherDidFail(GitTokenRefreshing&, const std::string&
         if (!self) return;
         if (self->state_->securityLogger) {
             auto token = self->loadStoredToken();
-            self->logSecurityEvent(SecurityEventAction::oauthRefreshFailure, token ? token->accountLogin : std::nullopt,
+            self->logSecurityEvent(SecurityEventAction::oauthRefreshFailure,
+                                   token ? token->accountLogin : std::nullopt,
                                    SecurityEventLogging::Metadata{{"error", errorDescription}});
         }
         self->dispatchOAuthStatus(self->loadStoredToken(), false, "refreshFailed");
@@ -1222,7 +1296,9 @@ void WebBridge::dispatchTerminalResize(const std::string& sessionId, int cols, i
     dispatchEvent("terminal/resize", TerminalResizePayload{sessionId, cols, rows}.toJson());
 }
 
-void WebBridge::gitServiceDidUpdateStatus(const Json& payload) { dispatchEvent("git/status", payload); }
+void WebBridge::gitServiceDidUpdateStatus(const Json& payload) {
+    dispatchEvent("git/status", payload);
+}
 
 void WebBridge::gitServiceDidSucceed(const std::string& message) {
     dispatchEvent("git/result", GitResultPayload{true, message}.toJson());
@@ -1232,27 +1308,45 @@ void WebBridge::gitServiceDidFail(const std::string& message) {
     dispatchEvent("git/result", GitResultPayload{false, message}.toJson());
 }
 
-void WebBridge::gitServiceDidLoadDiff(const Json& payload) { dispatchEvent("git/diff", payload); }
+void WebBridge::gitServiceDidLoadDiff(const Json& payload) {
+    dispatchEvent("git/diff", payload);
+}
 
-void WebBridge::gitServiceDidLoadCommitDiff(const Json& payload) { dispatchEvent("git/commit/diff", payload); }
+void WebBridge::gitServiceDidLoadCommitDiff(const Json& payload) {
+    dispatchEvent("git/commit/diff", payload);
+}
 
-void WebBridge::gitServiceDidLoadWorkingTree(const Json& payload) { dispatchEvent("git/working-tree", payload); }
+void WebBridge::gitServiceDidLoadWorkingTree(const Json& payload) {
+    dispatchEvent("git/working-tree", payload);
+}
 
 void WebBridge::gitServiceDidReachRefreshBarrier(const Json& payload) {
     dispatchEvent("git/refresh/barrier", payload);
 }
 
-void WebBridge::gitServiceDidLoadBranchMap(const Json& payload) { dispatchEvent("git/branch-map", payload); }
+void WebBridge::gitServiceDidLoadBranchMap(const Json& payload) {
+    dispatchEvent("git/branch-map", payload);
+}
 
-void WebBridge::gitServiceDidFailBranchMap(const Json& payload) { dispatchEvent("git/branch-map/error", payload); }
+void WebBridge::gitServiceDidFailBranchMap(const Json& payload) {
+    dispatchEvent("git/branch-map/error", payload);
+}
 
-void WebBridge::gitServiceDidLoadCommitHistory(const Json& payload) { dispatchEvent("git/history", payload); }
+void WebBridge::gitServiceDidLoadCommitHistory(const Json& payload) {
+    dispatchEvent("git/history", payload);
+}
 
-void WebBridge::gitServiceDidFailCommitHistory(const Json& payload) { dispatchEvent("git/history/error", payload); }
+void WebBridge::gitServiceDidFailCommitHistory(const Json& payload) {
+    dispatchEvent("git/history/error", payload);
+}
 
-void WebBridge::gitServiceDidLoadCommitGraph(const Json& payload) { dispatchEvent("git/graph", payload); }
+void WebBridge::gitServiceDidLoadCommitGraph(const Json& payload) {
+    dispatchEvent("git/graph", payload);
+}
 
-void WebBridge::gitServiceDidLoadStatusDetail(const Json& payload) { dispatchEvent("git/status/detail", payload); }
+void WebBridge::gitServiceDidLoadStatusDetail(const Json& payload) {
+    dispatchEvent("git/status/detail", payload);
+}
 
 void WebBridge::gitServiceDidUpdateRemoteTracking(const Json& payload) {
     dispatchEvent("git/remote/tracking", payload);
@@ -1262,13 +1356,17 @@ void WebBridge::emitDashboardToggled(bool open) {
     dispatchEvent("dashboard.toggled", DashboardTogglePayload{open}.toJson());
 }
 
-void WebBridge::emitDashboardMetrics(const Json& snapshot) { dispatchEvent("dashboard.metrics", snapshot); }
+void WebBridge::emitDashboardMetrics(const Json& snapshot) {
+    dispatchEvent("dashboard.metrics", snapshot);
+}
 
 void WebBridge::emitDashboardMetricsError(const std::string& message) {
     dispatchEvent("dashboard.metrics.error", DashboardErrorPayload{message}.toJson());
 }
 
-void WebBridge::emitSystemMetrics(const Json& snapshot) { dispatchEvent("system/metrics", snapshot); }
+void WebBridge::emitSystemMetrics(const Json& snapshot) {
+    dispatchEvent("system/metrics", snapshot);
+}
 
 void WebBridge::emitSystemMetricsError(const std::string& message) {
     dispatchEvent("system/metrics/error", SystemMetricsErrorPayload{message}.toJson());

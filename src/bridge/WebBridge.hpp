@@ -67,7 +67,7 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
                         public GestureBridgeDelegate {
     struct Passkey {};
 
-public:
+  public:
     static constexpr const char* fileQueueLabel = "app.pelko.webbridge.fs";
     // How many events the page keeps in window.__pelkoEventHistory.
     static constexpr int eventHistoryLimit = 200;
@@ -98,7 +98,8 @@ public:
     // Attaches the bridge to the terminal service (which sends its first snapshot) and to the Git
     // service, then sends the sign-in status from the stored token.
     void configure(const std::shared_ptr<TerminalService>& terminalService,
-                   const std::shared_ptr<GitServicing>& gitService, const std::shared_ptr<ConfigStore>& configStore,
+                   const std::shared_ptr<GitServicing>& gitService,
+                   const std::shared_ptr<ConfigStore>& configStore,
                    std::shared_ptr<GitAuthProviding> authManager,
                    std::shared_ptr<SecurityEventLogging> securityLogger,
                    std::shared_ptr<PreviewTabsPersistenceService> previewTabsService,
@@ -115,7 +116,8 @@ public:
     void notifyProjectActivated(const ProjectTab& tab);
     std::optional<Uuid> activeProjectID() const;
     // The current value at once, then every change.
-    [[nodiscard]] Subscription subscribeActiveProjectID(std::function<void(const std::optional<Uuid>&)> handler);
+    [[nodiscard]] Subscription subscribeActiveProjectID(
+        std::function<void(const std::optional<Uuid>&)> handler);
 
     // --- Page messages (main thread) ---
     // Every script message except "webview/log"; any JSON value.
@@ -191,12 +193,13 @@ public:
     void gitHubOAuthCoordinatorDidFail(GitHubOAuthCoordinating& coordinator,
                                        const std::string& errorDescription) override;
     void gitTokenRefresherDidRefresh(GitTokenRefreshing& refresher, const OAuthTokenRecord& record) override;
-    void gitTokenRefresherDidFail(GitTokenRefreshing& refresher, const std::string& errorDescription) override;
+    void gitTokenRefresherDidFail(GitTokenRefreshing& refresher,
+                                  const std::string& errorDescription) override;
 
     // GestureBridgeDelegate (main thread)
     void gestureBridgeDidDetect(GestureBridge& gestureBridge, const ColumnPinchEvent& event) override;
 
-private:
+  private:
     struct State;
 
     // Encodes on the calling thread; delivers on the main thread, dropping the script when the bridge

@@ -42,7 +42,7 @@ inline Json decodeScript(const std::string& script) {
 }
 
 class RecordingWebView : public ScriptEvaluating {
-public:
+  public:
     void evaluateScript(const std::string& script) override { scripts.push_back(script); }
 
     std::vector<Json> events() const {
@@ -82,7 +82,7 @@ struct LoadedBridge {
 };
 
 class FakeGitService : public GitServicing {
-public:
+  public:
     void setEventSink(std::weak_ptr<GitServiceEventSink> sink) override { this->sink = std::move(sink); }
     void refreshStatus(const std::optional<Uuid>& projectID) override {
         calls.push_back("refreshStatus " + (projectID ? projectID->string() : std::string("none")));
@@ -104,7 +104,8 @@ public:
         }
         calls.push_back(text);
     }
-    void fetchCommitDiff(const Uuid& id, const std::string& commit, const std::optional<std::string>& path) override {
+    void fetchCommitDiff(const Uuid& id, const std::string& commit,
+                         const std::optional<std::string>& path) override {
         calls.push_back("fetchCommitDiff " + id.string() + " " + commit + " " + path.value_or("<none>"));
     }
     void fetchWorkingTree(const Uuid& id) override { calls.push_back("fetchWorkingTree " + id.string()); }
@@ -119,7 +120,9 @@ public:
     void fetchCommitGraph(const Uuid& id, std::int64_t pageSize) override {
         calls.push_back("fetchCommitGraph " + id.string() + " " + std::to_string(pageSize));
     }
-    void fetchRemoteTracking(const Uuid& id) override { calls.push_back("fetchRemoteTracking " + id.string()); }
+    void fetchRemoteTracking(const Uuid& id) override {
+        calls.push_back("fetchRemoteTracking " + id.string());
+    }
     void reachRefreshBarrier(const Uuid& id, const std::string& requestId) override {
         calls.push_back("reachRefreshBarrier " + id.string() + " " + requestId);
     }
@@ -129,9 +132,10 @@ public:
 };
 
 class FakeDashboard : public DashboardControlling {
-public:
+  public:
     void present(bool forceRefresh, const std::optional<std::string>& source) override {
-        calls.push_back(std::string("present ") + (forceRefresh ? "force " : "noforce ") + source.value_or("<none>"));
+        calls.push_back(std::string("present ") + (forceRefresh ? "force " : "noforce ") +
+                        source.value_or("<none>"));
     }
     void dismiss() override { calls.push_back("dismiss"); }
     void noteCardOpened(const Uuid& projectId, const std::optional<std::string>& projectName) override {
@@ -142,7 +146,7 @@ public:
 };
 
 class FakeAnalytics : public AnalyticsLogging {
-public:
+  public:
     void log(const std::string& event, const AnalyticsProperties& properties) override {
         std::lock_guard lock(mutex);
         entries.push_back({event, properties});
@@ -153,7 +157,7 @@ public:
 };
 
 class FakeAuth : public GitAuthProviding {
-public:
+  public:
     bool hasToken() const override { return token.has_value(); }
     std::optional<OAuthTokenRecord> loadToken() const override {
         ++loads;
@@ -170,7 +174,7 @@ public:
 };
 
 class FakeSecurityLogger : public SecurityEventLogging {
-public:
+  public:
     struct Entry {
         SecurityEventAction action;
         std::optional<std::string> login;
@@ -187,7 +191,7 @@ public:
 };
 
 class FakeCoordinator : public GitHubOAuthCoordinating {
-public:
+  public:
     void setDelegate(std::weak_ptr<GitHubOAuthCoordinatorDelegate> delegate) override {
         this->delegate = std::move(delegate);
     }
@@ -198,8 +202,10 @@ public:
 };
 
 class FakeRefresher : public GitTokenRefreshing {
-public:
-    void setDelegate(std::weak_ptr<GitTokenRefresherDelegate> delegate) override { this->delegate = std::move(delegate); }
+  public:
+    void setDelegate(std::weak_ptr<GitTokenRefresherDelegate> delegate) override {
+        this->delegate = std::move(delegate);
+    }
     void stop() override { ++stops; }
 
     std::weak_ptr<GitTokenRefresherDelegate> delegate;
@@ -207,7 +213,7 @@ public:
 };
 
 class FakeFolderPicker : public FolderPicking {
-public:
+  public:
     void pickFolders(Completion completion) override { pending = std::move(completion); }
 
     Completion pending;

@@ -6,10 +6,12 @@
 namespace pelko::test {
 namespace {
 
-Json event(Json payload) { return Json{{"type", "analytics/event"}, {"payload", std::move(payload)}}; }
+Json event(Json payload) {
+    return Json{{"type", "analytics/event"}, {"payload", std::move(payload)}};
+}
 
 class WebBridgeAnalytics : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         loaded.bridge->configure(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, analytics);
     }

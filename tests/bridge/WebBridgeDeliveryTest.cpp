@@ -28,8 +28,8 @@ Json numberedPayload(int n) {
 
 AppConfig smallConfig() {
     AppConfig config;
-    config.projects = {ProjectMetadata{*Uuid::parse("11111111-2222-3333-4444-555555555555"), "Alpha", "~/alpha",
-                                       std::nullopt, {}}};
+    config.projects = {ProjectMetadata{
+        *Uuid::parse("11111111-2222-3333-4444-555555555555"), "Alpha", "~/alpha", std::nullopt, {}}};
     config.columnLayout.order = ColumnLayout::defaultOrder();
     return config;
 }
@@ -92,7 +92,8 @@ TEST(WebBridgeDelivery, FailedNavigationKeepsEventsHeldUntilALaterLoadFinishes) 
     loaded.bridge->dispatchEvent("during-second-load", numberedPayload(2));
     EXPECT_TRUE(loaded.webView->scripts.empty());
     loaded.bridge->notifyWebViewDidFinishNavigation();
-    EXPECT_EQ(loaded.webView->types(), (std::vector<std::string>{"during-failed-load", "during-second-load"}));
+    EXPECT_EQ(loaded.webView->types(),
+              (std::vector<std::string>{"during-failed-load", "during-second-load"}));
 }
 
 TEST(WebBridgeDelivery, ANewWebViewIsNotReadyUntilItLoadsWhileTheSameOneStaysReady) {
@@ -185,7 +186,8 @@ TEST(WebBridgeDelivery, InvalidUtf8IsReplacedAndTheEventStillDelivered) {
     LoadedBridge loaded;
     loaded.bridge->dispatchEvent("git/status", textPayload("caf\xe9 \xff\xfe name.txt"));
     ASSERT_EQ(loaded.webView->scripts.size(), 1u);
-    EXPECT_EQ(loaded.webView->events()[0]["payload"]["text"], "caf\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD name.txt");
+    EXPECT_EQ(loaded.webView->events()[0]["payload"]["text"],
+              "caf\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD name.txt");
 }
 
 TEST(WebBridgeDelivery, QuotesBackslashesLineBreaksAndSlashesSurviveTheScript) {
@@ -195,8 +197,9 @@ TEST(WebBridgeDelivery, QuotesBackslashesLineBreaksAndSlashesSurviveTheScript) {
     ASSERT_EQ(loaded.webView->scripts.size(), 1u);
     const std::string& script = loaded.webView->scripts[0];
     // The JSON text carries no raw line break and every "/" escaped.
-    std::string middle = script.substr(WebBridge::scriptHead().size(),
-                                       script.size() - WebBridge::scriptHead().size() - WebBridge::scriptTail().size());
+    std::string middle =
+        script.substr(WebBridge::scriptHead().size(),
+                      script.size() - WebBridge::scriptHead().size() - WebBridge::scriptTail().size());
     EXPECT_EQ(middle.find('\n'), std::string::npos);
     EXPECT_EQ(middle.find("</"), std::string::npos);
     EXPECT_EQ(loaded.webView->events()[0]["payload"]["text"], tricky);
@@ -230,8 +233,8 @@ process.stdout.write(JSON.stringify({
     std::string joinedScripts;
     for (const auto& script : scripts) joinedScripts += script + std::string(1, '\0');
     writeFile(dir / "scripts.txt", joinedScripts);
-    std::string command = "node " + (dir / "harness.js").string() + " " + (dir / "scripts.txt").string() + " " +
-                          std::to_string(dispatchFrom);
+    std::string command = "node " + (dir / "harness.js").string() + " " + (dir / "scripts.txt").string() +
+                          " " + std::to_string(dispatchFrom);
     FILE* pipe = popen(command.c_str(), "r");
     EXPECT_NE(pipe, nullptr);
     std::string output;
@@ -301,7 +304,8 @@ TEST(WebBridgeDelivery, TheOnePassScriptEqualsTheEncodedEnvelopeEscaped) {
         Json(42),
     };
     // Every special character at every position of strings long enough for the word-wise scan.
-    for (std::string special : {"\"", "\\", "/", "'", "\n", "\x1f", "\x7f", "\xc3\xa9", "\xff", "\xe2\x80\xa8"}) {
+    for (std::string special :
+         {"\"", "\\", "/", "'", "\n", "\x1f", "\x7f", "\xc3\xa9", "\xff", "\xe2\x80\xa8"}) {
         for (std::size_t position = 0; position < 24; ++position) {
             std::string text(24, 'a');
             text.insert(position, special);

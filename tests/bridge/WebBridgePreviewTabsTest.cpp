@@ -28,11 +28,12 @@ Json snapshotJson(int version = 1) {
     return Json::parse(R"({"activeTabId":"t2","tabs":[
         {"id":"t1","path":"README.md","title":"README","isDirty":false,"viewMode":"rendered","lastOpenedAt":1},
         {"id":"t2","path":"src/main.c","title":"main.c","isDirty":true,"viewMode":"source","lastOpenedAt":2}
-    ],"version":)" + std::to_string(version) + "}");
+    ],"version":)" + std::to_string(version) +
+                       "}");
 }
 
 class WebBridgePreviewTabs : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::filesystem::create_directories(root / "src");
         writeFile(root / "README.md", "r");
@@ -63,8 +64,8 @@ TEST_F(WebBridgePreviewTabs, ActivationWithoutSavedTabsSendsAnEmptyHydrateAndNoW
 }
 
 TEST_F(WebBridgePreviewTabs, TabsPersistedUnderALowerCaseIdComeBackAsVersionOne) {
-    loaded.bridge->handle(message("previewTabs/persist",
-                                  {{"projectId", lowerCased(project.id.string())}, {"snapshot", snapshotJson(4)}}));
+    loaded.bridge->handle(message("previewTabs/persist", {{"projectId", lowerCased(project.id.string())},
+                                                          {"snapshot", snapshotJson(4)}}));
     EXPECT_TRUE(logs().empty());
     loaded.bridge->dispatchPreviewTabs(project.id);
     auto hydrated = loaded.webView->eventsOfType("previewTab:hydrate");
@@ -76,35 +77,42 @@ TEST_F(WebBridgePreviewTabs, TabsPersistedUnderALowerCaseIdComeBackAsVersionOne)
 }
 
 TEST_F(WebBridgePreviewTabs, MissingFilesFollowTheHydrateAsOneWarning) {
-    loaded.bridge->handle(message("previewTabs/persist", {{"projectId", project.id.string()}, {"snapshot", snapshotJson()}}));
+    loaded.bridge->handle(
+        message("previewTabs/persist", {{"projectId", project.id.string()}, {"snapshot", snapshotJson()}}));
     std::filesystem::remove_all(root);
     loaded.bridge->dispatchPreviewTabs(project.id);
-    ASSERT_EQ(loaded.webView->types(), (std::vector<std::string>{"previewTab:hydrate", "previewTab:warning"}));
+    ASSERT_EQ(loaded.webView->types(),
+              (std::vector<std::string>{"previewTab:hydrate", "previewTab:warning"}));
     auto events = loaded.webView->events();
     EXPECT_EQ(events[0]["payload"]["snapshot"]["tabs"].size(), 2u);
-    EXPECT_EQ(events[1]["payload"].dump(),
-              R"({"projectId":")" + project.id.string() +
-                  R"(","tabs":[{"tabId":"t1","path":"README.md","code":"file_missing","message":"ファイルが見つかりません"},)"
-                  R"({"tabId":"t2","path":"src/main.c","code":"file_missing","message":"ファイルが見つかりません"}]})");
+    EXPECT_EQ(
+        events[1]["payload"].dump(),
+        R"({"projectId":")" + project.id.string() +
+            R"(","tabs":[{"tabId":"t1","path":"README.md","code":"file_missing","message":"ファイルが見つかりません"},)"
+            R"({"tabId":"t2","path":"src/main.c","code":"file_missing","message":"ファイルが見つかりません"}]})");
 }
 
 TEST_F(WebBridgePreviewTabs, BadSnapshotsAreLoggedWithTheIdAsSent) {
     std::string id = lowerCased(project.id.string());
     loaded.bridge->handle(message("previewTabs/persist", {{"projectId", id}, {"snapshot", "tabs"}}));
     loaded.bridge->handle(message("previewTabs/persist", {{"projectId", id}, {"snapshot", Json::array()}}));
-    loaded.bridge->handle(message("previewTabs/persist", {{"projectId", id}, {"snapshot", {{"tabs", Json::array()}}}}));
+    loaded.bridge->handle(
+        message("previewTabs/persist", {{"projectId", id}, {"snapshot", {{"tabs", Json::array()}}}}));
     auto entries = logs();
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].level, LogLevel::error);
     EXPECT_EQ(entries[0].message, "previewTabs: invalid snapshot payload for project " + id);
-    EXPECT_EQ(entries[1].message.rfind("previewTabs: failed to persist snapshot for project " + id + ": ", 0), 0u);
+    EXPECT_EQ(entries[1].message.rfind("previewTabs: failed to persist snapshot for project " + id + ": ", 0),
+              0u);
     EXPECT_NE(entries[2].message.find("version"), std::string::npos);
     EXPECT_TRUE(loaded.webView->scripts.empty());
 }
 
 TEST_F(WebBridgePreviewTabs, PersistForAnUnknownProjectOrWithoutItsFieldsDoesNothing) {
-    loaded.bridge->handle(message("previewTabs/persist", {{"projectId", Uuid::random().string()}, {"snapshot", "x"}}));
-    loaded.bridge->handle(message("previewTabs/persist", {{"projectId", "nope"}, {"snapshot", snapshotJson()}}));
+    loaded.bridge->handle(
+        message("previewTabs/persist", {{"projectId", Uuid::random().string()}, {"snapshot", "x"}}));
+    loaded.bridge->handle(
+        message("previewTabs/persist", {{"projectId", "nope"}, {"snapshot", snapshotJson()}}));
     loaded.bridge->handle(message("previewTabs/persist", {{"projectId", project.id.string()}}));
     loaded.bridge->handle(message("previewTabs/persist"));
     EXPECT_TRUE(logs().empty());

@@ -27,7 +27,7 @@ Json message(const std::string& type, Json payload = nullptr) {
 
 // Records, at each refresh, how many scripts the page had received by then.
 class OrderingGitService : public FakeGitService {
-public:
+  public:
     explicit OrderingGitService(RecordingWebView& webView) : webView_(webView) {}
     void refreshStatus(const std::optional<Uuid>& projectID) override {
         FakeGitService::refreshStatus(projectID);
@@ -35,12 +35,12 @@ public:
     }
     std::vector<std::size_t> scriptsAtRefresh;
 
-private:
+  private:
     RecordingWebView& webView_;
 };
 
 class WebBridgeProject : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::create_directories(rootA / "src");
         writeFile(rootA / "README.md", "hello");
@@ -94,7 +94,8 @@ TEST_F(WebBridgeProject, ActivateAKnownProjectActivatesWatchesHydratesNotesAndTh
     EXPECT_EQ(git->calls, (std::vector<std::string>{"refreshStatus " + projectB.id.string()}));
     EXPECT_EQ(git->scriptsAtRefresh, (std::vector<std::size_t>{1}));
     MainQueue::shared().drain();
-    EXPECT_EQ(dashboard->calls, (std::vector<std::string>{"noteCardOpened " + projectB.id.string() + " Beta"}));
+    EXPECT_EQ(dashboard->calls,
+              (std::vector<std::string>{"noteCardOpened " + projectB.id.string() + " Beta"}));
 }
 
 TEST_F(WebBridgeProject, ActivateAnUnknownProjectStillGoesThroughEveryStep) {
@@ -113,8 +114,10 @@ TEST_F(WebBridgeProject, ActivateAnUnknownProjectStillGoesThroughEveryStep) {
 
 TEST_F(WebBridgeProject, ActivationPublishesTheActiveProject) {
     std::vector<std::optional<Uuid>> seen;
-    auto subscription = loaded.bridge->subscribeActiveProjectID([&](const std::optional<Uuid>& id) { seen.push_back(id); });
-    loaded.bridge->notifyProjectActivated(ProjectTab{projectA.id, "Alpha", "~/alpha", ProjectTab::Status::running});
+    auto subscription =
+        loaded.bridge->subscribeActiveProjectID([&](const std::optional<Uuid>& id) { seen.push_back(id); });
+    loaded.bridge->notifyProjectActivated(
+        ProjectTab{projectA.id, "Alpha", "~/alpha", ProjectTab::Status::running});
     EXPECT_EQ(seen, (std::vector<std::optional<Uuid>>{std::nullopt, projectA.id}));
     EXPECT_EQ(loaded.webView->types(), (std::vector<std::string>{"project/activate", "previewTab:hydrate"}));
     EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(),
@@ -131,7 +134,8 @@ TEST_F(WebBridgeProject, ReactivatingTheWatchedProjectKeepsItsWatchRunning) {
         for (const auto& changed : loaded.webView->eventsOfType("project/explorer/changed")) {
             const Json& paths = changed["directoryPaths"];
             bool root = std::find(paths.begin(), paths.end(), Json("")) != paths.end();
-            if (root && changed["projectId"] == projectA.id.string() && changed["requiresResync"] == false) return true;
+            if (root && changed["projectId"] == projectA.id.string() && changed["requiresResync"] == false)
+                return true;
         }
         return false;
     };
@@ -168,7 +172,8 @@ TEST_F(WebBridgeProject, ReorderPassesValidIdsInOrderAndIgnoresAListWithoutAny) 
     send(message("project/reorder", {{"order", Json::array({projectB.id.string(), 5})}}));
     EXPECT_EQ(store->config().projects.front().id, projectA.id);
     send(message("project/reorder",
-                 {{"order", Json::array({"junk", projectGone.id.string(), projectGone.id.string(), projectB.id.string()})}}));
+                 {{"order", Json::array({"junk", projectGone.id.string(), projectGone.id.string(),
+                                         projectB.id.string()})}}));
     auto projects = store->config().projects;
     ASSERT_EQ(projects.size(), 3u);
     EXPECT_EQ(projects[0].id, projectGone.id);
@@ -243,7 +248,8 @@ TEST_F(WebBridgeProject, DirectoryRequestsAreDeduplicatedCappedAndAnswered) {
 
     Json many = Json::array();
     for (int i = 0; i < 600; ++i) many.push_back("dir" + std::to_string(i));
-    send(message("project/explorer/directories/request", {{"projectId", projectA.id.string()}, {"paths", many}}));
+    send(message("project/explorer/directories/request",
+                 {{"projectId", projectA.id.string()}, {"paths", many}}));
     ASSERT_TRUE(waitForScripts(2));
     auto capped = loaded.webView->eventsOfType("project/explorer/directories").at(1);
     ASSERT_EQ(capped["directories"].size(), 512u);
@@ -252,9 +258,12 @@ TEST_F(WebBridgeProject, DirectoryRequestsAreDeduplicatedCappedAndAnswered) {
 }
 
 TEST_F(WebBridgeProject, MalformedDirectoryRequestsSendNothing) {
-    send(message("project/explorer/directories/request", {{"projectId", projectA.id.string()}, {"paths", Json::array()}}));
-    send(message("project/explorer/directories/request", {{"projectId", projectA.id.string()}, {"paths", Json::array({"a", 1})}}));
-    send(message("project/explorer/directories/request", {{"projectId", "x"}, {"paths", Json::array({"a"})}}));
+    send(message("project/explorer/directories/request",
+                 {{"projectId", projectA.id.string()}, {"paths", Json::array()}}));
+    send(message("project/explorer/directories/request",
+                 {{"projectId", projectA.id.string()}, {"paths", Json::array({"a", 1})}}));
+    send(
+        message("project/explorer/directories/request", {{"projectId", "x"}, {"paths", Json::array({"a"})}}));
     send(message("project/explorer/directories/request", {{"paths", Json::array({"a"})}}));
     MainQueue::shared().drainUntil([] { return false; }, std::chrono::milliseconds(200));
     EXPECT_TRUE(loaded.webView->scripts.empty());
@@ -289,7 +298,8 @@ TEST_F(WebBridgeProject, FileRequestsRunInOrderOnTheFileQueueAndAnswerOnTheMainT
     EXPECT_EQ(contents[1]["content"], "second");
     auto listing = loaded.webView->eventsOfType("project/explorer/directories")[0];
     bool listed = false;
-    for (const auto& node : listing["directories"][0]["nodes"]) listed = listed || node["name"] == "notes.txt";
+    for (const auto& node : listing["directories"][0]["nodes"])
+        listed = listed || node["name"] == "notes.txt";
     EXPECT_TRUE(listed);
 }
 
@@ -307,7 +317,8 @@ TEST_F(WebBridgeProject, FileRequestsNeedTheirFieldsAndLargeFilesNeedABooleanPer
     send(message("project/file/open", {{"projectId", id}, {"path", "big.log"}}));
     send(message("project/file/open", {{"projectId", id}, {"path", "big.log"}, {"allowLargeFile", "yes"}}));
     ASSERT_TRUE(waitForScripts(2));
-    EXPECT_EQ(loaded.webView->types(), (std::vector<std::string>{"project/file/confirm", "project/file/confirm"}));
+    EXPECT_EQ(loaded.webView->types(),
+              (std::vector<std::string>{"project/file/confirm", "project/file/confirm"}));
     EXPECT_FALSE(fs::exists(rootA / "a.txt"));
 }
 
@@ -317,7 +328,8 @@ TEST_F(WebBridgeProject, ASuccessfulRenameAnswersThenRefreshesGitStatus) {
                                          {"nextPath", "GUIDE.md"},
                                          {"entityType", "folder"}}));
     ASSERT_TRUE(MainQueue::shared().drainUntil([&] { return !git->calls.empty(); }));
-    EXPECT_EQ(loaded.webView->types(), (std::vector<std::string>{"project/file/renamed", "project/explorer/changed"}));
+    EXPECT_EQ(loaded.webView->types(),
+              (std::vector<std::string>{"project/file/renamed", "project/explorer/changed"}));
     EXPECT_EQ(git->calls, (std::vector<std::string>{"refreshStatus " + projectA.id.string()}));
     EXPECT_EQ(git->scriptsAtRefresh, (std::vector<std::size_t>{2}));
     EXPECT_EQ(loaded.webView->eventsOfType("project/file/renamed")[0]["entityType"], "file");
@@ -341,7 +353,8 @@ TEST_F(WebBridgeProject, RequestsForAProjectWithoutItsFolderAreAnsweredLaterWith
 
 TEST_F(WebBridgeProject, QueuedFileWorkIsDroppedWhenTheBridgeGoesAway) {
     auto webView = loaded.webView;
-    send(message("project/file/save", {{"projectId", projectA.id.string()}, {"path", "late.txt"}, {"content", "x"}}));
+    send(message("project/file/save",
+                 {{"projectId", projectA.id.string()}, {"path", "late.txt"}, {"content", "x"}}));
     loaded.bridge.reset();
     MainQueue::shared().drainUntil([] { return false; }, std::chrono::milliseconds(200));
     EXPECT_TRUE(webView->scripts.empty());

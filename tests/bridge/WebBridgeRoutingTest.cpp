@@ -24,7 +24,7 @@ Json withProject(Json fields = Json::object()) {
 }
 
 class WebBridgeRouting : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         store = std::make_shared<ConfigStore>(dir / "data", (dir / "home").string());
         loaded.bridge->configure(nullptr, git, store, nullptr, nullptr, nullptr, dashboard, analytics);
@@ -54,9 +54,10 @@ TEST_F(WebBridgeRouting, ConfigureMakesTheBridgeTheGitServicesSinkAndSendsTheSig
 }
 
 TEST_F(WebBridgeRouting, BodiesThatAreNotMessagesAreIgnored) {
-    for (const Json& body : {Json("git/status"), Json(5), Json::array({"git/status"}), Json(nullptr), Json::object(),
-                             Json::parse(R"({"payload":{}})"), Json::parse(R"({"type":5})"),
-                             Json::parse(R"({"type":null})"), message("webview/log"), message("unknown/type")}) {
+    for (const Json& body :
+         {Json("git/status"), Json(5), Json::array({"git/status"}), Json(nullptr), Json::object(),
+          Json::parse(R"({"payload":{}})"), Json::parse(R"({"type":5})"), Json::parse(R"({"type":null})"),
+          message("webview/log"), message("unknown/type")}) {
         send(body);
     }
     MainQueue::shared().drain();
@@ -66,8 +67,9 @@ TEST_F(WebBridgeRouting, BodiesThatAreNotMessagesAreIgnored) {
 }
 
 TEST_F(WebBridgeRouting, TypesMatchOnlyExactly) {
-    for (const char* type : {"Git/status", "GIT/STATUS", " git/status", "git/status ", "git/status/", "git/",
-                             "git/unknown", "Dashboard.present", "dashboard.present ", "app/config/request\n"}) {
+    for (const char* type :
+         {"Git/status", "GIT/STATUS", " git/status", "git/status ", "git/status/", "git/", "git/unknown",
+          "Dashboard.present", "dashboard.present ", "app/config/request\n"}) {
         send(message(type, withProject()));
     }
     MainQueue::shared().drain();
@@ -156,7 +158,8 @@ TEST_F(WebBridgeRouting, GitDiffTargetsKeepOnlyEntriesWithAPathAndReadTheStageEx
     send(message("git/diff", withProject({{"targets", Json::parse(R"([{"path": "a.txt"}, "b.txt"])")}})));
     send(message("git/diff", withProject({{"targets", "a.txt"}})));
     EXPECT_EQ(git->calls, (std::vector<std::string>{
-                              "fetchDiff " + kProject + " a.txt:unstaged b.txt:unstaged c.txt:staged d.txt:head e.txt:unstaged",
+                              "fetchDiff " + kProject +
+                                  " a.txt:unstaged b.txt:unstaged c.txt:staged d.txt:head e.txt:unstaged",
                               "fetchDiff " + kProject,
                               "fetchDiff " + kProject,
                           }));
@@ -168,8 +171,8 @@ TEST_F(WebBridgeRouting, DashboardPresentReadsItsOptionsAndRunsOnALaterTurn) {
     send(message("dashboard.present", {{"forceRefresh", true}, {"source", "menu"}}));
     EXPECT_TRUE(dashboard->calls.empty());
     MainQueue::shared().drain();
-    EXPECT_EQ(dashboard->calls,
-              (std::vector<std::string>{"present noforce <none>", "present noforce <none>", "present force menu"}));
+    EXPECT_EQ(dashboard->calls, (std::vector<std::string>{"present noforce <none>", "present noforce <none>",
+                                                          "present force menu"}));
 }
 
 TEST_F(WebBridgeRouting, DashboardMessagesDoNothingWithoutAController) {
@@ -223,7 +226,8 @@ TEST_F(WebBridgeRouting, GitServiceEventsBecomePageEventsFromAnyThread) {
 TEST_F(WebBridgeRouting, DashboardAndSystemMetricsEventsCarryTheirRecords) {
     loaded.bridge->emitDashboardToggled(true);
     loaded.bridge->emitDashboardMetricsError("boom");
-    loaded.bridge->emitSystemMetrics(Json::parse(R"({"timestamp":"2025-01-31T09:30:00Z","cpuPercent":1.5,"memoryMB":150.0})"));
+    loaded.bridge->emitSystemMetrics(
+        Json::parse(R"({"timestamp":"2025-01-31T09:30:00Z","cpuPercent":1.5,"memoryMB":150.0})"));
     loaded.bridge->emitSystemMetricsError("Failed to collect system metrics");
     auto events = loaded.webView->events();
     ASSERT_EQ(events.size(), 4u);

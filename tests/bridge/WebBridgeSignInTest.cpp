@@ -9,12 +9,15 @@
 namespace pelko::test {
 namespace {
 
-Json message(const std::string& type) { return Json{{"type", type}}; }
+Json message(const std::string& type) {
+    return Json{{"type", type}};
+}
 
 class WebBridgeSignIn : public ::testing::Test {
-protected:
+  protected:
     void configure(std::shared_ptr<FakeAuth> withAuth) {
-        loaded.bridge->configure(nullptr, nullptr, nullptr, std::move(withAuth), security, nullptr, nullptr, nullptr);
+        loaded.bridge->configure(nullptr, nullptr, nullptr, std::move(withAuth), security, nullptr, nullptr,
+                                 nullptr);
         loaded.bridge->attach(coordinator, refresher);
         loaded.webView->scripts.clear();
     }
@@ -44,9 +47,10 @@ TEST_F(WebBridgeSignIn, WiringAndAttachmentEachSendOneStatusHeldUntilTheFirstLoa
     bridge->attachWebView(webView);
     bridge->notifyWebViewDidFinishNavigation();
     ASSERT_EQ(webView->types(), (std::vector<std::string>{"github/oauth/status", "github/oauth/status"}));
-    EXPECT_EQ(webView->events()[0]["payload"].dump(),
-              R"({"status":"connected","account":{"login":"octo","avatarUrl":"https://avatars.example/octo.png"},)"
-              R"("expiresAt":"2030-06-01T12:00:00.000Z"})");
+    EXPECT_EQ(
+        webView->events()[0]["payload"].dump(),
+        R"({"status":"connected","account":{"login":"octo","avatarUrl":"https://avatars.example/octo.png"},)"
+        R"("expiresAt":"2030-06-01T12:00:00.000Z"})");
 }
 
 TEST_F(WebBridgeSignIn, StatusLeavesOutWhatIsAbsent) {
@@ -74,7 +78,8 @@ TEST_F(WebBridgeSignIn, LogoutDeletesTheTokenStopsTheRefresherAndLogsTheFormerLo
     EXPECT_EQ(security->entries[0].login, "octo");
     EXPECT_FALSE(security->entries[0].metadata);
     ASSERT_EQ(loaded.webView->scripts.size(), 1u);
-    EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(), R"({"status":"disconnected","reason":"userLogout"})");
+    EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(),
+              R"({"status":"disconnected","reason":"userLogout"})");
 }
 
 TEST_F(WebBridgeSignIn, LogoutWithoutATokenManagerStillReportsDisconnected) {
@@ -83,7 +88,8 @@ TEST_F(WebBridgeSignIn, LogoutWithoutATokenManagerStillReportsDisconnected) {
     ASSERT_EQ(security->entries.size(), 1u);
     EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthLogout);
     EXPECT_FALSE(security->entries[0].login);
-    EXPECT_EQ(loaded.webView->events().at(0)["payload"].dump(), R"({"status":"disconnected","reason":"userLogout"})");
+    EXPECT_EQ(loaded.webView->events().at(0)["payload"].dump(),
+              R"({"status":"disconnected","reason":"userLogout"})");
 }
 
 TEST_F(WebBridgeSignIn, StartLogsAtOnceAndStartsTheCoordinatorOnALaterTurnEachTime) {
@@ -104,13 +110,16 @@ TEST_F(WebBridgeSignIn, StartLogsAtOnceAndStartsTheCoordinatorOnALaterTurnEachTi
 TEST_F(WebBridgeSignIn, CompletedSignInReportsTheStoredTokenNotTheOneHandedOver) {
     configure(auth);
     auth->token = sampleToken("stored");
-    std::thread([&] { loaded.bridge->gitHubOAuthCoordinatorDidComplete(*coordinator, sampleToken("handed")); }).join();
+    std::thread([&] {
+        loaded.bridge->gitHubOAuthCoordinatorDidComplete(*coordinator, sampleToken("handed"));
+    }).join();
     ASSERT_TRUE(loaded.webView->waitForCount(1));
     ASSERT_EQ(security->entries.size(), 1u);
     EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthSuccess);
     EXPECT_EQ(security->entries[0].login, "handed");
-    EXPECT_EQ(security->entries[0].metadata,
-              (SecurityEventLogging::Metadata{{"expiresAt", "2030-06-01T12:00:00.000Z"}, {"scopes", "repo user"}}));
+    EXPECT_EQ(
+        security->entries[0].metadata,
+        (SecurityEventLogging::Metadata{{"expiresAt", "2030-06-01T12:00:00.000Z"}, {"scopes", "repo user"}}));
     EXPECT_EQ(loaded.webView->events()[0]["payload"]["account"]["login"], "stored");
 }
 
@@ -120,8 +129,9 @@ TEST_F(WebBridgeSignIn, FailedSignInSendsOnlyARecoverableError) {
     EXPECT_TRUE(loaded.webView->scripts.empty());  // always a later turn of the main queue
     MainQueue::shared().drain();
     ASSERT_EQ(loaded.webView->scripts.size(), 1u);
-    EXPECT_EQ(loaded.webView->events()[0].dump(),
-              R"({"type":"github/oauth/error","payload":{"message":"The operation couldn’t be completed.","recoverable":true}})");
+    EXPECT_EQ(
+        loaded.webView->events()[0].dump(),
+        R"({"type":"github/oauth/error","payload":{"message":"The operation couldn’t be completed.","recoverable":true}})");
     ASSERT_EQ(security->entries.size(), 1u);
     EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthFailure);
 }
@@ -138,8 +148,10 @@ TEST_F(WebBridgeSignIn, RefreshReportsMarkTheStatusRefreshedOrFailed) {
     std::thread([&] { loaded.bridge->gitTokenRefresherDidFail(*refresher, "expired"); }).join();
     ASSERT_TRUE(loaded.webView->waitForCount(2));
     MainQueue::shared().drain();
-    ASSERT_EQ(loaded.webView->types(), (std::vector<std::string>{"github/oauth/status", "github/oauth/error"}));
-    EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(), R"({"status":"disconnected","reason":"refreshFailed"})");
+    ASSERT_EQ(loaded.webView->types(),
+              (std::vector<std::string>{"github/oauth/status", "github/oauth/error"}));
+    EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(),
+              R"({"status":"disconnected","reason":"refreshFailed"})");
     EXPECT_EQ(security->entries.back().action, SecurityEventAction::oauthRefreshFailure);
     EXPECT_EQ(security->entries.back().metadata, (SecurityEventLogging::Metadata{{"error", "expired"}}));
 }
@@ -160,16 +172,18 @@ TEST_F(WebBridgeSignIn, TheGitServicesTokenInvalidNoticeIsLoggedOnceAndForwarded
     EXPECT_EQ(security->entries[0].metadata, (SecurityEventLogging::Metadata{{"reason", "tokenInvalid"}}));
     EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(),
               R"({"status":"disconnected","account":{"login":"octo"},"reason":"tokenInvalid"})");
-    EXPECT_EQ(loaded.webView->events()[1]["payload"].dump(), R"({"status":"disconnected","reason":"userLogout"})");
+    EXPECT_EQ(loaded.webView->events()[1]["payload"].dump(),
+              R"({"status":"disconnected","reason":"userLogout"})");
 }
 
 TEST(OAuthTokenRecordJson, RoundTripsAndRejectsFractionalExpiry) {
     OAuthTokenRecord record = sampleToken();
     Json encoded = record.toJson();
-    EXPECT_EQ(encoded.dump(),
-              R"({"accessToken":"secret-access","refreshToken":"secret-refresh","expiresAt":"2030-06-01T12:00:00Z",)"
-              R"("scope":["repo","user"],"tokenType":"bearer","accountLogin":"octo",)"
-              R"("accountAvatarURL":"https://avatars.example/octo.png"})");
+    EXPECT_EQ(
+        encoded.dump(),
+        R"({"accessToken":"secret-access","refreshToken":"secret-refresh","expiresAt":"2030-06-01T12:00:00Z",)"
+        R"("scope":["repo","user"],"tokenType":"bearer","accountLogin":"octo",)"
+        R"("accountAvatarURL":"https://avatars.example/octo.png"})");
     EXPECT_EQ(OAuthTokenRecord::fromJson(encoded), record);
     encoded["expiresAt"] = "2030-06-01T12:00:00.5Z";
     EXPECT_THROW(OAuthTokenRecord::fromJson(encoded), DecodeError);

@@ -27,7 +27,7 @@ Json message(const std::string& type, Json payload = nullptr) {
 }
 
 class WebBridgeTerminal : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         store = std::make_shared<ConfigStore>(dir / "data", (dir / "home").string());
         std::filesystem::create_directories(dir / "home");
@@ -38,7 +38,8 @@ protected:
             config.enabledFeatures.clear();
         });
         coordinator = std::make_shared<TerminalCoordinator>(
-            std::make_shared<PTYDriver>(), std::make_shared<TerminalLogger>(dir / "cache" / "pelko-terminal.log"),
+            std::make_shared<PTYDriver>(),
+            std::make_shared<TerminalLogger>(dir / "cache" / "pelko-terminal.log"),
             std::make_shared<TerminalDebugDumpStore>(dir / "cache" / "terminal-dumps"));
         service = TerminalService::create(
             store, coordinator, nullptr,
@@ -55,7 +56,8 @@ protected:
     }
 
     void enableTerminal() {
-        store->update(false, [](AppConfig& config) { config.enabledFeatures = {AppConfig::Feature::terminalV2}; });
+        store->update(false,
+                      [](AppConfig& config) { config.enabledFeatures = {AppConfig::Feature::terminalV2}; });
         MainQueue::shared().drain();
         loaded.webView->scripts.clear();
     }
@@ -77,7 +79,8 @@ TEST_F(WebBridgeTerminal, ConfigureAttachesTheBridgeWhichGetsTheFirstSnapshot) {
 
 TEST_F(WebBridgeTerminal, InputWithTheFeatureOffGivesTheNoticeUnlessItsBase64IsInvalid) {
     loaded.webView->scripts.clear();
-    send(message("terminal/input", {{"sessionId", session}, {"data", "not base64!"}, {"encoding", "base64"}}));
+    send(
+        message("terminal/input", {{"sessionId", session}, {"data", "not base64!"}, {"encoding", "base64"}}));
     send(message("terminal/input", {{"sessionId", session}, {"data", "aGk=\n"}, {"encoding", "base64"}}));
     EXPECT_TRUE(loaded.webView->scripts.empty());
 
@@ -94,8 +97,13 @@ TEST_F(WebBridgeTerminal, InputWithTheFeatureOffGivesTheNoticeUnlessItsBase64IsI
 
 TEST_F(WebBridgeTerminal, MessagesWithoutAValidSessionAreDroppedButCreateNeedsNone) {
     loaded.webView->scripts.clear();
-    for (const char* type : {"terminal/input", "terminal/close", "terminal/resize", "terminal/signal", "terminal/focus"}) {
-        send(message(type, {{"sessionId", "nope"}, {"data", "x"}, {"cols", 80}, {"rows", 24}, {"signal", "SIGINT"},
+    for (const char* type :
+         {"terminal/input", "terminal/close", "terminal/resize", "terminal/signal", "terminal/focus"}) {
+        send(message(type, {{"sessionId", "nope"},
+                            {"data", "x"},
+                            {"cols", 80},
+                            {"rows", 24},
+                            {"signal", "SIGINT"},
                             {"focused", true}}));
         send(message(type));
     }
@@ -125,7 +133,8 @@ TEST_F(WebBridgeTerminal, FocusHasNoCliFormAndNeedsABoolean) {
 
 TEST_F(WebBridgeTerminal, ResizeCutsFractionsAndRefusesSizesBelowOneOrOutOfRange) {
     enableTerminal();
-    for (const Json& cols : {Json(0), Json(-3), Json("80"), Json(1e300), Json(-1e300), Json(0.9), Json(nullptr)}) {
+    for (const Json& cols :
+         {Json(0), Json(-3), Json("80"), Json(1e300), Json(-1e300), Json(0.9), Json(nullptr)}) {
         send(message("terminal/resize", {{"sessionId", session}, {"cols", cols}, {"rows", 24}}));
         send(message("cli/resize", {{"sessionId", session}, {"cols", 24}, {"rows", cols}}));
     }
@@ -145,7 +154,8 @@ TEST_F(WebBridgeTerminal, APageCreatedSessionRunsTheShellAndEchoesTypedInput) {
         [&] { return !loaded.webView->eventsOfType("terminal/created").empty(); }, std::chrono::seconds(20)));
     std::string id = loaded.webView->eventsOfType("terminal/created")[0]["sessionId"];
     std::string command = "echo pelko-$((40+2))\n";
-    send(message("cli/input", {{"sessionId", id}, {"data", base64::encode(command)}, {"encoding", "base64"}}));
+    send(
+        message("cli/input", {{"sessionId", id}, {"data", base64::encode(command)}, {"encoding", "base64"}}));
     auto sawAnswer = [&] {
         std::string output;
         for (const auto& event : loaded.webView->eventsOfType("terminal/output")) {
