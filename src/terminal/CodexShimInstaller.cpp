@@ -113,6 +113,7 @@ std::string CodexShimInstaller::makeCodexScript() const {
            "        candidate=\"$entry/codex\"\n"
            "        # Another spelling of the shim folder (a link, a doubled slash) must not run the shim again.\n"
            "        [ \"$candidate\" -ef \"$__pelko_codex_shim_dir/codex\" ] && continue\n"
+           "        [ \"$candidate\" -ef \"${BASH_SOURCE[0]}\" ] && continue\n"
            "        if [ -f \"$candidate\" ] && [ -x \"$candidate\" ]; then\n"
            "            __pelko_codex_real=\"$candidate\"\n"
            "            printf '%s\\n' \"$candidate\"\n"

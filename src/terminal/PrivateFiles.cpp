@@ -16,22 +16,29 @@ bool ensureFolder(const std::filesystem::path& folder) {
     return std::filesystem::is_directory(folder, error);
 }
 
-bool append(const std::filesystem::path& file, std::string_view bytes) {
-    int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+int openForAppend(const std::filesystem::path& file) {
+    return open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+}
+
+bool writeAll(int fd, std::string_view bytes) {
     const char* data = bytes.data();
     std::size_t left = bytes.size();
-    bool ok = true;
     while (left > 0) {
         ssize_t written = ::write(fd, data, left);
         if (written < 0) {
             if (errno == EINTR) continue;
-            ok = false;
-            break;
+            return false;
         }
         data += written;
         left -= static_cast<std::size_t>(written);
     }
+    return true;
+}
+
+bool append(const std::filesystem::path& file, std::string_view bytes) {
+    int fd = openForAppend(file);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, bytes);
     if (close(fd) != 0) ok = false;
     return ok;
 }

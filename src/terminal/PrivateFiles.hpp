@@ -10,5 +10,9 @@ namespace pelko::privatefiles {
 bool ensureFolder(const std::filesystem::path& folder);
 // Appends to the file, creating it 0600 when missing. False on any failure.
 bool append(const std::filesystem::path& file, std::string_view bytes);
+// The descriptor of the file opened for appending (created 0600 when missing), or -1.
+int openForAppend(const std::filesystem::path& file);
+// Writes every byte, retrying on interruption.
+bool writeAll(int fd, std::string_view bytes);
 
 }  // namespace pelko::privatefiles

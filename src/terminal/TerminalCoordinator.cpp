@@ -213,8 +213,8 @@ void TerminalCoordinator::installReadHandler(const std::shared_ptr<SessionState>
             normalized = state->normalizer.normalize(chunk);
         }
         if (normalized.empty()) return;
-        self->logger_->record({id, TerminalLogEvent::Event::output, normalized, std::nullopt, std::nullopt});
         if (auto delegate = self->delegate_.lock()) delegate->terminalCoordinatorDidReceiveOutput(normalized, id);
+        self->logger_->record({id, TerminalLogEvent::Event::output, std::move(normalized), std::nullopt, std::nullopt});
     });
 }
 

@@ -32,41 +32,88 @@ TerminalLogger::TerminalLogger(std::optional<fs::path> fileURL, std::uint64_t ma
 TerminalLogger::~TerminalLogger() = default;
 
 void TerminalLogger::record(TerminalLogEvent event) {
+    bool schedule;
+    {
+        std::lock_guard lock(pendingMutex_);
+        schedule = pending_.empty();
+        pending_.push_back(std::move(event));
+    }
     // `this` outlives the queue's work: destroying the queue first runs what is left.
-    queue_->async([this, event = std::move(event)] { write(event); });
+    if (schedule) queue_->async([this] { writePending(); });
 }
 
 void TerminalLogger::flush() { queue_->barrier(); }
 
-void TerminalLogger::write(const TerminalLogEvent& event) const {
-    std::string line;
-    try {
-        Json object = Json::object();
-        object["ts"] = Date::now().isoMilliseconds();
-        object["session"] = event.sessionID.string();
-        object["event"] = TerminalLogEvent::text(event.event);
-        if (event.chunk) object["chunkBase64"] = base64::encode(std::span<const std::uint8_t>(*event.chunk));
-        if (event.message) object["message"] = *event.message;
-        if (event.metadata) {
-            Json metadata = Json::object();
-            for (const auto& [key, value] : *event.metadata) metadata[key] = value;
-            object["metadata"] = std::move(metadata);
+void TerminalLogger::writePending() {
+    std::vector<TerminalLogEvent> events;
+    {
+        std::lock_guard lock(pendingMutex_);
+        events.swap(pending_);
+    }
+    // One open file per batch; the size is tracked so each line still sees the rotation test first.
+    int fd = -1;
+    std::optional<std::uint64_t> size;
+    for (const auto& event : events) {
+        auto line = formatLine(event);
+        if (!line) continue;
+        if (!size) {
+            struct stat info {};
+            if (stat(fileURL_.c_str(), &info) == 0) size = static_cast<std::uint64_t>(info.st_size);
         }
-        line = json::encode(object);
-    } catch (const std::exception&) {
-        return;
+        if (size && *size > maxFileSize_) {
+            if (fd >= 0) close(fd);
+            fd = -1;
+            std::error_code error;
+            fs::path backup = fileURL_;
+            backup += ".1";
+            fs::remove(backup, error);
+            fs::rename(fileURL_, backup, error);
+            size.reset();
+        }
+        if (fd < 0) fd = privatefiles::openForAppend(fileURL_);
+        if (fd < 0) continue;
+        if (privatefiles::writeAll(fd, *line)) size = size.value_or(0) + line->size();
+    }
+    if (fd >= 0) close(fd);
+}
+
+std::optional<std::string> TerminalLogger::formatLine(const TerminalLogEvent& event) {
+    // The time, the UUID and the event name hold nothing JSON escapes, so the head is written as is.
+    std::string line = "{\"ts\":\"" + Date::now().isoMilliseconds() + "\",\"session\":\"" +
+                       event.sessionID.string() + "\",\"event\":\"" + TerminalLogEvent::text(event.event) + "\"";
+    if (event.chunk) {
+        // Base64 needs no JSON escaping except the slash, written "\/" like every slash here.
+        std::string encoded = base64::encode(std::span<const std::uint8_t>(*event.chunk));
+        line.reserve(line.size() + encoded.size() + encoded.size() / 32 + 24);
+        line += ",\"chunkBase64\":\"";
+        std::size_t start = 0;
+        for (std::size_t slash; (slash = encoded.find('/', start)) != std::string::npos; start = slash + 1) {
+            line.append(encoded, start, slash - start);
+            line += "\\/";
+        }
+        line.append(encoded, start, std::string::npos);
+        line.push_back('"');
+    }
+    if (event.message || event.metadata) {
+        try {
+            Json tail = Json::object();
+            if (event.message) tail["message"] = *event.message;
+            if (event.metadata) {
+                Json metadata = Json::object();
+                for (const auto& [key, value] : *event.metadata) metadata[key] = value;
+                tail["metadata"] = std::move(metadata);
+            }
+            std::string rest = json::encode(tail);
+            line.push_back(',');
+            line.append(rest, 1, std::string::npos);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    } else {
+        line.push_back('}');
     }
     line.push_back('\n');
-
-    struct stat info {};
-    if (stat(fileURL_.c_str(), &info) == 0 && static_cast<std::uint64_t>(info.st_size) > maxFileSize_) {
-        std::error_code error;
-        fs::path backup = fileURL_;
-        backup += ".1";
-        fs::remove(backup, error);
-        fs::rename(fileURL_, backup, error);
-    }
-    privatefiles::append(fileURL_, line);
+    return line;
 }
 
 }  // namespace pelko

@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "terminal/TerminalLogEvent.hpp"
 
@@ -39,10 +41,15 @@ public:
     void flush();
 
 private:
-    void write(const TerminalLogEvent& event) const;
+    void writePending();
+    static std::optional<std::string> formatLine(const TerminalLogEvent& event);
 
     std::filesystem::path fileURL_;
     std::uint64_t maxFileSize_;
+    // Events waiting for the queue; one queued job writes them all, so a busy output reader pays no
+    // wake-up per chunk.
+    std::mutex pendingMutex_;
+    std::vector<TerminalLogEvent> pending_;
     std::shared_ptr<SerialQueue> queue_;
 };
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -32,7 +33,12 @@ std::string runOnTerminal(const std::vector<std::string>& argv, const std::map<s
         output.append(chunk.begin(), chunk.end());
     });
     spawned.process->setTerminationHandler([&](TerminalProcess&) { exited = true; });
-    EXPECT_TRUE(test::waitFor([&] { return exited.load(); }));
+    if (!test::waitFor([&] { return exited.load(); }, std::chrono::seconds(10))) {
+        // A wrapper that keeps running itself must not outlive the test: end its whole group.
+        kill(-spawned.process->pid(), SIGKILL);
+        ADD_FAILURE() << "the command did not finish";
+        test::waitFor([&] { return exited.load(); });
+    }
     spawned.masterHandle->finishReading([&] { drained = true; });
     EXPECT_TRUE(test::waitFor([&] { return drained.load(); }));
     spawned.masterHandle->close();

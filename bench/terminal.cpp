@@ -1,0 +1,184 @@
+// Terminal output throughput: 200 MB of `cat` output streamed through a whole terminal session
+// (pseudo-terminal, reader, normaliser, terminal log, service) into a recording bridge, against the
+// same file read straight from a bare pseudo-terminal in the same run. The session must reach at
+// least 90% of the bare rate; the program prints both rates and fails when it does not.
+#include <benchmark/benchmark.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "config/ConfigStore.hpp"
+#include "platform/MainQueue.hpp"
+#include "platform/TextInputSourceNullBackend.hpp"
+#include "platform/XdgFolders.hpp"
+#include "terminal/PTYDriver.hpp"
+#include "terminal/TerminalBridging.hpp"
+#include "terminal/TerminalCoordinator.hpp"
+#include "terminal/TerminalDebugDumpStore.hpp"
+#include "terminal/TerminalInputModeSwitcher.hpp"
+#include "terminal/TerminalLogger.hpp"
+#include "terminal/TerminalService.hpp"
+
+namespace fs = std::filesystem;
+using namespace pelko;
+
+namespace {
+
+constexpr std::size_t payloadBytes = 200u * 1000 * 1000;
+
+double bareRate = 0;
+double sessionRate = 0;
+
+struct Workspace {
+    fs::path folder;
+    fs::path payload;
+    fs::path script;
+
+    Workspace() {
+        folder = fs::temp_directory_path() / ("pelko-bench-terminal-" + std::to_string(getpid()));
+        fs::create_directories(folder);
+        payload = folder / "payload.txt";
+        std::ofstream out(payload, std::ios::binary);
+        std::mt19937 random(7);
+        std::string line;
+        std::size_t written = 0;
+        while (written < payloadBytes) {
+            line.clear();
+            std::size_t length = 20 + random() % 100;
+            for (std::size_t i = 0; i < length; ++i) line.push_back(static_cast<char>(' ' + random() % 95));
+            line.push_back('\n');
+            out << line;
+            written += line.size();
+        }
+        script = folder / "cat-payload.sh";
+        std::ofstream(script) << "#!/bin/sh\nexec cat '" << payload.string() << "'\n";
+        fs::permissions(script, fs::perms(0755));
+    }
+    ~Workspace() {
+        std::error_code error;
+        fs::remove_all(folder, error);
+    }
+};
+
+Workspace& workspace() {
+    static Workspace instance;
+    return instance;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class CountingBridge final : public TerminalBridging {
+public:
+    std::atomic<std::uint64_t> outputBytes{0};
+    std::atomic<std::uint64_t> outputEvents{0};
+    std::atomic<bool> exited{false};
+
+    void dispatchTerminalSnapshot(const TerminalSnapshotPayload&) override {}
+    void dispatchTerminalCreated(const TerminalCreatedPayload&) override {}
+    void dispatchTerminalStatus(const std::string&, const std::string&, std::optional<std::int32_t>) override {}
+    void dispatchTerminalExit(const std::string&, std::int32_t) override { exited = true; }
+    void dispatchTerminalError(const std::string&, const std::string&) override {}
+    void dispatchTerminalOutput(const std::string&, std::span<const std::uint8_t> data) override {
+        outputBytes += data.size();
+        ++outputEvents;
+    }
+    void dispatchTerminalActivity(const std::string&) override {}
+    void dispatchTerminalResize(const std::string&, int, int) override {}
+};
+
+// Reads the payload's `cat` output straight from the master; returns the bytes read.
+std::uint64_t readThroughBarePseudoTerminal(const PTYDriver& driver) {
+    auto& work = workspace();
+    auto spawned = driver.spawn(work.script.string(), {}, work.folder, {}, 120, 40);
+    int fd = spawned.masterHandle->fd();
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    std::uint64_t received = 0;
+    for (;;) {
+        pollfd entry{fd, POLLIN, 0};
+        if (poll(&entry, 1, -1) < 0) continue;
+        ssize_t count = read(fd, buffer.data(), buffer.size());
+        if (count > 0) {
+            received += static_cast<std::uint64_t>(count);
+        } else if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    spawned.masterHandle->close();
+    return received;
+}
+
+// Bare and session runs alternate, so both see the same machine load.
+void BM_SessionAgainstBarePseudoTerminal(benchmark::State& state) {
+    auto& work = workspace();
+    fs::path cache = work.folder / "cache";
+    auto store = std::make_shared<ConfigStore>(work.folder / "data", XdgFolders::process().home.string());
+    store->update(false, [](AppConfig& config) {
+        config.projects.clear();
+        config.activeProjectID.reset();
+        config.cliSessions.clear();
+        config.enabledFeatures = {AppConfig::Feature::terminalV2};
+    });
+    auto driver = std::make_shared<PTYDriver>();
+    auto coordinator = std::make_shared<TerminalCoordinator>(
+        driver, std::make_shared<TerminalLogger>(cache / "pelko-terminal.log"),
+        std::make_shared<TerminalDebugDumpStore>(cache / "terminal-dumps"));
+    auto service = TerminalService::create(
+        store, coordinator, nullptr,
+        std::make_shared<TerminalInputModeSwitcher>(std::make_shared<TextInputSourceNullBackend>()));
+    auto bridge = std::make_shared<CountingBridge>();
+    service->attach(bridge);
+    MainQueue::shared().drain();
+
+    std::uint64_t bareBytes = 0;
+    std::uint64_t sessionBytes = 0;
+    double bareSeconds = 0;
+    double sessionSeconds = 0;
+    for (auto _ : state) {
+        auto started = std::chrono::steady_clock::now();
+        bareBytes += readThroughBarePseudoTerminal(*driver);
+        bareSeconds += secondsSince(started);
+
+        bridge->outputBytes = 0;
+        bridge->exited = false;
+        CLISessionConfig session{Uuid::random(), "bench", work.folder.string(), work.script.string(), std::nullopt};
+        started = std::chrono::steady_clock::now();
+        store->update(false, [&](AppConfig& config) { config.cliSessions = {session}; });
+        MainQueue::shared().drainUntil([&] { return bridge->exited.load(); }, std::chrono::minutes(5));
+        sessionSeconds += secondsSince(started);
+        sessionBytes += bridge->outputBytes;
+    }
+    bareRate = static_cast<double>(bareBytes) / bareSeconds;
+    sessionRate = static_cast<double>(sessionBytes) / sessionSeconds;
+    state.SetBytesProcessed(static_cast<std::int64_t>(bareBytes + sessionBytes));
+    state.counters["bare_MBps"] = bareRate / 1e6;
+    state.counters["session_MBps"] = sessionRate / 1e6;
+    state.counters["chunks"] = static_cast<double>(bridge->outputEvents) / state.iterations();
+    store->update(false, [](AppConfig& config) { config.cliSessions.clear(); });
+    MainQueue::shared().drain();
+}
+
+}  // namespace
+
+BENCHMARK(BM_SessionAgainstBarePseudoTerminal)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    (void)workspace();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (bareRate <= 0 || sessionRate <= 0) return 0;  // filtered run
+    double share = sessionRate / bareRate;
+    std::printf("bare pseudo-terminal: %.1f MB/s\nterminal session:     %.1f MB/s (%.1f%% of bare, target 90%%)\n",
+                bareRate / 1e6, sessionRate / 1e6, share * 100);
+    return share >= 0.9 ? 0 : 1;
+}
