@@ -1,0 +1,210 @@
+// Window start-up: the time from process start until the page's first script message arrives, for
+// Pelko (its window, services and "app" scheme) and for a bare WebKitGTK window showing the same page.
+// Needs a display and a session bus (the web process sandbox proxies it):
+// `dbus-run-session -- xvfb-run -a build/bin/bench_window_startup`. With `--bare-window <page> <record>` this program is the
+// bare window itself: it records the time of the first message in milliseconds since 1970 and quits.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <gtk/gtk.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <webkit/webkit.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Date.hpp"
+
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+const char* const page = R"(<!doctype html><html><head><meta charset="utf-8"><title>bench</title></head>
+<body><script>window.webkit.messageHandlers.pelko.postMessage({ type: 'webview/log', source: 'bench', message: 'first' });</script></body></html>
+)";
+
+std::int64_t nowMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+// --- The bare window ---
+
+struct BareWindow {
+    std::string record;
+    GtkApplication* application = nullptr;
+};
+
+void onFirstMessage(WebKitUserContentManager*, JSCValue*, gpointer data) {
+    auto* bare = static_cast<BareWindow*>(data);
+    std::ofstream(bare->record) << nowMilliseconds() << "\n";
+    g_application_quit(G_APPLICATION(bare->application));
+}
+
+int runBareWindow(const char* pageFile, const char* record) {
+    BareWindow bare{record, gtk_application_new("app.pelko.BareWindow", G_APPLICATION_NON_UNIQUE)};
+    static std::string uri;
+    uri = std::string("file://") + pageFile;
+    g_signal_connect(bare.application, "activate", G_CALLBACK(+[](GtkApplication* app, gpointer data) {
+                         GtkWidget* window = gtk_application_window_new(app);
+                         gtk_window_set_default_size(GTK_WINDOW(window), 1280, 800);
+                         GtkWidget* view = webkit_web_view_new();
+                         auto* manager = webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(view));
+                         g_signal_connect(manager, "script-message-received::pelko", G_CALLBACK(onFirstMessage), data);
+                         webkit_user_content_manager_register_script_message_handler(manager, "pelko", nullptr);
+                         gtk_window_set_child(GTK_WINDOW(window), view);
+                         webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), uri.c_str());
+                         gtk_window_present(GTK_WINDOW(window));
+                     }),
+                     &bare);
+    char* argv[] = {const_cast<char*>("bare"), nullptr};
+    int status = g_application_run(G_APPLICATION(bare.application), 1, argv);
+    g_object_unref(bare.application);
+    return status;
+}
+
+// --- The benchmark side ---
+
+pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment,
+            const fs::path& output) {
+    // The extra entries replace inherited ones of the same name (the first of two would win).
+    std::vector<std::string> entries = extraEnvironment;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string text(*entry);
+        const std::string name = text.substr(0, text.find('=') + 1);
+        bool replaced = false;
+        for (const auto& extra : extraEnvironment) replaced = replaced || extra.rfind(name, 0) == 0;
+        if (!replaced) entries.push_back(std::move(text));
+    }
+    std::vector<char*> envp;
+    for (auto& entry : entries) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = arguments;
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void stop(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+// Waits (polling, with a deadline) until `parse` finds the time of the first message.
+template <class Parse>
+std::int64_t waitForFirstMessage(Parse parse) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (auto at = parse()) return at;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return 0;
+}
+
+fs::path binFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+
+fs::path scratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "pelko-bench.XXXXXX").string();
+    if (!mkdtemp(pattern.data())) std::abort();
+    return pattern;
+}
+
+void BM_PelkoFirstPageMessage(benchmark::State& state) {
+    for (auto _ : state) {
+        const fs::path root = scratchFolder();
+        for (const char* folder : {"home", "cache", "data", "runtime", "bundle/web"}) fs::create_directories(root / folder);
+        fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+        std::ofstream(root / "bundle/web/index.html") << page;
+        const std::int64_t started = nowMilliseconds();
+        pid_t pid = spawn({(binFolder() / "pelko").string()},
+                          {"HOME=" + (root / "home").string(), "XDG_CACHE_HOME=" + (root / "cache").string(),
+                           "XDG_DATA_HOME=" + (root / "data").string(), "XDG_RUNTIME_DIR=" + (root / "runtime").string(),
+                           "PELKO_RESOURCE_BUNDLE=" + (root / "bundle").string()},
+                          root / "output.txt");
+        const std::int64_t first = waitForFirstMessage([&]() -> std::int64_t {
+            std::smatch match;
+            const std::string log = readAll(root / "cache/pelko-webview.log");
+            if (!std::regex_search(log, match, std::regex(R"(\[([^\]]+)\] \[bench\] \[info\] first)"))) return 0;
+            auto date = pelko::Date::parseIso(match[1].str());
+            return date ? date->milliseconds() : 0;
+        });
+        stop(pid);
+        const std::string output = readAll(root / "output.txt");
+        fs::remove_all(root);
+        if (!first) {
+            state.SkipWithError(("no page message (is there a display?) " + output).c_str());
+            break;
+        }
+        state.SetIterationTime(static_cast<double>(first - started) / 1000.0);
+    }
+}
+
+void BM_BareWebKitFirstPageMessage(benchmark::State& state) {
+    for (auto _ : state) {
+        const fs::path root = scratchFolder();
+        for (const char* folder : {"home", "cache", "data", "runtime"}) fs::create_directories(root / folder);
+        fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+        std::ofstream(root / "index.html") << page;
+        const std::int64_t started = nowMilliseconds();
+        pid_t pid = spawn({fs::read_symlink("/proc/self/exe").string(), "--bare-window", (root / "index.html").string(),
+                           (root / "record.txt").string()},
+                          {"HOME=" + (root / "home").string(), "XDG_CACHE_HOME=" + (root / "cache").string(),
+                           "XDG_DATA_HOME=" + (root / "data").string(),
+                           "XDG_RUNTIME_DIR=" + (root / "runtime").string()},
+                          root / "output.txt");
+        const std::int64_t first = waitForFirstMessage([&]() -> std::int64_t {
+            const std::string text = readAll(root / "record.txt");
+            return text.find('\n') == std::string::npos ? 0 : std::atoll(text.c_str());
+        });
+        stop(pid);
+        const std::string output = readAll(root / "output.txt");
+        fs::remove_all(root);
+        if (!first) {
+            state.SkipWithError(("no page message (is there a display?) " + output).c_str());
+            break;
+        }
+        state.SetIterationTime(static_cast<double>(first - started) / 1000.0);
+    }
+}
+
+BENCHMARK(BM_PelkoFirstPageMessage)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareWebKitFirstPageMessage)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--bare-window") == 0) return runBareWindow(argv[2], argv[3]);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
