@@ -1,8 +1,9 @@
 // Window start-up: the time from process start until the page's first script message arrives, for
 // Pelko (its window, services and "app" scheme) and for a bare WebKitGTK window showing the same page.
 // Needs a display and a session bus (the web process sandbox proxies it):
-// `dbus-run-session -- xvfb-run -a build/bin/bench_window_startup`. With `--bare-window <page> <record>` this program is the
-// bare window itself: it records the time of the first message in milliseconds since 1970 and quits.
+// `dbus-run-session -- xvfb-run -a build/bin/bench_window_startup`. With `--bare-window <page> <record>` this
+// program is the bare window itself: it records the time of the first message in milliseconds since 1970 and
+// quits.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <gtk/gtk.h>
@@ -64,18 +65,19 @@ int runBareWindow(const char* pageFile, const char* record) {
     BareWindow bare{record, gtk_application_new("app.pelko.BareWindow", G_APPLICATION_NON_UNIQUE)};
     static std::string uri;
     uri = std::string("file://") + pageFile;
-    g_signal_connect(bare.application, "activate", G_CALLBACK(+[](GtkApplication* app, gpointer data) {
-                         GtkWidget* window = gtk_application_window_new(app);
-                         gtk_window_set_default_size(GTK_WINDOW(window), 1280, 800);
-                         GtkWidget* view = webkit_web_view_new();
-                         auto* manager = webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(view));
-                         g_signal_connect(manager, "script-message-received::pelko", G_CALLBACK(onFirstMessage), data);
-                         webkit_user_content_manager_register_script_message_handler(manager, "pelko", nullptr);
-                         gtk_window_set_child(GTK_WINDOW(window), view);
-                         webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), uri.c_str());
-                         gtk_window_present(GTK_WINDOW(window));
-                     }),
-                     &bare);
+    g_signal_connect(
+        bare.application, "activate", G_CALLBACK(+[](GtkApplication* app, gpointer data) {
+            GtkWidget* window = gtk_application_window_new(app);
+            gtk_window_set_default_size(GTK_WINDOW(window), 1280, 800);
+            GtkWidget* view = webkit_web_view_new();
+            auto* manager = webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(view));
+            g_signal_connect(manager, "script-message-received::pelko", G_CALLBACK(onFirstMessage), data);
+            webkit_user_content_manager_register_script_message_handler(manager, "pelko", nullptr);
+            gtk_window_set_child(GTK_WINDOW(window), view);
+            webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), uri.c_str());
+            gtk_window_present(GTK_WINDOW(window));
+        }),
+        &bare);
     char* argv[] = {const_cast<char*>("bare"), nullptr};
     int status = g_application_run(G_APPLICATION(bare.application), 1, argv);
     g_object_unref(bare.application);
@@ -130,7 +132,9 @@ std::int64_t waitForFirstMessage(Parse parse) {
     return 0;
 }
 
-fs::path binFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+fs::path binFolder() {
+    return fs::read_symlink("/proc/self/exe").parent_path();
+}
 
 fs::path scratchFolder() {
     std::string pattern = (fs::temp_directory_path() / "pelko-bench.XXXXXX").string();
@@ -141,19 +145,22 @@ fs::path scratchFolder() {
 void BM_PelkoFirstPageMessage(benchmark::State& state) {
     for (auto _ : state) {
         const fs::path root = scratchFolder();
-        for (const char* folder : {"home", "cache", "data", "runtime", "bundle/web"}) fs::create_directories(root / folder);
+        for (const char* folder : {"home", "cache", "data", "runtime", "bundle/web"})
+            fs::create_directories(root / folder);
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         std::ofstream(root / "bundle/web/index.html") << page;
         const std::int64_t started = nowMilliseconds();
-        pid_t pid = spawn({(binFolder() / "pelko").string()},
-                          {"HOME=" + (root / "home").string(), "XDG_CACHE_HOME=" + (root / "cache").string(),
-                           "XDG_DATA_HOME=" + (root / "data").string(), "XDG_RUNTIME_DIR=" + (root / "runtime").string(),
-                           "PELKO_RESOURCE_BUNDLE=" + (root / "bundle").string()},
-                          root / "output.txt");
+        pid_t pid = spawn(
+            {(binFolder() / "pelko").string()},
+            {"HOME=" + (root / "home").string(), "XDG_CACHE_HOME=" + (root / "cache").string(),
+             "XDG_DATA_HOME=" + (root / "data").string(), "XDG_RUNTIME_DIR=" + (root / "runtime").string(),
+             "PELKO_RESOURCE_BUNDLE=" + (root / "bundle").string()},
+            root / "output.txt");
         const std::int64_t first = waitForFirstMessage([&]() -> std::int64_t {
             std::smatch match;
             const std::string log = readAll(root / "cache/pelko-webview.log");
-            if (!std::regex_search(log, match, std::regex(R"(\[([^\]]+)\] \[bench\] \[info\] first)"))) return 0;
+            if (!std::regex_search(log, match, std::regex(R"(\[([^\]]+)\] \[bench\] \[info\] first)")))
+                return 0;
             auto date = pelko::Date::parseIso(match[1].str());
             return date ? date->milliseconds() : 0;
         });
@@ -175,12 +182,12 @@ void BM_BareWebKitFirstPageMessage(benchmark::State& state) {
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         std::ofstream(root / "index.html") << page;
         const std::int64_t started = nowMilliseconds();
-        pid_t pid = spawn({fs::read_symlink("/proc/self/exe").string(), "--bare-window", (root / "index.html").string(),
-                           (root / "record.txt").string()},
-                          {"HOME=" + (root / "home").string(), "XDG_CACHE_HOME=" + (root / "cache").string(),
-                           "XDG_DATA_HOME=" + (root / "data").string(),
-                           "XDG_RUNTIME_DIR=" + (root / "runtime").string()},
-                          root / "output.txt");
+        pid_t pid = spawn(
+            {fs::read_symlink("/proc/self/exe").string(), "--bare-window", (root / "index.html").string(),
+             (root / "record.txt").string()},
+            {"HOME=" + (root / "home").string(), "XDG_CACHE_HOME=" + (root / "cache").string(),
+             "XDG_DATA_HOME=" + (root / "data").string(), "XDG_RUNTIME_DIR=" + (root / "runtime").string()},
+            root / "output.txt");
         const std::int64_t first = waitForFirstMessage([&]() -> std::int64_t {
             const std::string text = readAll(root / "record.txt");
             return text.find('\n') == std::string::npos ? 0 : std::atoll(text.c_str());

@@ -10,7 +10,8 @@ namespace {
 
 std::string describeDouble(double value) {
     std::string text = fmt::format("{}", value);
-    bool whole = std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
+    bool whole =
+        std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
     if (whole) text += ".0";
     return text;
 }
@@ -25,7 +26,9 @@ std::string AnalyticsLogger::describe(const AnalyticsValue& value) {
         std::string operator()(const std::string& v) const { return v; }
         std::string operator()(std::int64_t v) const { return std::to_string(v); }
         std::string operator()(double v) const { return describeDouble(v); }
-        std::string operator()(const Json& v) const { return v.dump(-1, ' ', false, Json::error_handler_t::replace); }
+        std::string operator()(const Json& v) const {
+            return v.dump(-1, ' ', false, Json::error_handler_t::replace);
+        }
     };
     return std::visit(Visitor{}, value);
 }

@@ -13,7 +13,7 @@
 namespace pelko {
 
 class AnalyticsLogger final : public AnalyticsLogging {
-public:
+  public:
     explicit AnalyticsLogger(SystemLogger logger = SystemLogger("app.pelko.analytics", "events"));
 
     void log(const std::string& event, const AnalyticsProperties& properties) override;
@@ -24,7 +24,7 @@ public:
     // shortest round-trip form with ".0" for whole numbers, any other value as its JSON text.
     static std::string describe(const AnalyticsValue& value);
 
-private:
+  private:
     SystemLogger logger_;
 };
 

@@ -16,7 +16,7 @@
 namespace pelko {
 
 class AppBundleSchemeHandler {
-public:
+  public:
     explicit AppBundleSchemeHandler(std::filesystem::path baseFolder);
 
     const std::filesystem::path& baseFolder() const { return baseFolder_; }
@@ -28,7 +28,7 @@ public:
     static std::string mimeType(std::string_view extension);
     static SchemeResponse notFound();
 
-private:
+  private:
     bool accepts(const std::filesystem::path& candidate) const;
     std::filesystem::path baseFolder_;
 };

@@ -55,10 +55,13 @@ bool isInsignificant(const std::vector<Part>& parts, size_t from) {
     return true;
 }
 
-std::string text(const xmlChar* value) { return value ? reinterpret_cast<const char*>(value) : ""; }
+std::string text(const xmlChar* value) {
+    return value ? reinterpret_cast<const char*>(value) : "";
+}
 
 bool isNamed(const xmlNode* node, const char* name) {
-    return node->type == XML_ELEMENT_NODE && std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
+    return node->type == XML_ELEMENT_NODE &&
+           std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
 }
 
 std::string content(xmlNode* node) {
@@ -88,10 +91,14 @@ AppcastItem readItem(xmlNode* item) {
     for (xmlNode* child = item->children; child; child = child->next) {
         if (child->type != XML_ELEMENT_NODE) continue;
         const bool namespaced = child->ns != nullptr;
-        if (!namespaced && isNamed(child, "title")) result.title = content(child);
-        else if (!namespaced && isNamed(child, "link")) result.link = content(child);
-        else if (namespaced && isNamed(child, "version")) result.version = content(child);
-        else if (namespaced && isNamed(child, "shortVersionString")) result.shortVersionString = content(child);
+        if (!namespaced && isNamed(child, "title"))
+            result.title = content(child);
+        else if (!namespaced && isNamed(child, "link"))
+            result.link = content(child);
+        else if (namespaced && isNamed(child, "version"))
+            result.version = content(child);
+        else if (namespaced && isNamed(child, "shortVersionString"))
+            result.shortVersionString = content(child);
         else if (!namespaced && isNamed(child, "enclosure")) {
             if (result.version.empty()) result.version = namespacedAttribute(child, "version");
             if (result.shortVersionString.empty()) {

@@ -15,7 +15,9 @@ struct AppcastItem {
     std::string link;  // release notes or download page; may be empty
 
     // The text to show: the short version when there is one.
-    const std::string& displayVersion() const { return shortVersionString.empty() ? version : shortVersionString; }
+    const std::string& displayVersion() const {
+        return shortVersionString.empty() ? version : shortVersionString;
+    }
 };
 
 struct AppcastFeed {

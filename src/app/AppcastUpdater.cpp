@@ -32,7 +32,8 @@ bool AppcastFeedResolver::isAbsoluteUri(const std::string& text) {
     return !text.empty() && g_uri_is_valid(text.c_str(), G_URI_FLAGS_NONE, nullptr);
 }
 
-std::optional<std::string> AppcastFeedResolver::resolve(const InfoPlist& info, const Environment& environment) {
+std::optional<std::string> AppcastFeedResolver::resolve(const InfoPlist& info,
+                                                        const Environment& environment) {
     if (auto value = environment.get("APPCAST_URL")) {
         std::string address = trimmed(*value);
         if (isAbsoluteUri(address)) return address;
@@ -45,21 +46,27 @@ std::shared_ptr<AppcastUpdater> AppcastUpdater::create(const InfoPlist& info, co
                                                        std::shared_ptr<UpdatePresenting> presenter) {
     std::optional<std::string> feed;
     if (info.has("SUPublicEDKey")) feed = AppcastFeedResolver::resolve(info, environment);
-    return std::make_shared<AppcastUpdater>(Passkey{}, std::move(feed), info.string("CFBundleVersion").value_or("0"),
-                                            std::move(presenter));
+    return std::make_shared<AppcastUpdater>(
+        Passkey{}, std::move(feed), info.string("CFBundleVersion").value_or("0"), std::move(presenter));
 }
 
 AppcastUpdater::AppcastUpdater(Passkey, std::optional<std::string> feedURL, std::string currentVersion,
                                std::shared_ptr<UpdatePresenting> presenter)
-    : feedURL_(std::move(feedURL)), currentVersion_(std::move(currentVersion)), presenter_(std::move(presenter)) {
+    : feedURL_(std::move(feedURL)),
+      currentVersion_(std::move(currentVersion)),
+      presenter_(std::move(presenter)) {
     if (feedURL_) queue_ = std::make_shared<SerialQueue>("app.pelko.updater");
 }
 
 AppcastUpdater::~AppcastUpdater() = default;
 
-void AppcastUpdater::checkForUpdateInformation() { startCycle(CycleKind::updateInformation); }
+void AppcastUpdater::checkForUpdateInformation() {
+    startCycle(CycleKind::updateInformation);
+}
 
-void AppcastUpdater::checkForUpdates() { startCycle(CycleKind::interactive); }
+void AppcastUpdater::checkForUpdates() {
+    startCycle(CycleKind::interactive);
+}
 
 void AppcastUpdater::startCycle(CycleKind kind) {
     if (!feedURL_) return;
@@ -77,9 +84,12 @@ void AppcastUpdater::finishCycle(CycleKind kind, const Outcome& outcome) {
     --checksInFlight_;
     if (kind == CycleKind::interactive) {
         if (presenter_) {
-            if (outcome.error) presenter_->presentCheckFailed(*outcome.error);
-            else if (outcome.newerItem) presenter_->presentUpdateAvailable(*outcome.newerItem, currentVersion_);
-            else presenter_->presentUpToDate(currentVersion_);
+            if (outcome.error)
+                presenter_->presentCheckFailed(*outcome.error);
+            else if (outcome.newerItem)
+                presenter_->presentUpdateAvailable(*outcome.newerItem, currentVersion_);
+            else
+                presenter_->presentUpToDate(currentVersion_);
         }
         return;
     }
@@ -128,7 +138,8 @@ AppcastUpdater::Outcome AppcastUpdater::fetch(const std::string& url, const std:
         outcome.error = "The update feed could not be read.";
         return outcome;
     }
-    if (AppcastFeed::compareVersions(newest->version, currentVersion) > 0) outcome.newerItem = std::move(newest);
+    if (AppcastFeed::compareVersions(newest->version, currentVersion) > 0)
+        outcome.newerItem = std::move(newest);
     return outcome;
 }
 

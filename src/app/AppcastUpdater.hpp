@@ -32,7 +32,7 @@ struct AppcastFeedResolver {
 class AppcastUpdater final : public std::enable_shared_from_this<AppcastUpdater> {
     struct Passkey {};
 
-public:
+  public:
     enum class CycleKind { updateInformation, interactive };
 
     static std::shared_ptr<AppcastUpdater> create(const InfoPlist& info, const Environment& environment,
@@ -54,7 +54,7 @@ public:
     // A check in flight or not (tests wait on it).
     bool isChecking() const { return checksInFlight_ > 0; }
 
-private:
+  private:
     struct Outcome {
         std::optional<AppcastItem> newerItem;
         std::optional<std::string> error;

@@ -17,12 +17,14 @@ std::shared_ptr<ContentView> ContentView::create(std::shared_ptr<WebBridge> brid
                                                  std::shared_ptr<TerminalService> terminalService,
                                                  std::shared_ptr<GitServicing> gitService) {
     return std::make_shared<ContentView>(Passkey{}, std::move(bridge), std::move(configStore),
-                                         std::move(commandCenter), std::move(terminalService), std::move(gitService));
+                                         std::move(commandCenter), std::move(terminalService),
+                                         std::move(gitService));
 }
 
 ContentView::ContentView(Passkey, std::shared_ptr<WebBridge> bridge, std::shared_ptr<ConfigStore> configStore,
                          std::shared_ptr<InputCommandCenter> commandCenter,
-                         std::shared_ptr<TerminalService> terminalService, std::shared_ptr<GitServicing> gitService)
+                         std::shared_ptr<TerminalService> terminalService,
+                         std::shared_ptr<GitServicing> gitService)
     : bridge_(std::move(bridge)),
       configStore_(std::move(configStore)),
       commandCenter_(std::move(commandCenter)),
@@ -93,7 +95,8 @@ void ContentView::setActiveProject(const ProjectMetadata& project) {
 }
 
 void ContentView::activate(const ProjectMetadata& project) {
-    bridge_->notifyProjectActivated(ProjectTab{project.id, project.name, project.rootPath, ProjectTab::Status::running});
+    bridge_->notifyProjectActivated(
+        ProjectTab{project.id, project.name, project.rootPath, ProjectTab::Status::running});
 }
 
 void ContentView::refreshGitStatus(const std::optional<Uuid>& projectID) {

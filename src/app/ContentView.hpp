@@ -32,15 +32,16 @@ struct ProjectMetadata;
 class ContentView final : public std::enable_shared_from_this<ContentView> {
     struct Passkey {};
 
-public:
+  public:
     // `gitService` may be null while the Git integration is not part of the build.
-    static std::shared_ptr<ContentView> create(std::shared_ptr<WebBridge> bridge, std::shared_ptr<ConfigStore> configStore,
+    static std::shared_ptr<ContentView> create(std::shared_ptr<WebBridge> bridge,
+                                               std::shared_ptr<ConfigStore> configStore,
                                                std::shared_ptr<InputCommandCenter> commandCenter,
                                                std::shared_ptr<TerminalService> terminalService,
                                                std::shared_ptr<GitServicing> gitService);
     ContentView(Passkey, std::shared_ptr<WebBridge> bridge, std::shared_ptr<ConfigStore> configStore,
-                std::shared_ptr<InputCommandCenter> commandCenter, std::shared_ptr<TerminalService> terminalService,
-                std::shared_ptr<GitServicing> gitService);
+                std::shared_ptr<InputCommandCenter> commandCenter,
+                std::shared_ptr<TerminalService> terminalService, std::shared_ptr<GitServicing> gitService);
 
     // The window was shown: on the first call the subscription, then the appear actions, then (first
     // call only) the start task, queued.
@@ -52,7 +53,7 @@ public:
     void moveToPreviousProject();
     const std::optional<Uuid>& activeProjectID() const { return activeProjectID_; }
 
-private:
+  private:
     void start();
     void applyConfiguration(const AppConfig& config);
     void setActiveProject(const ProjectMetadata& project);

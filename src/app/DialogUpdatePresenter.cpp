@@ -7,11 +7,13 @@ namespace pelko {
 DialogUpdatePresenter::DialogUpdatePresenter(std::function<void*()> parentWindow)
     : parentWindow_(std::move(parentWindow)) {}
 
-void DialogUpdatePresenter::presentUpdateAvailable(const AppcastItem& item, const std::string& currentVersion) {
+void DialogUpdatePresenter::presentUpdateAvailable(const AppcastItem& item,
+                                                   const std::string& currentVersion) {
     std::string detail = "pelko " + item.displayVersion() + " is available; you have " + currentVersion +
                          ". Install it with your system's package manager.";
     if (!item.link.empty()) detail += "\n\n" + item.link;
-    Dialogs::showMessage(parentWindow_ ? parentWindow_() : nullptr, "A new version of pelko is available", detail);
+    Dialogs::showMessage(parentWindow_ ? parentWindow_() : nullptr, "A new version of pelko is available",
+                         detail);
 }
 
 void DialogUpdatePresenter::presentUpToDate(const std::string& currentVersion) {

@@ -9,7 +9,7 @@
 namespace pelko {
 
 class DialogUpdatePresenter final : public UpdatePresenting {
-public:
+  public:
     // `parentWindow` gives the GtkWindow* to show the dialog over, or null.
     explicit DialogUpdatePresenter(std::function<void*()> parentWindow);
 
@@ -17,7 +17,7 @@ public:
     void presentUpToDate(const std::string& currentVersion) override;
     void presentCheckFailed(const std::string& reason) override;
 
-private:
+  private:
     std::function<void*()> parentWindow_;
 };
 

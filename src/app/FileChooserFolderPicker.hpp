@@ -8,7 +8,7 @@
 namespace pelko {
 
 class FileChooserFolderPicker final : public FolderPicking {
-public:
+  public:
     static constexpr const char* message = "プロジェクトのルートフォルダを選択してください";
     static constexpr const char* prompt = "Open";
 
@@ -16,7 +16,7 @@ public:
     explicit FileChooserFolderPicker(std::function<void*()> parentWindow);
     void pickFolders(Completion completion) override;
 
-private:
+  private:
     std::function<void*()> parentWindow_;
 };
 

@@ -21,8 +21,11 @@ std::optional<std::string> FileDrop::script(const std::vector<std::string>& path
         return std::nullopt;
     }
     return "(function() {\n"
-           "  window.__pelkoNativeDropPayload = " + payload + ";\n"
-           "  window.dispatchEvent(new CustomEvent('pelko:native-drop', { detail: window.__pelkoNativeDropPayload }));\n"
+           "  window.__pelkoNativeDropPayload = " +
+           payload +
+           ";\n"
+           "  window.dispatchEvent(new CustomEvent('pelko:native-drop', { detail: "
+           "window.__pelkoNativeDropPayload }));\n"
            "})();";
 }
 

@@ -13,16 +13,23 @@ GestureBridge::Clock GestureBridge::systemClock() {
     };
 }
 
-std::shared_ptr<GestureBridge> GestureBridge::create(double magnitudeThreshold, double dispatchCooldown, Clock clock) {
+std::shared_ptr<GestureBridge> GestureBridge::create(double magnitudeThreshold, double dispatchCooldown,
+                                                     Clock clock) {
     return std::make_shared<GestureBridge>(Passkey{}, magnitudeThreshold, dispatchCooldown, std::move(clock));
 }
 
 GestureBridge::GestureBridge(Passkey, double magnitudeThreshold, double dispatchCooldown, Clock clock)
-    : magnitudeThreshold_(magnitudeThreshold), dispatchCooldown_(dispatchCooldown), clock_(std::move(clock)) {}
+    : magnitudeThreshold_(magnitudeThreshold),
+      dispatchCooldown_(dispatchCooldown),
+      clock_(std::move(clock)) {}
 
-GestureBridge::~GestureBridge() { detach(); }
+GestureBridge::~GestureBridge() {
+    detach();
+}
 
-void GestureBridge::setDelegate(std::weak_ptr<GestureBridgeDelegate> delegate) { delegate_ = std::move(delegate); }
+void GestureBridge::setDelegate(std::weak_ptr<GestureBridgeDelegate> delegate) {
+    delegate_ = std::move(delegate);
+}
 
 void GestureBridge::attach(const std::shared_ptr<EventMonitoring>& view) {
     if (monitor_ && view_.lock() == view) return;
@@ -47,18 +54,18 @@ void GestureBridge::detach() {
 void GestureBridge::handleMagnify(const PinchEvent& event) {
     if (view_.expired()) return;
     switch (event.phase) {
-    case PinchEvent::Phase::ended:
-        accumulatedMagnification_ += event.magnificationDelta;
-        dispatchEventIfNeeded(event);
-        accumulatedMagnification_ = 0;
-        break;
-    case PinchEvent::Phase::began:
-    case PinchEvent::Phase::cancelled:
-        accumulatedMagnification_ = 0;
-        break;
-    case PinchEvent::Phase::changed:
-        accumulatedMagnification_ += event.magnificationDelta;
-        break;
+        case PinchEvent::Phase::ended:
+            accumulatedMagnification_ += event.magnificationDelta;
+            dispatchEventIfNeeded(event);
+            accumulatedMagnification_ = 0;
+            break;
+        case PinchEvent::Phase::began:
+        case PinchEvent::Phase::cancelled:
+            accumulatedMagnification_ = 0;
+            break;
+        case PinchEvent::Phase::changed:
+            accumulatedMagnification_ += event.magnificationDelta;
+            break;
     }
 }
 

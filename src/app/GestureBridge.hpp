@@ -19,7 +19,7 @@ namespace pelko {
 class GestureBridge final : public std::enable_shared_from_this<GestureBridge> {
     struct Passkey {};
 
-public:
+  public:
     using Clock = std::function<double()>;
     static Clock systemClock();
 
@@ -37,7 +37,7 @@ public:
     void detach();
     bool isAttached() const { return monitor_.has_value(); }
 
-private:
+  private:
     void handleMagnify(const PinchEvent& event);
     void dispatchEventIfNeeded(const PinchEvent& event);
 

@@ -42,7 +42,8 @@ std::string IndexPage::fallbackHtml() {
 
 IndexPage::Loaded IndexPage::load(const std::filesystem::path& indexFile) {
     std::string text;
-    if (readWholeFile(indexFile, text) || !g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
+    if (readWholeFile(indexFile, text) ||
+        !g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
         return {readFailureText, false};
     }
     return {rewrite(std::move(text)), true};

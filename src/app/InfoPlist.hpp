@@ -11,7 +11,7 @@
 namespace pelko {
 
 class InfoPlist {
-public:
+  public:
     InfoPlist() = default;
     // Nothing when the file is missing or is not a property list with a dictionary at its root.
     static std::optional<InfoPlist> read(const std::filesystem::path& file);
@@ -21,7 +21,7 @@ public:
     // The value when it is a string.
     std::optional<std::string> string(const std::string& key) const;
 
-private:
+  private:
     std::map<std::string, std::optional<std::string>> values_;
 };
 

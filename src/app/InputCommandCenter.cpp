@@ -8,7 +8,8 @@ std::shared_ptr<InputCommandCenter> InputCommandCenter::create(std::weak_ptr<Eve
     return std::make_shared<InputCommandCenter>(Passkey{}, std::move(events));
 }
 
-InputCommandCenter::InputCommandCenter(Passkey, std::weak_ptr<EventMonitoring> events) : events_(std::move(events)) {}
+InputCommandCenter::InputCommandCenter(Passkey, std::weak_ptr<EventMonitoring> events)
+    : events_(std::move(events)) {}
 
 void InputCommandCenter::attach(std::weak_ptr<TerminalService> terminalService) {
     terminalService_ = std::move(terminalService);

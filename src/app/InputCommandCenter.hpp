@@ -21,7 +21,7 @@ class TerminalService;
 class InputCommandCenter final : public std::enable_shared_from_this<InputCommandCenter> {
     struct Passkey {};
 
-public:
+  public:
     static std::shared_ptr<InputCommandCenter> create(std::weak_ptr<EventMonitoring> events);
     InputCommandCenter(Passkey, std::weak_ptr<EventMonitoring> events);
     InputCommandCenter(const InputCommandCenter&) = delete;
@@ -38,7 +38,7 @@ public:
     // The terminal's view of a key press.
     static NativeKeyEvent nativeKeyEvent(const KeyPress& press);
 
-private:
+  private:
     bool handleKeyDown(const KeyPress& press);
     void handleSwipe(const SwipeEvent& swipe);
 

@@ -17,24 +17,29 @@
 
 namespace pelko {
 
-PelkoApp::PelkoApp() : shell_(std::make_unique<ApplicationShell>(applicationId)), services_(AppServices::build()) {
+PelkoApp::PelkoApp()
+    : shell_(std::make_unique<ApplicationShell>(applicationId)), services_(AppServices::build()) {
     auto parent = [this] { return parentWindow(); };
     services_.bridge->setFolderPicker(std::make_shared<FileChooserFolderPicker>(parent));
 
     const auto& bundle = ResourceBundle::resourceBundle();
     const InfoPlist info = InfoPlist::read(bundle / "Info.plist").value_or(InfoPlist{});
-    updater_ = AppcastUpdater::create(info, Environment::process(), std::make_shared<DialogUpdatePresenter>(parent));
+    updater_ =
+        AppcastUpdater::create(info, Environment::process(), std::make_shared<DialogUpdatePresenter>(parent));
 
     std::weak_ptr<AppcastUpdater> updater = updater_;
-    shell_->addCommand({"pelko", "Check for Updates...", "check-for-updates", "", updater_->isEnabled(), [updater] {
-                            if (auto self = updater.lock()) self->checkForUpdates();
-                        }});
+    shell_->addCommand(
+        {"pelko", "Check for Updates...", "check-for-updates", "", updater_->isEnabled(), [updater] {
+             if (auto self = updater.lock()) self->checkForUpdates();
+         }});
     shell_->addCommand({"Projects", "Next Project", "next-project", "<Control><Alt>Right", true, [this] {
-                            if (commandCenter_ && commandCenter_->onNextProject) commandCenter_->onNextProject();
+                            if (commandCenter_ && commandCenter_->onNextProject)
+                                commandCenter_->onNextProject();
                         }});
-    shell_->addCommand({"Projects", "Previous Project", "previous-project", "<Control><Alt>Left", true, [this] {
-                            if (commandCenter_ && commandCenter_->onPreviousProject) commandCenter_->onPreviousProject();
-                        }});
+    shell_->addCommand(
+        {"Projects", "Previous Project", "previous-project", "<Control><Alt>Left", true, [this] {
+             if (commandCenter_ && commandCenter_->onPreviousProject) commandCenter_->onPreviousProject();
+         }});
 
     updater_->checkForUpdateInformation();
 }
@@ -50,11 +55,12 @@ void PelkoApp::showWindow() {
     const auto& bundle = ResourceBundle::resourceBundle();
     // The application icon, when the bundle has one.
     if (std::filesystem::exists(bundle / "AppIcon.png")) {
-        gtk_icon_theme_add_search_path(gtk_icon_theme_get_for_display(gdk_display_get_default()), bundle.c_str());
+        gtk_icon_theme_add_search_path(gtk_icon_theme_get_for_display(gdk_display_get_default()),
+                                       bundle.c_str());
         gtk_window_set_default_icon_name("AppIcon");
     }
-    webView_ = WorkspaceWebView::create(shell_->application(), services_.bridge, services_.gestureBridge, bundle,
-                                        WebViewLogger::shared());
+    webView_ = WorkspaceWebView::create(shell_->application(), services_.bridge, services_.gestureBridge,
+                                        bundle, WebViewLogger::shared());
     contentView_ = ContentView::create(services_.bridge, services_.configStore, commandCenter(),
                                        services_.terminalService, services_.gitService);
     webView_->window()->present();
@@ -66,6 +72,8 @@ std::shared_ptr<InputCommandCenter> PelkoApp::commandCenter() {
     return commandCenter_;
 }
 
-void* PelkoApp::parentWindow() const { return webView_ ? webView_->window()->window() : nullptr; }
+void* PelkoApp::parentWindow() const {
+    return webView_ ? webView_->window()->window() : nullptr;
+}
 
 }  // namespace pelko

@@ -20,7 +20,7 @@ class InputCommandCenter;
 class WorkspaceWebView;
 
 class PelkoApp {
-public:
+  public:
     static constexpr const char* applicationId = "app.pelko.Pelko";
 
     PelkoApp();
@@ -30,7 +30,7 @@ public:
 
     int run(int argc, char** argv);
 
-private:
+  private:
     void showWindow();
     void* parentWindow() const;
     std::shared_ptr<InputCommandCenter> commandCenter();

@@ -14,7 +14,7 @@
 namespace pelko {
 
 class ResourceBundle {
-public:
+  public:
     static constexpr const char* bundleName = "PelkoApp_PelkoApp.bundle";
     static constexpr const char* overrideVariable = "PELKO_RESOURCE_BUNDLE";
 
@@ -24,7 +24,8 @@ public:
     // The lookup itself: the override when it names a folder; else the bundle beside the
     // executable; else the installed data folder (<prefix>/share/pelko/<bundle> for an executable in
     // <prefix>/bin); else the executable's folder.
-    static std::filesystem::path resolve(const std::filesystem::path& executable, const Environment& environment,
+    static std::filesystem::path resolve(const std::filesystem::path& executable,
+                                         const Environment& environment,
                                          const std::function<bool(const std::filesystem::path&)>& isFolder);
 
     // The page to show: "web/index.html", else "index.html" at the top level; empty when neither is a file.

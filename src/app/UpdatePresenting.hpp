@@ -8,7 +8,7 @@
 namespace pelko {
 
 class UpdatePresenting {
-public:
+  public:
     virtual ~UpdatePresenting() = default;
     virtual void presentUpdateAvailable(const AppcastItem& item, const std::string& currentVersion) = 0;
     virtual void presentUpToDate(const std::string& currentVersion) = 0;

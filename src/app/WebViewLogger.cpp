@@ -72,7 +72,8 @@ void WebViewLogger::log(const std::string& line) const {
 std::optional<std::string> WebViewLogger::lineForMessage(const Json& body) {
     if (!body.is_object()) return std::nullopt;
     auto type = body.find("type");
-    if (type == body.end() || !type->is_string() || type->get<std::string>() != "webview/log") return std::nullopt;
+    if (type == body.end() || !type->is_string() || type->get<std::string>() != "webview/log")
+        return std::nullopt;
 
     auto text = [&](const char* key, const char* fallback) {
         auto it = body.find(key);

@@ -19,7 +19,7 @@
 namespace pelko {
 
 class WebViewLogger {
-public:
+  public:
     static constexpr const char* fileName = "pelko-webview.log";
 
     using Clock = std::function<Date()>;
@@ -36,7 +36,7 @@ public:
     // text or the payload. Nothing for any other body.
     static std::optional<std::string> lineForMessage(const Json& body);
 
-private:
+  private:
     std::filesystem::path file_;
     Clock clock_;
 };

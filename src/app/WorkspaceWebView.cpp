@@ -12,11 +12,13 @@
 
 namespace pelko {
 
-std::shared_ptr<WorkspaceWebView> WorkspaceWebView::create(void* application, std::shared_ptr<WebBridge> bridge,
+std::shared_ptr<WorkspaceWebView> WorkspaceWebView::create(void* application,
+                                                           std::shared_ptr<WebBridge> bridge,
                                                            std::shared_ptr<GestureBridge> gestureBridge,
                                                            const std::filesystem::path& resourceBundle,
                                                            WebViewLogger& logger) {
-    auto view = std::make_shared<WorkspaceWebView>(Passkey{}, std::move(bridge), std::move(gestureBridge), logger);
+    auto view =
+        std::make_shared<WorkspaceWebView>(Passkey{}, std::move(bridge), std::move(gestureBridge), logger);
     view->build(application, resourceBundle);
     return view;
 }
@@ -87,7 +89,9 @@ void WorkspaceWebView::update() {
     window_->focusWebViewSoon();
 }
 
-void WorkspaceWebView::evaluateScript(const std::string& script) { window_->evaluateScript(script); }
+void WorkspaceWebView::evaluateScript(const std::string& script) {
+    window_->evaluateScript(script);
+}
 
 void WorkspaceWebView::didReceiveScriptMessage(const std::string& bodyJson) {
     auto body = json::parse(bodyJson);

@@ -24,10 +24,11 @@ class GestureBridge;
 class WebBridge;
 class WebViewLogger;
 
-class WorkspaceWebView final : public ScriptEvaluating, public std::enable_shared_from_this<WorkspaceWebView> {
+class WorkspaceWebView final : public ScriptEvaluating,
+                               public std::enable_shared_from_this<WorkspaceWebView> {
     struct Passkey {};
 
-public:
+  public:
     // `application` is the GtkApplication* (null for a window of its own).
     static std::shared_ptr<WorkspaceWebView> create(void* application, std::shared_ptr<WebBridge> bridge,
                                                     std::shared_ptr<GestureBridge> gestureBridge,
@@ -47,7 +48,7 @@ public:
     // Coordinator: one script message body as JSON text.
     void didReceiveScriptMessage(const std::string& bodyJson);
 
-private:
+  private:
     void build(void* application, const std::filesystem::path& resourceBundle);
     void loadPage(const std::filesystem::path& indexFile);
 

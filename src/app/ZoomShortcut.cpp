@@ -37,8 +37,8 @@ std::optional<ZoomShortcut> ZoomShortcut::match(const KeyPress& press) {
 
 std::string ZoomShortcut::script() const {
     return "(function() {\n"
-           "  const eventInit = { key: \"" + key + "\", code: \"" + code +
-           "\", metaKey: true, shiftKey: " + (shift ? "true" : "false") +
+           "  const eventInit = { key: \"" +
+           key + "\", code: \"" + code + "\", metaKey: true, shiftKey: " + (shift ? "true" : "false") +
            ", ctrlKey: false, altKey: false, bubbles: true };\n"
            "  window.dispatchEvent(new KeyboardEvent(\"keydown\", eventInit));\n"
            "  window.dispatchEvent(new KeyboardEvent(\"keyup\", eventInit));\n"

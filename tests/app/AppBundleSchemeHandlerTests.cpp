@@ -7,7 +7,7 @@ namespace pelko {
 namespace {
 
 class AppBundleSchemeHandlerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::writeFile(dir / "web/index.html", "<html>index</html>");
         test::writeFile(dir / "web/assets/app.js", "console.log(1)");
@@ -24,7 +24,8 @@ protected:
 };
 
 TEST_F(AppBundleSchemeHandlerTest, RootAnyHostQueryAndFragmentServeTheFile) {
-    for (const char* uri : {"app://bundle/", "app://bundle", "app://other/index.html", "app://bundle/index.html?x=1#top"}) {
+    for (const char* uri :
+         {"app://bundle/", "app://bundle", "app://other/index.html", "app://bundle/index.html?x=1#top"}) {
         auto response = handler.respond(uri);
         EXPECT_EQ(response.kind, SchemeResponse::Kind::file) << uri;
         EXPECT_EQ(response.body, "<html>index</html>") << uri;
@@ -40,7 +41,8 @@ TEST_F(AppBundleSchemeHandlerTest, UnknownPathsAnswerNotFound) {
     EXPECT_EQ(response.statusCode, 404);
     EXPECT_EQ(response.body, "Not found");
     ASSERT_EQ(response.headers.size(), 2u);
-    EXPECT_EQ(response.headers[0], std::make_pair(std::string("Content-Type"), std::string("text/plain; charset=utf-8")));
+    EXPECT_EQ(response.headers[0],
+              std::make_pair(std::string("Content-Type"), std::string("text/plain; charset=utf-8")));
     EXPECT_EQ(response.headers[1], std::make_pair(std::string("Content-Length"), std::string("9")));
 }
 

@@ -9,10 +9,13 @@ namespace {
 
 std::string plist(const std::string& entries) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
-           "<key>CFBundleVersion</key><string>1.2.0</string>" + entries + "</dict></plist>";
+           "<key>CFBundleVersion</key><string>1.2.0</string>" +
+           entries + "</dict></plist>";
 }
 
-InfoPlist info(const std::string& entries) { return *InfoPlist::parse(plist(entries)); }
+InfoPlist info(const std::string& entries) {
+    return *InfoPlist::parse(plist(entries));
+}
 
 std::string feed(const std::string& version) {
     return R"(<?xml version="1.0" encoding="utf-8"?>
@@ -21,8 +24,10 @@ std::string feed(const std::string& version) {
     <title>pelko</title>
     <item><title>Old</title><enclosure url="https://example.invalid/old" sparkle:version="1.0.0"/></item>
     <item><title>New</title><link>https://example.invalid/notes</link>
-      <sparkle:version>)" + version + R"(</sparkle:version>
-      <sparkle:shortVersionString>)" + version + R"( (stable)</sparkle:shortVersionString>
+      <sparkle:version>)" +
+           version + R"(</sparkle:version>
+      <sparkle:shortVersionString>)" +
+           version + R"( (stable)</sparkle:shortVersionString>
     </item>
   </channel>
 </rss>)";
@@ -39,25 +44,33 @@ struct RecordingPresenter final : UpdatePresenting {
 
 TEST(AppcastFeedResolverTest, EnvironmentFirstThenInfoPlist) {
     const auto withFeed = info("<key>SUFeedURL</key><string>https://bundle.example/appcast.xml</string>");
-    EXPECT_EQ(AppcastFeedResolver::resolve(withFeed, Environment(Environment::Map{{"APPCAST_URL", " https://env.example/a.xml\n"}})),
+    EXPECT_EQ(AppcastFeedResolver::resolve(
+                  withFeed, Environment(Environment::Map{{"APPCAST_URL", " https://env.example/a.xml\n"}})),
               "https://env.example/a.xml");
     EXPECT_EQ(AppcastFeedResolver::resolve(withFeed, Environment(Environment::Map{{"APPCAST_URL", "  "}})),
               "https://bundle.example/appcast.xml");
-    EXPECT_EQ(AppcastFeedResolver::resolve(withFeed, Environment(Environment::Map{{"APPCAST_URL", "not a url"}})),
-              "https://bundle.example/appcast.xml");
-    EXPECT_FALSE(AppcastFeedResolver::resolve(info("<key>SUFeedURL</key><integer>3</integer>"), Environment(Environment::Map{})));
+    EXPECT_EQ(
+        AppcastFeedResolver::resolve(withFeed, Environment(Environment::Map{{"APPCAST_URL", "not a url"}})),
+        "https://bundle.example/appcast.xml");
+    EXPECT_FALSE(AppcastFeedResolver::resolve(info("<key>SUFeedURL</key><integer>3</integer>"),
+                                              Environment(Environment::Map{})));
     EXPECT_FALSE(AppcastFeedResolver::resolve(info(""), Environment(Environment::Map{})));
 }
 
 TEST(AppcastUpdaterTest, EnabledOnlyWithThePublicKeyAndAFeed) {
     const std::string feedEntry = "<key>SUFeedURL</key><string>https://bundle.example/appcast.xml</string>";
     EXPECT_TRUE(AppcastUpdater::create(info(feedEntry + "<key>SUPublicEDKey</key><string></string>"),
-                                       Environment(Environment::Map{}), nullptr)->isEnabled());
-    EXPECT_FALSE(AppcastUpdater::create(info(feedEntry), Environment(Environment::Map{{"APPCAST_URL", "https://x.example/a"}}),
-                                        nullptr)->isEnabled());
-    EXPECT_FALSE(AppcastUpdater::create(info("<key>SUPublicEDKey</key><string>k</string>"), Environment(Environment::Map{}), nullptr)
+                                       Environment(Environment::Map{}), nullptr)
+                    ->isEnabled());
+    EXPECT_FALSE(AppcastUpdater::create(info(feedEntry),
+                                        Environment(Environment::Map{{"APPCAST_URL", "https://x.example/a"}}),
+                                        nullptr)
                      ->isEnabled());
-    EXPECT_EQ(AppcastUpdater::create(info(""), Environment(Environment::Map{}), nullptr)->currentVersion(), "1.2.0");
+    EXPECT_FALSE(AppcastUpdater::create(info("<key>SUPublicEDKey</key><string>k</string>"),
+                                        Environment(Environment::Map{}), nullptr)
+                     ->isEnabled());
+    EXPECT_EQ(AppcastUpdater::create(info(""), Environment(Environment::Map{}), nullptr)->currentVersion(),
+              "1.2.0");
 }
 
 TEST(AppcastFeedTest, VersionComparison) {
@@ -81,7 +94,7 @@ TEST(AppcastFeedTest, NewestItem) {
 }
 
 class AppcastProbeTest : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<AppcastUpdater> updater(const test::LoopbackHttpServer& server) {
         return AppcastUpdater::create(
             info("<key>SUPublicEDKey</key><string>k</string><key>SUFeedURL</key><string>" +

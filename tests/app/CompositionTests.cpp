@@ -83,15 +83,16 @@ TEST(CompositionTest, ContentViewActivatesTheStoredProjectAndSwitches) {
 
     auto events = std::make_shared<test::FakeEventMonitoring>();
     auto center = InputCommandCenter::create(events);
-    auto view = ContentView::create(services.bridge, services.configStore, center, services.terminalService, nullptr);
+    auto view =
+        ContentView::create(services.bridge, services.configStore, center, services.terminalService, nullptr);
     view->appear();
     // Before the file is read, the built-in default's first sample project is shown.
     ASSERT_FALSE(activatedNames(*page).empty());
     const std::string sample = activatedNames(*page).front();
     EXPECT_NE(sample, "Beta");
 
-    ASSERT_TRUE(MainQueue::shared().drainUntil([&] { return view->activeProjectID() == b.id &&
-                                                            page->types.back() == "terminal/snapshot"; }));
+    ASSERT_TRUE(MainQueue::shared().drainUntil(
+        [&] { return view->activeProjectID() == b.id && page->types.back() == "terminal/snapshot"; }));
     EXPECT_EQ(activatedNames(*page), (std::vector<std::string>{sample, "Beta"}));
     EXPECT_EQ(page->types.front(), "app/config");
     for (size_t i = 0; i < page->types.size(); ++i) {

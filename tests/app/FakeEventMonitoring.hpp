@@ -8,7 +8,7 @@
 namespace pelko::test {
 
 class FakeEventMonitoring final : public EventMonitoring {
-public:
+  public:
     Token addKeyDownMonitor(std::function<bool(const KeyPress&)> handler) override {
         keys[next] = std::move(handler);
         return next++;

@@ -11,12 +11,14 @@ namespace {
 using Phase = PinchEvent::Phase;
 
 struct RecordingDelegate final : GestureBridgeDelegate {
-    void gestureBridgeDidDetect(GestureBridge&, const ColumnPinchEvent& event) override { reports.push_back(event); }
+    void gestureBridgeDidDetect(GestureBridge&, const ColumnPinchEvent& event) override {
+        reports.push_back(event);
+    }
     std::vector<ColumnPinchEvent> reports;
 };
 
 class GestureBridgeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         bridge = GestureBridge::create(0.12, 0.35, [this] { return now; });
         bridge->setDelegate(delegate);

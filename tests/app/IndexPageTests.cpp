@@ -12,14 +12,16 @@ TEST(IndexPageTest, AssetPathsKeepTheirFolderEveryTime) {
     const std::string page =
         R"(<link href="./assets/index.css"><script src="./assets/index.js"></script><img src="./logo.svg">)";
     for (int run = 0; run < 20; ++run) {
-        EXPECT_EQ(IndexPage::rewrite(page),
-                  R"(<link href="app://bundle/assets/index.css"><script src="app://bundle/assets/index.js"></script>)"
-                  R"(<img src="app://bundle/logo.svg">)");
+        EXPECT_EQ(
+            IndexPage::rewrite(page),
+            R"(<link href="app://bundle/assets/index.css"><script src="app://bundle/assets/index.js"></script>)"
+            R"(<img src="app://bundle/logo.svg">)");
     }
 }
 
 TEST(IndexPageTest, OnlyTheExactOpeningsAreRewritten) {
-    const std::string untouched = R"(<a href='./x'></a><a href = "./y"></a><img src="logo.png"><a href="/abs">)";
+    const std::string untouched =
+        R"(<a href='./x'></a><a href = "./y"></a><img src="logo.png"><a href="/abs">)";
     EXPECT_EQ(IndexPage::rewrite(untouched), untouched);
     // Plain text replacement: inline scripts and comments are rewritten too.
     EXPECT_EQ(IndexPage::rewrite(R"(<!-- src="./a.js" -->)"), R"(<!-- src="app://bundle/a.js" -->)");
@@ -62,12 +64,14 @@ TEST(ResourceBundleTest, LookupOrder) {
     // Nothing anywhere: the executable's folder.
     EXPECT_EQ(ResourceBundle::resolve(exe, none, isFolder), dir / "prefix/bin");
     std::filesystem::create_directories(dir / "prefix/share/pelko/PelkoApp_PelkoApp.bundle");
-    EXPECT_EQ(ResourceBundle::resolve(exe, none, isFolder), dir / "prefix/share/pelko/PelkoApp_PelkoApp.bundle");
+    EXPECT_EQ(ResourceBundle::resolve(exe, none, isFolder),
+              dir / "prefix/share/pelko/PelkoApp_PelkoApp.bundle");
     std::filesystem::create_directories(dir / "prefix/bin/PelkoApp_PelkoApp.bundle");
     EXPECT_EQ(ResourceBundle::resolve(exe, none, isFolder), dir / "prefix/bin/PelkoApp_PelkoApp.bundle");
     // The override wins when it names a folder, and is ignored otherwise.
     Environment overridden(Environment::Map{{"PELKO_RESOURCE_BUNDLE", (dir / "custom").string()}});
-    EXPECT_EQ(ResourceBundle::resolve(exe, overridden, isFolder), dir / "prefix/bin/PelkoApp_PelkoApp.bundle");
+    EXPECT_EQ(ResourceBundle::resolve(exe, overridden, isFolder),
+              dir / "prefix/bin/PelkoApp_PelkoApp.bundle");
     std::filesystem::create_directories(dir / "custom");
     EXPECT_EQ(ResourceBundle::resolve(exe, overridden, isFolder), dir / "custom");
 }

@@ -44,13 +44,14 @@ TEST(ZoomShortcutTest, TheZoomKeys) {
 
 TEST(ZoomShortcutTest, ScriptSaysMetaAndNeverCtrl) {
     const ZoomShortcut shortcut{"+", "Equal", true};
-    EXPECT_EQ(shortcut.script(),
-              "(function() {\n"
-              "  const eventInit = { key: \"+\", code: \"Equal\", metaKey: true, shiftKey: true, ctrlKey: false, "
-              "altKey: false, bubbles: true };\n"
-              "  window.dispatchEvent(new KeyboardEvent(\"keydown\", eventInit));\n"
-              "  window.dispatchEvent(new KeyboardEvent(\"keyup\", eventInit));\n"
-              "})();");
+    EXPECT_EQ(
+        shortcut.script(),
+        "(function() {\n"
+        "  const eventInit = { key: \"+\", code: \"Equal\", metaKey: true, shiftKey: true, ctrlKey: false, "
+        "altKey: false, bubbles: true };\n"
+        "  window.dispatchEvent(new KeyboardEvent(\"keydown\", eventInit));\n"
+        "  window.dispatchEvent(new KeyboardEvent(\"keyup\", eventInit));\n"
+        "})();");
 }
 
 TEST(FileDropTest, ScriptCarriesStandardisedPathsInOrder) {

@@ -12,7 +12,7 @@
 namespace pelko::test {
 
 class LoopbackHttpServer {
-public:
+  public:
     LoopbackHttpServer(int status, std::string body) : status_(status), body_(std::move(body)) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
@@ -30,10 +30,12 @@ public:
         ::close(fd_);
         thread_.join();
     }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
     int requests() const { return requests_; }
 
-private:
+  private:
     void serve() {
         for (;;) {
             int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -46,8 +48,9 @@ private:
                 request.append(buffer, static_cast<size_t>(n));
             }
             ++requests_;
-            std::string response = "HTTP/1.1 " + std::to_string(status_) + " X\r\nContent-Length: " +
-                                   std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n" + body_;
+            std::string response = "HTTP/1.1 " + std::to_string(status_) +
+                                   " X\r\nContent-Length: " + std::to_string(body_.size()) +
+                                   "\r\nConnection: close\r\n\r\n" + body_;
             (void)!::write(client, response.data(), response.size());
             ::close(client);
         }

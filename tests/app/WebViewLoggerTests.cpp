@@ -8,7 +8,9 @@
 namespace pelko {
 namespace {
 
-Date fixedTime() { return Date::fromMilliseconds(1796714490123); }  // 2026-12-08T07:21:30.123Z
+Date fixedTime() {
+    return Date::fromMilliseconds(1796714490123);
+}  // 2026-12-08T07:21:30.123Z
 
 mode_t modeOf(const std::filesystem::path& path) {
     struct stat info {};

@@ -20,7 +20,9 @@
 
 namespace pelko::test {
 
-inline std::filesystem::path binFolder() { return std::filesystem::read_symlink("/proc/self/exe").parent_path(); }
+inline std::filesystem::path binFolder() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
 
 inline std::int64_t nowMilliseconds() {
     using namespace std::chrono;
@@ -28,10 +30,11 @@ inline std::int64_t nowMilliseconds() {
 }
 
 class PelkoProcess {
-public:
+  public:
     // Starts `program` with the test's environment plus `overrides`; output goes to `outputFile`.
     PelkoProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                 const std::map<std::string, std::string>& overrides, const std::filesystem::path& outputFile) {
+                 const std::map<std::string, std::string>& overrides,
+                 const std::filesystem::path& outputFile) {
         auto values = Environment::process().all();
         for (const auto& [name, value] : overrides) values[name] = value;
         std::vector<std::string> entries;
@@ -57,7 +60,8 @@ public:
         posix_spawnattr_setsigmask(&attributes, &none);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
         startedAt = nowMilliseconds();
-        if (posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data()) != 0) pid_ = -1;
+        if (posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data()) != 0)
+            pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attributes);
     }
@@ -74,7 +78,7 @@ public:
 
     std::int64_t startedAt = 0;
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 

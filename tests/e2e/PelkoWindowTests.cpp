@@ -85,13 +85,15 @@ int freePort() {
 }
 
 class PelkoWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        if (!Environment::process().nonEmpty("DISPLAY") && !Environment::process().nonEmpty("WAYLAND_DISPLAY")) {
+        if (!Environment::process().nonEmpty("DISPLAY") &&
+            !Environment::process().nonEmpty("WAYLAND_DISPLAY")) {
             GTEST_SKIP() << "needs a display (run under xvfb-run)";
         }
         ASSERT_TRUE(std::filesystem::exists(test::binFolder() / "pelko"));
-        for (const char* folder : {"home", "cache", "data", "bundle"}) std::filesystem::create_directories(dir / folder);
+        for (const char* folder : {"home", "cache", "data", "bundle"})
+            std::filesystem::create_directories(dir / folder);
 
         ProjectMetadata project;
         project.id = Uuid::random();
@@ -117,8 +119,8 @@ protected:
                                                {"PELKO_RESOURCE_BUNDLE", (dir / "bundle").string()},
                                                {"APPCAST_URL", ""}};
         env.merge(extra);
-        return std::make_unique<test::PelkoProcess>(test::binFolder() / "pelko", std::vector<std::string>{}, env,
-                                                    dir / "output.txt");
+        return std::make_unique<test::PelkoProcess>(test::binFolder() / "pelko", std::vector<std::string>{},
+                                                    env, dir / "output.txt");
     }
 
     std::filesystem::path logFile() const { return dir / "cache/pelko-webview.log"; }
@@ -157,8 +159,13 @@ TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
     auto pelko = start();
     ASSERT_TRUE(test::waitFor([&] { return hasMessage("fetch-missing") && hasMessage("fetch-json"); }, 60s))
         << output() << test::readFile(logFile());
-    ASSERT_TRUE(test::waitFor([&] { auto e = events(); return !e.empty() && e.back() == "github/oauth/status" &&
-                                                           e.size() >= 8; }, 30s)) << test::readFile(logFile());
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            auto e = events();
+            return !e.empty() && e.back() == "github/oauth/status" && e.size() >= 8;
+        },
+        30s))
+        << test::readFile(logFile());
 
     EXPECT_TRUE(hasMessage("page-start app://bundle/"));
     EXPECT_TRUE(hasMessage("fetch-missing 404 Not found")) << test::readFile(logFile());
@@ -181,7 +188,8 @@ TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
 
     // Log records: time stamp with milliseconds, and a payload written over several lines.
     const auto log = test::readFile(logFile());
-    EXPECT_TRUE(std::regex_search(log, std::regex(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\] \[e2e\] \[info\] page-start)")));
+    EXPECT_TRUE(std::regex_search(
+        log, std::regex(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\] \[e2e\] \[info\] page-start)")));
     EXPECT_NE(log.find("] [web] [debug] {\n  \"nested\": [\n    1,\n    2\n  ]\n}\n"), std::string::npos);
 
     // Time from process start to the page's first message.
@@ -199,7 +207,12 @@ TEST_F(PelkoWindowTest, AFailedNavigationKeepsEventsHeldUntilAPageLoads) {
     auto pelko = start();
     ASSERT_TRUE(test::waitFor([&] { return hasMessage("page-start second"); }, 60s))
         << output() << test::readFile(logFile());
-    ASSERT_TRUE(test::waitFor([&] { auto e = events(); return !e.empty() && e.back() == "github/oauth/status"; }, 30s));
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            auto e = events();
+            return !e.empty() && e.back() == "github/oauth/status";
+        },
+        30s));
 
     const auto messages = pageMessages();
     auto asked = std::find(messages.begin(), messages.end(), "asked-after-failure");
@@ -219,16 +232,19 @@ TEST_F(PelkoWindowTest, TheFallbackPageShowsWithoutAnIndexPage) {
     auto pelko = start({{"WEBKIT_INSPECTOR_HTTP_SERVER", "127.0.0.1:" + std::to_string(port)}});
     // The inspector's target list names the page the web view shows.
     std::string listing;
-    ASSERT_TRUE(test::waitFor([&] {
-        const std::string command = "curl -s -m 2 http://127.0.0.1:" + std::to_string(port) + "/";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe) return false;
-        char buffer[4096];
-        listing.clear();
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) listing.append(buffer, n);
-        ::pclose(pipe);
-        return listing.find(R"(<div class="targetname">pelko</div>)") != std::string::npos;
-    }, 60s)) << output();
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            const std::string command = "curl -s -m 2 http://127.0.0.1:" + std::to_string(port) + "/";
+            FILE* pipe = ::popen(command.c_str(), "r");
+            if (!pipe) return false;
+            char buffer[4096];
+            listing.clear();
+            for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) listing.append(buffer, n);
+            ::pclose(pipe);
+            return listing.find(R"(<div class="targetname">pelko</div>)") != std::string::npos;
+        },
+        60s))
+        << output();
     EXPECT_NE(listing.find(R"(<div class="targetname">pelko</div><div class="targeturl">about:blank</div>)"),
               std::string::npos)
         << listing;

@@ -74,9 +74,13 @@ ApplicationShell::~ApplicationShell() {
     g_object_unref(impl_->application);
 }
 
-void ApplicationShell::addCommand(Command command) { impl_->commands.push_back(std::move(command)); }
+void ApplicationShell::addCommand(Command command) {
+    impl_->commands.push_back(std::move(command));
+}
 
-void* ApplicationShell::application() const { return impl_->application; }
+void* ApplicationShell::application() const {
+    return impl_->application;
+}
 
 int ApplicationShell::run(int argc, char** argv, std::function<void()> activate) {
     impl_->activate = std::move(activate);

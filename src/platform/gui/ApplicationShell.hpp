@@ -12,7 +12,7 @@
 namespace pelko {
 
 class ApplicationShell {
-public:
+  public:
     struct Command {
         std::string menu;         // menu bar entry the item goes in, created in first-use order
         std::string label;        // the item's text
@@ -35,7 +35,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 

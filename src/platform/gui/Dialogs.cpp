@@ -40,7 +40,8 @@ void onChooserResponse(GtkNativeDialog* dialog, int response, gpointer data) {
 void Dialogs::showMessage(void* parent, const std::string& title, const std::string& detail) {
     GtkWidget* dialog = gtk_message_dialog_new(parent ? GTK_WINDOW(parent) : nullptr, GTK_DIALOG_MODAL,
                                                GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s", title.c_str());
-    if (!detail.empty()) gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", detail.c_str());
+    if (!detail.empty())
+        gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", detail.c_str());
     g_signal_connect(dialog, "response", G_CALLBACK(gtk_window_destroy), nullptr);
     gtk_window_present(GTK_WINDOW(dialog));
 }

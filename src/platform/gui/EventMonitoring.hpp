@@ -14,7 +14,7 @@
 namespace pelko {
 
 class EventMonitoring {
-public:
+  public:
     using Token = std::uint64_t;
     virtual ~EventMonitoring() = default;
 

@@ -68,19 +68,19 @@ struct WorkspaceWindow::Impl {
             PinchEvent pinch;
             const double scale = gdk_touchpad_event_get_pinch_scale(event);
             switch (phase) {
-            case GDK_TOUCHPAD_GESTURE_PHASE_BEGIN:
-                pinch.phase = PinchEvent::Phase::began;
-                lastPinchScale = scale;
-                break;
-            case GDK_TOUCHPAD_GESTURE_PHASE_UPDATE:
-                pinch.phase = PinchEvent::Phase::changed;
-                break;
-            case GDK_TOUCHPAD_GESTURE_PHASE_END:
-                pinch.phase = PinchEvent::Phase::ended;
-                break;
-            case GDK_TOUCHPAD_GESTURE_PHASE_CANCEL:
-                pinch.phase = PinchEvent::Phase::cancelled;
-                break;
+                case GDK_TOUCHPAD_GESTURE_PHASE_BEGIN:
+                    pinch.phase = PinchEvent::Phase::began;
+                    lastPinchScale = scale;
+                    break;
+                case GDK_TOUCHPAD_GESTURE_PHASE_UPDATE:
+                    pinch.phase = PinchEvent::Phase::changed;
+                    break;
+                case GDK_TOUCHPAD_GESTURE_PHASE_END:
+                    pinch.phase = PinchEvent::Phase::ended;
+                    break;
+                case GDK_TOUCHPAD_GESTURE_PHASE_CANCEL:
+                    pinch.phase = PinchEvent::Phase::cancelled;
+                    break;
             }
             if (pinch.phase == PinchEvent::Phase::changed || pinch.phase == PinchEvent::Phase::ended) {
                 pinch.magnificationDelta = scale - lastPinchScale;
@@ -203,7 +203,8 @@ void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         if (impl->callbacks.navigationStarted) impl->callbacks.navigationStarted();
     } else if (event == WEBKIT_LOAD_FINISHED) {
         // WebKit finishes a failed load too; the page is not there, so scripts stay held.
-        if (!impl->navigationFailed && impl->callbacks.navigationFinished) impl->callbacks.navigationFinished();
+        if (!impl->navigationFailed && impl->callbacks.navigationFinished)
+            impl->callbacks.navigationFinished();
     }
 }
 
@@ -215,13 +216,15 @@ gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer
     return TRUE;
 }
 
-gboolean onKeyPressed(GtkEventControllerKey*, guint keyval, guint keycode, GdkModifierType state, gpointer data) {
+gboolean onKeyPressed(GtkEventControllerKey*, guint keyval, guint keycode, GdkModifierType state,
+                      gpointer data) {
     return static_cast<Impl*>(data)->keyPressed(keyval, keycode, state) ? TRUE : FALSE;
 }
 
 gboolean onLegacyEvent(GtkEventControllerLegacy*, GdkEvent* event, gpointer data) {
     const auto type = gdk_event_get_event_type(event);
-    if (type == GDK_TOUCHPAD_PINCH || type == GDK_TOUCHPAD_SWIPE) static_cast<Impl*>(data)->touchpadEvent(event);
+    if (type == GDK_TOUCHPAD_PINCH || type == GDK_TOUCHPAD_SWIPE)
+        static_cast<Impl*>(data)->touchpadEvent(event);
     return FALSE;
 }
 
@@ -251,8 +254,10 @@ void onWindowDestroy(GtkWidget*, gpointer data) {
 
 }  // namespace
 
-std::shared_ptr<WorkspaceWindow> WorkspaceWindow::create(void* application, Callbacks callbacks, Options options) {
-    return std::make_shared<WorkspaceWindow>(Passkey{}, application, std::move(callbacks), std::move(options));
+std::shared_ptr<WorkspaceWindow> WorkspaceWindow::create(void* application, Callbacks callbacks,
+                                                         Options options) {
+    return std::make_shared<WorkspaceWindow>(Passkey{}, application, std::move(callbacks),
+                                             std::move(options));
 }
 
 WorkspaceWindow::WorkspaceWindow(Passkey, void* application, Callbacks callbacks, Options options)
@@ -286,7 +291,8 @@ WorkspaceWindow::WorkspaceWindow(Passkey, void* application, Callbacks callbacks
     gtk_widget_set_vexpand(impl->webView, TRUE);
 
     impl->contentManager = webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(impl->webView));
-    g_signal_connect(impl->contentManager, "script-message-received::pelko", G_CALLBACK(onScriptMessage), impl);
+    g_signal_connect(impl->contentManager, "script-message-received::pelko", G_CALLBACK(onScriptMessage),
+                     impl);
     webkit_user_content_manager_register_script_message_handler(impl->contentManager, "pelko", nullptr);
 
     g_signal_connect(impl->webView, "load-changed", G_CALLBACK(onLoadChanged), impl);
@@ -320,8 +326,12 @@ WorkspaceWindow::~WorkspaceWindow() {
     }
 }
 
-void* WorkspaceWindow::window() const { return impl_->window; }
-void* WorkspaceWindow::webView() const { return impl_->webView; }
+void* WorkspaceWindow::window() const {
+    return impl_->window;
+}
+void* WorkspaceWindow::webView() const {
+    return impl_->webView;
+}
 
 void WorkspaceWindow::present() {
     if (impl_->window) gtk_window_present(GTK_WINDOW(impl_->window));
@@ -336,8 +346,8 @@ void WorkspaceWindow::loadHtml(const std::string& html, const std::string& baseU
 void WorkspaceWindow::evaluateScript(const std::string& script) {
     if (!impl_->webView) return;
     webkit_web_view_evaluate_javascript(WEBKIT_WEB_VIEW(impl_->webView), script.c_str(),
-                                        static_cast<gssize>(script.size()), nullptr, nullptr, nullptr, nullptr,
-                                        nullptr);
+                                        static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+                                        nullptr, nullptr);
 }
 
 void WorkspaceWindow::focusWebViewSoon() {
@@ -369,8 +379,9 @@ EventMonitoring::Token WorkspaceWindow::addPinchMonitor(std::function<void(const
 
 void WorkspaceWindow::removeMonitor(Token token) {
     auto& monitors = impl_->monitors;
-    monitors.erase(std::remove_if(monitors.begin(), monitors.end(), [&](const auto& m) { return m.token == token; }),
-                   monitors.end());
+    monitors.erase(
+        std::remove_if(monitors.begin(), monitors.end(), [&](const auto& m) { return m.token == token; }),
+        monitors.end());
 }
 
 }  // namespace pelko

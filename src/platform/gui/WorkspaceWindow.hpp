@@ -25,7 +25,7 @@ namespace pelko {
 class WorkspaceWindow final : public EventMonitoring, public std::enable_shared_from_this<WorkspaceWindow> {
     struct Passkey {};
 
-public:
+  public:
     struct Callbacks {
         std::function<void(const std::string& bodyJson)> scriptMessage;
         std::function<void()> navigationStarted;
@@ -70,7 +70,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 
