@@ -13,6 +13,10 @@ namespace pelko {
 
 namespace fs = std::filesystem;
 
+namespace {
+constexpr auto batchDelay = std::chrono::milliseconds(20);
+}  // namespace
+
 fs::path TerminalLogger::defaultLocation() {
     const auto& folders = XdgFolders::process();
     fs::path base = folders.cacheHome.empty() ? folders.tempDir / "pelko" : folders.appCache();
@@ -29,7 +33,7 @@ TerminalLogger::TerminalLogger(std::optional<fs::path> fileURL, std::uint64_t ma
     }
 }
 
-TerminalLogger::~TerminalLogger() = default;
+TerminalLogger::~TerminalLogger() { flush(); }
 
 void TerminalLogger::record(TerminalLogEvent event) {
     bool schedule;
@@ -38,11 +42,14 @@ void TerminalLogger::record(TerminalLogEvent event) {
         schedule = pending_.empty();
         pending_.push_back(std::move(event));
     }
-    // `this` outlives the queue's work: destroying the queue first runs what is left.
-    if (schedule) queue_->async([this] { writePending(); });
+    // Lines gather for a moment, so a streaming session wakes the queue once per batch, not per chunk.
+    // `this` outlives the queue's work: the destructor writes what is left before the queue goes.
+    if (schedule) queue_->asyncAfter(batchDelay, [this] { writePending(); });
 }
 
-void TerminalLogger::flush() { queue_->barrier(); }
+void TerminalLogger::flush() {
+    queue_->sync([this] { writePending(); });
+}
 
 void TerminalLogger::writePending() {
     std::vector<TerminalLogEvent> events;

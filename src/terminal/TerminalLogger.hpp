@@ -4,7 +4,8 @@
 //
 // `record` may be called from any thread; it copies the event and returns at once. Lines are
 // formatted and written on the serial queue "app.pelko.terminal.logger" in the order of the `record`
-// calls, one whole line each. The file holds typed input, so it is created 0600 and its folder, when
+// calls, one whole line each, in batches a few milliseconds after they were recorded; destroying the
+// logger writes what is still waiting. The file holds typed input, so it is created 0600 and its folder, when
 // created here, 0700. When the file grows past `maxFileSize` it is moved to "<name>.1" (one backup).
 // Nothing is ever reported: a line that cannot be written is lost and later lines are tried afresh.
 #include <cstdint>
@@ -37,7 +38,7 @@ public:
 
     const std::filesystem::path& fileURL() const { return fileURL_; }
     void record(TerminalLogEvent event);
-    // Tests: waits until every line recorded so far has been written.
+    // Writes every line recorded so far, waiting for the queue.
     void flush();
 
 private:
