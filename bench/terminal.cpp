@@ -79,14 +79,15 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 class CountingBridge final : public TerminalBridging {
-public:
+  public:
     std::atomic<std::uint64_t> outputBytes{0};
     std::atomic<std::uint64_t> outputEvents{0};
     std::atomic<bool> exited{false};
 
     void dispatchTerminalSnapshot(const TerminalSnapshotPayload&) override {}
     void dispatchTerminalCreated(const TerminalCreatedPayload&) override {}
-    void dispatchTerminalStatus(const std::string&, const std::string&, std::optional<std::int32_t>) override {}
+    void dispatchTerminalStatus(const std::string&, const std::string&,
+                                std::optional<std::int32_t>) override {}
     void dispatchTerminalExit(const std::string&, std::int32_t) override { exited = true; }
     void dispatchTerminalError(const std::string&, const std::string&) override {}
     void dispatchTerminalOutput(const std::string&, std::span<const std::uint8_t> data) override {
@@ -154,7 +155,8 @@ void BM_SessionAgainstBarePseudoTerminal(benchmark::State& state) {
 
         bridge->outputBytes = 0;
         bridge->exited = false;
-        CLISessionConfig session{Uuid::random(), "bench", work.folder.string(), work.script.string(), std::nullopt};
+        CLISessionConfig session{Uuid::random(), "bench", work.folder.string(), work.script.string(),
+                                 std::nullopt};
         started = std::chrono::steady_clock::now();
         store->update(false, [&](AppConfig& config) { config.cliSessions = {session}; });
         MainQueue::shared().drainUntil([&] { return bridge->exited.load(); }, std::chrono::minutes(5));
@@ -165,7 +167,8 @@ void BM_SessionAgainstBarePseudoTerminal(benchmark::State& state) {
         bareSeconds += bareTime;
         sessionBytes += streamed;
         sessionSeconds += sessionTime;
-        shares.push_back((static_cast<double>(streamed) / sessionTime) / (static_cast<double>(bare) / bareTime));
+        shares.push_back((static_cast<double>(streamed) / sessionTime) /
+                         (static_cast<double>(bare) / bareTime));
     }
     std::sort(shares.begin(), shares.end());
     medianShare = shares[shares.size() / 2];
@@ -190,9 +193,11 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (bareRate <= 0 || sessionRate <= 0) return 0;  // filtered run
-    std::printf("bare pseudo-terminal: %.1f MB/s\nterminal session:     %.1f MB/s (%.1f%% of bare overall, median per "
-                "round %.1f%%, target 90%%)\n",
-                bareRate / 1e6, sessionRate / 1e6, sessionRate / bareRate * 100, medianShare * 100);
+    std::printf(
+        "bare pseudo-terminal: %.1f MB/s\nterminal session:     %.1f MB/s (%.1f%% of bare overall, median "
+        "per "
+        "round %.1f%%, target 90%%)\n",
+        bareRate / 1e6, sessionRate / 1e6, sessionRate / bareRate * 100, medianShare * 100);
     double share = medianShare;
     return share >= 0.9 ? 0 : 1;
 }

@@ -10,13 +10,17 @@ namespace pelko {
 namespace {
 
 // Layouts whose letters are not ASCII.
-constexpr std::array<std::string_view, 24> nonLatinLayouts{
-    "am", "ara", "bd", "bg", "by", "cn", "ge", "gr", "il", "in", "ir", "kg", "kh", "kz",
-    "la", "lk", "mk", "mm", "mn", "np", "rs", "ru", "th", "ua"};
+constexpr std::array<std::string_view, 24> nonLatinLayouts{"am", "ara", "bd", "bg", "by", "cn", "ge", "gr",
+                                                           "il", "in",  "ir", "kg", "kh", "kz", "la", "lk",
+                                                           "mk", "mm",  "mn", "np", "rs", "ru", "th", "ua"};
 
-IBusBus* asBus(void* bus) { return static_cast<IBusBus*>(bus); }
+IBusBus* asBus(void* bus) {
+    return static_cast<IBusBus*>(bus);
+}
 
-std::string text(const gchar* value) { return value ? std::string(value) : std::string(); }
+std::string text(const gchar* value) {
+    return value ? std::string(value) : std::string();
+}
 
 TextInputSource fromDescription(IBusEngineDesc* description) {
     return TextInputSourceIBusBackend::describe(text(ibus_engine_desc_get_name(description)),
@@ -37,7 +41,9 @@ std::shared_ptr<TextInputSourceIBusBackend> TextInputSourceIBusBackend::connect(
     return std::shared_ptr<TextInputSourceIBusBackend>(new TextInputSourceIBusBackend(bus));
 }
 
-TextInputSourceIBusBackend::~TextInputSourceIBusBackend() { g_object_unref(asBus(bus_)); }
+TextInputSourceIBusBackend::~TextInputSourceIBusBackend() {
+    g_object_unref(asBus(bus_));
+}
 
 TextInputSource TextInputSourceIBusBackend::describe(const std::string& name, const std::string& language,
                                                      const std::string& layout) {
@@ -94,7 +100,8 @@ std::optional<TextInputSource> TextInputSourceIBusBackend::currentASCIICapableKe
     return std::nullopt;
 }
 
-std::optional<TextInputSource> TextInputSourceIBusBackend::inputSourceForLanguage(const std::string& language) {
+std::optional<TextInputSource> TextInputSourceIBusBackend::inputSourceForLanguage(
+    const std::string& language) {
     std::optional<TextInputSource> layout;
     for (const auto& source : enabledKeyboardInputSources().value_or(std::vector<TextInputSource>{})) {
         if (source.language != language) continue;

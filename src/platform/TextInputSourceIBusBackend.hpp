@@ -10,7 +10,7 @@
 namespace pelko {
 
 class TextInputSourceIBusBackend final : public TextInputSourceServices {
-public:
+  public:
     // Null when no IBus daemon answers.
     static std::shared_ptr<TextInputSourceIBusBackend> connect();
     ~TextInputSourceIBusBackend() override;
@@ -22,9 +22,10 @@ public:
     bool select(const TextInputSource& source) override;
 
     // How an engine (name, language, layout) appears as a source.
-    static TextInputSource describe(const std::string& name, const std::string& language, const std::string& layout);
+    static TextInputSource describe(const std::string& name, const std::string& language,
+                                    const std::string& layout);
 
-private:
+  private:
     explicit TextInputSourceIBusBackend(void* bus) : bus_(bus) {}
     void* bus_;
 };

@@ -6,7 +6,9 @@ std::optional<std::vector<TextInputSource>> TextInputSourceNullBackend::enabledK
     return std::vector<TextInputSource>{};
 }
 
-std::optional<TextInputSource> TextInputSourceNullBackend::currentKeyboardInputSource() { return std::nullopt; }
+std::optional<TextInputSource> TextInputSourceNullBackend::currentKeyboardInputSource() {
+    return std::nullopt;
+}
 
 std::optional<TextInputSource> TextInputSourceNullBackend::currentASCIICapableKeyboardInputSource() {
     return std::nullopt;
@@ -16,6 +18,8 @@ std::optional<TextInputSource> TextInputSourceNullBackend::inputSourceForLanguag
     return std::nullopt;
 }
 
-bool TextInputSourceNullBackend::select(const TextInputSource&) { return false; }
+bool TextInputSourceNullBackend::select(const TextInputSource&) {
+    return false;
+}
 
 }  // namespace pelko

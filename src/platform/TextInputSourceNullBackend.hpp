@@ -6,7 +6,7 @@
 namespace pelko {
 
 class TextInputSourceNullBackend final : public TextInputSourceServices {
-public:
+  public:
     std::optional<std::vector<TextInputSource>> enabledKeyboardInputSources() override;
     std::optional<TextInputSource> currentKeyboardInputSource() override;
     std::optional<TextInputSource> currentASCIICapableKeyboardInputSource() override;

@@ -25,7 +25,7 @@ struct TextInputSource {
 };
 
 class TextInputSourceServices {
-public:
+  public:
     // Source types: a plain keyboard layout, or an input method that composes text.
     static constexpr const char* keyboardLayoutType = "keyboardLayout";
     static constexpr const char* keyboardInputModeType = "keyboardInputMode";

@@ -21,9 +21,10 @@
 namespace pelko {
 
 class CodexShimInstaller {
-public:
+  public:
     // Null when there is no caches folder.
-    static std::shared_ptr<CodexShimInstaller> create(const Environment& environment = Environment::process());
+    static std::shared_ptr<CodexShimInstaller> create(
+        const Environment& environment = Environment::process());
     // `appCacheFolder` is the caches folder's "pelko" folder.
     CodexShimInstaller(const std::filesystem::path& appCacheFolder, const Environment& environment);
 
@@ -40,7 +41,7 @@ public:
     // Backslash, double quote, dollar and backtick get a backslash, so the text is literal inside "...".
     static std::string escapeForDoubleQuotes(const std::string& text);
 
-private:
+  private:
     std::filesystem::path shimDirectory_;
     std::filesystem::path zshBootstrapDirectory_;
     std::string originalZdotdir_;

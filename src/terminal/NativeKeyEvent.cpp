@@ -88,8 +88,8 @@ std::optional<std::string> charactersFor(std::uint32_t keyval) {
 
 }  // namespace
 
-NativeKeyEvent NativeKeyEvent::fromGdk(std::uint32_t keyval, std::uint32_t hardwareKeycode, std::uint32_t state,
-                                       bool composing) {
+NativeKeyEvent NativeKeyEvent::fromGdk(std::uint32_t keyval, std::uint32_t hardwareKeycode,
+                                       std::uint32_t state, bool composing) {
     NativeKeyEvent event;
     event.composing = composing;
     switch (keyval) {
@@ -111,13 +111,15 @@ NativeKeyEvent NativeKeyEvent::fromGdk(std::uint32_t keyval, std::uint32_t hardw
                 event.keyCode = kanaKeyCode;
             } else {
                 // Other keys keep their hardware code, moved clear of the two JIS codes.
-                event.keyCode = static_cast<std::uint16_t>(hardwareKeycode == eisuKeyCode || hardwareKeycode == kanaKeyCode
+                event.keyCode = static_cast<std::uint16_t>(hardwareKeycode == eisuKeyCode ||
+                                                                   hardwareKeycode == kanaKeyCode
                                                                ? hardwareKeycode + 0x1000
                                                                : hardwareKeycode);
             }
             break;
     }
-    if (event.keyCode != eisuKeyCode && event.keyCode != kanaKeyCode) event.characters = charactersFor(keyval);
+    if (event.keyCode != eisuKeyCode && event.keyCode != kanaKeyCode)
+        event.characters = charactersFor(keyval);
     if (state & gdkShift) event.modifierFlags |= shiftFlag;
     if (state & gdkLock) event.modifierFlags |= capsLockFlag;
     if (state & gdkControl) event.modifierFlags |= controlFlag;

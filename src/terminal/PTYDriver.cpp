@@ -85,7 +85,8 @@ PTYProcess PTYDriver::spawn(const std::string& shell, const std::vector<std::str
     }
 
     char pathBuffer[128];
-    if (ptsname_r(master.fd, pathBuffer, sizeof pathBuffer) != 0) throw PTYDriverError(Code::missingSlavePath);
+    if (ptsname_r(master.fd, pathBuffer, sizeof pathBuffer) != 0)
+        throw PTYDriverError(Code::missingSlavePath);
     std::string slavePath(pathBuffer);
 
     int flags = fcntl(master.fd, F_GETFL);

@@ -29,7 +29,7 @@ struct PTYProcess {
 };
 
 class PTYDriver {
-public:
+  public:
     // `baseEnvironment`: what every child starts from (the process environment by default).
     explicit PTYDriver(Environment baseEnvironment = Environment::process());
 
@@ -48,7 +48,7 @@ public:
     // TERM=xterm-256color and COLORTERM=truecolor when absent, PELKO_TERMINAL=1.
     Environment::Map childEnvironment(const std::map<std::string, std::string>& overrides) const;
 
-private:
+  private:
     Environment baseEnvironment_;
 };
 

@@ -9,8 +9,15 @@
 namespace pelko {
 
 class PTYDriverError : public std::runtime_error {
-public:
-    enum class Code { openPTYFailed, nonBlockingSetupFailed, spawnFailed, resizeFailed, signalFailed, missingSlavePath };
+  public:
+    enum class Code {
+        openPTYFailed,
+        nonBlockingSetupFailed,
+        spawnFailed,
+        resizeFailed,
+        signalFailed,
+        missingSlavePath
+    };
 
     PTYDriverError(Code code, std::int32_t value = 0);
 
@@ -18,7 +25,7 @@ public:
     std::int32_t value() const { return value_; }
     std::string description() const { return what(); }
 
-private:
+  private:
     static std::string describe(Code code, std::int32_t value);
     Code code_;
     std::int32_t value_;

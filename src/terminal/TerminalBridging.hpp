@@ -20,7 +20,7 @@
 namespace pelko {
 
 class TerminalBridging {
-public:
+  public:
     virtual ~TerminalBridging() = default;
 
     virtual void dispatchTerminalSnapshot(const TerminalSnapshotPayload& payload) = 0;

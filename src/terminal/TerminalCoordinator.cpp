@@ -1,5 +1,6 @@
 #include "terminal/TerminalCoordinator.hpp"
 
+#include <fmt/format.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -10,8 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
-
-#include <fmt/format.h>
 
 #include "config/CLISessionConfig.hpp"
 #include "platform/MainQueue.hpp"
@@ -28,9 +27,13 @@ namespace {
 
 constexpr int writeWaitMilliseconds = 1000;
 
-std::string posixDescription(int error) { return fmt::format("{} (errno: {})", std::strerror(error), error); }
+std::string posixDescription(int error) {
+    return fmt::format("{} (errno: {})", std::strerror(error), error);
+}
 
-int clampDimension(std::int64_t value) { return static_cast<int>(std::clamp<std::int64_t>(value, 2, 65535)); }
+int clampDimension(std::int64_t value) {
+    return static_cast<int>(std::clamp<std::int64_t>(value, 2, 65535));
+}
 
 // Writes every byte, waiting up to 1000 ms at a time for room. Returns 0 or the error number.
 int writeAll(std::span<const std::uint8_t> data, int fd) {
@@ -78,14 +81,15 @@ struct TerminalCoordinator::SessionState {
         return dumpWriter;
     }
 
-private:
+  private:
     std::mutex writerMutex;
     std::shared_ptr<TerminalDebugDumpWriter> dumpWriter;
 };
 
-TerminalCoordinator::TerminalCoordinator(std::shared_ptr<PTYDriver> driver, std::shared_ptr<TerminalLogger> logger,
-                                         std::shared_ptr<TerminalDebugDumpStore> debugDumpStore, int initialCols,
-                                         int initialRows)
+TerminalCoordinator::TerminalCoordinator(std::shared_ptr<PTYDriver> driver,
+                                         std::shared_ptr<TerminalLogger> logger,
+                                         std::shared_ptr<TerminalDebugDumpStore> debugDumpStore,
+                                         int initialCols, int initialRows)
     : driver_(std::move(driver)),
       logger_(std::move(logger)),
       initialCols_(initialCols),
@@ -93,7 +97,8 @@ TerminalCoordinator::TerminalCoordinator(std::shared_ptr<PTYDriver> driver, std:
       debugDumpStore_(std::move(debugDumpStore)) {}
 
 std::shared_ptr<TerminalCoordinator> TerminalCoordinator::makeDefault() {
-    return std::make_shared<TerminalCoordinator>(std::make_shared<PTYDriver>(), std::make_shared<TerminalLogger>(),
+    return std::make_shared<TerminalCoordinator>(std::make_shared<PTYDriver>(),
+                                                 std::make_shared<TerminalLogger>(),
                                                  TerminalDebugDumpStore::makeDefault());
 }
 
@@ -119,7 +124,8 @@ std::string TerminalCoordinator::resolvedWorkingDirectory(const CLISessionConfig
 
 void TerminalCoordinator::report(const SessionStatus& status, const Uuid& sessionID,
                                  std::optional<std::int32_t> exitCode) {
-    if (auto delegate = delegate_.lock()) delegate->terminalCoordinatorDidUpdateStatus(status, sessionID, exitCode);
+    if (auto delegate = delegate_.lock())
+        delegate->terminalCoordinatorDidUpdateStatus(status, sessionID, exitCode);
 }
 
 void TerminalCoordinator::synchronize(const std::vector<CLISessionConfig>& sessions) {
@@ -175,8 +181,9 @@ void TerminalCoordinator::startSession(const CLISessionConfig& config) {
     installReadHandler(state);
 
     if (auto delegate = delegate_.lock()) {
-        delegate->terminalCoordinatorDidCreateSession(TerminalSessionInfo{
-            config.id, config.title, initialCols_, initialRows_, state->process->pid(), config.shell, workingDirectory});
+        delegate->terminalCoordinatorDidCreateSession(
+            TerminalSessionInfo{config.id, config.title, initialCols_, initialRows_, state->process->pid(),
+                                config.shell, workingDirectory});
     }
     state->status = SessionStatus::booting();
     report(state->status, config.id, std::nullopt);
@@ -213,8 +220,10 @@ void TerminalCoordinator::installReadHandler(const std::shared_ptr<SessionState>
             normalized = state->normalizer.normalize(chunk);
         }
         if (normalized.empty()) return;
-        if (auto delegate = self->delegate_.lock()) delegate->terminalCoordinatorDidReceiveOutput(normalized, id);
-        self->logger_->record({id, TerminalLogEvent::Event::output, std::move(normalized), std::nullopt, std::nullopt});
+        if (auto delegate = self->delegate_.lock())
+            delegate->terminalCoordinatorDidReceiveOutput(normalized, id);
+        self->logger_->record(
+            {id, TerminalLogEvent::Event::output, std::move(normalized), std::nullopt, std::nullopt});
     });
 }
 

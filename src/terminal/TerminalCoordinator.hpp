@@ -34,7 +34,7 @@ class TerminalLogger;
 class TerminalDebugDumpStore;
 
 class TerminalCoordinator : public std::enable_shared_from_this<TerminalCoordinator> {
-public:
+  public:
     using SessionStatus = TerminalSessionStatus;
     using SessionInfo = TerminalSessionInfo;
 
@@ -75,7 +75,7 @@ public:
     bool debugDumpEnabled() const { return debugDumpEnabled_; }
     bool hasLiveSession(const Uuid& sessionID) const { return sessions_.count(sessionID) != 0; }
 
-private:
+  private:
     struct SessionState;
 
     std::string resolvedWorkingDirectory(const CLISessionConfig& config) const;

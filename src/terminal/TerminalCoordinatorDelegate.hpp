@@ -24,11 +24,12 @@ struct TerminalSessionInfo {
 };
 
 class TerminalCoordinatorDelegate {
-public:
+  public:
     virtual ~TerminalCoordinatorDelegate() = default;
 
     virtual void terminalCoordinatorDidCreateSession(const TerminalSessionInfo& info) = 0;
-    virtual void terminalCoordinatorDidUpdateStatus(const TerminalSessionStatus& status, const Uuid& sessionID,
+    virtual void terminalCoordinatorDidUpdateStatus(const TerminalSessionStatus& status,
+                                                    const Uuid& sessionID,
                                                     std::optional<std::int32_t> exitCode) = 0;
     virtual void terminalCoordinatorDidReceiveOutput(std::span<const std::uint8_t> data,
                                                      const Uuid& sessionID) = 0;

@@ -46,7 +46,8 @@ bool isValidUtf8(std::span<const std::uint8_t> bytes) {
             if ((bytes[i + k] & 0xC0) != 0x80) return false;
             codePoint = (codePoint << 6) | (bytes[i + k] & 0x3F);
         }
-        if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return false;
+        if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+            return false;
         i += length;
     }
     return true;
@@ -65,7 +66,8 @@ bool isSymbolicLink(const fs::path& path) {
 
 }  // namespace
 
-TerminalDebugDumpStore::TerminalDebugDumpStore(fs::path directory, TerminalDebugDumpPolicy policy, Clock clock)
+TerminalDebugDumpStore::TerminalDebugDumpStore(fs::path directory, TerminalDebugDumpPolicy policy,
+                                               Clock clock)
     : directory_(directory.lexically_normal()),
       policy_(policy),
       clock_(std::move(clock)),
@@ -100,7 +102,9 @@ void TerminalDebugDumpStore::record(const Uuid& sessionID, std::span<const std::
     });
 }
 
-void TerminalDebugDumpStore::flush() { queue_->barrier(); }
+void TerminalDebugDumpStore::flush() {
+    queue_->barrier();
+}
 
 std::optional<int> TerminalDebugDumpStore::generation(const fs::path& file) {
     std::string stem = file.stem().string();

@@ -32,7 +32,7 @@ struct TerminalDebugDumpPolicy {
 };
 
 class TerminalDebugDumpStore : public std::enable_shared_from_this<TerminalDebugDumpStore> {
-public:
+  public:
     using Clock = std::function<Date()>;
 
     struct DumpFile {
@@ -54,14 +54,15 @@ public:
     void performStartupMaintenance();
     // Creates the folder when missing and runs maintenance; false when the folder is not usable.
     bool prepareForWriting();
-    void record(const Uuid& sessionID, std::span<const std::uint8_t> raw, std::span<const std::uint8_t> normalized);
+    void record(const Uuid& sessionID, std::span<const std::uint8_t> raw,
+                std::span<const std::uint8_t> normalized);
     // Tests: waits until every chunk recorded so far has been handled.
     void flush();
 
     // The generation encoded in a dump file's name, if it is one.
     static std::optional<int> generation(const std::filesystem::path& file);
 
-private:
+  private:
     bool validateDirectoryLocked(bool createIfNeeded);
     bool maintainLocked(bool createIfNeeded);
     void cleanLocked();

@@ -11,13 +11,13 @@ namespace pelko {
 
 // Binds one session to the store while dumps are on.
 class TerminalDebugDumpWriter {
-public:
+  public:
     // Null when the store cannot prepare its folder for writing (waits for the store's queue).
     static std::shared_ptr<TerminalDebugDumpWriter> create(std::shared_ptr<TerminalDebugDumpStore> store,
                                                            const Uuid& sessionID);
     void record(std::span<const std::uint8_t> raw, std::span<const std::uint8_t> normalized) const;
 
-private:
+  private:
     TerminalDebugDumpWriter(std::shared_ptr<TerminalDebugDumpStore> store, const Uuid& sessionID)
         : sessionID_(sessionID), store_(std::move(store)) {}
     Uuid sessionID_;

@@ -20,7 +20,8 @@ bool TerminalInputModeSwitcher::isSelectCapable(const TextInputSource& source) {
 
 std::optional<TextInputSource> TerminalInputModeSwitcher::inputSource(TerminalNativeInputMode mode) const {
     if (mode == TerminalNativeInputMode::ascii) {
-        if (auto current = services_->currentASCIICapableKeyboardInputSource(); current && isSelectCapable(*current)) {
+        if (auto current = services_->currentASCIICapableKeyboardInputSource();
+            current && isSelectCapable(*current)) {
             return current;
         }
         for (const auto& source : enabledKeyboardInputSources()) {
@@ -32,7 +33,8 @@ std::optional<TextInputSource> TerminalInputModeSwitcher::inputSource(TerminalNa
         return japanese;
     }
     for (const auto& source : enabledKeyboardInputSources()) {
-        if (isSelectCapable(source) && source.inputModeID == std::string(TextInputSourceServices::japaneseInputModeID)) {
+        if (isSelectCapable(source) &&
+            source.inputModeID == std::string(TextInputSourceServices::japaneseInputModeID)) {
             return source;
         }
     }
@@ -45,7 +47,9 @@ bool TerminalInputModeSwitcher::currentInputSourceRequiresComposition() const {
     return requiresComposition(current->asciiCapable, current->sourceType, current->inputModeID);
 }
 
-bool TerminalInputModeSwitcher::select(const TextInputSource& source) const { return services_->select(source); }
+bool TerminalInputModeSwitcher::select(const TextInputSource& source) const {
+    return services_->select(source);
+}
 
 bool TerminalInputModeSwitcher::requiresComposition(std::optional<bool> isASCIICapable,
                                                     const std::optional<std::string>& sourceType,

@@ -13,7 +13,7 @@
 namespace pelko {
 
 class TerminalInputModeSwitcher {
-public:
+  public:
     explicit TerminalInputModeSwitcher(std::shared_ptr<TextInputSourceServices> services);
 
     std::optional<TextInputSource> inputSource(TerminalNativeInputMode mode) const;
@@ -23,10 +23,11 @@ public:
     bool currentInputSourceRequiresComposition() const;
     bool select(const TextInputSource& source) const;
 
-    static bool requiresComposition(std::optional<bool> isASCIICapable, const std::optional<std::string>& sourceType,
+    static bool requiresComposition(std::optional<bool> isASCIICapable,
+                                    const std::optional<std::string>& sourceType,
                                     const std::optional<std::string>& inputModeID);
 
-private:
+  private:
     std::shared_ptr<TextInputSourceServices> services_;
 };
 

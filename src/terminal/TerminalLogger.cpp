@@ -33,7 +33,9 @@ TerminalLogger::TerminalLogger(std::optional<fs::path> fileURL, std::uint64_t ma
     }
 }
 
-TerminalLogger::~TerminalLogger() { flush(); }
+TerminalLogger::~TerminalLogger() {
+    flush();
+}
 
 void TerminalLogger::record(TerminalLogEvent event) {
     bool schedule;
@@ -87,7 +89,8 @@ void TerminalLogger::writePending() {
 std::optional<std::string> TerminalLogger::formatLine(const TerminalLogEvent& event) {
     // The time, the UUID and the event name hold nothing JSON escapes, so the head is written as is.
     std::string line = "{\"ts\":\"" + Date::now().isoMilliseconds() + "\",\"session\":\"" +
-                       event.sessionID.string() + "\",\"event\":\"" + TerminalLogEvent::text(event.event) + "\"";
+                       event.sessionID.string() + "\",\"event\":\"" + TerminalLogEvent::text(event.event) +
+                       "\"";
     if (event.chunk) {
         // Base64 needs no JSON escaping except the slash, written "\/" like every slash here.
         std::string encoded = base64::encode(std::span<const std::uint8_t>(*event.chunk));

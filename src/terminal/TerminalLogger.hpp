@@ -23,7 +23,7 @@ namespace pelko {
 class SerialQueue;
 
 class TerminalLogger {
-public:
+  public:
     static constexpr std::uint64_t defaultMaxFileSize = 10 * 1024 * 1024;
 
     // Without a file: "pelko-terminal.log" in the caches folder's "pelko" folder (the temporary
@@ -41,7 +41,7 @@ public:
     // Writes every line recorded so far, waiting for the queue.
     void flush();
 
-private:
+  private:
     void writePending();
     static std::optional<std::string> formatLine(const TerminalLogEvent& event);
 

@@ -53,7 +53,8 @@ struct TerminalMasterHandle::State {
                 }
                 if (now >= drainDeadline) break;
                 auto left = std::chrono::duration_cast<std::chrono::milliseconds>(drainDeadline - now);
-                timeout = static_cast<int>(std::min(left, std::chrono::milliseconds(drainQuietPeriod)).count());
+                timeout =
+                    static_cast<int>(std::min(left, std::chrono::milliseconds(drainQuietPeriod)).count());
             }
             pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
             int ready = poll(fds, 2, timeout);
@@ -103,9 +104,13 @@ TerminalMasterHandle::TerminalMasterHandle(int fd) : state_(std::make_shared<Sta
     state_->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
-TerminalMasterHandle::~TerminalMasterHandle() { close(); }
+TerminalMasterHandle::~TerminalMasterHandle() {
+    close();
+}
 
-int TerminalMasterHandle::fd() const { return state_->fd; }
+int TerminalMasterHandle::fd() const {
+    return state_->fd;
+}
 
 void TerminalMasterHandle::startReading(DataHandler onData) {
     std::lock_guard lock(state_->mutex);

@@ -16,7 +16,7 @@
 namespace pelko {
 
 class TerminalMasterHandle {
-public:
+  public:
     using DataHandler = std::function<void(std::span<const std::uint8_t>)>;
 
     // Takes ownership of `fd` (non-blocking).
@@ -34,7 +34,7 @@ public:
     void finishReading(std::function<void()> onFinished);
     void close();
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
 };

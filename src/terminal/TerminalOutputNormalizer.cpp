@@ -13,8 +13,8 @@ constexpr std::uint8_t esc = 0x1B;
 
 // ESC[1m ESC[7m % ESC[27m ESC[1m ESC[0m: the filler zsh prints before a prompt after partial lines.
 constexpr std::array<std::uint8_t, 22> promptFiller{0x1B, 0x5B, 0x31, 0x6D, 0x1B, 0x5B, 0x37, 0x6D,
-                                                   0x25, 0x1B, 0x5B, 0x32, 0x37, 0x6D, 0x1B, 0x5B,
-                                                   0x31, 0x6D, 0x1B, 0x5B, 0x30, 0x6D};
+                                                    0x25, 0x1B, 0x5B, 0x32, 0x37, 0x6D, 0x1B, 0x5B,
+                                                    0x31, 0x6D, 0x1B, 0x5B, 0x30, 0x6D};
 }  // namespace
 
 void TerminalOutputNormalizer::OSCSequenceState::begin(std::uint8_t escape) {
@@ -85,7 +85,8 @@ TerminalOutputNormalizer::OSCSequenceState::Result TerminalOutputNormalizer::OSC
 std::optional<std::size_t> TerminalOutputNormalizer::consumePromptFiller(std::span<const std::uint8_t> chunk,
                                                                          std::size_t index, Bytes& output) {
     if (chunk.size() - index < promptFiller.size() + 1) return std::nullopt;
-    if (!std::equal(promptFiller.begin(), promptFiller.end(), chunk.begin() + static_cast<std::ptrdiff_t>(index))) {
+    if (!std::equal(promptFiller.begin(), promptFiller.end(),
+                    chunk.begin() + static_cast<std::ptrdiff_t>(index))) {
         return std::nullopt;
     }
     std::size_t position = index + promptFiller.size();

@@ -18,14 +18,15 @@
 namespace pelko {
 
 class TerminalOutputNormalizer {
-public:
+  public:
     using Bytes = std::vector<std::uint8_t>;
-    using DebugSink = std::function<void(std::span<const std::uint8_t> raw, std::span<const std::uint8_t> normalized)>;
+    using DebugSink =
+        std::function<void(std::span<const std::uint8_t> raw, std::span<const std::uint8_t> normalized)>;
 
     static constexpr std::size_t maxHeldSequenceBytes = 64 * 1024;
 
     class OSCSequenceState {
-    public:
+      public:
         enum class Stage { idle, expectingBracket, readingCommand, readingBody, expectingStringTerminator };
         enum class Result { notInSequence, held, emit };
 
@@ -36,7 +37,7 @@ public:
         Stage stage() const { return stage_; }
         const Bytes& buffer() const { return buffer_; }
 
-    private:
+      private:
         Stage stage_ = Stage::idle;
         Bytes buffer_;
     };
@@ -45,7 +46,7 @@ public:
     // called once with the raw chunk and the result.
     Bytes normalize(std::span<const std::uint8_t> chunk, const DebugSink& debugSink = nullptr);
 
-private:
+  private:
     std::optional<std::size_t> consumePromptFiller(std::span<const std::uint8_t> chunk, std::size_t index,
                                                    Bytes& output);
 

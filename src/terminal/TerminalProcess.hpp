@@ -20,7 +20,7 @@ namespace pelko {
 class SerialQueue;
 
 class TerminalProcess : public std::enable_shared_from_this<TerminalProcess> {
-public:
+  public:
     using TerminationHandler = std::function<void(TerminalProcess&)>;
 
     // Starts the exit watch at once.
@@ -34,7 +34,7 @@ public:
     std::int32_t terminationStatus() const { return terminationStatus_.load(); }
     void setTerminationHandler(TerminationHandler handler);
 
-private:
+  private:
     explicit TerminalProcess(pid_t pid);
     void startWatch();
     void handleExit();

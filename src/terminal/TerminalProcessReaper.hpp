@@ -10,7 +10,7 @@
 namespace pelko {
 
 class TerminalProcessReaper {
-public:
+  public:
     static TerminalProcessReaper& shared();
 
     void adopt(pid_t pid, int pidfd);
@@ -18,7 +18,7 @@ public:
     TerminalProcessReaper(const TerminalProcessReaper&) = delete;
     TerminalProcessReaper& operator=(const TerminalProcessReaper&) = delete;
 
-private:
+  private:
     TerminalProcessReaper();
     void run();
 

@@ -21,20 +21,24 @@ bool hasFeature(const AppConfig& config, AppConfig::Feature feature) {
     return config.enabledFeatures.count(feature) != 0;
 }
 
-int clampDimension(std::int64_t value) { return static_cast<int>(std::clamp<std::int64_t>(value, 2, 65535)); }
+int clampDimension(std::int64_t value) {
+    return static_cast<int>(std::clamp<std::int64_t>(value, 2, 65535));
+}
 
 }  // namespace
 
-std::shared_ptr<TerminalService> TerminalService::create(std::shared_ptr<ConfigStore> configStore,
-                                                         std::shared_ptr<TerminalCoordinator> coordinator,
-                                                         std::shared_ptr<CodexShimInstaller> codexShimInstaller,
-                                                         std::shared_ptr<TerminalInputModeSwitcher> inputModeSwitcher) {
+std::shared_ptr<TerminalService> TerminalService::create(
+    std::shared_ptr<ConfigStore> configStore, std::shared_ptr<TerminalCoordinator> coordinator,
+    std::shared_ptr<CodexShimInstaller> codexShimInstaller,
+    std::shared_ptr<TerminalInputModeSwitcher> inputModeSwitcher) {
     if (!coordinator) coordinator = TerminalCoordinator::makeDefault();
     if (!inputModeSwitcher) {
-        inputModeSwitcher = std::make_shared<TerminalInputModeSwitcher>(TextInputSourceServices::makeDefault());
+        inputModeSwitcher =
+            std::make_shared<TerminalInputModeSwitcher>(TextInputSourceServices::makeDefault());
     }
-    std::shared_ptr<TerminalService> service(new TerminalService(
-        std::move(configStore), std::move(coordinator), std::move(codexShimInstaller), std::move(inputModeSwitcher)));
+    std::shared_ptr<TerminalService> service(
+        new TerminalService(std::move(configStore), std::move(coordinator), std::move(codexShimInstaller),
+                            std::move(inputModeSwitcher)));
     service->start();
     return service;
 }
@@ -54,7 +58,8 @@ void TerminalService::start() {
     coordinator_->setDelegate(weak_from_this());
     if (const auto& store = coordinator_->debugDumpStore()) store->performStartupMaintenance();
     coordinator_->updateDebugDump(hasFeature(configStore_->config(), AppConfig::Feature::terminalDebugDump));
-    if (codexShimInstaller_) coordinator_->setEnvironmentOverrides(codexShimInstaller_->environmentOverrides());
+    if (codexShimInstaller_)
+        coordinator_->setEnvironmentOverrides(codexShimInstaller_->environmentOverrides());
     std::weak_ptr<TerminalService> weak = weak_from_this();
     configSubscription_ = configStore_->subscribe([weak](const AppConfig& config) {
         MainQueue::shared().async([weak, config] {
@@ -76,7 +81,9 @@ std::shared_ptr<TerminalBridging> TerminalService::bridge() const {
     return bridge_.lock();
 }
 
-void TerminalService::sendSnapshot() { dispatchSnapshot(configStore_->config().cliSessions, isTerminalV2Enabled()); }
+void TerminalService::sendSnapshot() {
+    dispatchSnapshot(configStore_->config().cliSessions, isTerminalV2Enabled());
+}
 
 void TerminalService::bootstrapIfNeeded() {
     if (hasBootstrapped_) return;
@@ -153,7 +160,8 @@ void TerminalService::dispatchSnapshot(const std::vector<CLISessionConfig>& sess
     target->dispatchTerminalSnapshot(payload);
 }
 
-void TerminalService::createSession(const std::optional<std::string>& title, const std::optional<Uuid>& projectID) {
+void TerminalService::createSession(const std::optional<std::string>& title,
+                                    const std::optional<Uuid>& projectID) {
     CLISessionConfig session = configStore_->addCLISession(title, projectID);
     runtimeStates_[session.id] = bootingRecord(session.id);
     bool enabled = isTerminalV2Enabled();
@@ -259,8 +267,8 @@ void TerminalService::notifyUnavailable(const Uuid& sessionID, const std::option
     if (!target || unavailableNotifiedSessions_.count(sessionID)) return;
     unavailableNotifiedSessions_.insert(sessionID);
     std::string text = "[pelko] Terminal2 準備中: " + (title ? *title : sessionID.string());
-    target->dispatchTerminalOutput(sessionID.string(),
-                                   std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    target->dispatchTerminalOutput(
+        sessionID.string(), std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     target->dispatchTerminalStatus(sessionID.string(), "unavailable", std::nullopt);
 }
 
@@ -271,15 +279,17 @@ void TerminalService::terminalCoordinatorDidCreateSession(const TerminalSessionI
     record.pid = info.pid;
     runtimeStates_[info.id] = record;
     if (auto target = bridge()) {
-        target->dispatchTerminalCreated(TerminalCreatedPayload{info.id.string(), info.pid, info.cols, info.rows,
-                                                               info.title, info.workingDirectory, info.shell});
+        target->dispatchTerminalCreated(TerminalCreatedPayload{
+            info.id.string(), info.pid, info.cols, info.rows, info.title, info.workingDirectory, info.shell});
     }
     dispatchSnapshot(configStore_->config().cliSessions, true);
 }
 
-void TerminalService::terminalCoordinatorDidUpdateStatus(const TerminalSessionStatus& status, const Uuid& sessionID,
+void TerminalService::terminalCoordinatorDidUpdateStatus(const TerminalSessionStatus& status,
+                                                         const Uuid& sessionID,
                                                          std::optional<std::int32_t> exitCode) {
-    if (auto record = runtimeStates_.find(sessionID); record != runtimeStates_.end()) record->second.status = status;
+    if (auto record = runtimeStates_.find(sessionID); record != runtimeStates_.end())
+        record->second.status = status;
     if (auto target = bridge()) {
         std::string id = sessionID.string();
         target->dispatchTerminalStatus(id, status.word(), exitCode);
@@ -292,7 +302,8 @@ void TerminalService::terminalCoordinatorDidUpdateStatus(const TerminalSessionSt
     dispatchSnapshot(configStore_->config().cliSessions, true);
 }
 
-void TerminalService::terminalCoordinatorDidReceiveOutput(std::span<const std::uint8_t> data, const Uuid& sessionID) {
+void TerminalService::terminalCoordinatorDidReceiveOutput(std::span<const std::uint8_t> data,
+                                                          const Uuid& sessionID) {
     auto target = bridge();
     if (!target) return;
     std::string id = sessionID.string();

@@ -39,7 +39,7 @@ class TerminalInputModeSwitcher;
 
 class TerminalService final : public TerminalCoordinatorDelegate,
                               public std::enable_shared_from_this<TerminalService> {
-public:
+  public:
     // `coordinator` null: TerminalCoordinator::makeDefault(). `codexShimInstaller` null: shells get
     // no PATH or ZDOTDIR override. `inputModeSwitcher` null: one over the system's input sources.
     static std::shared_ptr<TerminalService> create(
@@ -83,9 +83,10 @@ public:
     void terminalCoordinatorDidCreateSession(const TerminalSessionInfo& info) override;
     void terminalCoordinatorDidUpdateStatus(const TerminalSessionStatus& status, const Uuid& sessionID,
                                             std::optional<std::int32_t> exitCode) override;
-    void terminalCoordinatorDidReceiveOutput(std::span<const std::uint8_t> data, const Uuid& sessionID) override;
+    void terminalCoordinatorDidReceiveOutput(std::span<const std::uint8_t> data,
+                                             const Uuid& sessionID) override;
 
-private:
+  private:
     struct RuntimeState {
         TerminalSessionStatus status = TerminalSessionStatus::booting();
         int cols = 0;
@@ -93,7 +94,8 @@ private:
         std::optional<std::int32_t> pid;
     };
 
-    TerminalService(std::shared_ptr<ConfigStore> configStore, std::shared_ptr<TerminalCoordinator> coordinator,
+    TerminalService(std::shared_ptr<ConfigStore> configStore,
+                    std::shared_ptr<TerminalCoordinator> coordinator,
                     std::shared_ptr<CodexShimInstaller> codexShimInstaller,
                     std::shared_ptr<TerminalInputModeSwitcher> inputModeSwitcher);
     void start();

@@ -6,7 +6,7 @@
 namespace pelko {
 
 class TerminalSessionStatus {
-public:
+  public:
     enum class Kind { failed, booting, ready, terminated };
 
     static TerminalSessionStatus failed(std::string message) { return {Kind::failed, std::move(message)}; }
@@ -22,7 +22,7 @@ public:
 
     friend bool operator==(const TerminalSessionStatus&, const TerminalSessionStatus&) = default;
 
-private:
+  private:
     TerminalSessionStatus(Kind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
     Kind kind_;
     std::string message_;

@@ -17,13 +17,16 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string startMarker = "\x1b]633;pelko-codex:start\x07";
-std::string endMarker(int status) { return "\x1b]633;pelko-codex:end;status=" + std::to_string(status) + "\x07"; }
+std::string endMarker(int status) {
+    return "\x1b]633;pelko-codex:end;status=" + std::to_string(status) + "\x07";
+}
 
 // Runs a command line on a pseudo-terminal with the given environment and returns all its output.
-std::string runOnTerminal(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
-                          const fs::path& folder) {
+std::string runOnTerminal(const std::vector<std::string>& argv,
+                          const std::map<std::string, std::string>& environment, const fs::path& folder) {
     PTYDriver driver(Environment(Environment::Map(environment.begin(), environment.end())));
-    auto spawned = driver.spawn(argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()), folder, {}, 200, 50);
+    auto spawned =
+        driver.spawn(argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()), folder, {}, 200, 50);
     std::mutex mutex;
     std::string output;
     std::atomic<bool> exited{false};
@@ -47,7 +50,7 @@ std::string runOnTerminal(const std::vector<std::string>& argv, const std::map<s
 }
 
 class CodexShimInstallerTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir root;
     fs::path home = root / "home";
     fs::path fakeBin = root / "fake-bin";
@@ -60,7 +63,8 @@ protected:
 };
 
 TEST_F(CodexShimInstallerTest, OverridesPutTheShimFirstAndAreComputedOnce) {
-    CodexShimInstaller installer(root / "cache", Environment({{"HOME", home.string()}, {"PATH", "/usr/bin:/bin"}}));
+    CodexShimInstaller installer(root / "cache",
+                                 Environment({{"HOME", home.string()}, {"PATH", "/usr/bin:/bin"}}));
     auto overrides = installer.environmentOverrides();
     EXPECT_EQ(overrides["PATH"], (root / "cache" / "codex-shims").string() + ":/usr/bin:/bin");
     EXPECT_EQ(overrides["ZDOTDIR"], (root / "cache" / "zsh-bootstrap").string());
@@ -112,9 +116,10 @@ TEST_F(CodexShimInstallerTest, EscapingKeepsQuotesDollarsAndBackticksLiteral) {
     std::map<std::string, std::string> childEnv{{"HOME", weirdHome.string()}, {"TERM", "dumb"}};
     childEnv.insert(overrides.begin(), overrides.end());
     test::TempDir work;
-    std::string output = runOnTerminal(
-        {"/bin/zsh", "-l", "-i", "-c", "print -r -- \"Z=$ZDOTDIR|${PATH%%:*}|$FROM_USER_RC|\"; codex --version"},
-        childEnv, work.path());
+    std::string output =
+        runOnTerminal({"/bin/zsh", "-l", "-i", "-c",
+                       "print -r -- \"Z=$ZDOTDIR|${PATH%%:*}|$FROM_USER_RC|\"; codex --version"},
+                      childEnv, work.path());
     EXPECT_NE(output.find("Z=" + weirdHome.string() + "|" + installer.shimDirectory().string() + "|yes|"),
               std::string::npos)
         << output;
@@ -128,9 +133,10 @@ TEST_F(CodexShimInstallerTest, WrapperWithoutARealCodexEndsWith127) {
     CodexShimInstaller installer(root / "cache", Environment({{"HOME", home.string()}}));
     ASSERT_FALSE(installer.installCodexShim());
     std::string shim = (installer.shimDirectory() / "codex").string();
-    std::string output = runOnTerminal({"/bin/bash", shim}, {{"PATH", installer.shimDirectory().string() + ":/nowhere"}},
-                                       root.path());
-    EXPECT_NE(output.find("pelko codex shim: failed to locate real codex binary"), std::string::npos) << output;
+    std::string output = runOnTerminal(
+        {"/bin/bash", shim}, {{"PATH", installer.shimDirectory().string() + ":/nowhere"}}, root.path());
+    EXPECT_NE(output.find("pelko codex shim: failed to locate real codex binary"), std::string::npos)
+        << output;
     EXPECT_NE(output.find(endMarker(127)), std::string::npos);
     EXPECT_EQ(output.find(startMarker), std::string::npos);
 }
@@ -141,8 +147,9 @@ TEST_F(CodexShimInstallerTest, OtherSpellingsOfTheShimFolderAreSkipped) {
     fs::create_directory_symlink(installer.shimDirectory(), root / "shim-link");
     std::string path = installer.shimDirectory().string() + "/.:" + (root / "shim-link").string() + ":" +
                        installer.shimDirectory().string() + "//:" + fakeBin.string() + ":/usr/bin:/bin";
-    std::string output = runOnTerminal({"/bin/bash", (installer.shimDirectory() / "codex").string(), "exec", "x"},
-                                       {{"PATH", path}}, root.path());
+    std::string output =
+        runOnTerminal({"/bin/bash", (installer.shimDirectory() / "codex").string(), "exec", "x"},
+                      {{"PATH", path}}, root.path());
     EXPECT_NE(output.find(startMarker + "real codex exec x"), std::string::npos) << output;
     EXPECT_NE(output.find(endMarker(0)), std::string::npos);
 }

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -49,7 +49,9 @@ struct Child {
         ASSERT_EQ(::write(spawned.masterHandle->fd(), input.data(), input.size()),
                   static_cast<ssize_t>(input.size()));
     }
-    bool waitForExit() { return test::waitFor([&] { return exited.load(); }); }
+    bool waitForExit() {
+        return test::waitFor([&] { return exited.load(); });
+    }
 };
 
 std::size_t openDescriptorCount() {
@@ -61,7 +63,8 @@ std::size_t openDescriptorCount() {
 TEST(PTYDriverTest, ChildLeadsItsSessionOnTheSlaveInTheGivenFolder) {
     PTYDriver driver;
     test::TempDir folder;
-    Child child(driver, "echo \"sid=$(ps -o sid= -p $$ | tr -d ' ') pid=$$ tty=$(tty) cwd=$(pwd -P)\"", folder.path());
+    Child child(driver, "echo \"sid=$(ps -o sid= -p $$ | tr -d ' ') pid=$$ tty=$(tty) cwd=$(pwd -P)\"",
+                folder.path());
     ASSERT_TRUE(child.waitForExit());
     ASSERT_TRUE(child.waitForText("cwd="));
     std::string text = child.text();

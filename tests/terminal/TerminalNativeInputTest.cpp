@@ -16,7 +16,8 @@ constexpr std::uint32_t gdkSuper = 1u << 26;
 
 TEST(NativeKeyEventTest, JisKeysMapFromKeyValuesAndHardwareCodes) {
     EXPECT_EQ(NativeKeyEvent::fromGdk(0xff30, 0, 0).keyCode, NativeKeyEvent::eisuKeyCode);  // Eisu_toggle
-    EXPECT_EQ(NativeKeyEvent::fromGdk(0xff27, 0, 0).keyCode, NativeKeyEvent::kanaKeyCode);  // Hiragana_Katakana
+    EXPECT_EQ(NativeKeyEvent::fromGdk(0xff27, 0, 0).keyCode,
+              NativeKeyEvent::kanaKeyCode);  // Hiragana_Katakana
     EXPECT_EQ(NativeKeyEvent::fromGdk(0xff34, 131, 0).keyCode, NativeKeyEvent::eisuKeyCode);  // LANG2
     EXPECT_EQ(NativeKeyEvent::fromGdk(0xff31, 130, 0).keyCode, NativeKeyEvent::kanaKeyCode);  // LANG1
     // Keypad Enter has X key code 104: it must not pass for Kana.
@@ -46,7 +47,8 @@ TEST(TerminalNativeInputClassifierTest, OnlyPlainPrintableAsciiIsText) {
     EXPECT_FALSE(C::printableASCIIText("a", NativeKeyEvent::commandFlag, 0, false));
     EXPECT_FALSE(C::printableASCIIText("a", 0, 0, true));
     EXPECT_FALSE(C::printableASCIIText("a", 0, NativeKeyEvent::eisuKeyCode, false));
-    for (const char* control : {"\r", "\t", "\x1b", "\x7f"}) EXPECT_FALSE(C::printableASCIIText(control, 0, 0, false));
+    for (const char* control : {"\r", "\t", "\x1b", "\x7f"})
+        EXPECT_FALSE(C::printableASCIIText(control, 0, 0, false));
     EXPECT_FALSE(C::printableASCIIText("ab", 0, 0, false));
     EXPECT_FALSE(C::printableASCIIText("\xc3\xa9", 0, 0, false));
     EXPECT_FALSE(C::printableASCIIText(std::nullopt, 0, 0, false));
@@ -54,7 +56,7 @@ TEST(TerminalNativeInputClassifierTest, OnlyPlainPrintableAsciiIsText) {
 }
 
 class FakeInputSources final : public TextInputSourceServices {
-public:
+  public:
     std::optional<std::vector<TextInputSource>> list = std::vector<TextInputSource>{};
     std::optional<TextInputSource> current;
     std::optional<TextInputSource> currentAscii;
@@ -72,7 +74,8 @@ public:
 };
 
 TextInputSource source(std::string id, std::optional<bool> selectable, std::optional<bool> ascii,
-                       std::optional<std::string> mode = std::nullopt, std::optional<bool> enabled = std::nullopt) {
+                       std::optional<std::string> mode = std::nullopt,
+                       std::optional<bool> enabled = std::nullopt) {
     TextInputSource result;
     result.identifier = std::move(id);
     result.selectCapable = selectable;
@@ -86,8 +89,9 @@ TEST(TerminalInputModeSwitcherTest, AsciiPrefersTheCurrentAsciiSourceThenTheFirs
     auto services = std::make_shared<FakeInputSources>();
     TerminalInputModeSwitcher switcher(services);
     services->currentAscii = source("xkb:us", false, true);
-    services->list = std::vector{source("xkb:ru", true, false), source("xkb:off", true, true, std::nullopt, false),
-                                 source("xkb:jp", true, true)};
+    services->list =
+        std::vector{source("xkb:ru", true, false), source("xkb:off", true, true, std::nullopt, false),
+                    source("xkb:jp", true, true)};
     EXPECT_EQ(switcher.inputSource(TerminalNativeInputMode::ascii)->identifier, "xkb:jp");
     services->currentAscii = source("xkb:us", true, true);
     EXPECT_EQ(switcher.inputSource(TerminalNativeInputMode::ascii)->identifier, "xkb:us");
@@ -100,8 +104,9 @@ TEST(TerminalInputModeSwitcherTest, JapaneseFallsBackToTheJapaneseInputMode) {
     auto services = std::make_shared<FakeInputSources>();
     TerminalInputModeSwitcher switcher(services);
     services->japanese = source("anthy", false, false);
-    services->list = std::vector{source("other", true, false, "ibus.inputmethod.pinyin"),
-                                 source("mozc-jp", true, false, TextInputSourceServices::japaneseInputModeID)};
+    services->list =
+        std::vector{source("other", true, false, "ibus.inputmethod.pinyin"),
+                    source("mozc-jp", true, false, TextInputSourceServices::japaneseInputModeID)};
     EXPECT_EQ(switcher.inputSource(TerminalNativeInputMode::japanese)->identifier, "mozc-jp");
 }
 
@@ -109,9 +114,11 @@ TEST(TerminalInputModeSwitcherTest, CompositionRule) {
     using S = TerminalInputModeSwitcher;
     EXPECT_FALSE(S::requiresComposition(true, TextInputSourceServices::keyboardInputModeType, "x"));
     EXPECT_TRUE(S::requiresComposition(false, std::nullopt, std::nullopt));
-    EXPECT_TRUE(S::requiresComposition(std::nullopt, TextInputSourceServices::keyboardInputModeType, std::nullopt));
+    EXPECT_TRUE(
+        S::requiresComposition(std::nullopt, TextInputSourceServices::keyboardInputModeType, std::nullopt));
     EXPECT_TRUE(S::requiresComposition(std::nullopt, std::nullopt, "mode"));
-    EXPECT_FALSE(S::requiresComposition(std::nullopt, TextInputSourceServices::keyboardLayoutType, std::nullopt));
+    EXPECT_FALSE(
+        S::requiresComposition(std::nullopt, TextInputSourceServices::keyboardLayoutType, std::nullopt));
 
     auto services = std::make_shared<FakeInputSources>();
     TerminalInputModeSwitcher switcher(services);

@@ -4,6 +4,7 @@ namespace pelko {
 namespace {
 
 using TerminalServiceTest = test::TerminalSessionFixture;
+namespace fs = std::filesystem;
 
 void switchFeature(ConfigStore& store, bool on) {
     store.update(false, [on](AppConfig& config) {
@@ -128,6 +129,32 @@ TEST_F(TerminalServiceTest, TerminatingAProjectsSessionsSendsOneSnapshot) {
     EXPECT_EQ(bridge->events("snapshot").size(), 1u);
     EXPECT_FALSE(coordinator->hasLiveSession(first.id));
     EXPECT_FALSE(coordinator->hasLiveSession(second.id));
+}
+
+TEST_F(TerminalServiceTest, DebugDumpsFollowTheirFeatureFlag) {
+    store->update(false, [](AppConfig& config) {
+        config.enabledFeatures.insert(AppConfig::Feature::terminalDebugDump);
+    });
+    auto session = addSession();
+    ASSERT_GT(waitForCreated(session.id), 0);
+    EXPECT_TRUE(coordinator->debugDumpEnabled());
+    type(session.id, "echo dumped-$((3*3))\n");
+    ASSERT_TRUE(waitForOutput(session.id, "dumped-9"));
+    dumps->flush();
+    fs::path file = dumps->directory() / (session.id.string() + ".jsonl");
+    ASSERT_TRUE(fs::exists(file));
+    EXPECT_NE(test::readFile(file).find("\"sequence\":0"), std::string::npos);
+
+    store->update(false, [](AppConfig& config) {
+        config.enabledFeatures.erase(AppConfig::Feature::terminalDebugDump);
+    });
+    ASSERT_TRUE(test::waitFor([&] { return !coordinator->debugDumpEnabled(); }));
+    dumps->flush();
+    auto size = fs::file_size(file);
+    type(session.id, "echo quiet\n");
+    ASSERT_TRUE(waitForOutput(session.id, "quiet\r\n"));
+    dumps->flush();
+    EXPECT_EQ(fs::file_size(file), size);
 }
 
 }  // namespace

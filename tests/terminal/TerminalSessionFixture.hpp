@@ -23,7 +23,7 @@
 namespace pelko::test {
 
 class TerminalSessionFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         home = XdgFolders::process().home;
         fakeBin = root / "fake-bin";
@@ -59,11 +59,13 @@ protected:
 
     static void writeExecutable(const std::filesystem::path& path, const std::string& text) {
         writeFile(path, text);
-        std::filesystem::permissions(path, std::filesystem::perms(0755), std::filesystem::perm_options::replace);
+        std::filesystem::permissions(path, std::filesystem::perms(0755),
+                                     std::filesystem::perm_options::replace);
     }
 
     CLISessionConfig addSession(const std::string& shell = "/bin/zsh", std::string folder = {}) {
-        CLISessionConfig session{Uuid::random(), "Test", folder.empty() ? home.string() : folder, shell, std::nullopt};
+        CLISessionConfig session{Uuid::random(), "Test", folder.empty() ? home.string() : folder, shell,
+                                 std::nullopt};
         store->update(false, [&](AppConfig& config) { config.cliSessions.push_back(session); });
         return session;
     }

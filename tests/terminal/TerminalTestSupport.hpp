@@ -26,7 +26,7 @@ struct RecordedTerminalEvent {
 };
 
 class RecordingTerminalBridge final : public TerminalBridging {
-public:
+  public:
     void dispatchTerminalSnapshot(const TerminalSnapshotPayload& payload) override {
         RecordedTerminalEvent event{"snapshot"};
         event.snapshot = payload;
@@ -96,7 +96,7 @@ public:
         output_.clear();
     }
 
-private:
+  private:
     void add(RecordedTerminalEvent event) {
         std::lock_guard lock(mutex_);
         events_.push_back(std::move(event));

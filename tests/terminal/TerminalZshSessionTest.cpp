@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 using ZshSessionTest = test::TerminalSessionFixture;
 
 std::optional<pid_t> childOf(pid_t parent) {
-    std::ifstream children("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+    std::ifstream children("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) +
+                           "/children");
     pid_t child = 0;
     if (children >> child) return child;
     return std::nullopt;
@@ -29,12 +30,14 @@ TEST_F(ZshSessionTest, LoginShellStartsInItsFolderWithTheTerminalEnvironment) {
     EXPECT_EQ(created->cols, 120);
     EXPECT_EQ(created->rows, 40);
 
-    type(session.id, "print -r -- \"E=$PELKO_TERMINAL|$TERM|$COLORTERM|$ZDOTDIR|$PELKO_ZDOTDIR_RESTORED|"
-                     "${PATH%%:*}|$(pwd -P)|${options[login]}|\"\n");
+    type(session.id,
+         "print -r -- \"E=$PELKO_TERMINAL|$TERM|$COLORTERM|$ZDOTDIR|$PELKO_ZDOTDIR_RESTORED|"
+         "${PATH%%:*}|$(pwd -P)|${options[login]}|\"\n");
     const auto& env = Environment::process();
     std::string expected = "E=1|" + env.get("TERM").value_or("xterm-256color") + "|" +
                            env.get("COLORTERM").value_or("truecolor") + "|" + home.string() + "|1|" +
-                           installer->shimDirectory().string() + "|" + fs::canonical(folder.path()).string() + "|on|";
+                           installer->shimDirectory().string() + "|" + fs::canonical(folder.path()).string() +
+                           "|on|";
     EXPECT_TRUE(waitForOutput(session.id, expected)) << bridge->output(session.id.string());
     // Every output chunk is followed by an activity event.
     auto events = bridge->events();
@@ -183,7 +186,7 @@ TEST_F(ZshSessionTest, NativeKeysGoToTheFocusedSession) {
     service->setInputFocus(Uuid::random(), false);
     EXPECT_TRUE(service->handleNativeKeyDown(key));
     EXPECT_FALSE(service->handleNativeKeyDown(NativeKeyEvent::fromGdk(0xff0d, 36, 0)));  // Return
-    EXPECT_FALSE(service->handleNativeKeyDown(NativeKeyEvent::fromGdk(0xff30, 0, 0)));  // Eisu, no source
+    EXPECT_FALSE(service->handleNativeKeyDown(NativeKeyEvent::fromGdk(0xff30, 0, 0)));   // Eisu, no source
     EXPECT_TRUE(waitForOutput(session.id, "Q"));
     // Removing the focused session from the configuration clears the focus.
     store->update(false, [](AppConfig& config) { config.cliSessions.clear(); });
