@@ -193,5 +193,20 @@ TEST_F(ZshSessionTest, NativeKeysGoToTheFocusedSession) {
     ASSERT_TRUE(test::waitFor([&] { return !service->activeInputSessionID(); }));
 }
 
+TEST_F(ZshSessionTest, InputThatFindsNoRoomFailsTheSessionButKeepsTheShell) {
+    auto session = addSession();
+    pid_t shell = waitForCreated(session.id);
+    type(session.id, "stty raw -echo; sleep 30\n");
+    ASSERT_TRUE(test::waitFor([&] { return childOf(shell).has_value(); }));
+    // Nobody reads while sleep runs: the terminal's input fills up and the write gives up after a wait.
+    type(session.id, std::string(1024 * 1024, 'a'));
+    auto errors = bridge->events("error");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].text.rfind("write_failed: ", 0), 0u) << errors[0].text;
+    EXPECT_EQ(bridge->lastSnapshot()->sessions[0].status, "failed");
+    EXPECT_TRUE(coordinator->hasLiveSession(session.id));
+    EXPECT_EQ(kill(shell, 0), 0);
+}
+
 }  // namespace
 }  // namespace pelko
