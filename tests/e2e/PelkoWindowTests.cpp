@@ -8,6 +8,7 @@
 
 #include "config/AppConfig.hpp"
 #include "e2e/PelkoProcess.hpp"
+#include "e2e/XKeyboard.hpp"
 #include "platform/Date.hpp"
 
 namespace pelko {
@@ -68,6 +69,22 @@ const char* const failingScript = R"(
     }
   };
   window.snapshots = 0;
+  (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
+})();
+)";
+
+// Reports the key presses and project activations the page sees.
+const char* const keysScript = R"(
+(function () {
+  const log = (message) => window.webkit.messageHandlers.pelko.postMessage({ type: 'webview/log', source: 'e2e', message: message });
+  window.addEventListener('keydown', function (e) {
+    if (['Control', 'Shift', 'Alt'].includes(e.key)) return;
+    log('key ' + e.key + ' ' + e.code + ' meta=' + e.metaKey + ' ctrl=' + e.ctrlKey + ' shift=' + e.shiftKey +
+        ' trusted=' + e.isTrusted);
+  });
+  window.__pelko__ = {
+    dispatch: function (event) { if (event.type === 'project/activate') log('activate ' + event.payload.name); }
+  };
   (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
 })();
 )";
@@ -225,6 +242,61 @@ TEST_F(PelkoWindowTest, AFailedNavigationKeepsEventsHeldUntilAPageLoads) {
     const auto seen = events();
     EXPECT_NE(std::find(second, messages.end(), "event app/config"), messages.end());
     EXPECT_EQ(seen.back(), "github/oauth/status");
+}
+
+TEST_F(PelkoWindowTest, ZoomKeysReachThePageAsCommandKeysAndMenuKeysSwitchProjects) {
+    // A display of its own, so that no other window takes the keys.
+    if (!std::filesystem::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "needs Xvfb";
+    test::PelkoProcess server("/usr/bin/Xvfb",
+                              {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, {},
+                              dir / "xvfb.txt");
+    ASSERT_TRUE(
+        test::waitFor([&] { return test::readFile(dir / "xvfb.txt").find('\n') != std::string::npos; }, 30s));
+    const std::string display =
+        ":" + test::readFile(dir / "xvfb.txt").substr(0, test::readFile(dir / "xvfb.txt").find('\n'));
+    test::XKeyboard keyboard(display);
+    if (!keyboard.available()) GTEST_SKIP() << "needs the XTEST extension";
+    ProjectMetadata second;
+    second.id = Uuid::random();
+    second.name = "E2E second";
+    second.rootPath = (dir / "home").string();
+    AppConfig config = AppConfig::fromJson(*json::parse(test::readFile(dir / "data/pelko/config.json")),
+                                           (dir / "home").string());
+    config.projects.push_back(second);
+    test::writeFile(dir / "data/pelko/config.json", config.toJson().dump());
+    writeTestPage(keysScript);
+    auto pelko = start({{"DISPLAY", display}});
+    ASSERT_TRUE(test::waitFor([&] { return hasMessage("activate E2E"); }, 60s)) << output();
+
+    // The window takes the keyboard once it is shown; type until the page hears a plain key.
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            keyboard.press({"a"});
+            return hasMessage("key a KeyA");
+        },
+        30s));
+
+    auto count = [&](const std::string& message) {
+        auto messages = pageMessages();
+        return std::count(messages.begin(), messages.end(), message);
+    };
+    keyboard.press({"Control_L", "equal"});
+    EXPECT_TRUE(test::waitFor(
+        [&] { return count("key = Equal meta=true ctrl=false shift=false trusted=false") == 1; }, 10s));
+    keyboard.press({"Control_L", "Shift_L", "equal"});
+    EXPECT_TRUE(test::waitFor(
+        [&] { return count("key + Equal meta=true ctrl=false shift=true trusted=false") == 1; }, 10s));
+    // Not a zoom key: the page gets the real key press.
+    keyboard.press({"Control_L", "1"});
+    EXPECT_TRUE(test::waitFor(
+        [&] { return count("key 1 Digit1 meta=false ctrl=true shift=false trusted=true") == 1; }, 10s));
+    // The zoom keys themselves never reached the page.
+    EXPECT_EQ(count("key = Equal meta=false ctrl=true shift=false trusted=true"), 0);
+
+    keyboard.press({"Control_L", "Alt_L", "Right"});
+    EXPECT_TRUE(test::waitFor([&] { return count("activate E2E second") == 1; }, 10s));
+    keyboard.press({"Control_L", "Alt_L", "Left"});
+    EXPECT_TRUE(test::waitFor([&] { return count("activate E2E") == 2; }, 10s)) << test::readFile(logFile());
 }
 
 TEST_F(PelkoWindowTest, TheFallbackPageShowsWithoutAnIndexPage) {
