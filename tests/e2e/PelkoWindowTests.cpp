@@ -250,10 +250,14 @@ TEST_F(PelkoWindowTest, ZoomKeysReachThePageAsCommandKeysAndMenuKeysSwitchProjec
     test::PelkoProcess server("/usr/bin/Xvfb",
                               {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, {},
                               dir / "xvfb.txt");
-    ASSERT_TRUE(
-        test::waitFor([&] { return test::readFile(dir / "xvfb.txt").find('\n') != std::string::npos; }, 30s));
-    const std::string display =
-        ":" + test::readFile(dir / "xvfb.txt").substr(0, test::readFile(dir / "xvfb.txt").find('\n'));
+    std::string announced;
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            announced = test::readFile(dir / "xvfb.txt");
+            return announced.find('\n') != std::string::npos;
+        },
+        30s));
+    const std::string display = ":" + announced.substr(0, announced.find('\n'));
     test::XKeyboard keyboard(display);
     if (!keyboard.available()) GTEST_SKIP() << "needs the XTEST extension";
     ProjectMetadata second;
