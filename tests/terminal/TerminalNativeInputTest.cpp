@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/TextInputSourceIBusBackend.hpp"
 #include "platform/TextInputSourceNullBackend.hpp"
 #include "terminal/NativeKeyEvent.hpp"
 #include "terminal/TerminalInputModeSwitcher.hpp"
@@ -133,6 +134,21 @@ TEST(TerminalInputModeSwitcherTest, NullBackendOffersNothing) {
     EXPECT_FALSE(switcher.inputSource(TerminalNativeInputMode::japanese));
     EXPECT_FALSE(switcher.currentInputSourceRequiresComposition());
     EXPECT_TRUE(switcher.enabledKeyboardInputSources().empty());
+}
+
+TEST(TextInputSourceIBusBackendTest, EnginesDescribeTheirLayoutOrInputMode) {
+    auto us = TextInputSourceIBusBackend::describe("xkb:us::eng", "en", "us");
+    EXPECT_EQ(us.asciiCapable, true);
+    EXPECT_EQ(us.sourceType, std::string(TextInputSourceServices::keyboardLayoutType));
+    EXPECT_FALSE(us.inputModeID);
+    EXPECT_EQ(TextInputSourceIBusBackend::describe("xkb:ru::rus", "ru", "ru").asciiCapable, false);
+    auto mozc = TextInputSourceIBusBackend::describe("mozc-jp", "ja", "default");
+    EXPECT_EQ(mozc.asciiCapable, false);
+    EXPECT_EQ(mozc.inputModeID, std::string(TextInputSourceServices::japaneseInputModeID));
+    EXPECT_TRUE(
+        TerminalInputModeSwitcher::requiresComposition(mozc.asciiCapable, mozc.sourceType, mozc.inputModeID));
+    EXPECT_EQ(TextInputSourceIBusBackend::describe("pinyin", "zh", "default").inputModeID,
+              "ibus.inputmethod.pinyin");
 }
 
 }  // namespace
