@@ -73,17 +73,32 @@ const char* const failingScript = R"(
 })();
 )";
 
-// Reports the key presses and project activations the page sees.
+// Reports the key presses, project activations and terminal states the page sees. Escape gives the
+// first configured terminal session native key input.
 const char* const keysScript = R"(
 (function () {
-  const log = (message) => window.webkit.messageHandlers.pelko.postMessage({ type: 'webview/log', source: 'e2e', message: message });
+  const post = (body) => window.webkit.messageHandlers.pelko.postMessage(body);
+  const log = (message) => post({ type: 'webview/log', source: 'e2e', message: message });
+  let sessionId = null;
+  let output = '';
   window.addEventListener('keydown', function (e) {
     if (['Control', 'Shift', 'Alt'].includes(e.key)) return;
     log('key ' + e.key + ' ' + e.code + ' meta=' + e.metaKey + ' ctrl=' + e.ctrlKey + ' shift=' + e.shiftKey +
         ' trusted=' + e.isTrusted);
+    if (e.key === 'Escape' && sessionId) {
+      post({ type: 'terminal/focus', payload: { sessionId: sessionId, focused: true } });
+      log('focused');
+    }
   });
   window.__pelko__ = {
-    dispatch: function (event) { if (event.type === 'project/activate') log('activate ' + event.payload.name); }
+    dispatch: function (event) {
+      if (event.type === 'project/activate') log('activate ' + event.payload.name);
+      if (event.type === 'app/config' && event.payload.cliSessions.length) sessionId = event.payload.cliSessions[0].id;
+      if (event.type === 'terminal/output') {
+        output += atob(event.payload.chunk);
+        if (output.includes('zqx')) log('terminal echoed zqx');
+      }
+    }
   };
   (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
 })();
@@ -244,7 +259,7 @@ TEST_F(PelkoWindowTest, AFailedNavigationKeepsEventsHeldUntilAPageLoads) {
     EXPECT_EQ(seen.back(), "github/oauth/status");
 }
 
-TEST_F(PelkoWindowTest, ZoomKeysReachThePageAsCommandKeysAndMenuKeysSwitchProjects) {
+TEST_F(PelkoWindowTest, ZoomMenuAndTerminalKeysGoWhereTheyBelong) {
     // A display of its own, so that no other window takes the keys.
     if (!std::filesystem::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "needs Xvfb";
     test::PelkoProcess server("/usr/bin/Xvfb",
@@ -267,6 +282,14 @@ TEST_F(PelkoWindowTest, ZoomKeysReachThePageAsCommandKeysAndMenuKeysSwitchProjec
     AppConfig config = AppConfig::fromJson(*json::parse(test::readFile(dir / "data/pelko/config.json")),
                                            (dir / "home").string());
     config.projects.push_back(second);
+    CLISessionConfig session;
+    session.id = Uuid::random();
+    session.title = "CLI #1";
+    session.workingDirectory = (dir / "home").string();
+    session.shell = "/bin/zsh";
+    session.projectId = config.projects.front().id;
+    config.cliSessions = {session};
+    config.enabledFeatures = {AppConfig::Feature::terminalV2};
     test::writeFile(dir / "data/pelko/config.json", config.toJson().dump());
     writeTestPage(keysScript);
     auto pelko = start({{"DISPLAY", display}});
@@ -301,6 +324,17 @@ TEST_F(PelkoWindowTest, ZoomKeysReachThePageAsCommandKeysAndMenuKeysSwitchProjec
     EXPECT_TRUE(test::waitFor([&] { return count("activate E2E second") == 1; }, 10s));
     keyboard.press({"Control_L", "Alt_L", "Left"});
     EXPECT_TRUE(test::waitFor([&] { return count("activate E2E") == 2; }, 10s)) << test::readFile(logFile());
+
+    // With a terminal session taking native input, printable keys go to its shell and never to the
+    // page; other keys still reach the page.
+    keyboard.press({"Escape"});
+    ASSERT_TRUE(test::waitFor([&] { return count("focused") == 1; }, 10s));
+    for (const char* key : {"z", "q", "x"}) keyboard.press({key});
+    EXPECT_TRUE(test::waitFor([&] { return hasMessage("terminal echoed zqx"); }, 20s))
+        << test::readFile(logFile());
+    keyboard.press({"Escape"});
+    ASSERT_TRUE(test::waitFor([&] { return count("focused") == 2; }, 10s));
+    for (const char* key : {"z", "q", "x"}) EXPECT_FALSE(hasMessage(std::string("key ") + key + " ")) << key;
 }
 
 TEST_F(PelkoWindowTest, TheFallbackPageShowsWithoutAnIndexPage) {
