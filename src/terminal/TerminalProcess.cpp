@@ -56,21 +56,24 @@ void TerminalProcess::handleExit() {
             terminationStatus_ = WEXITSTATUS(status);
         }
     }
-    terminated_ = true;
+    // The flag turns under the lock, so a handler set at the same moment runs exactly once.
     TerminationHandler handler;
     {
         std::lock_guard lock(handlerMutex_);
+        terminated_ = true;
         handler = terminationHandler_;
     }
     if (handler) handler(*this);
 }
 
 void TerminalProcess::setTerminationHandler(TerminationHandler handler) {
+    bool callNow;
     {
         std::lock_guard lock(handlerMutex_);
         terminationHandler_ = handler;
+        callNow = terminated_ && handler;
     }
-    if (terminated_ && handler) handler(*this);
+    if (callNow) handler(*this);
 }
 
 TerminalProcess::~TerminalProcess() {
