@@ -2,11 +2,11 @@
 
 #include <glib.h>
 
-#include <condition_variable>
 #include <deque>
-#include <exception>
 #include <mutex>
 #include <thread>
+
+#include "platform/BlockingCall.hpp"
 
 namespace pelko {
 
@@ -92,23 +92,7 @@ void MainQueue::sync(const std::function<void()>& work) {
         work();
         return;
     }
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    std::exception_ptr failure;
-    async([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        std::lock_guard lock(mutex);
-        done = true;
-        finished.notify_one();
-    });
-    std::unique_lock lock(mutex);
-    finished.wait(lock, [&] { return done; });
-    if (failure) std::rethrow_exception(failure);
+    runAndWait([this](std::function<void()> wrapped) { async(std::move(wrapped)); }, work);
 }
 
 bool MainQueue::drainUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {

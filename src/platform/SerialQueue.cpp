@@ -5,10 +5,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <exception>
 #include <map>
 #include <mutex>
 #include <thread>
+
+#include "platform/BlockingCall.hpp"
 
 namespace pelko {
 
@@ -117,23 +118,7 @@ void SerialQueue::sync(const std::function<void()>& work) {
         work();
         return;
     }
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    std::exception_ptr failure;
-    async([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        std::lock_guard lock(mutex);
-        done = true;
-        finished.notify_one();
-    });
-    std::unique_lock lock(mutex);
-    finished.wait(lock, [&] { return done; });
-    if (failure) std::rethrow_exception(failure);
+    runAndWait([this](std::function<void()> wrapped) { async(std::move(wrapped)); }, work);
 }
 
 WorkItem SerialQueue::asyncAfter(std::chrono::milliseconds delay, std::function<void()> work) {

@@ -188,16 +188,23 @@ void TerminalCoordinator::startSession(const CLISessionConfig& config) {
     state->status = SessionStatus::booting();
     report(state->status, config.id, std::nullopt);
 
+    onMainWhileCurrent(state, [this](SessionState& session) {
+        session.status = SessionStatus::ready();
+        report(session.status, session.config.id, std::nullopt);
+    });
+}
+
+void TerminalCoordinator::onMainWhileCurrent(const std::shared_ptr<SessionState>& state,
+                                             std::function<void(SessionState&)> work) {
     std::weak_ptr<TerminalCoordinator> weakSelf = weak_from_this();
     std::weak_ptr<SessionState> weakState = state;
-    MainQueue::shared().async([weakSelf, weakState] {
+    MainQueue::shared().async([weakSelf, weakState, work = std::move(work)] {
         auto self = weakSelf.lock();
         auto state = weakState.lock();
         if (!self || !state) return;
         auto it = self->sessions_.find(state->config.id);
         if (it == self->sessions_.end() || it->second != state) return;
-        state->status = SessionStatus::ready();
-        self->report(state->status, state->config.id, std::nullopt);
+        work(*state);
     });
 }
 
@@ -231,30 +238,29 @@ void TerminalCoordinator::installTerminationHandler(const std::shared_ptr<Sessio
     std::weak_ptr<TerminalCoordinator> weakSelf = weak_from_this();
     std::weak_ptr<SessionState> weakState = state;
     state->process->setTerminationHandler([weakSelf, weakState](TerminalProcess&) {
-        MainQueue::shared().async([weakSelf, weakState] {
-            auto self = weakSelf.lock();
-            auto state = weakState.lock();
-            if (!self || !state) return;
-            const Uuid id = state->config.id;
-            auto it = self->sessions_.find(id);
-            if (it == self->sessions_.end() || it->second != state) return;
-            std::int32_t code = state->process->terminationStatus();
-            self->logger_->record({id, TerminalLogEvent::Event::exit, std::nullopt, std::nullopt,
-                                   std::map<std::string, std::string>{{"code", std::to_string(code)}}});
+        auto self = weakSelf.lock();
+        auto state = weakState.lock();
+        if (!self || !state) return;
+        TerminalCoordinator* coordinator = self.get();
+        coordinator->onMainWhileCurrent(state, [coordinator, weakState](SessionState& session) {
+            const Uuid id = session.config.id;
+            std::int32_t code = session.process->terminationStatus();
+            coordinator->logger_->record({id, TerminalLogEvent::Event::exit, std::nullopt, std::nullopt,
+                                          std::map<std::string, std::string>{{"code", std::to_string(code)}}});
             // The last output may still sit in the pseudo-terminal: let the reader drain it first, so
             // every output report precedes the exit.
-            state->masterHandle->finishReading([weakSelf, weakState] {
-                MainQueue::shared().async([weakSelf, weakState] {
-                    auto self = weakSelf.lock();
-                    auto state = weakState.lock();
-                    if (!self || !state) return;
-                    const Uuid id = state->config.id;
-                    auto it = self->sessions_.find(id);
-                    if (it == self->sessions_.end() || it->second != state) return;
-                    self->dispose(*state);
-                    self->sessions_.erase(it);
-                    state->status = SessionStatus::terminated();
-                    self->report(state->status, id, state->process->terminationStatus());
+            std::weak_ptr<TerminalCoordinator> weakCoordinator = coordinator->weak_from_this();
+            session.masterHandle->finishReading([weakCoordinator, weakState] {
+                auto self = weakCoordinator.lock();
+                auto state = weakState.lock();
+                if (!self || !state) return;
+                TerminalCoordinator* coordinator = self.get();
+                coordinator->onMainWhileCurrent(state, [coordinator](SessionState& session) {
+                    const Uuid id = session.config.id;
+                    coordinator->dispose(session);
+                    coordinator->sessions_.erase(id);
+                    session.status = SessionStatus::terminated();
+                    coordinator->report(session.status, id, session.process->terminationStatus());
                 });
             });
         });

@@ -11,13 +11,6 @@ namespace {
 Date fixedTime() {
     return Date::fromMilliseconds(1796714490123);
 }  // 2026-12-08T07:21:30.123Z
-
-mode_t modeOf(const std::filesystem::path& path) {
-    struct stat info {};
-    ::stat(path.c_str(), &info);
-    return info.st_mode & 0777;
-}
-
 TEST(WebViewLoggerTest, LivesDirectlyInTheCacheFolder) {
     XdgFolders folders;
     folders.cacheHome = "/home/u/.cache";
@@ -32,8 +25,8 @@ TEST(WebViewLoggerTest, CreatesPrivatelyThenAppends) {
     const auto file = dir / "cache/pelko-webview.log";
     WebViewLogger logger(file, fixedTime);
     logger.log("[web] [info] first");
-    EXPECT_EQ(modeOf(file), 0600u);
-    EXPECT_EQ(modeOf(file.parent_path()), 0700u);
+    EXPECT_EQ(test::fileMode(file), 0600u);
+    EXPECT_EQ(test::fileMode(file.parent_path()), 0700u);
     logger.log("");
     EXPECT_EQ(test::readFile(file),
               "[2026-12-08T07:21:30.123Z] [web] [info] first\n"

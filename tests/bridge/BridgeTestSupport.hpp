@@ -14,6 +14,14 @@
 
 namespace pelko::test {
 
+// A page message {"type", "payload"}; without a payload the key is left out.
+inline Json message(const std::string& type, Json payload = nullptr) {
+    Json body = Json::object();
+    body["type"] = type;
+    if (!payload.is_null()) body["payload"] = std::move(payload);
+    return body;
+}
+
 // The event object inside one delivery script: checks the fixed head and tail, undoes the
 // single-quote escaping and parses the JSON text the page would parse.
 inline Json decodeScript(const std::string& script) {

@@ -15,13 +15,6 @@ class ProjectFileSaveTest : public ::testing::Test {
     BridgeEvent save(const std::string& path, const std::string& content) {
         return operations.saveFile(projectUuid(), project.root, path, content);
     }
-
-    static mode_t modeOf(const fs::path& path) {
-        struct stat info {};
-        EXPECT_EQ(stat(path.c_str(), &info), 0);
-        return info.st_mode & 07777;
-    }
-
     static std::size_t entriesIn(const fs::path& folder) {
         return static_cast<std::size_t>(
             std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
@@ -35,7 +28,7 @@ TEST_F(ProjectFileSaveTest, WritesUtf8AndAnswersWithThePathAsSent) {
     EXPECT_EQ(json::encode(event.payload),
               std::string(R"({"projectId":")") + kProjectIdText + R"(","path":"\/src\/new.txt"})");
     EXPECT_EQ(readFile(project.root / "src/new.txt"), "日本語\r\n");
-    EXPECT_EQ(modeOf(project.root / "src/new.txt"), 0644u);
+    EXPECT_EQ(test::fileMode(project.root / "src/new.txt"), 0644u);
 
     EXPECT_EQ(save("empty.txt", "").type, "project/file/saved");
     EXPECT_EQ(readFile(project.root / "empty.txt"), "");
@@ -47,7 +40,7 @@ TEST_F(ProjectFileSaveTest, KeepsTheModeOfAnExistingFile) {
     fs::permissions(script, static_cast<fs::perms>(0755), fs::perm_options::replace);
     EXPECT_EQ(save("run.sh", "#!/bin/sh\necho hi\n").type, "project/file/saved");
     EXPECT_EQ(readFile(script), "#!/bin/sh\necho hi\n");
-    EXPECT_EQ(modeOf(script), 0755u);
+    EXPECT_EQ(test::fileMode(script), 0755u);
 }
 
 TEST_F(ProjectFileSaveTest, RejectedPathsWriteNothing) {

@@ -12,13 +12,6 @@
 namespace pelko::test {
 namespace {
 
-Json message(const std::string& type, Json payload = nullptr) {
-    Json body = Json::object();
-    body["type"] = type;
-    if (!payload.is_null()) body["payload"] = std::move(payload);
-    return body;
-}
-
 std::string lowerCased(std::string text) {
     for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;

@@ -18,13 +18,6 @@ namespace fs = std::filesystem;
 namespace pelko::test {
 namespace {
 
-Json message(const std::string& type, Json payload = nullptr) {
-    Json body = Json::object();
-    body["type"] = type;
-    if (!payload.is_null()) body["payload"] = std::move(payload);
-    return body;
-}
-
 // Records, at each refresh, how many scripts the page had received by then.
 class OrderingGitService : public FakeGitService {
   public:

@@ -11,13 +11,6 @@ namespace {
 
 const std::string kProject = "0C7F3D52-9A1B-4E6C-8D2F-3B4A5C6D7E8F";
 
-Json message(const std::string& type, Json payload = nullptr) {
-    Json body = Json::object();
-    body["type"] = type;
-    if (!payload.is_null()) body["payload"] = std::move(payload);
-    return body;
-}
-
 Json withProject(Json fields = Json::object()) {
     fields["projectId"] = kProject;
     return fields;

@@ -9,10 +9,6 @@
 namespace pelko::test {
 namespace {
 
-Json message(const std::string& type) {
-    return Json{{"type", type}};
-}
-
 class WebBridgeSignIn : public ::testing::Test {
   protected:
     void configure(std::shared_ptr<FakeAuth> withAuth) {

@@ -19,13 +19,6 @@
 namespace pelko::test {
 namespace {
 
-Json message(const std::string& type, Json payload = nullptr) {
-    Json body = Json::object();
-    body["type"] = type;
-    if (!payload.is_null()) body["payload"] = std::move(payload);
-    return body;
-}
-
 class WebBridgeTerminal : public ::testing::Test {
   protected:
     void SetUp() override {

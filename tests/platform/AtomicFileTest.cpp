@@ -17,13 +17,6 @@ namespace fs = std::filesystem;
 
 namespace pelko {
 namespace {
-
-mode_t modeOf(const fs::path& path) {
-    struct stat info {};
-    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
-
 std::vector<std::string> namesIn(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder))
@@ -37,9 +30,9 @@ TEST(AtomicFileTest, CreatesParentsAndNewFileWithRequestedModes) {
     fs::path target = dir / "a/b/state.json";
     ASSERT_FALSE(writeFileAtomically(target, "{}", {.newFileMode = 0600, .privateFolder = true}));
     EXPECT_EQ(test::readFile(target), "{}");
-    EXPECT_EQ(modeOf(target), 0600u);
-    EXPECT_EQ(modeOf(dir / "a"), 0700u);
-    EXPECT_EQ(modeOf(dir / "a/b"), 0700u);
+    EXPECT_EQ(test::fileMode(target), 0600u);
+    EXPECT_EQ(test::fileMode(dir / "a"), 0700u);
+    EXPECT_EQ(test::fileMode(dir / "a/b"), 0700u);
     EXPECT_EQ(namesIn(dir / "a/b"), std::vector<std::string>{"state.json"});
 
     EXPECT_EQ(writeFileAtomically(dir / "missing/x", "1", {.createParents = false}),
@@ -53,7 +46,7 @@ TEST(AtomicFileTest, ExistingFileKeepsItsMode) {
     chmod(target.c_str(), 0640);
     ASSERT_FALSE(writeFileAtomically(target, "new contents", {.newFileMode = 0600}));
     EXPECT_EQ(test::readFile(target), "new contents");
-    EXPECT_EQ(modeOf(target), 0640u);
+    EXPECT_EQ(test::fileMode(target), 0640u);
 }
 
 TEST(AtomicFileTest, WritesThroughASymbolicLink) {

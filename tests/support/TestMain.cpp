@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -40,6 +41,23 @@ std::string readFile(const fs::path& path) {
     std::stringstream buffer;
     buffer << in.rdbuf();
     return buffer.str();
+}
+
+std::vector<Json> readJsonLines(const fs::path& path) {
+    std::vector<Json> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        auto value = json::parse(line);
+        EXPECT_TRUE(value.has_value()) << line;
+        if (value) lines.push_back(std::move(*value));
+    }
+    return lines;
+}
+
+mode_t fileMode(const fs::path& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return 0;
+    return info.st_mode & 07777;
 }
 
 }  // namespace pelko::test

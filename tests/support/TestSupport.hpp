@@ -2,8 +2,13 @@
 // Shared test helpers. Every test program's main() (TestMain.cpp) first points HOME, XDG_DATA_HOME,
 // XDG_CACHE_HOME, XDG_RUNTIME_DIR and TMPDIR at a fresh temporary folder, then snapshots the
 // environment, so no test touches the real user's files.
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#include "platform/Json.hpp"
 
 namespace pelko::test {
 
@@ -27,5 +32,9 @@ private:
 
 void writeFile(const std::filesystem::path& path, const std::string& contents);
 std::string readFile(const std::filesystem::path& path);
+// One parsed JSON value per line (a line that does not parse fails the test).
+std::vector<Json> readJsonLines(const std::filesystem::path& path);
+// The permission bits (07777) of a file or folder; 0 when it cannot be read.
+mode_t fileMode(const std::filesystem::path& path);
 
 }  // namespace pelko::test

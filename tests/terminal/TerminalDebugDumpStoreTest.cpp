@@ -12,24 +12,9 @@ namespace pelko {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<Json> readLines(const fs::path& file) {
-    std::vector<Json> lines;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) lines.push_back(*json::parse(line));
-    return lines;
-}
-
 std::span<const std::uint8_t> bytes(const std::string& text) {
     return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
-
-mode_t modeOf(const fs::path& path) {
-    struct stat info {};
-    stat(path.c_str(), &info);
-    return info.st_mode & 0777;
-}
-
 TEST(TerminalDebugDumpStoreTest, ChunksAreNumberedPerSessionInPrivateFiles) {
     test::TempDir root;
     auto store = std::make_shared<TerminalDebugDumpStore>(root / "dumps");
@@ -40,7 +25,7 @@ TEST(TerminalDebugDumpStoreTest, ChunksAreNumberedPerSessionInPrivateFiles) {
     writer->record(bytes(std::string(200, 'q')), bytes("\xff"));
     store->flush();
     fs::path file = root / "dumps" / (id.string() + ".jsonl");
-    auto lines = readLines(file);
+    auto lines = test::readJsonLines(file);
     ASSERT_EQ(lines.size(), 2u);
     std::vector<std::string> keys;
     for (auto& [key, value] : lines[0].items()) keys.push_back(key);
@@ -51,8 +36,8 @@ TEST(TerminalDebugDumpStoreTest, ChunksAreNumberedPerSessionInPrivateFiles) {
     EXPECT_EQ(lines[1]["sequence"], 1);
     EXPECT_EQ(lines[1]["rawPreviewUTF8"].get<std::string>().size(), 120u);
     EXPECT_FALSE(lines[1].contains("normalizedPreviewUTF8"));
-    EXPECT_EQ(modeOf(root / "dumps"), 0700u);
-    EXPECT_EQ(modeOf(file), 0600u);
+    EXPECT_EQ(test::fileMode(root / "dumps"), 0700u);
+    EXPECT_EQ(test::fileMode(file), 0600u);
 }
 
 TEST(TerminalDebugDumpStoreTest, RotationKeepsThreeGenerations) {
@@ -71,7 +56,7 @@ TEST(TerminalDebugDumpStoreTest, RotationKeepsThreeGenerations) {
     EXPECT_FALSE(fs::exists(name(".3.jsonl")));
     for (auto suffix : {".jsonl", ".1.jsonl", ".2.jsonl"}) EXPECT_LE(fs::file_size(name(suffix)), 400u);
     // The newest line is in the generation-0 file.
-    EXPECT_EQ(readLines(name(".jsonl")).back()["sequence"], 7);
+    EXPECT_EQ(test::readJsonLines(name(".jsonl")).back()["sequence"], 7);
 }
 
 TEST(TerminalDebugDumpStoreTest, MaintenanceRemovesOldExcessAndOversizedFiles) {

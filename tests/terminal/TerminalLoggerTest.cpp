@@ -14,20 +14,6 @@ namespace pelko {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<Json> readLines(const fs::path& file) {
-    std::vector<Json> lines;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) lines.push_back(*json::parse(line));
-    return lines;
-}
-
-mode_t modeOf(const fs::path& path) {
-    struct stat info {};
-    stat(path.c_str(), &info);
-    return info.st_mode & 0777;
-}
-
 TEST(TerminalLoggerTest, LinesCarryOnlyTheFieldsGiven) {
     test::TempDir folder;
     TerminalLogger logger(folder / "pelko-terminal.log");
@@ -38,7 +24,7 @@ TEST(TerminalLoggerTest, LinesCarryOnlyTheFieldsGiven) {
     logger.record({id, TerminalLogEvent::Event::spawn, std::nullopt, "spawn",
                    std::map<std::string, std::string>{{"cwd", "/a/b"}}});
     logger.flush();
-    auto lines = readLines(folder / "pelko-terminal.log");
+    auto lines = test::readJsonLines(folder / "pelko-terminal.log");
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0]["chunkBase64"], "aGVsbG8=");
     EXPECT_EQ(lines[0]["session"], id.string());
@@ -64,14 +50,14 @@ TEST(TerminalLoggerTest, RotatesPastTheLimitKeepingOneBackup) {
     logger.record({id, TerminalLogEvent::Event::exit});
     logger.flush();
     ASSERT_TRUE(fs::exists(folder / "t.log.1"));
-    EXPECT_EQ(readLines(file).size(), 1u);
-    EXPECT_EQ(readLines(folder / "t.log.1").size(), 2u);
+    EXPECT_EQ(test::readJsonLines(file).size(), 1u);
+    EXPECT_EQ(test::readJsonLines(folder / "t.log.1").size(), 2u);
 
     // Deleted while running: the next line creates it anew.
     fs::remove(file);
     logger.record({id, TerminalLogEvent::Event::ready});
     logger.flush();
-    EXPECT_EQ(readLines(file).size(), 1u);
+    EXPECT_EQ(test::readJsonLines(file).size(), 1u);
 }
 
 TEST(TerminalLoggerTest, TypedInputIsPrivate) {
@@ -81,8 +67,8 @@ TEST(TerminalLoggerTest, TypedInputIsPrivate) {
     EXPECT_EQ(logger.fileURL(), folder / "pelko-terminal.log");
     logger.record({Uuid::random(), TerminalLogEvent::Event::input, std::vector<std::uint8_t>{'p', 'w'}});
     logger.flush();
-    EXPECT_EQ(modeOf(folder), 0700u);
-    EXPECT_EQ(modeOf(logger.fileURL()), 0600u);
+    EXPECT_EQ(test::fileMode(folder), 0700u);
+    EXPECT_EQ(test::fileMode(logger.fileURL()), 0600u);
 }
 
 TEST(TerminalLoggerTest, LinesFromManyThreadsStayWhole) {
@@ -99,7 +85,7 @@ TEST(TerminalLoggerTest, LinesFromManyThreadsStayWhole) {
     }
     for (auto& thread : threads) thread.join();
     logger.flush();
-    EXPECT_EQ(readLines(folder / "t.log").size(), 200u);
+    EXPECT_EQ(test::readJsonLines(folder / "t.log").size(), 200u);
 }
 
 }  // namespace
