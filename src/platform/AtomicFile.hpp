@@ -3,9 +3,10 @@
 // fsync of the folder. A crash leaves either the old or the new content, never a torn file. The
 // temporary file is removed on any failure. An existing target keeps its mode; a new one gets
 // `newFileMode`. Parent folders are created (mode 0700 when `privateFolder`, else 0755).
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string_view>
-#include <sys/types.h>
 #include <system_error>
 
 namespace pelko {

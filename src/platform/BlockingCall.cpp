@@ -6,7 +6,8 @@
 
 namespace pelko {
 
-void runAndWait(const std::function<void(std::function<void()>)>& enqueue, const std::function<void()>& work) {
+void runAndWait(const std::function<void(std::function<void()>)>& enqueue,
+                const std::function<void()>& work) {
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;

@@ -11,7 +11,7 @@
 namespace pelko {
 
 class ConcurrentQueue {
-public:
+  public:
     ConcurrentQueue(std::string label, unsigned width);
     ~ConcurrentQueue();
     ConcurrentQueue(const ConcurrentQueue&) = delete;
@@ -22,7 +22,7 @@ public:
     // Waits until everything enqueued before this call has finished.
     void barrier();
 
-private:
+  private:
     struct Impl;
     std::shared_ptr<Impl> impl_;
 };

@@ -14,7 +14,7 @@
 namespace pelko {
 
 class Date {
-public:
+  public:
     constexpr Date() = default;
     static constexpr Date fromMilliseconds(std::int64_t ms) { return Date(ms); }
     static constexpr Date fromSeconds(std::int64_t s) { return Date(s * 1000); }
@@ -33,7 +33,7 @@ public:
 
     friend constexpr auto operator<=>(const Date&, const Date&) = default;
 
-private:
+  private:
     constexpr explicit Date(std::int64_t ms) : ms_(ms) {}
     std::int64_t ms_ = 0;
 };

@@ -8,7 +8,7 @@
 namespace pelko {
 
 class Environment {
-public:
+  public:
     using Map = std::map<std::string, std::string>;
 
     // The snapshot taken on first use (tests' main() sets their variables before that).
@@ -20,7 +20,7 @@ public:
     std::optional<std::string> nonEmpty(const std::string& name) const;
     const Map& all() const { return values_; }
 
-private:
+  private:
     Map values_;
 };
 

@@ -39,8 +39,8 @@ std::optional<Json> parse(std::string_view text) noexcept;
 std::optional<std::string> optString(const Json& object, std::string_view key);
 std::optional<bool> optBool(const Json& object, std::string_view key);
 // Accepts a JSON integer, or a finite double with no fraction, inside [min, max]; else DecodeError.
-std::optional<std::int64_t> optInteger(const Json& object, std::string_view key,
-                                       std::int64_t min = INT64_MIN, std::int64_t max = INT64_MAX);
+std::optional<std::int64_t> optInteger(const Json& object, std::string_view key, std::int64_t min = INT64_MIN,
+                                       std::int64_t max = INT64_MAX);
 std::optional<double> optNumber(const Json& object, std::string_view key);
 std::optional<Uuid> optUuid(const Json& object, std::string_view key);
 const Json* optObject(const Json& object, std::string_view key);

@@ -14,7 +14,7 @@
 namespace pelko {
 
 class MainQueue {
-public:
+  public:
     static MainQueue& shared();
     static bool isMainThread();
 
@@ -32,7 +32,7 @@ public:
     MainQueue(const MainQueue&) = delete;
     MainQueue& operator=(const MainQueue&) = delete;
 
-private:
+  private:
     MainQueue() = default;
 };
 

@@ -11,7 +11,7 @@
 namespace pelko {
 
 class Subscription {
-public:
+  public:
     Subscription() = default;
     explicit Subscription(std::function<void()> cancel) : cancel_(std::move(cancel)) {}
     Subscription(Subscription&& other) noexcept : cancel_(std::exchange(other.cancel_, nullptr)) {}
@@ -27,13 +27,13 @@ public:
         if (auto cancel = std::exchange(cancel_, nullptr)) cancel();
     }
 
-private:
+  private:
     std::function<void()> cancel_;
 };
 
 template <class T>
 class Published {
-public:
+  public:
     using Handler = std::function<void(const T&)>;
 
     explicit Published(T initial) : state_(std::make_shared<State>(std::move(initial))) {}
@@ -59,7 +59,7 @@ public:
         });
     }
 
-private:
+  private:
     struct State {
         explicit State(T v) : value(std::move(v)) {}
         T value;

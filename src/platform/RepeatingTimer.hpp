@@ -13,7 +13,7 @@ namespace pelko {
 class SerialQueue;
 
 class RepeatingTimer {
-public:
+  public:
     // `queue` null: ticks run on the main queue.
     explicit RepeatingTimer(std::shared_ptr<SerialQueue> queue = nullptr);
     ~RepeatingTimer();
@@ -25,7 +25,7 @@ public:
     void cancel();
     bool isRunning() const;
 
-private:
+  private:
     struct State;
     std::shared_ptr<SerialQueue> queue_;
     std::shared_ptr<State> state_;

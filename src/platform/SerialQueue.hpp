@@ -17,18 +17,18 @@ namespace pelko {
 
 // A cancellable handle to delayed work. Cancelling after the work has started has no effect on it.
 class WorkItem {
-public:
+  public:
     void cancel();
     bool isCancelled() const;
 
-private:
+  private:
     friend class SerialQueue;
     struct State;
     std::shared_ptr<State> state_;
 };
 
 class SerialQueue {
-public:
+  public:
     explicit SerialQueue(std::string label);
     ~SerialQueue();
     SerialQueue(const SerialQueue&) = delete;
@@ -43,7 +43,7 @@ public:
     // Waits until everything enqueued before this call has run (delayed work not yet due excluded).
     void barrier();
 
-private:
+  private:
     struct Impl;
     std::shared_ptr<Impl> impl_;
 };

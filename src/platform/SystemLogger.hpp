@@ -24,7 +24,7 @@ struct LogEntry {
 };
 
 class SystemLogger {
-public:
+  public:
     SystemLogger(std::string subsystem, std::string category);
 
     void debug(const std::string& message) const;
@@ -36,7 +36,7 @@ public:
     const std::string& subsystem() const { return subsystem_; }
     const std::string& category() const { return category_; }
 
-private:
+  private:
     std::string subsystem_;
     std::string category_;
 };
@@ -44,7 +44,7 @@ private:
 // While alive, every entry of every SystemLogger goes to this capture and not to the journal.
 // One capture at a time.
 class LogCapture {
-public:
+  public:
     LogCapture();
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
@@ -55,7 +55,7 @@ public:
     std::vector<LogEntry> entries(const std::string& subsystem, const std::string& category) const;
     void clear();
 
-private:
+  private:
     friend class SystemLogger;
     void append(LogEntry entry);
     mutable std::mutex mutex_;

@@ -13,7 +13,7 @@
 namespace pelko {
 
 class Uuid {
-public:
+  public:
     Uuid() = default;  // all zero
     explicit Uuid(const std::array<std::uint8_t, 16>& bytes) : bytes_(bytes) {}
 
@@ -26,7 +26,7 @@ public:
     friend bool operator==(const Uuid&, const Uuid&) = default;
     friend auto operator<=>(const Uuid&, const Uuid&) = default;
 
-private:
+  private:
     std::array<std::uint8_t, 16> bytes_{};
 };
 

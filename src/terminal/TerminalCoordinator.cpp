@@ -245,8 +245,9 @@ void TerminalCoordinator::installTerminationHandler(const std::shared_ptr<Sessio
         coordinator->onMainWhileCurrent(state, [coordinator, weakState](SessionState& session) {
             const Uuid id = session.config.id;
             std::int32_t code = session.process->terminationStatus();
-            coordinator->logger_->record({id, TerminalLogEvent::Event::exit, std::nullopt, std::nullopt,
-                                          std::map<std::string, std::string>{{"code", std::to_string(code)}}});
+            coordinator->logger_->record(
+                {id, TerminalLogEvent::Event::exit, std::nullopt, std::nullopt,
+                 std::map<std::string, std::string>{{"code", std::to_string(code)}}});
             // The last output may still sit in the pseudo-terminal: let the reader drain it first, so
             // every output report precedes the exit.
             std::weak_ptr<TerminalCoordinator> weakCoordinator = coordinator->weak_from_this();

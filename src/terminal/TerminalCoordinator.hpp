@@ -85,7 +85,8 @@ class TerminalCoordinator : public std::enable_shared_from_this<TerminalCoordina
     void dispose(SessionState& state);
     // Runs `work` on the main queue, only while this coordinator lives and `state` is still the live
     // session for its identifier (a session closed or replaced meanwhile is left alone).
-    void onMainWhileCurrent(const std::shared_ptr<SessionState>& state, std::function<void(SessionState&)> work);
+    void onMainWhileCurrent(const std::shared_ptr<SessionState>& state,
+                            std::function<void(SessionState&)> work);
     void attachDumpWriter(SessionState& state);
     void report(const SessionStatus& status, const Uuid& sessionID, std::optional<std::int32_t> exitCode);
 

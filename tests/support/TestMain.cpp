@@ -17,7 +17,9 @@ namespace {
 fs::path gRoot;
 }
 
-const fs::path& testRoot() { return gRoot; }
+const fs::path& testRoot() {
+    return gRoot;
+}
 
 TempDir::TempDir() {
     std::string pattern = (gRoot / "tmp.XXXXXX").string();

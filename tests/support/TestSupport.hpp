@@ -17,7 +17,7 @@ const std::filesystem::path& testRoot();
 
 // A fresh folder under testRoot(), removed with its contents when the object is destroyed.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -26,7 +26,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
