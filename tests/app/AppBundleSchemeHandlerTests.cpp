@@ -23,7 +23,7 @@ class AppBundleSchemeHandlerTest : public ::testing::Test {
     AppBundleSchemeHandler handler{dir / "web"};
 };
 
-TEST_F(AppBundleSchemeHandlerTest, RootAnyHostQueryAndFragmentServeTheFile) {
+TEST_F(AppBundleSchemeHandlerTest, RootAnyHostQueryFragmentAndFlattenedPathsServeTheFile) {
     for (const char* uri :
          {"app://bundle/", "app://bundle", "app://other/index.html", "app://bundle/index.html?x=1#top"}) {
         auto response = handler.respond(uri);
@@ -33,9 +33,11 @@ TEST_F(AppBundleSchemeHandlerTest, RootAnyHostQueryAndFragmentServeTheFile) {
         EXPECT_EQ(response.textEncoding, "utf-8");
     }
     EXPECT_EQ(handler.respond("app://bundle/assets/app.js").body, "console.log(1)");
+    // Flattened assets are found by their last component.
+    EXPECT_EQ(handler.respond("app://bundle/assets/flat.js").body, "flat");
 }
 
-TEST_F(AppBundleSchemeHandlerTest, UnknownPathsAnswerNotFound) {
+TEST_F(AppBundleSchemeHandlerTest, UnknownPathsAnswerNotFoundWhileAFolderFails) {
     auto response = handler.respond("app://bundle/missing.js");
     EXPECT_EQ(response.kind, SchemeResponse::Kind::notFound);
     EXPECT_EQ(response.statusCode, 404);
@@ -44,6 +46,10 @@ TEST_F(AppBundleSchemeHandlerTest, UnknownPathsAnswerNotFound) {
     EXPECT_EQ(response.headers[0],
               std::make_pair(std::string("Content-Type"), std::string("text/plain; charset=utf-8")));
     EXPECT_EQ(response.headers[1], std::make_pair(std::string("Content-Length"), std::string("9")));
+
+    auto folder = handler.respond("app://bundle/assets");
+    EXPECT_EQ(folder.kind, SchemeResponse::Kind::failed);
+    EXPECT_FALSE(folder.errorMessage.empty());
 }
 
 TEST_F(AppBundleSchemeHandlerTest, EscapesAreNotDecoded) {
@@ -59,16 +65,6 @@ TEST_F(AppBundleSchemeHandlerTest, NeverServesFromOutsideTheBaseFolder) {
     EXPECT_EQ(handler.respond("app://bundle/../outside.txt").kind, SchemeResponse::Kind::notFound);
     // A sibling whose name starts with the base folder's name is outside.
     EXPECT_EQ(handler.respond("app://bundle/../web2/secret.txt").kind, SchemeResponse::Kind::notFound);
-}
-
-TEST_F(AppBundleSchemeHandlerTest, FlattenedAssetsAreFoundByTheirLastComponent) {
-    EXPECT_EQ(handler.respond("app://bundle/assets/flat.js").body, "flat");
-}
-
-TEST_F(AppBundleSchemeHandlerTest, AFolderFailsInsteadOfNotFound) {
-    auto response = handler.respond("app://bundle/assets");
-    EXPECT_EQ(response.kind, SchemeResponse::Kind::failed);
-    EXPECT_FALSE(response.errorMessage.empty());
 }
 
 TEST_F(AppBundleSchemeHandlerTest, MimeTypesByExtension) {

@@ -42,35 +42,33 @@ struct RecordingPresenter final : UpdatePresenting {
     std::vector<std::string> shown;
 };
 
+Environment appcastUrl(const std::string& value) {
+    return Environment(Environment::Map{{"APPCAST_URL", value}});
+}
+
+const std::string feedEntry = "<key>SUFeedURL</key><string>https://bundle.example/appcast.xml</string>";
+
 TEST(AppcastFeedResolverTest, EnvironmentFirstThenInfoPlist) {
-    const auto withFeed = info("<key>SUFeedURL</key><string>https://bundle.example/appcast.xml</string>");
-    EXPECT_EQ(AppcastFeedResolver::resolve(
-                  withFeed, Environment(Environment::Map{{"APPCAST_URL", " https://env.example/a.xml\n"}})),
+    const auto withFeed = info(feedEntry);
+    const Environment none(Environment::Map{});
+    EXPECT_EQ(AppcastFeedResolver::resolve(withFeed, appcastUrl(" https://env.example/a.xml\n")),
               "https://env.example/a.xml");
-    EXPECT_EQ(AppcastFeedResolver::resolve(withFeed, Environment(Environment::Map{{"APPCAST_URL", "  "}})),
+    EXPECT_EQ(AppcastFeedResolver::resolve(withFeed, appcastUrl("  ")), "https://bundle.example/appcast.xml");
+    EXPECT_EQ(AppcastFeedResolver::resolve(withFeed, appcastUrl("not a url")),
               "https://bundle.example/appcast.xml");
-    EXPECT_EQ(
-        AppcastFeedResolver::resolve(withFeed, Environment(Environment::Map{{"APPCAST_URL", "not a url"}})),
-        "https://bundle.example/appcast.xml");
-    EXPECT_FALSE(AppcastFeedResolver::resolve(info("<key>SUFeedURL</key><integer>3</integer>"),
-                                              Environment(Environment::Map{})));
-    EXPECT_FALSE(AppcastFeedResolver::resolve(info(""), Environment(Environment::Map{})));
+    EXPECT_FALSE(AppcastFeedResolver::resolve(info("<key>SUFeedURL</key><integer>3</integer>"), none));
+    EXPECT_FALSE(AppcastFeedResolver::resolve(info(""), none));
 }
 
 TEST(AppcastUpdaterTest, EnabledOnlyWithThePublicKeyAndAFeed) {
-    const std::string feedEntry = "<key>SUFeedURL</key><string>https://bundle.example/appcast.xml</string>";
-    EXPECT_TRUE(AppcastUpdater::create(info(feedEntry + "<key>SUPublicEDKey</key><string></string>"),
-                                       Environment(Environment::Map{}), nullptr)
-                    ->isEnabled());
-    EXPECT_FALSE(AppcastUpdater::create(info(feedEntry),
-                                        Environment(Environment::Map{{"APPCAST_URL", "https://x.example/a"}}),
-                                        nullptr)
-                     ->isEnabled());
-    EXPECT_FALSE(AppcastUpdater::create(info("<key>SUPublicEDKey</key><string>k</string>"),
-                                        Environment(Environment::Map{}), nullptr)
-                     ->isEnabled());
-    EXPECT_EQ(AppcastUpdater::create(info(""), Environment(Environment::Map{}), nullptr)->currentVersion(),
-              "1.2.0");
+    const Environment none(Environment::Map{});
+    auto enabled = [&](const std::string& entries, const Environment& environment) {
+        return AppcastUpdater::create(info(entries), environment, nullptr)->isEnabled();
+    };
+    EXPECT_TRUE(enabled(feedEntry + "<key>SUPublicEDKey</key><string></string>", none));
+    EXPECT_FALSE(enabled(feedEntry, appcastUrl("https://x.example/a")));
+    EXPECT_FALSE(enabled("<key>SUPublicEDKey</key><string>k</string>", none));
+    EXPECT_EQ(AppcastUpdater::create(info(""), none, nullptr)->currentVersion(), "1.2.0");
 }
 
 TEST(AppcastFeedTest, VersionComparison) {
@@ -107,40 +105,32 @@ class AppcastProbeTest : public ::testing::Test {
     std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
 };
 
-TEST_F(AppcastProbeTest, AProbeThatFindsAnUpdateLeadsToOneInteractiveCheck) {
-    test::LoopbackHttpServer server(200, feed("1.3.0"));
-    auto subject = updater(server);
-    subject->checkForUpdateInformation();
-    waitForChecks(subject);
-    EXPECT_EQ(presenter->shown, std::vector<std::string>{"update 1.3.0 (stable) over 1.2.0"});
-    EXPECT_EQ(server.requests(), 2);
-}
-
-TEST_F(AppcastProbeTest, AProbeShowsNothingWhenUpToDateOrFailing) {
-    test::LoopbackHttpServer current(200, feed("1.2.0"));
-    auto subject = updater(current);
-    subject->checkForUpdateInformation();
-    waitForChecks(subject);
-    EXPECT_TRUE(presenter->shown.empty());
-
-    test::LoopbackHttpServer broken(500, "");
-    auto failing = updater(broken);
-    failing->checkForUpdateInformation();
-    waitForChecks(failing);
-    EXPECT_TRUE(presenter->shown.empty());
-    EXPECT_EQ(broken.requests(), 1);
-}
-
-TEST_F(AppcastProbeTest, InteractiveChecksReportEveryOutcome) {
-    test::LoopbackHttpServer current(200, feed("1.2.0"));
-    auto subject = updater(current);
-    subject->checkForUpdates();
-    waitForChecks(subject);
-    test::LoopbackHttpServer broken(404, "");
-    auto failing = updater(broken);
-    failing->checkForUpdates();
-    waitForChecks(failing);
-    EXPECT_EQ(presenter->shown, (std::vector<std::string>{"up to date 1.2.0", "failed"}));
+TEST_F(AppcastProbeTest, ProbesShowOnlyUpdatesWhileInteractiveChecksReportEveryOutcome) {
+    struct Case {
+        int status;
+        std::string body;
+        bool interactive;
+        std::vector<std::string> shown;
+        int requests;
+    };
+    const Case cases[] = {
+        // A probe that finds an update leads to one interactive check.
+        {200, feed("1.3.0"), false, {"update 1.3.0 (stable) over 1.2.0"}, 2},
+        {200, feed("1.2.0"), false, {}, 1},
+        {500, "", false, {}, 1},
+        {200, feed("1.2.0"), true, {"up to date 1.2.0"}, 1},
+        {404, "", true, {"failed"}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.status) + (c.interactive ? " interactive" : " probe"));
+        presenter->shown.clear();
+        test::LoopbackHttpServer server(c.status, c.body);
+        auto subject = updater(server);
+        c.interactive ? subject->checkForUpdates() : subject->checkForUpdateInformation();
+        waitForChecks(subject);
+        EXPECT_EQ(presenter->shown, c.shown);
+        EXPECT_EQ(server.requests(), c.requests);
+    }
 }
 
 }  // namespace

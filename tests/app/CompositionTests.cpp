@@ -6,7 +6,7 @@
 #include "app/ContentView.hpp"
 #include "app/FakeEventMonitoring.hpp"
 #include "app/InputCommandCenter.hpp"
-#include "bridge/WebBridge.hpp"
+#include "bridge/BridgeTestSupport.hpp"
 #include "config/AppConfig.hpp"
 #include "config/ConfigStore.hpp"
 #include "platform/MainQueue.hpp"
@@ -16,30 +16,9 @@
 namespace pelko {
 namespace {
 
-// The page as the bridge sees it: records the type of every event script it evaluates.
-struct RecordingPage final : ScriptEvaluating {
-    void evaluateScript(const std::string& script) override {
-        auto head = WebBridge::scriptHead();
-        auto tail = WebBridge::scriptTail();
-        ASSERT_EQ(script.compare(0, head.size(), head), 0);
-        std::string escaped = script.substr(head.size(), script.size() - head.size() - tail.size());
-        std::string text;
-        for (size_t i = 0; i < escaped.size(); ++i) text += escaped[i] == '\\' ? escaped[++i] : escaped[i];
-        // Unescaping the JS literal also turned the JSON's "\/" into "/" and "\\" into "\": fine here.
-        auto event = json::parse(text);
-        ASSERT_TRUE(event) << text;
-        types.push_back((*event)["type"].get<std::string>());
-        events.push_back(*event);
-    }
-    std::vector<std::string> types;
-    std::vector<Json> events;
-};
-
-std::vector<std::string> activatedNames(const RecordingPage& page) {
+std::vector<std::string> activatedNames(const test::RecordingWebView& page) {
     std::vector<std::string> names;
-    for (const auto& event : page.events) {
-        if (event["type"] == "project/activate") names.push_back(event["payload"]["name"].get<std::string>());
-    }
+    for (const auto& payload : page.eventsOfType("project/activate")) names.push_back(payload["name"]);
     return names;
 }
 
@@ -52,34 +31,42 @@ ProjectMetadata project(const char* name) {
     return metadata;
 }
 
+// Writes the configuration file the services read on start.
+void storeProjects(const std::vector<ProjectMetadata>& projects, std::optional<Uuid> active) {
+    AppConfig stored = AppConfig::builtInDefault(XdgFolders::process().home.string());
+    stored.projects = projects;
+    stored.activeProjectID = active;
+    stored.cliSessions.clear();
+    test::writeFile(XdgFolders::process().appData() / "config.json", stored.toJson().dump());
+}
+
+std::shared_ptr<test::RecordingWebView> loadedPage(const AppServices& services) {
+    auto page = std::make_shared<test::RecordingWebView>();
+    services.bridge->attachWebView(page);
+    services.bridge->notifyWebViewDidFinishNavigation();
+    return page;
+}
+
 TEST(CompositionTest, WiringHoldsTheFirstEventsUntilThePageLoads) {
     std::filesystem::remove(XdgFolders::process().appData() / "config.json");
     AppServices services = AppServices::build();
-    auto page = std::make_shared<RecordingPage>();
+    auto page = std::make_shared<test::RecordingWebView>();
     services.bridge->attachWebView(page);
-    EXPECT_TRUE(page->types.empty());
+    EXPECT_TRUE(page->types().empty());
     services.bridge->notifyWebViewDidStartNavigation();
     services.bridge->notifyWebViewDidFinishNavigation();
-    EXPECT_EQ(page->types, (std::vector<std::string>{"terminal/snapshot", "github/oauth/status"}));
+    EXPECT_EQ(page->types(), (std::vector<std::string>{"terminal/snapshot", "github/oauth/status"}));
     // The first snapshot describes the built-in default's one session.
-    EXPECT_EQ(page->events[0]["payload"]["sessions"][0]["title"], "CLI #1");
+    EXPECT_EQ(page->events()[0]["payload"]["sessions"][0]["title"], "CLI #1");
 }
 
 TEST(CompositionTest, ContentViewActivatesTheStoredProjectAndSwitches) {
     auto a = project("Alpha");
     auto b = project("Beta");
-    AppConfig stored = AppConfig::builtInDefault(XdgFolders::process().home.string());
-    stored.projects = {a, b};
-    stored.activeProjectID = b.id;
-    stored.cliSessions.clear();
-    test::writeFile(XdgFolders::process().appData() / "config.json", stored.toJson().dump());
-
+    storeProjects({a, b}, b.id);
     AppServices services = AppServices::build();
-    auto page = std::make_shared<RecordingPage>();
-    services.bridge->attachWebView(page);
-    services.bridge->notifyWebViewDidFinishNavigation();
-    page->types.clear();
-    page->events.clear();
+    auto page = loadedPage(services);
+    page->scripts.clear();
 
     auto events = std::make_shared<test::FakeEventMonitoring>();
     auto center = InputCommandCenter::create(events);
@@ -92,19 +79,20 @@ TEST(CompositionTest, ContentViewActivatesTheStoredProjectAndSwitches) {
     EXPECT_NE(sample, "Beta");
 
     ASSERT_TRUE(MainQueue::shared().drainUntil(
-        [&] { return view->activeProjectID() == b.id && page->types.back() == "terminal/snapshot"; }));
+        [&] { return view->activeProjectID() == b.id && page->types().back() == "terminal/snapshot"; }));
     EXPECT_EQ(activatedNames(*page), (std::vector<std::string>{sample, "Beta"}));
-    EXPECT_EQ(page->types.front(), "app/config");
-    for (size_t i = 0; i < page->types.size(); ++i) {
-        if (page->types[i] == "app/config") {
-            ASSERT_LT(i + 1, page->types.size());
-            EXPECT_EQ(page->types[i + 1], "github/oauth/status");
+    const auto types = page->types();
+    EXPECT_EQ(types.front(), "app/config");
+    for (size_t i = 0; i < types.size(); ++i) {
+        if (types[i] == "app/config") {
+            ASSERT_LT(i + 1, types.size());
+            EXPECT_EQ(types[i + 1], "github/oauth/status");
         }
     }
     EXPECT_EQ(events->monitorCount(), 2u);
 
     // "Next Project" from the last project wraps to the first, activating it exactly once.
-    page->events.clear();
+    page->scripts.clear();
     center->onNextProject();
     EXPECT_EQ(activatedNames(*page), std::vector<std::string>{"Alpha"});
     EXPECT_EQ(services.configStore->config().activeProjectID, a.id);
@@ -118,16 +106,9 @@ TEST(CompositionTest, ContentViewActivatesTheStoredProjectAndSwitches) {
 TEST(CompositionTest, WithoutAnActiveProjectTheFirstIsShownButNotStored) {
     auto a = project("First");
     auto b = project("Second");
-    AppConfig stored = AppConfig::builtInDefault(XdgFolders::process().home.string());
-    stored.projects = {a, b};
-    stored.activeProjectID.reset();
-    stored.cliSessions.clear();
-    test::writeFile(XdgFolders::process().appData() / "config.json", stored.toJson().dump());
-
+    storeProjects({a, b}, std::nullopt);
     AppServices services = AppServices::build();
-    auto page = std::make_shared<RecordingPage>();
-    services.bridge->attachWebView(page);
-    services.bridge->notifyWebViewDidFinishNavigation();
+    auto page = loadedPage(services);
     auto view = ContentView::create(services.bridge, services.configStore,
                                     InputCommandCenter::create(std::weak_ptr<EventMonitoring>()),
                                     services.terminalService, nullptr);

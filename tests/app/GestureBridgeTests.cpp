@@ -55,31 +55,34 @@ TEST_F(GestureBridgeTest, OneReportPerGestureWithDirectionAndLocation) {
     EXPECT_NEAR(delegate->reports[1].magnitude, -0.2, 1e-9);
 }
 
-TEST_F(GestureBridgeTest, SmallPinchesNeitherReportNorRestartTheCooldown) {
-    pinch({0.11});
-    EXPECT_TRUE(delegate->reports.empty());
-    now += 0.01;
-    pinch({0.12});  // exactly the threshold passes
-    EXPECT_EQ(delegate->reports.size(), 1u);
+// One pinch per step, each `advance` seconds after the previous one, then the report count so far.
+struct PinchStep {
+    double advance;
+    double delta;
+    double x;
+    std::size_t reports;
+};
+
+class GestureBridgeTimingTest : public GestureBridgeTest,
+                                public ::testing::WithParamInterface<std::vector<PinchStep>> {};
+
+TEST_P(GestureBridgeTimingTest, ReportsFollowThresholdAndCooldown) {
+    for (const auto& step : GetParam()) {
+        now += step.advance;
+        pinch({step.delta}, step.x);
+        EXPECT_EQ(delegate->reports.size(), step.reports) << "at " << now;
+    }
 }
 
-TEST_F(GestureBridgeTest, Cooldown) {
-    pinch({0.2});
-    now += 0.2;
-    pinch({0.2});
-    EXPECT_EQ(delegate->reports.size(), 1u);
-    now += 0.2;  // 0.4 s after the first report
-    pinch({0.2});
-    EXPECT_EQ(delegate->reports.size(), 2u);
-}
-
-TEST_F(GestureBridgeTest, EndingOutsideTheViewStartsACooldownWithoutAReport) {
-    pinch({0.2}, 500, 50);
-    EXPECT_TRUE(delegate->reports.empty());
-    now += 0.2;
-    pinch({0.2});
-    EXPECT_TRUE(delegate->reports.empty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, GestureBridgeTimingTest,
+    ::testing::Values(
+        // A small pinch neither reports nor starts the cooldown; exactly the threshold passes.
+        std::vector<PinchStep>{{0, 0.11, 100, 0}, {0.01, 0.12, 100, 1}},
+        // 0.35 s of cooldown after a report.
+        std::vector<PinchStep>{{0, 0.2, 100, 1}, {0.2, 0.2, 100, 1}, {0.2, 0.2, 100, 2}},
+        // Ending outside the view starts a cooldown without a report.
+        std::vector<PinchStep>{{0, 0.2, 500, 0}, {0.2, 0.2, 100, 0}}));
 
 TEST_F(GestureBridgeTest, BeganShareAndCancelledGesturesDoNotCount) {
     view->pinch(Phase::began, 0.3);

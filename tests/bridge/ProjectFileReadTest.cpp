@@ -96,14 +96,11 @@ TEST_F(ProjectFileReadTest, SymbolicLinksMustStayInsideTheProject) {
     expectError("out/secret.txt", "無効なパスです");
     expectError("out", "無効なパスです");
     expectError("zero", "無効なパスです");
-}
 
-TEST_F(ProjectFileReadTest, RootReachedThroughALinkStillReads) {
-    writeFile(project.root / "a.txt", "a");
+    // A root reached through a link still reads.
     const fs::path linkedRoot = project.temp / "linked-root";
     fs::create_directory_symlink(project.root, linkedRoot);
-    const auto event = operations.readFile(projectUuid(), linkedRoot, "a.txt", false);
-    EXPECT_EQ(decoded(event)["content"], "a");
+    EXPECT_EQ(decoded(operations.readFile(projectUuid(), linkedRoot, "docs/real.md", false))["content"], "inside");
 }
 
 TEST_F(ProjectFileReadTest, ImagesAreSentAsBase64WithTheirType) {
@@ -160,8 +157,6 @@ TEST_F(ProjectFileReadTest, HardLimitRefusesEvenWhenLargeFilesAreAllowed) {
     EXPECT_EQ(read("at-hard.txt").type, "project/file/confirm");
 
     const std::string tooLarge = ProjectFileOperations::tooLargeMessage(314572801, 314572800);
-    EXPECT_NE(tooLarge.find("約 300MB"), std::string::npos);
-    EXPECT_NE(tooLarge.find("上限の 300MB"), std::string::npos);
     for (bool allow : {false, true}) {
         const auto refused = read("above-hard.txt", allow);
         EXPECT_EQ(refused.type, "project/file/error");

@@ -126,30 +126,32 @@ TEST_F(ProjectFileRenameTest, RenamesInsideItsFolder) {
 
 TEST_F(ProjectFileRenameTest, RefusesBadPathsAndNamesInOrder) {
     writeFile(project.root / "docs/a.md", "a");
-    expectError(rename("", "docs/b.md"), "", "リネーム対象のパスが不正です", "rename_invalid_path");
-    expectError(rename("../docs/a.md", "docs/b.md"), "../docs/a.md", "リネーム対象のパスが不正です",
-                "rename_invalid_path");
-    expectError(rename("/docs/a.md", "/"), "docs/a.md", "移動先のパスが不正です",
-                "rename_invalid_destination");
-    expectError(rename("docs/a.md", "notes/a.md"), "docs/a.md", "移動先のパスが不正です",
-                "rename_invalid_destination");
-    expectError(rename("docs/a.md", "docs/ \n"), "docs/a.md", "名前を入力してください",
-                "rename_invalid_name");
-    expectError(rename("docs/a.md", "docs/\xE3\x80\x80"), "docs/a.md", "名前を入力してください",
-                "rename_invalid_name");  // an ideographic space alone
-    expectError(rename("docs/a.md", "docs/.."), "docs/a.md", "この名前は使用できません",
-                "rename_invalid_name");
-    expectError(rename("docs/a.md", "docs/. "), "docs/a.md", "この名前は使用できません",
-                "rename_invalid_name");
-    for (const std::string bad : {"a\\b", "a:b", "a\nb",
-                                  "a\xE2\x80\xA8"
-                                  "b"})
-        expectError(rename("docs/a.md", "docs/" + bad), "docs/a.md", "名前に使用できない文字が含まれています",
-                    "rename_invalid_name");
-    expectError(rename("docs/missing.md", "docs/b.md"), "docs/missing.md", "対象が見つかりません",
-                "rename_not_found");
-    expectError(rename("nofolder/a.md", "nofolder/b.md"), "nofolder/a.md", "対象が見つかりません",
-                "rename_not_found");
+    const std::string badPath = "リネーム対象のパスが不正です", badDestination = "移動先のパスが不正です",
+                      noName = "名前を入力してください", reserved = "この名前は使用できません",
+                      badCharacter = "名前に使用できない文字が含まれています", missing = "対象が見つかりません";
+    struct Case {
+        std::string from, to, path, message, code;
+    };
+    const Case cases[] = {
+        {"", "docs/b.md", "", badPath, "rename_invalid_path"},
+        {"../docs/a.md", "docs/b.md", "../docs/a.md", badPath, "rename_invalid_path"},
+        {"/docs/a.md", "/", "docs/a.md", badDestination, "rename_invalid_destination"},
+        {"docs/a.md", "notes/a.md", "docs/a.md", badDestination, "rename_invalid_destination"},
+        {"docs/a.md", "docs/ \n", "docs/a.md", noName, "rename_invalid_name"},
+        {"docs/a.md", "docs/\xE3\x80\x80", "docs/a.md", noName, "rename_invalid_name"},  // ideographic space
+        {"docs/a.md", "docs/..", "docs/a.md", reserved, "rename_invalid_name"},
+        {"docs/a.md", "docs/. ", "docs/a.md", reserved, "rename_invalid_name"},
+        {"docs/a.md", "docs/a\\b", "docs/a.md", badCharacter, "rename_invalid_name"},
+        {"docs/a.md", "docs/a:b", "docs/a.md", badCharacter, "rename_invalid_name"},
+        {"docs/a.md", "docs/a\nb", "docs/a.md", badCharacter, "rename_invalid_name"},
+        {"docs/a.md", "docs/a\xE2\x80\xA8" "b", "docs/a.md", badCharacter, "rename_invalid_name"},
+        {"docs/missing.md", "docs/b.md", "docs/missing.md", missing, "rename_not_found"},
+        {"nofolder/a.md", "nofolder/b.md", "nofolder/a.md", missing, "rename_not_found"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from + " -> " + c.to);
+        expectError(rename(c.from, c.to), c.path, c.message, c.code);
+    }
     EXPECT_EQ(namesIn(project.root / "docs"), std::vector<std::string>{"a.md"});
 }
 

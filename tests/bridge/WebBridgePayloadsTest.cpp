@@ -77,14 +77,6 @@ TEST(BridgePayloads, TheConfigurationSnapshotWithActiveAndResumeProjects) {
     EXPECT_EQ(snapshot["resumeProjects"].size(), 1u);
 }
 
-TEST(BridgePayloads, EveryConfigurationIsFollowedByTheSignInStatus) {
-    LoadedBridge loaded;
-    loaded.bridge->updateConfigSnapshot(configWithProjects());
-    loaded.bridge->updateConfigSnapshot(AppConfig{});
-    EXPECT_EQ(loaded.webView->types(), (std::vector<std::string>{"app/config", "github/oauth/status",
-                                                                 "app/config", "github/oauth/status"}));
-}
-
 TEST(BridgePayloads, TerminalEventsCarryTheBridgesRecords) {
     LoadedBridge loaded;
     const std::string id = "BBBBBBBB-0000-4000-8000-000000000002";

@@ -49,13 +49,6 @@ class WebBridgePreviewTabs : public ::testing::Test {
         std::make_shared<PreviewTabsPersistenceService>(dir / "data");
 };
 
-TEST_F(WebBridgePreviewTabs, ActivationWithoutSavedTabsSendsAnEmptyHydrateAndNoWarning) {
-    loaded.bridge->dispatchPreviewTabs(project.id);
-    ASSERT_EQ(loaded.webView->types(), (std::vector<std::string>{"previewTab:hydrate"}));
-    EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(),
-              R"({"projectId":")" + project.id.string() + R"(","snapshot":{"tabs":[],"version":1}})");
-}
-
 TEST_F(WebBridgePreviewTabs, TabsPersistedUnderALowerCaseIdComeBackAsVersionOne) {
     loaded.bridge->handle(message("previewTabs/persist", {{"projectId", lowerCased(project.id.string())},
                                                           {"snapshot", snapshotJson(4)}}));
@@ -101,7 +94,7 @@ TEST_F(WebBridgePreviewTabs, BadSnapshotsAreLoggedWithTheIdAsSent) {
     EXPECT_TRUE(loaded.webView->scripts.empty());
 }
 
-TEST_F(WebBridgePreviewTabs, PersistForAnUnknownProjectOrWithoutItsFieldsDoesNothing) {
+TEST_F(WebBridgePreviewTabs, PersistOrHydrateForAnUnknownProjectOrWithoutItsFieldsDoesNothing) {
     loaded.bridge->handle(
         message("previewTabs/persist", {{"projectId", Uuid::random().string()}, {"snapshot", "x"}}));
     loaded.bridge->handle(
@@ -109,6 +102,8 @@ TEST_F(WebBridgePreviewTabs, PersistForAnUnknownProjectOrWithoutItsFieldsDoesNot
     loaded.bridge->handle(message("previewTabs/persist", {{"projectId", project.id.string()}}));
     loaded.bridge->handle(message("previewTabs/persist"));
     EXPECT_TRUE(logs().empty());
+    loaded.bridge->dispatchPreviewTabs(Uuid::random());
+    EXPECT_TRUE(loaded.webView->scripts.empty());  // nothing is sent for an unknown project
     loaded.bridge->dispatchPreviewTabs(project.id);
     EXPECT_EQ(loaded.webView->eventsOfType("previewTab:hydrate")[0]["snapshot"]["tabs"].size(), 0u);
 }
@@ -123,11 +118,6 @@ TEST_F(WebBridgePreviewTabs, NoticesAreLoggedOnceForAnyTextId) {
     EXPECT_EQ(entries[0].level, LogLevel::notice);
     EXPECT_EQ(entries[0].message, "previewTabs: limit reached for project not-a-uuid");
     EXPECT_EQ(entries[1].message, "previewTabs: session cache write for project P");
-}
-
-TEST_F(WebBridgePreviewTabs, NothingIsSentForAnUnknownProject) {
-    loaded.bridge->dispatchPreviewTabs(Uuid::random());
-    EXPECT_TRUE(loaded.webView->scripts.empty());
 }
 
 }  // namespace

@@ -18,6 +18,15 @@ class WebBridgeSignIn : public ::testing::Test {
         loaded.webView->scripts.clear();
     }
 
+    // The only security log line so far.
+    void expectOneSecurityEntry(SecurityEventAction action, const std::optional<std::string>& login,
+                                const std::optional<SecurityEventLogging::Metadata>& metadata) {
+        ASSERT_EQ(security->entries.size(), 1u);
+        EXPECT_EQ(security->entries[0].action, action);
+        EXPECT_EQ(security->entries[0].login, login);
+        EXPECT_EQ(security->entries[0].metadata, metadata);
+    }
+
     LoadedBridge loaded;
     std::shared_ptr<FakeAuth> auth = std::make_shared<FakeAuth>();
     std::shared_ptr<FakeSecurityLogger> security = std::make_shared<FakeSecurityLogger>();
@@ -69,10 +78,7 @@ TEST_F(WebBridgeSignIn, LogoutDeletesTheTokenStopsTheRefresherAndLogsTheFormerLo
     loaded.bridge->handle(message("github/oauth/logout"));
     EXPECT_EQ(auth->deletions, 1);
     EXPECT_EQ(refresher->stops, 1);
-    ASSERT_EQ(security->entries.size(), 1u);
-    EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthLogout);
-    EXPECT_EQ(security->entries[0].login, "octo");
-    EXPECT_FALSE(security->entries[0].metadata);
+    expectOneSecurityEntry(SecurityEventAction::oauthLogout, "octo", std::nullopt);
     ASSERT_EQ(loaded.webView->scripts.size(), 1u);
     EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(),
               R"({"status":"disconnected","reason":"userLogout"})");
@@ -81,9 +87,7 @@ TEST_F(WebBridgeSignIn, LogoutDeletesTheTokenStopsTheRefresherAndLogsTheFormerLo
 TEST_F(WebBridgeSignIn, LogoutWithoutATokenManagerStillReportsDisconnected) {
     configure(nullptr);
     loaded.bridge->handle(message("github/oauth/logout"));
-    ASSERT_EQ(security->entries.size(), 1u);
-    EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthLogout);
-    EXPECT_FALSE(security->entries[0].login);
+    expectOneSecurityEntry(SecurityEventAction::oauthLogout, std::nullopt, std::nullopt);
     EXPECT_EQ(loaded.webView->events().at(0)["payload"].dump(),
               R"({"status":"disconnected","reason":"userLogout"})");
 }
@@ -110,12 +114,9 @@ TEST_F(WebBridgeSignIn, CompletedSignInReportsTheStoredTokenNotTheOneHandedOver)
         loaded.bridge->gitHubOAuthCoordinatorDidComplete(*coordinator, sampleToken("handed"));
     }).join();
     ASSERT_TRUE(loaded.webView->waitForCount(1));
-    ASSERT_EQ(security->entries.size(), 1u);
-    EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthSuccess);
-    EXPECT_EQ(security->entries[0].login, "handed");
-    EXPECT_EQ(
-        security->entries[0].metadata,
-        (SecurityEventLogging::Metadata{{"expiresAt", "2030-06-01T12:00:00.000Z"}, {"scopes", "repo user"}}));
+    expectOneSecurityEntry(
+        SecurityEventAction::oauthSuccess, "handed",
+        SecurityEventLogging::Metadata{{"expiresAt", "2030-06-01T12:00:00.000Z"}, {"scopes", "repo user"}});
     EXPECT_EQ(loaded.webView->events()[0]["payload"]["account"]["login"], "stored");
 }
 
@@ -162,10 +163,8 @@ TEST_F(WebBridgeSignIn, TheGitServicesTokenInvalidNoticeIsLoggedOnceAndForwarded
         loaded.bridge->gitServiceDidUpdateOAuthStatus(other);
     }).join();
     ASSERT_TRUE(loaded.webView->waitForCount(2));
-    ASSERT_EQ(security->entries.size(), 1u);
-    EXPECT_EQ(security->entries[0].action, SecurityEventAction::oauthTokenInvalid);
-    EXPECT_EQ(security->entries[0].login, "octo");
-    EXPECT_EQ(security->entries[0].metadata, (SecurityEventLogging::Metadata{{"reason", "tokenInvalid"}}));
+    expectOneSecurityEntry(SecurityEventAction::oauthTokenInvalid, "octo",
+                           SecurityEventLogging::Metadata{{"reason", "tokenInvalid"}});
     EXPECT_EQ(loaded.webView->events()[0]["payload"].dump(),
               R"({"status":"disconnected","account":{"login":"octo"},"reason":"tokenInvalid"})");
     EXPECT_EQ(loaded.webView->events()[1]["payload"].dump(),

@@ -65,11 +65,6 @@ class WebBridgeTerminal : public ::testing::Test {
     std::string session = Uuid::random().string();
 };
 
-TEST_F(WebBridgeTerminal, ConfigureAttachesTheBridgeWhichGetsTheFirstSnapshot) {
-    ASSERT_FALSE(loaded.webView->scripts.empty());
-    EXPECT_EQ(loaded.webView->types().front(), "terminal/snapshot");
-}
-
 TEST_F(WebBridgeTerminal, InputWithTheFeatureOffGivesTheNoticeUnlessItsBase64IsInvalid) {
     loaded.webView->scripts.clear();
     send(

@@ -127,16 +127,21 @@ class PelkoWindowTest : public ::testing::Test {
         for (const char* folder : {"home", "cache", "data", "bundle"})
             std::filesystem::create_directories(dir / folder);
 
-        ProjectMetadata project;
-        project.id = Uuid::random();
-        project.name = "E2E";
-        project.rootPath = (dir / "home").string();
-        AppConfig config = AppConfig::builtInDefault((dir / "home").string());
-        config.projects = {project};
-        config.activeProjectID = project.id;
+        config = AppConfig::builtInDefault((dir / "home").string());
+        config.projects = {project("E2E")};
+        config.activeProjectID = config.projects[0].id;
         config.cliSessions.clear();
-        test::writeFile(dir / "data/pelko/config.json", config.toJson().dump());
+        saveConfig();
     }
+
+    ProjectMetadata project(const std::string& name) const {
+        ProjectMetadata metadata;
+        metadata.id = Uuid::random();
+        metadata.name = name;
+        metadata.rootPath = (dir / "home").string();
+        return metadata;
+    }
+    void saveConfig() const { test::writeFile(dir / "data/pelko/config.json", config.toJson().dump()); }
 
     void writeTestPage(const char* script) {
         test::writeFile(dir / "bundle/web/index.html", indexHtml);
@@ -184,6 +189,7 @@ class PelkoWindowTest : public ::testing::Test {
     std::string output() const { return test::readFile(dir / "output.txt"); }
 
     test::TempDir dir;
+    AppConfig config;
 };
 
 TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
@@ -206,17 +212,14 @@ TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
     const auto seen = events();
     // Held at wiring, then the content view's first configuration and project, in order.
     ASSERT_GE(seen.size(), 5u);
-    EXPECT_EQ(seen[0], "terminal/snapshot");
-    EXPECT_EQ(seen[1], "github/oauth/status");
-    EXPECT_EQ(seen[2], "app/config");
-    EXPECT_EQ(seen[3], "github/oauth/status");
+    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 4),
+              (std::vector<std::string>{"terminal/snapshot", "github/oauth/status", "app/config",
+                                        "github/oauth/status"}));
     EXPECT_EQ(seen[4].rfind("project/activate ", 0), 0u);
     EXPECT_NE(std::find(seen.begin(), seen.end(), "project/activate E2E"), seen.end());
     // The content view's last held event, then the answer to "app/config/request".
-    ASSERT_GE(seen.size(), 3u);
-    EXPECT_EQ(seen[seen.size() - 3], "terminal/snapshot");
-    EXPECT_EQ(seen[seen.size() - 2], "app/config");
-    EXPECT_EQ(seen[seen.size() - 1], "github/oauth/status");
+    EXPECT_EQ(std::vector<std::string>(seen.end() - 3, seen.end()),
+              (std::vector<std::string>{"terminal/snapshot", "app/config", "github/oauth/status"}));
 
     // Log records: time stamp with milliseconds, and a payload written over several lines.
     const auto log = test::readFile(logFile());
@@ -275,13 +278,7 @@ TEST_F(PelkoWindowTest, ZoomMenuAndTerminalKeysGoWhereTheyBelong) {
     const std::string display = ":" + announced.substr(0, announced.find('\n'));
     test::XKeyboard keyboard(display);
     if (!keyboard.available()) GTEST_SKIP() << "needs the XTEST extension";
-    ProjectMetadata second;
-    second.id = Uuid::random();
-    second.name = "E2E second";
-    second.rootPath = (dir / "home").string();
-    AppConfig config = AppConfig::fromJson(*json::parse(test::readFile(dir / "data/pelko/config.json")),
-                                           (dir / "home").string());
-    config.projects.push_back(second);
+    config.projects.push_back(project("E2E second"));
     CLISessionConfig session;
     session.id = Uuid::random();
     session.title = "CLI #1";
@@ -290,7 +287,7 @@ TEST_F(PelkoWindowTest, ZoomMenuAndTerminalKeysGoWhereTheyBelong) {
     session.projectId = config.projects.front().id;
     config.cliSessions = {session};
     config.enabledFeatures = {AppConfig::Feature::terminalV2};
-    test::writeFile(dir / "data/pelko/config.json", config.toJson().dump());
+    saveConfig();
     writeTestPage(keysScript);
     auto pelko = start({{"DISPLAY", display}});
     ASSERT_TRUE(test::waitFor([&] { return hasMessage("activate E2E"); }, 60s)) << output();
