@@ -30,10 +30,27 @@ class ConfigStoreTest : public ::testing::Test {
 
     std::string fileText() { return test::readFile(storage / "config.json"); }
 
+    // A store over `storage` whose first bootstrap wrote the normalised default.
+    ConfigStore& bootstrapped() {
+        stores.push_back(std::make_unique<ConfigStore>(storage, home));
+        EXPECT_FALSE(stores.back()->bootstrap());
+        return *stores.back();
+    }
+
+    // The copies of unreadable files kept beside config.json.
+    std::vector<fs::path> corruptCopies() {
+        std::vector<fs::path> kept;
+        for (const auto& entry : fs::directory_iterator(storage)) {
+            if (entry.path().filename().string().starts_with("config.json.corrupt-")) kept.push_back(entry.path());
+        }
+        return kept;
+    }
+
     test::TempDir dir;
     fs::path storage = dir / "data";
     fs::path home = dir / "home";
     fs::path work = dir / "work";
+    std::vector<std::unique_ptr<ConfigStore>> stores;
     std::vector<AppConfig> published;
     Subscription subscription;
 };
@@ -42,11 +59,10 @@ TEST_F(ConfigStoreTest, ConstructionHoldsTheBuiltInDefaultAndReadsNothing) {
     test::writeFile(storage / "config.json", "{}");
     ConfigStore store(storage, home);
     EXPECT_EQ(store.filePath(), storage / "config.json");
-    AppConfig config = store.config();
-    EXPECT_EQ(config.projects, ProjectMetadata::samples());
-    EXPECT_EQ(config.activeProjectID, ProjectMetadata::samples().front().id);
-    ASSERT_EQ(config.cliSessions.size(), 1u);
-    EXPECT_EQ(config.cliSessions[0].workingDirectory, home.string());
+    AppConfig expected = AppConfig::builtInDefault(home.string());
+    ASSERT_EQ(store.config().cliSessions.size(), 1u);
+    expected.cliSessions[0].id = store.config().cliSessions[0].id;  // the one random part
+    EXPECT_EQ(store.config(), expected);
 
     fs::path fresh = dir / "fresh" / "nested";
     ConfigStore created(fresh, home);
@@ -79,8 +95,7 @@ TEST_F(ConfigStoreTest, BootstrapLoadsThroughTheDefaultsPassWithoutRewriting) {
 }
 
 TEST_F(ConfigStoreTest, UpdatePublishesEachStepInOrderAndAlwaysSaves) {
-    ConfigStore store(storage, home);
-    ASSERT_FALSE(store.bootstrap());
+    ConfigStore& store = bootstrapped();
     auto a = store.openProjects({folder(work / "a")});
     ASSERT_EQ(a.size(), 1u);
     record(store);
@@ -123,49 +138,32 @@ TEST_F(ConfigStoreTest, UnwritableFolderStillChangesAndPublishes) {
     EXPECT_EQ(store.config().cliSessions.back(), session);
 }
 
+// Text that fails to decode, whether valid JSON or not, survives beside the file the next save writes.
 TEST_F(ConfigStoreTest, UnreadableFileIsKeptAsideBeforeTheFirstSave) {
-    const std::string broken = R"({"features":["terminal.v3"],"projects":[]})";
-    test::writeFile(storage / "config.json", broken);
-    ConfigStore store(storage, home);
-    auto error = store.bootstrap();
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, ConfigStoreError::Code::decodeFailed);
-    EXPECT_EQ(store.config().projects, ProjectMetadata::samples());
-    EXPECT_EQ(fileText(), broken);  // loading never repairs the file
+    for (const std::string broken : {R"({"features":["terminal.v3"],"projects":[]})", R"({"projects": [)"}) {
+        fs::remove_all(storage);
+        test::writeFile(storage / "config.json", broken);
+        ConfigStore store(storage, home);
+        auto error = store.bootstrap();
+        ASSERT_TRUE(error) << broken;
+        EXPECT_EQ(error->code, ConfigStoreError::Code::decodeFailed) << broken;
+        EXPECT_EQ(store.config().projects, ProjectMetadata::samples());
+        EXPECT_EQ(fileText(), broken);  // loading never repairs the file
 
-    store.setActiveProject(ProjectMetadata::samples()[1].id);
-    store.setActiveProject(ProjectMetadata::samples()[2].id);
-    std::vector<fs::path> kept;
-    for (const auto& entry : fs::directory_iterator(storage)) {
-        if (entry.path().filename().string().starts_with("config.json.corrupt-"))
-            kept.push_back(entry.path());
+        store.setActiveProject(ProjectMetadata::samples()[1].id);
+        store.setActiveProject(ProjectMetadata::samples()[2].id);
+        auto kept = corruptCopies();
+        ASSERT_EQ(kept.size(), 1u) << broken;
+        EXPECT_EQ(test::readFile(kept[0]), broken);
+        // "config.json.corrupt-" + "20261209T044500Z"
+        EXPECT_EQ(kept[0].filename().string().size(), std::string("config.json.corrupt-").size() + 16);
+        EXPECT_TRUE(json::parse(fileText()));
+        EXPECT_NE(fileText(), broken);
     }
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(test::readFile(kept[0]), broken);
-    // "config.json.corrupt-" + "20261209T044500Z"
-    EXPECT_EQ(kept[0].filename().string().size(), std::string("config.json.corrupt-").size() + 16);
-    EXPECT_TRUE(json::parse(fileText()));
-    EXPECT_NE(fileText(), broken);
-}
-
-TEST_F(ConfigStoreTest, MalformedJsonIsAlsoKeptAside) {
-    test::writeFile(storage / "config.json", "{\"projects\": [");
-    ConfigStore store(storage, home);
-    ASSERT_TRUE(store.bootstrap());
-    store.addCLISession(std::nullopt, std::nullopt);
-    int kept = 0;
-    for (const auto& entry : fs::directory_iterator(storage)) {
-        if (entry.path().filename().string().starts_with("config.json.corrupt-")) {
-            ++kept;
-            EXPECT_EQ(test::readFile(entry.path()), "{\"projects\": [");
-        }
-    }
-    EXPECT_EQ(kept, 1);
 }
 
 TEST_F(ConfigStoreTest, OpeningFoldersCollapsesSpellingsAndShortensHome) {
-    ConfigStore store(storage, home);
-    ASSERT_FALSE(store.bootstrap());
+    ConfigStore& store = bootstrapped();
     fs::path a = folder(work / "a");
     fs::create_directory_symlink(a, work / "link");
     auto opened = store.openProjects({a, work / "link", work / "." / "a" / ".." / "a"});
@@ -185,8 +183,7 @@ TEST_F(ConfigStoreTest, OpeningFoldersCollapsesSpellingsAndShortensHome) {
 }
 
 TEST_F(ConfigStoreTest, OpeningAKnownFolderReusesItsProject) {
-    ConfigStore store(storage, home);
-    ASSERT_FALSE(store.bootstrap());
+    ConfigStore& store = bootstrapped();
     fs::path b = folder(home / "b");
     auto first = store.openProjects({folder(work / "a"), b});
     ASSERT_EQ(first.size(), 2u);
@@ -229,8 +226,7 @@ TEST_F(ConfigStoreTest, OpeningReplacesSampleProjectsAndSkipsNonFolders) {
 }
 
 TEST_F(ConfigStoreTest, ReorderingMovesNamedProjectsFirst) {
-    ConfigStore store(storage, home);
-    ASSERT_FALSE(store.bootstrap());
+    ConfigStore& store = bootstrapped();
     auto p = store.openProjects({folder(work / "a"), folder(work / "b"), folder(work / "c")});
     auto ids = [&] {
         std::vector<Uuid> result;
@@ -255,8 +251,7 @@ TEST_F(ConfigStoreTest, ReorderingMovesNamedProjectsFirst) {
 }
 
 TEST_F(ConfigStoreTest, NextAndPreviousWrapAround) {
-    ConfigStore store(storage, home);
-    ASSERT_FALSE(store.bootstrap());
+    ConfigStore& store = bootstrapped();
     EXPECT_FALSE(store.nextProject(std::nullopt));
     auto p = store.openProjects({folder(work / "a"), folder(work / "b"), folder(work / "c")});
     EXPECT_EQ(store.nextProject(p[0].id)->id, p[1].id);
@@ -268,8 +263,7 @@ TEST_F(ConfigStoreTest, NextAndPreviousWrapAround) {
 }
 
 TEST_F(ConfigStoreTest, SetActiveProjectIgnoresUnknownIdentifiers) {
-    ConfigStore store(storage, home);
-    ASSERT_FALSE(store.bootstrap());
+    ConfigStore& store = bootstrapped();
     auto p = store.openProjects({folder(work / "a"), folder(work / "b")});
     store.setActiveProject(p[1].id);
     EXPECT_EQ(store.config().activeProjectID, p[1].id);
@@ -282,8 +276,7 @@ TEST_F(ConfigStoreTest, SetActiveProjectIgnoresUnknownIdentifiers) {
 }
 
 TEST_F(ConfigStoreTest, CliSessionTitlesCountSessionsOfTheSameProject) {
-    ConfigStore store(storage, home);
-    ASSERT_FALSE(store.bootstrap());
+    ConfigStore& store = bootstrapped();
     auto p = store.openProjects({folder(home / "a")});
     store.removeCLISession(store.config().cliSessions.front().id);
 
@@ -309,8 +302,7 @@ TEST_F(ConfigStoreTest, CliSessionTitlesCountSessionsOfTheSameProject) {
 }
 
 TEST_F(ConfigStoreTest, ClosingAndResumingProjects) {
-    ConfigStore store(storage, home);
-    ASSERT_FALSE(store.bootstrap());
+    ConfigStore& store = bootstrapped();
     auto p = store.openProjects({folder(work / "a"), folder(work / "b")});
     Uuid sessionA = store.config().cliSessions[0].id;
     EXPECT_EQ(store.config().activeProjectID, p[0].id);
@@ -338,8 +330,7 @@ TEST_F(ConfigStoreTest, ClosingAndResumingProjects) {
 }
 
 TEST_F(ConfigStoreTest, ClosingTheActiveProjectActivatesTheFirstRemaining) {
-    ConfigStore store(storage, home);
-    ASSERT_FALSE(store.bootstrap());
+    ConfigStore& store = bootstrapped();
     auto p = store.openProjects({folder(work / "a"), folder(work / "b")});
     auto closed = store.closeProject(p[0].id);
     ASSERT_TRUE(closed);
@@ -348,8 +339,7 @@ TEST_F(ConfigStoreTest, ClosingTheActiveProjectActivatesTheFirstRemaining) {
 }
 
 TEST_F(ConfigStoreTest, ResumingWithNothingToResumeSavesNothing) {
-    ConfigStore store(storage, home);
-    ASSERT_FALSE(store.bootstrap());
+    ConfigStore& store = bootstrapped();
     fs::remove(storage / "config.json");
     record(store);
     EXPECT_FALSE(store.resumeWorkspace());

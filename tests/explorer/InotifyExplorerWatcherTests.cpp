@@ -248,20 +248,6 @@ TEST_F(InotifyWatchTest, NoWatchesInsideExcludedFoldersOrThroughLinks) {
     EXPECT_EQ(countInotifyWatches(), before);
 }
 
-TEST_F(InotifyWatchTest, StopMonitoringEndsCallbacks) {
-    activate();
-    service->stopMonitoring();
-    InotifyExplorerWatcher probe(root, ExplorerExclusionRules());
-    EventSink sink;
-    ASSERT_TRUE(probe.start(sink.handler()));
-    writeFile(root / "after-stop", "");
-    ASSERT_TRUE(sink.waitForPath(root / "after-stop"));
-    bool done = false;
-    queue->asyncAfter(80ms, [&done] { MainQueue::shared().async([&done] { done = true; }); });
-    ASSERT_TRUE(MainQueue::shared().drainUntil([&] { return done; }));
-    EXPECT_TRUE(batches.empty());
-}
-
 TEST(InotifyExplorerWatcher, StopReturnsOnlyWhenNoHandlerCanRun) {
     TempDir dir;
     const fs::path root = fs::canonical(dir.path());

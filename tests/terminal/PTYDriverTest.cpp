@@ -27,9 +27,9 @@ struct Child {
     std::string output;
     std::atomic<bool> exited{false};
 
-    Child(const PTYDriver& driver, const std::string& script, const fs::path& folder = test::testRoot(),
-          const std::map<std::string, std::string>& overrides = {}) {
-        spawned = driver.spawn("/bin/sh", {"-c", script}, folder, overrides, 80, 24);
+    explicit Child(const std::string& script, const fs::path& folder = test::testRoot()) {
+        static const PTYDriver driver;
+        spawned = driver.spawn("/bin/sh", {"-c", script}, folder, {}, 80, 24);
         spawned.masterHandle->startReading([this](std::span<const std::uint8_t> chunk) {
             std::lock_guard lock(mutex);
             output.append(chunk.begin(), chunk.end());
@@ -61,9 +61,8 @@ std::size_t openDescriptorCount() {
 }
 
 TEST(PTYDriverTest, ChildLeadsItsSessionOnTheSlaveInTheGivenFolder) {
-    PTYDriver driver;
     test::TempDir folder;
-    Child child(driver, "echo \"sid=$(ps -o sid= -p $$ | tr -d ' ') pid=$$ tty=$(tty) cwd=$(pwd -P)\"",
+    Child child("echo \"sid=$(ps -o sid= -p $$ | tr -d ' ') pid=$$ tty=$(tty) cwd=$(pwd -P)\"",
                 folder.path());
     ASSERT_TRUE(child.waitForExit());
     ASSERT_TRUE(child.waitForText("cwd="));
@@ -75,9 +74,8 @@ TEST(PTYDriverTest, ChildLeadsItsSessionOnTheSlaveInTheGivenFolder) {
 }
 
 TEST(PTYDriverTest, SaneTerminalSettingsWithUtf8Input) {
-    PTYDriver driver;
     // A cooked terminal turns LF into CR LF, echoes and knows ^C and ^D.
-    Child child(driver, "stty -a; read line; echo \"got:$line\"");
+    Child child("stty -a; read line; echo \"got:$line\"");
     ASSERT_TRUE(child.waitForText("eof = ^D"));
     std::string settings = child.text();
     EXPECT_NE(settings.find("intr = ^C"), std::string::npos) << settings;
@@ -89,25 +87,23 @@ TEST(PTYDriverTest, SaneTerminalSettingsWithUtf8Input) {
 }
 
 TEST(PTYDriverTest, ControlCInterruptsAndControlDEndsInput) {
-    PTYDriver driver;
-    Child interrupted(driver, "sleep 30");
+    Child interrupted("sleep 30");
     ASSERT_TRUE(test::waitFor([&] { return tcgetpgrp(interrupted.spawned.masterHandle->fd()) > 0; }));
     interrupted.type("\x03");
     ASSERT_TRUE(interrupted.waitForExit());
     EXPECT_EQ(interrupted.spawned.process->terminationStatus(), -SIGINT);
 
-    Child reading(driver, "cat; echo cat-done");
+    Child reading("cat; echo cat-done");
     reading.type("\x04");
     EXPECT_TRUE(reading.waitForText("cat-done"));
 }
 
 TEST(PTYDriverTest, ExitCodesAndSignalDeaths) {
-    PTYDriver driver;
-    Child three(driver, "exit 3");
+    Child three("exit 3");
     ASSERT_TRUE(three.waitForExit());
     EXPECT_EQ(three.spawned.process->terminationStatus(), 3);
 
-    Child killed(driver, "kill -9 $$");
+    Child killed("kill -9 $$");
     ASSERT_TRUE(killed.waitForExit());
     EXPECT_EQ(killed.spawned.process->terminationStatus(), -9);
 
@@ -120,10 +116,9 @@ TEST(PTYDriverTest, ExitCodesAndSignalDeaths) {
 }
 
 TEST(PTYDriverTest, NoDescriptorAboveTwoLeaksIntoTheChild) {
-    PTYDriver driver;
     int leaky = open("/dev/null", O_RDONLY);  // deliberately without O_CLOEXEC
     ASSERT_GE(leaky, 0);
-    Child child(driver, "exec ls -1 /proc/self/fd");
+    Child child("exec ls -1 /proc/self/fd");
     ASSERT_TRUE(child.waitForExit());
     close(leaky);
     test::waitFor([&] { return child.text().find("3") != std::string::npos; }, std::chrono::seconds(2));
@@ -169,8 +164,7 @@ TEST(PTYDriverTest, OversizedWindowIsClampedAndFailuresCloseEveryDescriptor) {
 }
 
 TEST(PTYDriverTest, EndOfOutputIsDrainedAfterAFastExit) {
-    PTYDriver driver;
-    Child child(driver, "head -c 20480 /dev/zero | tr '\\0' x");
+    Child child("head -c 20480 /dev/zero | tr '\\0' x");
     ASSERT_TRUE(child.waitForExit());
     std::atomic<bool> finished{false};
     child.spawned.masterHandle->finishReading([&] { finished = true; });

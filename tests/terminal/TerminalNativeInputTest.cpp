@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/TextInputSourceIBusBackend.hpp"
-#include "platform/TextInputSourceNullBackend.hpp"
 #include "terminal/NativeKeyEvent.hpp"
 #include "terminal/TerminalInputModeSwitcher.hpp"
 #include "terminal/TerminalNativeInputClassifier.hpp"
@@ -126,14 +125,6 @@ TEST(TerminalInputModeSwitcherTest, CompositionRule) {
     EXPECT_FALSE(switcher.currentInputSourceRequiresComposition());
     services->current = source("mozc-jp", true, false);
     EXPECT_TRUE(switcher.currentInputSourceRequiresComposition());
-}
-
-TEST(TerminalInputModeSwitcherTest, NullBackendOffersNothing) {
-    TerminalInputModeSwitcher switcher(std::make_shared<TextInputSourceNullBackend>());
-    EXPECT_FALSE(switcher.inputSource(TerminalNativeInputMode::ascii));
-    EXPECT_FALSE(switcher.inputSource(TerminalNativeInputMode::japanese));
-    EXPECT_FALSE(switcher.currentInputSourceRequiresComposition());
-    EXPECT_TRUE(switcher.enabledKeyboardInputSources().empty());
 }
 
 TEST(TextInputSourceIBusBackendTest, EnginesDescribeTheirLayoutOrInputMode) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "terminal/TerminalOutputNormalizer.hpp"
 
@@ -19,49 +21,37 @@ std::string run(TerminalOutputNormalizer& normalizer, const std::string& chunk, 
 
 const std::string filler = "\x1b[1m\x1b[7m%\x1b[27m\x1b[1m\x1b[0m";
 
-TEST(TerminalOutputNormalizerTest, CarriageReturnRunsCollapseAcrossChunks) {
-    TerminalOutputNormalizer normalizer;
-    EXPECT_EQ(run(normalizer, "a\r\r\r\nb"), "a\r\nb");
-    TerminalOutputNormalizer split;
-    EXPECT_EQ(run(split, "a\r"), "a\r");
-    EXPECT_EQ(run(split, "\rb"), "b");
-}
+// Each case feeds its chunks, in order, to one fresh normalizer and expects each chunk's output.
+TEST(TerminalOutputNormalizerTest, ChunksNormalizeAsExpected) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> chunks;
+    };
+    const Case cases[] = {
+        {"carriage-return runs collapse", {{"a\r\r\r\nb", "a\r\nb"}}},
+        {"carriage-return runs collapse across chunks", {{"a\r", "a\r"}, {"\rb", "b"}}},
+        {"NUL bytes vanish and clear the carriage-return memory",
+         {{std::string("x\0y", 3), "xy"}, {std::string("\r\0\r", 3), "\r\r"}}},
+        {"prompt filler becomes one carriage return",
+         {{"a" + filler + std::string(40, ' ') + "\rprompt", "a\rprompt"}}},
+        // No CR after the spaces: the ESC starts a sequence that releases "ESC [" at once.
+        {"filler without a carriage return stays", {{filler + "  x", filler + "  x"}}},
+        {"OSC in one chunk", {{"a\x1b]0;title\x07z", "a\x1b]0;title\x07z"}}},
+        {"OSC held until its terminator", {{"a\x1b]0;ti", "a"}, {"tle\x07z", "\x1b]0;title\x07z"}}},
+        {"OSC ended by ESC backslash", {{"\x1b]633;x\x1bq", ""}, {"y\x1b\\!", "\x1b]633;x\x1bqy\x1b\\!"}}},
+        // An ESC that does not open an OSC releases itself and the next byte unfiltered.
+        {"other escape", {{std::string("\x1b\0\r\r", 4), std::string("\x1b\0\r", 3)}}},
+    };
+    for (const auto& c : cases) {
+        TerminalOutputNormalizer normalizer;
+        for (const auto& [in, out] : c.chunks) EXPECT_EQ(run(normalizer, in), out) << c.what;
+    }
 
-TEST(TerminalOutputNormalizerTest, NulBytesVanishAndClearTheCarriageReturnMemory) {
-    TerminalOutputNormalizer normalizer;
-    EXPECT_EQ(run(normalizer, std::string("x\0y", 3)), "xy");
-    EXPECT_EQ(run(normalizer, std::string("\r\0\r", 3)), "\r\r");
-}
-
-TEST(TerminalOutputNormalizerTest, PromptFillerBecomesOneCarriageReturnOnlyWithinOneChunk) {
-    TerminalOutputNormalizer normalizer;
-    EXPECT_EQ(run(normalizer, "a" + filler + std::string(40, ' ') + "\rprompt"), "a\rprompt");
-
-    TerminalOutputNormalizer letter;
-    // No CR after the spaces: the ESC starts a sequence that releases "ESC [" at once.
-    EXPECT_EQ(run(letter, filler + "  x"), filler + "  x");
-
+    // Filler split over two chunks is only filler within one chunk.
     TerminalOutputNormalizer across;
     std::string joined = run(across, filler.substr(0, 10));
     joined += run(across, filler.substr(10) + "   \r");
     EXPECT_EQ(joined, filler + "   \r");
-}
-
-TEST(TerminalOutputNormalizerTest, OscSequencesAreHeldUntilTheirTerminator) {
-    TerminalOutputNormalizer normalizer;
-    EXPECT_EQ(run(normalizer, "a\x1b]0;title\x07z"), "a\x1b]0;title\x07z");
-
-    TerminalOutputNormalizer split;
-    EXPECT_EQ(run(split, "a\x1b]0;ti"), "a");
-    EXPECT_EQ(run(split, "tle\x07z"), "\x1b]0;title\x07z");
-
-    TerminalOutputNormalizer stringTerminator;
-    EXPECT_EQ(run(stringTerminator, "\x1b]633;x\x1bq"), "");
-    EXPECT_EQ(run(stringTerminator, "y\x1b\\!"), "\x1b]633;x\x1bqy\x1b\\!");
-
-    TerminalOutputNormalizer other;
-    // An ESC that does not open an OSC releases itself and the next byte unfiltered.
-    EXPECT_EQ(run(other, std::string("\x1b\0\r\r", 4)), std::string("\x1b\0\r", 3));
 }
 
 TEST(TerminalOutputNormalizerTest, UnterminatedSequenceIsReleasedPast64KiB) {

@@ -2,7 +2,6 @@
 #include <sys/wait.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "terminal/TerminalSessionFixture.hpp"
 
@@ -19,6 +18,24 @@ std::optional<pid_t> childOf(pid_t parent) {
     pid_t child = 0;
     if (children >> child) return child;
     return std::nullopt;
+}
+
+// Waits until the shell's child has become `sleep` and leads the terminal's foreground group, so that
+// an interrupt reaches it rather than the shell (which ignores it); 0 if that never happens.
+pid_t waitForForegroundSleep(pid_t shell) {
+    pid_t sleeper = 0;
+    test::waitFor([&] {
+        auto child = childOf(shell);
+        if (!child) return false;
+        std::ifstream stat("/proc/" + std::to_string(*child) + "/stat");
+        std::string pid, name, state;
+        long parent = 0, group = 0, session = 0, tty = 0, foreground = 0;
+        if (!(stat >> pid >> name >> state >> parent >> group >> session >> tty >> foreground)) return false;
+        if (name != "(sleep)" || group <= 0 || group != foreground) return false;
+        sleeper = *child;
+        return true;
+    });
+    return sleeper;
 }
 
 TEST_F(ZshSessionTest, LoginShellStartsInItsFolderWithTheTerminalEnvironment) {
@@ -70,8 +87,8 @@ TEST_F(ZshSessionTest, InterruptStopsTheRunningCommand) {
     pid_t shell = waitForCreated(session.id);
     ASSERT_GT(shell, 0);
     type(session.id, "sleep 30\n");
-    ASSERT_TRUE(test::waitFor([&] { return childOf(shell).has_value(); }));
-    pid_t sleeper = *childOf(shell);
+    pid_t sleeper = waitForForegroundSleep(shell);
+    ASSERT_GT(sleeper, 0);
     service->sendSignal(session.id, "sigint");
     ASSERT_TRUE(test::waitFor([&] { return kill(sleeper, 0) != 0 || !childOf(shell); }));
     type(session.id, "echo back-$((2+3))\n");
@@ -82,8 +99,8 @@ TEST_F(ZshSessionTest, OtherSignalNamesDoNothing) {
     auto session = addSession();
     pid_t shell = waitForCreated(session.id);
     type(session.id, "sleep 30\n");
-    ASSERT_TRUE(test::waitFor([&] { return childOf(shell).has_value(); }));
-    pid_t sleeper = *childOf(shell);
+    pid_t sleeper = waitForForegroundSleep(shell);
+    ASSERT_GT(sleeper, 0);
     service->sendSignal(session.id, "SIGKILL");
     service->sendSignal(session.id, "INT");
     MainQueue::shared().drain();
@@ -197,7 +214,7 @@ TEST_F(ZshSessionTest, InputThatFindsNoRoomFailsTheSessionButKeepsTheShell) {
     auto session = addSession();
     pid_t shell = waitForCreated(session.id);
     type(session.id, "stty raw -echo; sleep 30\n");
-    ASSERT_TRUE(test::waitFor([&] { return childOf(shell).has_value(); }));
+    ASSERT_GT(waitForForegroundSleep(shell), 0);
     // Nobody reads while sleep runs: the terminal's input fills up and the write gives up after a wait.
     type(session.id, std::string(1024 * 1024, 'a'));
     auto errors = bridge->events("error");
