@@ -100,7 +100,8 @@ TEST_F(ProjectFileReadTest, SymbolicLinksMustStayInsideTheProject) {
     // A root reached through a link still reads.
     const fs::path linkedRoot = project.temp / "linked-root";
     fs::create_directory_symlink(project.root, linkedRoot);
-    EXPECT_EQ(decoded(operations.readFile(projectUuid(), linkedRoot, "docs/real.md", false))["content"], "inside");
+    EXPECT_EQ(decoded(operations.readFile(projectUuid(), linkedRoot, "docs/real.md", false))["content"],
+              "inside");
 }
 
 TEST_F(ProjectFileReadTest, ImagesAreSentAsBase64WithTheirType) {

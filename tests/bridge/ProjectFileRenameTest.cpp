@@ -128,7 +128,8 @@ TEST_F(ProjectFileRenameTest, RefusesBadPathsAndNamesInOrder) {
     writeFile(project.root / "docs/a.md", "a");
     const std::string badPath = "リネーム対象のパスが不正です", badDestination = "移動先のパスが不正です",
                       noName = "名前を入力してください", reserved = "この名前は使用できません",
-                      badCharacter = "名前に使用できない文字が含まれています", missing = "対象が見つかりません";
+                      badCharacter = "名前に使用できない文字が含まれています",
+                      missing = "対象が見つかりません";
     struct Case {
         std::string from, to, path, message, code;
     };
@@ -144,7 +145,7 @@ TEST_F(ProjectFileRenameTest, RefusesBadPathsAndNamesInOrder) {
         {"docs/a.md", "docs/a\\b", "docs/a.md", badCharacter, "rename_invalid_name"},
         {"docs/a.md", "docs/a:b", "docs/a.md", badCharacter, "rename_invalid_name"},
         {"docs/a.md", "docs/a\nb", "docs/a.md", badCharacter, "rename_invalid_name"},
-        {"docs/a.md", "docs/a\xE2\x80\xA8" "b", "docs/a.md", badCharacter, "rename_invalid_name"},
+        {"docs/a.md", "docs/a\u2028b", "docs/a.md", badCharacter, "rename_invalid_name"},
         {"docs/missing.md", "docs/b.md", "docs/missing.md", missing, "rename_not_found"},
         {"nofolder/a.md", "nofolder/b.md", "nofolder/a.md", missing, "rename_not_found"},
     };

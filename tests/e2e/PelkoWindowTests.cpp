@@ -21,11 +21,18 @@ const char* const indexHtml = R"(<!doctype html>
 <body><script src="./assets/e2e.js"></script></body></html>
 )";
 
-// Reports everything it sees through "webview/log" messages, which the test reads from the log file.
-const char* const pageScript = R"(
+// A page script with `post` (a message to the native side) and `log` (a "webview/log" line from "e2e").
+std::string pageWith(const char* body) {
+    return std::string(R"(
 (function () {
   const post = (body) => window.webkit.messageHandlers.pelko.postMessage(body);
   const log = (message) => post({ type: 'webview/log', source: 'e2e', message: message });
+)") + body +
+           "})();\n";
+}
+
+// Reports everything it sees through "webview/log" messages, which the test reads from the log file.
+const char* const pageScript = R"(
   log('page-start ' + location.href);
   window.__pelko__ = {
     dispatch: function (event) {
@@ -42,15 +49,11 @@ const char* const pageScript = R"(
   fetch('app://bundle/assets/data.json')
     .then((r) => r.json().then((j) => log('fetch-json ' + r.status + ' ' + j.ok)))
     .catch((e) => log('fetch-json failed ' + e));
-})();
 )";
 
 // First load: once the page has its events, navigate to a folder (a failing load), then ask for the
 // configuration; after a while go to a page that loads. Second load: report what arrives.
 const char* const failingScript = R"(
-(function () {
-  const post = (body) => window.webkit.messageHandlers.pelko.postMessage(body);
-  const log = (message) => post({ type: 'webview/log', source: 'e2e', message: message });
   const second = location.search === '?second';
   log('page-start ' + (second ? 'second' : 'first'));
   let failing = false;
@@ -70,15 +73,11 @@ const char* const failingScript = R"(
   };
   window.snapshots = 0;
   (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
-})();
 )";
 
 // Reports the key presses, project activations and terminal states the page sees. Escape gives the
 // first configured terminal session native key input.
 const char* const keysScript = R"(
-(function () {
-  const post = (body) => window.webkit.messageHandlers.pelko.postMessage(body);
-  const log = (message) => post({ type: 'webview/log', source: 'e2e', message: message });
   let sessionId = null;
   let output = '';
   window.addEventListener('keydown', function (e) {
@@ -101,7 +100,6 @@ const char* const keysScript = R"(
     }
   };
   (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
-})();
 )";
 
 int freePort() {
@@ -145,7 +143,7 @@ class PelkoWindowTest : public ::testing::Test {
 
     void writeTestPage(const char* script) {
         test::writeFile(dir / "bundle/web/index.html", indexHtml);
-        test::writeFile(dir / "bundle/web/assets/e2e.js", script);
+        test::writeFile(dir / "bundle/web/assets/e2e.js", pageWith(script));
         test::writeFile(dir / "bundle/web/assets/data.json", R"({"ok":true})");
     }
 
