@@ -187,6 +187,7 @@ TEST(AppConfigDefaults, SampleProjectsPointAtFoldersThatCannotExist) {
         EXPECT_TRUE(ProjectMetadata::isSampleId(sample.id));
     }
     AppConfig config = AppConfig::builtInDefault(home);
+    EXPECT_EQ(config.projects, ProjectMetadata::samples());
     EXPECT_EQ(config.activeProjectID, ProjectMetadata::samples().front().id);
     ASSERT_EQ(config.cliSessions.size(), 1u);
     EXPECT_EQ(config.cliSessions[0].workingDirectory, home);
