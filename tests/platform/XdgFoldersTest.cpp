@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "platform/XdgFolders.hpp"
 #include "support/TestSupport.hpp"
@@ -43,10 +42,8 @@ TEST(XdgFoldersTest, PrivateRuntimeFolderIsCreatedWhenUnset) {
     fs::path runtime = folders.ensurePrivateRuntimeDir();
     ASSERT_FALSE(runtime.empty());
     EXPECT_EQ(runtime.parent_path(), dir.path());
-    struct stat info {};
-    ASSERT_EQ(stat(runtime.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISDIR(info.st_mode));
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_TRUE(fs::is_directory(runtime));
+    EXPECT_EQ(test::fileMode(runtime), 0700u);
 }
 
 TEST(XdgFoldersTest, ExpandTilde) {

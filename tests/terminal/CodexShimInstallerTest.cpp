@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <mutex>
@@ -68,11 +67,8 @@ TEST_F(CodexShimInstallerTest, OverridesPutTheShimFirstAndAreComputedOnce) {
     auto overrides = installer.environmentOverrides();
     EXPECT_EQ(overrides["PATH"], (root / "cache" / "codex-shims").string() + ":/usr/bin:/bin");
     EXPECT_EQ(overrides["ZDOTDIR"], (root / "cache" / "zsh-bootstrap").string());
-    struct stat info {};
-    ASSERT_EQ(stat((installer.shimDirectory() / "codex").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0755u);
-    ASSERT_EQ(stat((installer.zshBootstrapDirectory() / ".zshrc").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    EXPECT_EQ(test::fileMode(installer.shimDirectory() / "codex"), 0755u);
+    EXPECT_EQ(test::fileMode(installer.zshBootstrapDirectory() / ".zshrc"), 0644u);
 
     fs::remove(installer.shimDirectory() / "codex");
     EXPECT_EQ(installer.environmentOverrides(), overrides);
