@@ -43,7 +43,7 @@ std::string withoutTrailingSeparator(const fs::path& path) {
 
 }  // namespace
 
-AppBundleSchemeHandler::AppBundleSchemeHandler(fs::path baseFolder)
+AppBundleSchemeHandler::AppBundleSchemeHandler(const fs::path& baseFolder)
     : baseFolder_(fs::path(withoutTrailingSeparator(baseFolder.lexically_normal()))) {}
 
 bool AppBundleSchemeHandler::accepts(const fs::path& candidate) const {

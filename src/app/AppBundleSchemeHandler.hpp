@@ -17,7 +17,7 @@ namespace pelko {
 
 class AppBundleSchemeHandler {
   public:
-    explicit AppBundleSchemeHandler(std::filesystem::path baseFolder);
+    explicit AppBundleSchemeHandler(const std::filesystem::path& baseFolder);
 
     const std::filesystem::path& baseFolder() const { return baseFolder_; }
 

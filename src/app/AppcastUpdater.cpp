@@ -9,7 +9,7 @@
 namespace pelko {
 namespace {
 
-constexpr size_t maxFeedBytes = 8 * 1024 * 1024;
+constexpr size_t maxFeedBytes = size_t{8} * 1024 * 1024;
 
 std::string trimmed(const std::string& text) {
     const char* blanks = " \t\r\n\v\f";

@@ -13,7 +13,7 @@ fs::path ResourceBundle::resolve(const fs::path& executable, const Environment& 
         fs::path candidate(*overridden);
         if (isFolder(candidate)) return candidate;
     }
-    const fs::path folder = executable.parent_path();
+    fs::path folder = executable.parent_path();
     for (const fs::path& candidate :
          {folder / bundleName, folder.parent_path() / "share" / "pelko" / bundleName}) {
         if (isFolder(candidate)) return candidate;

@@ -489,11 +489,12 @@ std::string WebBridge::makeScript(std::string_view envelopeJson) {
     return script;
 }
 
-void WebBridge::dispatchEvent(const std::string& type, Json payload) {
-    dispatchEvent(weak_from_this(), type, std::move(payload));
+void WebBridge::dispatchEvent(const std::string& type, const Json& payload) {
+    dispatchEvent(weak_from_this(), type, payload);
 }
 
-void WebBridge::dispatchEvent(const std::weak_ptr<WebBridge>& bridge, const std::string& type, Json payload) {
+void WebBridge::dispatchEvent(const std::weak_ptr<WebBridge>& bridge, const std::string& type,
+                              const Json& payload) {
     std::string script;
     try {
         script = eventScript(type, payload);
@@ -634,8 +635,8 @@ void WebBridge::requestExplorerDirectories(const Uuid& projectID,
     if (!root) {
         ExplorerDirectoriesPayload payload{projectID.string(), requestId, {}};
         for (const auto& path : relativePaths) payload.directories.push_back({path, {}, "invalidProject"});
-        MainQueue::shared().async([weak = weak_from_this(), json = payload.toJson()]() mutable {
-            dispatchEvent(weak, "project/explorer/directories", std::move(json));
+        MainQueue::shared().async([weak = weak_from_this(), json = payload.toJson()] {
+            dispatchEvent(weak, "project/explorer/directories", json);
         });
         return;
     }
@@ -658,8 +659,8 @@ void WebBridge::requestFileContent(const Uuid& projectID, const std::string& rel
     auto root = projectRootPath(projectID);
     if (!root) {
         MainQueue::shared().async([weak = weak_from_this(), event = ProjectFileOperations::readProjectMissing(
-                                                                projectID, relativePath)]() mutable {
-            dispatchEvent(weak, event.type, std::move(event.payload));
+                                                                projectID, relativePath)] {
+            dispatchEvent(weak, event.type, event.payload);
         });
         return;
     }
@@ -667,7 +668,7 @@ void WebBridge::requestFileContent(const Uuid& projectID, const std::string& rel
                               projectID, relativePath, allowLargeFile] {
         if (weak.expired()) return;
         BridgeEvent event = operations->readFile(projectID, root, relativePath, allowLargeFile);
-        dispatchEvent(weak, event.type, std::move(event.payload));
+        dispatchEvent(weak, event.type, event.payload);
     });
 }
 
@@ -676,8 +677,8 @@ void WebBridge::saveFileContent(const Uuid& projectID, const std::string& relati
     auto root = projectRootPath(projectID);
     if (!root) {
         MainQueue::shared().async([weak = weak_from_this(), event = ProjectFileOperations::saveProjectMissing(
-                                                                projectID, relativePath)]() mutable {
-            dispatchEvent(weak, event.type, std::move(event.payload));
+                                                                projectID, relativePath)] {
+            dispatchEvent(weak, event.type, event.payload);
         });
         return;
     }
@@ -685,7 +686,7 @@ void WebBridge::saveFileContent(const Uuid& projectID, const std::string& relati
                               projectID, relativePath, content] {
         if (weak.expired()) return;
         BridgeEvent event = operations->saveFile(projectID, root, relativePath, content);
-        dispatchEvent(weak, event.type, std::move(event.payload));
+        dispatchEvent(weak, event.type, event.payload);
     });
 }
 
@@ -693,18 +694,17 @@ void WebBridge::renameItem(const Uuid& projectID, const std::string& fromPath, c
                            const std::optional<std::string>&) {
     auto root = projectRootPath(projectID);
     if (!root) {
-        MainQueue::shared().async(
-            [weak = weak_from_this(),
-             event = ProjectFileOperations::renameProjectMissing(projectID, fromPath)]() mutable {
-                dispatchEvent(weak, event.type, std::move(event.payload));
-            });
+        MainQueue::shared().async([weak = weak_from_this(),
+                                   event = ProjectFileOperations::renameProjectMissing(projectID, fromPath)] {
+            dispatchEvent(weak, event.type, event.payload);
+        });
         return;
     }
     state_->fileQueue->async([weak = weak_from_this(), operations = state_->fileOperations, root = *root,
                               projectID, fromPath, toPath] {
         if (weak.expired()) return;
         RenameOutcome outcome = operations->renameItem(projectID, root, fromPath, toPath);
-        for (auto& event : outcome.events) dispatchEvent(weak, event.type, std::move(event.payload));
+        for (const auto& event : outcome.events) dispatchEvent(weak, event.type, event.payload);
         if (!outcome.renamed) return;
         // Queued behind the answers, so the page hears of the rename before the new Git status.
         MainQueue::shared().async([weak, projectID] {
@@ -908,16 +908,17 @@ void WebBridge::handleProjectMessage(const std::string& type, const Json& body) 
 
 void WebBridge::openProjects() {
     if (!state_->folderPicker) return;
-    state_->folderPicker->pickFolders([weak = weak_from_this()](std::vector<std::filesystem::path> folders) {
-        auto self = weak.lock();
-        if (!self || folders.empty()) return;
-        auto store = self->state_->configStore.lock();
-        std::vector<ProjectMetadata> opened =
-            store ? store->openProjects(folders) : std::vector<ProjectMetadata>{};
-        for (const auto& project : opened) {
-            if (auto git = self->state_->gitService.lock()) git->refreshStatus(project.id);
-        }
-    });
+    state_->folderPicker->pickFolders(
+        [weak = weak_from_this()](const std::vector<std::filesystem::path>& folders) {
+            auto self = weak.lock();
+            if (!self || folders.empty()) return;
+            auto store = self->state_->configStore.lock();
+            std::vector<ProjectMetadata> opened =
+                store ? store->openProjects(folders) : std::vector<ProjectMetadata>{};
+            for (const auto& project : opened) {
+                if (auto git = self->state_->gitService.lock()) git->refreshStatus(project.id);
+            }
+        });
 }
 
 void WebBridge::closeProject(const Uuid& projectID) {
@@ -1285,7 +1286,7 @@ void WebBridge::dispatchTerminalOutput(const std::string& sessionId, std::span<c
     payload["sessionId"] = sessionId;
     payload["chunk"] = base64Block(data);
     payload["encoding"] = "base64";
-    dispatchEvent("terminal/output", std::move(payload));
+    dispatchEvent("terminal/output", payload);
 }
 
 void WebBridge::dispatchTerminalActivity(const std::string& sessionId) {

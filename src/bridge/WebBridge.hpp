@@ -136,7 +136,7 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     void dispatchPreviewTabs(const Uuid& projectID);
 
     // --- Events (any thread) ---
-    void dispatchEvent(const std::string& type, Json payload);
+    void dispatchEvent(const std::string& type, const Json& payload);
 
     // The script text around the encoded envelope, and the whole script for an envelope's JSON text.
     static std::string_view scriptHead();
@@ -204,7 +204,8 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
 
     // Encodes on the calling thread; delivers on the main thread, dropping the script when the bridge
     // is gone by then. Holds the bridge only weakly, so the file queue uses it too.
-    static void dispatchEvent(const std::weak_ptr<WebBridge>& bridge, const std::string& type, Json payload);
+    static void dispatchEvent(const std::weak_ptr<WebBridge>& bridge, const std::string& type,
+                              const Json& payload);
     void deliver(std::string script);
     void flushPendingScripts();
     void dispatchOAuthStatus(const std::optional<OAuthTokenRecord>& record, bool refreshed,

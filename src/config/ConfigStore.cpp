@@ -63,7 +63,7 @@ std::string cliWorkingDirectory(const std::optional<Uuid>& projectId,
     return expandTilde(found->rootPath, homePath);
 }
 
-ConfigStore::ConfigStore(fs::path storageDirectory, std::string homePath)
+ConfigStore::ConfigStore(const fs::path& storageDirectory, std::string homePath)
     : config_(AppConfig::builtInDefault(homePath)),
       homePath_(std::move(homePath)),
       filePath_(storageDirectory / "config.json"),
@@ -272,6 +272,7 @@ std::vector<ProjectMetadata> ConfigStore::openProjects(const std::vector<fs::pat
         for (const auto& opened : results) ensureInitialCLISession(opened.project.id, config, homePath_);
     });
     std::vector<ProjectMetadata> projects;
+    projects.reserve(results.size());
     for (auto& opened : results) projects.push_back(std::move(opened.project));
     return projects;
 }

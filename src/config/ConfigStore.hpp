@@ -52,7 +52,7 @@ class ConfigStore final : public GitProjectProviding, public DashboardProjectPro
     // The file is `storageDirectory`/"config.json" (the folder is used as given and created when
     // missing; a failure to create it shows up as failed saves). `homePath` is the user's home folder.
     // Reads nothing.
-    explicit ConfigStore(std::filesystem::path storageDirectory = XdgFolders::process().appData(),
+    explicit ConfigStore(const std::filesystem::path& storageDirectory = XdgFolders::process().appData(),
                          std::string homePath = XdgFolders::process().home.string());
     ConfigStore(const ConfigStore&) = delete;
     ConfigStore& operator=(const ConfigStore&) = delete;

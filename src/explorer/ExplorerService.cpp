@@ -277,7 +277,7 @@ bool ExplorerService::activateMonitoring(const Uuid& projectId, const std::files
         state_->context = std::move(context);
     }
     std::weak_ptr<State> weak = state_;
-    bool running = started->start([weak, generation](std::vector<ExplorerFileEvent> events) {
+    bool running = started->start([weak, generation](const std::vector<ExplorerFileEvent>& events) {
         if (auto state = weak.lock()) state->record(events, generation);
     });
     if (!running) {

@@ -116,7 +116,7 @@ std::optional<Date> Date::parseIso(std::string_view text) {
     if (pos < text.size() && text[pos] == '.') {
         ++pos;
         std::size_t start = pos;
-        int scale = 100;
+        std::int64_t scale = 100;
         for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
             fraction += (text[pos] - '0') * scale;
             scale /= 10;
@@ -127,7 +127,7 @@ std::optional<Date> Date::parseIso(std::string_view text) {
     if (pos < text.size() && text[pos] == 'Z') {
         ++pos;
     } else if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-        int sign = text[pos] == '-' ? -1 : 1;
+        std::int64_t sign = text[pos] == '-' ? -1 : 1;
         ++pos;
         int offsetHours = 0, offsetMins = 0;
         if (!readDigits(text, pos, 2, offsetHours) || !expect(text, pos, ':') ||
@@ -139,7 +139,8 @@ std::optional<Date> Date::parseIso(std::string_view text) {
         return std::nullopt;
     }
     if (pos != text.size()) return std::nullopt;
-    std::int64_t seconds = daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    std::int64_t seconds = daysFromCivil(year, month, day) * 86400 + std::int64_t{hour} * 3600 +
+                           std::int64_t{minute} * 60 + second;
     return fromMilliseconds((seconds - offsetMinutes * 60) * 1000 + fraction);
 }
 

@@ -31,7 +31,10 @@ class Date {
     std::string isoMilliseconds() const;  // "...T12:00:00.123Z" (also the "fractional seconds" form)
     static std::optional<Date> parseIso(std::string_view text);
 
-    friend constexpr auto operator<=>(const Date&, const Date&) = default;
+    friend constexpr bool operator==(const Date&, const Date&) = default;
+    friend constexpr std::strong_ordering operator<=>(const Date& a, const Date& b) {
+        return a.ms_ <=> b.ms_;
+    }
 
   private:
     constexpr explicit Date(std::int64_t ms) : ms_(ms) {}

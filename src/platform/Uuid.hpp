@@ -24,7 +24,7 @@ class Uuid {
     const std::array<std::uint8_t, 16>& bytes() const { return bytes_; }
 
     friend bool operator==(const Uuid&, const Uuid&) = default;
-    friend auto operator<=>(const Uuid&, const Uuid&) = default;
+    friend std::strong_ordering operator<=>(const Uuid& a, const Uuid& b) { return a.bytes_ <=> b.bytes_; }
 
   private:
     std::array<std::uint8_t, 16> bytes_{};

@@ -97,8 +97,11 @@ PTYProcess PTYDriver::spawn(const std::string& shell, const std::vector<std::str
     Environment::Map childEnv = childEnvironment(environment);
     std::vector<std::string> envStrings;
     envStrings.reserve(childEnv.size());
-    for (const auto& [name, value] : childEnv) envStrings.push_back(name + "=" + value);
+    for (const auto& [name, value] : childEnv) {
+        envStrings.push_back(std::string(name).append("=").append(value));
+    }
     std::vector<char*> envp;
+    envp.reserve(envStrings.size() + 1);
     for (auto& entry : envStrings) envp.push_back(entry.data());
     envp.push_back(nullptr);
 
@@ -106,6 +109,7 @@ PTYProcess PTYDriver::spawn(const std::string& shell, const std::vector<std::str
     argStrings.push_back(shell);
     argStrings.insert(argStrings.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(argStrings.size() + 1);
     for (auto& entry : argStrings) argv.push_back(entry.data());
     argv.push_back(nullptr);
 

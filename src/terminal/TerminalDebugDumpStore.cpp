@@ -66,7 +66,7 @@ bool isSymbolicLink(const fs::path& path) {
 
 }  // namespace
 
-TerminalDebugDumpStore::TerminalDebugDumpStore(fs::path directory, TerminalDebugDumpPolicy policy,
+TerminalDebugDumpStore::TerminalDebugDumpStore(const fs::path& directory, TerminalDebugDumpPolicy policy,
                                                Clock clock)
     : directory_(directory.lexically_normal()),
       policy_(policy),

@@ -41,7 +41,7 @@ class TerminalDebugDumpStore : public std::enable_shared_from_this<TerminalDebug
         Date modifiedAt;
     };
 
-    TerminalDebugDumpStore(std::filesystem::path directory, TerminalDebugDumpPolicy policy = {},
+    TerminalDebugDumpStore(const std::filesystem::path& directory, TerminalDebugDumpPolicy policy = {},
                            Clock clock = &Date::now);
     // "terminal-dumps" in the caches folder's "pelko" folder; null when there is no caches folder.
     static std::shared_ptr<TerminalDebugDumpStore> makeDefault();

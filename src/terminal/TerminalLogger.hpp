@@ -24,7 +24,7 @@ class SerialQueue;
 
 class TerminalLogger {
   public:
-    static constexpr std::uint64_t defaultMaxFileSize = 10 * 1024 * 1024;
+    static constexpr std::uint64_t defaultMaxFileSize = std::uint64_t{10} * 1024 * 1024;
 
     // Without a file: "pelko-terminal.log" in the caches folder's "pelko" folder (the temporary
     // folder's when there is no caches folder), whose folder is created when missing.

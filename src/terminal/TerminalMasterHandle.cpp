@@ -17,7 +17,7 @@ namespace {
 // After the child has gone: how long output may pause before draining gives up, and the whole bound.
 constexpr auto drainQuietPeriod = std::chrono::milliseconds(100);
 constexpr auto drainLimit = std::chrono::milliseconds(1000);
-constexpr std::size_t readChunkSize = 64 * 1024;
+constexpr std::size_t readChunkSize = std::size_t{64} * 1024;
 
 enum class Mode { reading, finishing, stopping };
 }  // namespace

@@ -45,15 +45,13 @@ TerminalOutputNormalizer::OSCSequenceState::Result TerminalOutputNormalizer::OSC
             }
             break;
         case Stage::readingCommand:
-            if (byte >= '0' && byte <= '9') {
-            } else if (byte == ';') {
-                stage_ = Stage::readingBody;
-            } else if (byte == esc) {
+            if (byte == esc) {
                 stage_ = Stage::expectingStringTerminator;
             } else if (byte == bel) {
                 stage_ = Stage::idle;
                 result = Result::emit;
-            } else {
+            } else if (byte < '0' || byte > '9') {
+                // ";" ends the command number; any other byte already belongs to the body.
                 stage_ = Stage::readingBody;
             }
             break;

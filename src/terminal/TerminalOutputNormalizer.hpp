@@ -23,7 +23,7 @@ class TerminalOutputNormalizer {
     using DebugSink =
         std::function<void(std::span<const std::uint8_t> raw, std::span<const std::uint8_t> normalized)>;
 
-    static constexpr std::size_t maxHeldSequenceBytes = 64 * 1024;
+    static constexpr std::size_t maxHeldSequenceBytes = std::size_t{64} * 1024;
 
     class OSCSequenceState {
       public:

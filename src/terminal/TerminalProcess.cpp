@@ -67,13 +67,13 @@ void TerminalProcess::handleExit() {
 }
 
 void TerminalProcess::setTerminationHandler(TerminationHandler handler) {
-    bool callNow;
+    TerminationHandler callNow;
     {
         std::lock_guard lock(handlerMutex_);
-        terminationHandler_ = handler;
-        callNow = terminated_ && handler;
+        terminationHandler_ = std::move(handler);
+        if (terminated_) callNow = terminationHandler_;
     }
-    if (callNow) handler(*this);
+    if (callNow) callNow(*this);
 }
 
 TerminalProcess::~TerminalProcess() {

@@ -63,7 +63,7 @@ void onActivate(GApplication*, gpointer data) {
 
 }  // namespace
 
-ApplicationShell::ApplicationShell(std::string applicationId) : impl_(std::make_unique<Impl>()) {
+ApplicationShell::ApplicationShell(const std::string& applicationId) : impl_(std::make_unique<Impl>()) {
     impl_->application = gtk_application_new(applicationId.c_str(), G_APPLICATION_NON_UNIQUE);
     g_signal_connect(impl_->application, "startup", G_CALLBACK(onStartup), impl_.get());
     g_signal_connect(impl_->application, "activate", G_CALLBACK(onActivate), impl_.get());

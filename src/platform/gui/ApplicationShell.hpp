@@ -22,7 +22,7 @@ class ApplicationShell {
         std::function<void()> handler;
     };
 
-    explicit ApplicationShell(std::string applicationId);
+    explicit ApplicationShell(const std::string& applicationId);
     ~ApplicationShell();
     ApplicationShell(const ApplicationShell&) = delete;
     ApplicationShell& operator=(const ApplicationShell&) = delete;

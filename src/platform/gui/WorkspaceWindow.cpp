@@ -255,12 +255,11 @@ void onWindowDestroy(GtkWidget*, gpointer data) {
 }  // namespace
 
 std::shared_ptr<WorkspaceWindow> WorkspaceWindow::create(void* application, Callbacks callbacks,
-                                                         Options options) {
-    return std::make_shared<WorkspaceWindow>(Passkey{}, application, std::move(callbacks),
-                                             std::move(options));
+                                                         const Options& options) {
+    return std::make_shared<WorkspaceWindow>(Passkey{}, application, std::move(callbacks), options);
 }
 
-WorkspaceWindow::WorkspaceWindow(Passkey, void* application, Callbacks callbacks, Options options)
+WorkspaceWindow::WorkspaceWindow(Passkey, void* application, Callbacks callbacks, const Options& options)
     : impl_(std::make_unique<Impl>()) {
     Impl* impl = impl_.get();
     impl->callbacks = std::move(callbacks);

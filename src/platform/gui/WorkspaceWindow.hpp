@@ -45,8 +45,9 @@ class WorkspaceWindow final : public EventMonitoring, public std::enable_shared_
     };
 
     // `application` is the GtkApplication the window belongs to (may be null for a bare window).
-    static std::shared_ptr<WorkspaceWindow> create(void* application, Callbacks callbacks, Options options);
-    WorkspaceWindow(Passkey, void* application, Callbacks callbacks, Options options);
+    static std::shared_ptr<WorkspaceWindow> create(void* application, Callbacks callbacks,
+                                                   const Options& options);
+    WorkspaceWindow(Passkey, void* application, Callbacks callbacks, const Options& options);
     ~WorkspaceWindow() override;
     WorkspaceWindow(const WorkspaceWindow&) = delete;
     WorkspaceWindow& operator=(const WorkspaceWindow&) = delete;
