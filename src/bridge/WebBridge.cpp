@@ -1049,8 +1049,10 @@ void WebBridge::handlePreviewTabsMessage(const std::string& type, const Json* pa
         auto projectText = stringField(payload, "projectId");
         auto projectID = projectText ? Uuid::parse(*projectText) : std::nullopt;
         if (!projectID) return;
-        const Json* snapshot = field(payload, "snapshot");
-        if (!snapshot) return;
+        // Present with any value, null included: a null snapshot is reported as invalid below.
+        auto snapshotValue = payload->find("snapshot");
+        if (snapshotValue == payload->end()) return;
+        const Json* snapshot = &*snapshotValue;
         auto store = state_->configStore.lock();
         auto project = store ? store->project(*projectID) : std::nullopt;
         if (!project || !state_->previewTabsService) return;

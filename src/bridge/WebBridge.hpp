@@ -69,8 +69,6 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
 
   public:
     static constexpr const char* fileQueueLabel = "app.pelko.webbridge.fs";
-    // How many events the page keeps in window.__pelkoEventHistory.
-    static constexpr int eventHistoryLimit = 200;
 
     // Main thread. Without an explorer service the bridge builds the default one (0.4 s debounce,
     // change callbacks on the main queue). The gesture bridge is only kept alive here; the composition

@@ -81,16 +81,18 @@ TEST_F(WebBridgePreviewTabs, MissingFilesFollowTheHydrateAsOneWarning) {
 TEST_F(WebBridgePreviewTabs, BadSnapshotsAreLoggedWithTheIdAsSent) {
     std::string id = lowerCased(project.id.string());
     loaded.bridge->handle(message("previewTabs/persist", {{"projectId", id}, {"snapshot", "tabs"}}));
+    loaded.bridge->handle(message("previewTabs/persist", {{"projectId", id}, {"snapshot", nullptr}}));
     loaded.bridge->handle(message("previewTabs/persist", {{"projectId", id}, {"snapshot", Json::array()}}));
     loaded.bridge->handle(
         message("previewTabs/persist", {{"projectId", id}, {"snapshot", {{"tabs", Json::array()}}}}));
     auto entries = logs();
-    ASSERT_EQ(entries.size(), 3u);
+    ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[0].level, LogLevel::error);
     EXPECT_EQ(entries[0].message, "previewTabs: invalid snapshot payload for project " + id);
-    EXPECT_EQ(entries[1].message.rfind("previewTabs: failed to persist snapshot for project " + id + ": ", 0),
+    EXPECT_EQ(entries[1].message, entries[0].message);
+    EXPECT_EQ(entries[2].message.rfind("previewTabs: failed to persist snapshot for project " + id + ": ", 0),
               0u);
-    EXPECT_NE(entries[2].message.find("version"), std::string::npos);
+    EXPECT_NE(entries[3].message.find("version"), std::string::npos);
     EXPECT_TRUE(loaded.webView->scripts.empty());
 }
 
