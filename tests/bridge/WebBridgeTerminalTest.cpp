@@ -107,6 +107,11 @@ TEST_F(WebBridgeTerminal, MessagesWithoutAValidSessionAreDroppedButCreateNeedsNo
     EXPECT_FALSE(sessions[0].projectId);
     EXPECT_EQ(sessions[1].title, "Named");
     EXPECT_FALSE(sessions[1].projectId);
+
+    // Both close forms reach the service.
+    send(message("cli/close", {{"sessionId", sessions[0].id.string()}}));
+    send(message("terminal/close", {{"sessionId", sessions[1].id.string()}}));
+    EXPECT_TRUE(store->config().cliSessions.empty());
 }
 
 TEST_F(WebBridgeTerminal, FocusHasNoCliFormAndNeedsABoolean) {
