@@ -7,8 +7,11 @@
 //
 // Files are rewritten only when their content differs. The overrides are computed once and cached.
 // Paths placed inside double quotes in the scripts are escaped for backslash, double quote, dollar
-// and backtick, so no folder name can run code. Failures are not reported: a failed shim leaves the
-// environment untouched, a failed bootstrap leaves ZDOTDIR alone. Main thread.
+// and backtick, so no folder name can run code. The wrapper never takes the wrapper of a run above
+// it (PELKO_CODEX_SHIM_CHAIN, another installation's included) for the real codex, and a chain of
+// 17 wrappers ends with 127, so wrappers never run each other in a loop. Failures are not reported:
+// a failed shim leaves the environment untouched, a failed bootstrap leaves ZDOTDIR alone. Main
+// thread.
 #include <filesystem>
 #include <map>
 #include <memory>

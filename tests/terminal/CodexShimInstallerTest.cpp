@@ -150,5 +150,39 @@ TEST_F(CodexShimInstallerTest, OtherSpellingsOfTheShimFolderAreSkipped) {
     EXPECT_NE(output.find(endMarker(0)), std::string::npos);
 }
 
+TEST_F(CodexShimInstallerTest, WrappersOfRunsAboveAreNeverTakenForTheRealCodex) {
+    CodexShimInstaller installer(root / "cache", Environment({{"HOME", home.string()}}));
+    ASSERT_FALSE(installer.installCodexShim());
+    std::string shim = (installer.shimDirectory() / "codex").string();
+    // A fake "other installation" named by the chain is skipped: the real codex behind it runs.
+    test::writeFile(root / "other" / "codex", "#!/bin/sh\necho \"other wrapper\"\n");
+    fs::permissions(root / "other" / "codex", fs::perms(0755));
+    std::string output = runOnTerminal(
+        {"/bin/bash", shim, "x"},
+        {{"PATH", (root / "other").string() + ":" + fakeBin.string()},
+         {"PELKO_CODEX_SHIM_CHAIN", "/nowhere:" + (root / "other").string()}},
+        root.path());
+    EXPECT_EQ(output.find("other wrapper"), std::string::npos) << output;
+    EXPECT_NE(output.find(startMarker + "real codex x"), std::string::npos) << output;
+
+    // Two installations' wrappers on one PATH: each runs once, then the real codex.
+    CodexShimInstaller other(root / "other-cache", Environment({{"HOME", home.string()}}));
+    ASSERT_FALSE(other.installCodexShim());
+    output = runOnTerminal({"/bin/bash", shim, "y"},
+                           {{"PATH", other.shimDirectory().string() + ":" + installer.shimDirectory().string() +
+                                         ":" + fakeBin.string()}},
+                           root.path());
+    EXPECT_NE(output.find(startMarker + startMarker + "real codex y"), std::string::npos) << output;
+    EXPECT_NE(output.find(endMarker(0) + endMarker(0)), std::string::npos) << output;
+
+    // A chain already 17 wrappers long ends at once.
+    std::string longChain = "/a";
+    for (int i = 0; i < 16; ++i) longChain += ":/a";
+    output = runOnTerminal({"/bin/bash", shim},
+                           {{"PATH", fakeBin.string()}, {"PELKO_CODEX_SHIM_CHAIN", longChain}}, root.path());
+    EXPECT_NE(output.find(endMarker(127)), std::string::npos) << output;
+    EXPECT_EQ(output.find(startMarker), std::string::npos) << output;
+}
+
 }  // namespace
 }  // namespace pelko
