@@ -63,7 +63,7 @@ TEST_F(PreviewTabsTest, SavedStateRoundTripsThroughTheFile) {
     ProjectMetadata p = project(root.string());
     PreviewTabsState state{
         std::string("t2"), {tab("t1", "a.md", PreviewTabViewMode::markdown), tab("t2", "a.md")}, 7};
-    ASSERT_FALSE(makeService()->persist(state, p));
+    ASSERT_FALSE(makeService()->persist(PreviewTabsState{std::nullopt, {tab("old", "a.md")}, 1}, p));
     ASSERT_FALSE(makeService()->persist(state, p));  // a second save replaces, never duplicates
 
     std::string text = test::readFile(storage / "projects.db");
