@@ -58,7 +58,11 @@ fs::path XdgFolders::ensurePrivateRuntimeDir() const {
 
 std::string expandTilde(const std::string& path, const fs::path& home) {
     if (path == "~") return home.string();
-    if (path.starts_with("~/")) return (home / path.substr(2)).string();
+    if (path.starts_with("~/")) {
+        // Extra slashes must not turn the rest into an absolute path that replaces the home folder.
+        auto rest = path.find_first_not_of('/', 1);
+        return (home / (rest == std::string::npos ? std::string() : path.substr(rest))).string();
+    }
     return path;
 }
 

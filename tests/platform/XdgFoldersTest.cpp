@@ -49,6 +49,8 @@ TEST(XdgFoldersTest, PrivateRuntimeFolderIsCreatedWhenUnset) {
 TEST(XdgFoldersTest, ExpandTilde) {
     EXPECT_EQ(expandTilde("~", "/home/u"), "/home/u");
     EXPECT_EQ(expandTilde("~/src/app", "/home/u"), "/home/u/src/app");
+    EXPECT_EQ(expandTilde("~//etc", "/home/u"), "/home/u/etc");
+    EXPECT_EQ(expandTilde("~/", "/home/u"), "/home/u/");
     EXPECT_EQ(expandTilde("~other/x", "/home/u"), "~other/x");
     EXPECT_EQ(expandTilde("/abs/~", "/home/u"), "/abs/~");
     EXPECT_EQ(expandTilde("", "/home/u"), "");
