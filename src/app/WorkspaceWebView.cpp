@@ -11,6 +11,56 @@
 #include "bridge/WebBridge.hpp"
 
 namespace pelko {
+namespace {
+
+// The UTF-16 unit of a "\uXXXX" escape starting at `at`, or -1.
+int escapedUnit(std::string_view text, size_t at) {
+    if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u') return -1;
+    int unit = 0;
+    for (size_t i = at + 2; i < at + 6; ++i) {
+        const char c = text[i];
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0) return -1;
+        unit = unit * 16 + digit;
+    }
+    return unit;
+}
+
+std::string replacingLoneSurrogates(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    size_t at = 0;
+    while (at < text.size()) {
+        if (text[at] != '\\' || at + 1 >= text.size()) {
+            result += text[at++];
+            continue;
+        }
+        const int unit = escapedUnit(text, at);
+        if (unit < 0) {  // another escape: copy it whole, so an escaped backslash is not misread
+            result.append(text.substr(at, 2));
+            at += 2;
+            continue;
+        }
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        const int next = high ? escapedUnit(text, at + 6) : -1;
+        if (high && next >= 0xDC00 && next <= 0xDFFF) {
+            result.append(text.substr(at, 12));
+            at += 12;
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            result += "\\ufffd";
+            at += 6;
+        } else {
+            result.append(text.substr(at, 6));
+            at += 6;
+        }
+    }
+    return result;
+}
+
+}  // namespace
 
 std::shared_ptr<WorkspaceWebView> WorkspaceWebView::create(void* application,
                                                            std::shared_ptr<WebBridge> bridge,
@@ -93,8 +143,13 @@ void WorkspaceWebView::evaluateScript(const std::string& script) {
     window_->evaluateScript(script);
 }
 
+std::optional<Json> WorkspaceWebView::parseMessageBody(std::string_view bodyJson) {
+    if (auto body = json::parse(bodyJson)) return body;
+    return json::parse(replacingLoneSurrogates(bodyJson));
+}
+
 void WorkspaceWebView::didReceiveScriptMessage(const std::string& bodyJson) {
-    auto body = json::parse(bodyJson);
+    auto body = parseMessageBody(bodyJson);
     if (!body) return;
     if (auto line = WebViewLogger::lineForMessage(*body)) {
         logger_.log(*line);

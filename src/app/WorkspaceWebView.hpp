@@ -13,9 +13,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/AppBundleSchemeHandler.hpp"
 #include "bridge/ScriptEvaluating.hpp"
+#include "platform/Json.hpp"
 #include "platform/gui/WorkspaceWindow.hpp"
 
 namespace pelko {
@@ -47,6 +49,10 @@ class WorkspaceWebView final : public ScriptEvaluating,
 
     // Coordinator: one script message body as JSON text.
     void didReceiveScriptMessage(const std::string& bodyJson);
+    // The body of a script message. Page strings may hold lone UTF-16 surrogates (a string cut inside
+    // an emoji), which the web engine writes as "\udXXX" escapes that a strict JSON reader rejects;
+    // they become U+FFFD, like any other text that is not valid Unicode, so the message is not lost.
+    static std::optional<Json> parseMessageBody(std::string_view bodyJson);
 
   private:
     void build(void* application, const std::filesystem::path& resourceBundle);

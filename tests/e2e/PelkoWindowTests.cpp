@@ -43,6 +43,8 @@ const char* const pageScript = R"(
   // Asked while the page is still loading: the answer waits behind the events already held.
   post({ type: 'app/config/request' });
   post({ type: 'webview/log', level: 'debug', payload: { nested: [1, 2] } });
+  // A string cut inside an emoji still makes its log line.
+  log('cut ' + '\u{1F600}'.slice(0, 1));
   fetch('app://bundle/missing/nothing.js')
     .then((r) => r.text().then((t) => log('fetch-missing ' + r.status + ' ' + t)))
     .catch((e) => log('fetch-missing failed ' + e));
@@ -206,6 +208,7 @@ TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
     EXPECT_TRUE(hasMessage("page-start app://bundle/"));
     EXPECT_TRUE(hasMessage("fetch-missing 404 Not found")) << test::readFile(logFile());
     EXPECT_TRUE(hasMessage("fetch-json 200 true")) << test::readFile(logFile());
+    EXPECT_TRUE(hasMessage("cut \xEF\xBF\xBD")) << test::readFile(logFile());
 
     const auto seen = events();
     // Held at wiring, then the content view's first configuration and project, in order.
