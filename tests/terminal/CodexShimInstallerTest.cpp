@@ -157,11 +157,10 @@ TEST_F(CodexShimInstallerTest, WrappersOfRunsAboveAreNeverTakenForTheRealCodex) 
     // A fake "other installation" named by the chain is skipped: the real codex behind it runs.
     test::writeFile(root / "other" / "codex", "#!/bin/sh\necho \"other wrapper\"\n");
     fs::permissions(root / "other" / "codex", fs::perms(0755));
-    std::string output = runOnTerminal(
-        {"/bin/bash", shim, "x"},
-        {{"PATH", (root / "other").string() + ":" + fakeBin.string()},
-         {"PELKO_CODEX_SHIM_CHAIN", "/nowhere:" + (root / "other").string()}},
-        root.path());
+    std::string output = runOnTerminal({"/bin/bash", shim, "x"},
+                                       {{"PATH", (root / "other").string() + ":" + fakeBin.string()},
+                                        {"PELKO_CODEX_SHIM_CHAIN", "/nowhere:" + (root / "other").string()}},
+                                       root.path());
     EXPECT_EQ(output.find("other wrapper"), std::string::npos) << output;
     EXPECT_NE(output.find(startMarker + "real codex x"), std::string::npos) << output;
 
@@ -169,8 +168,8 @@ TEST_F(CodexShimInstallerTest, WrappersOfRunsAboveAreNeverTakenForTheRealCodex) 
     CodexShimInstaller other(root / "other-cache", Environment({{"HOME", home.string()}}));
     ASSERT_FALSE(other.installCodexShim());
     output = runOnTerminal({"/bin/bash", shim, "y"},
-                           {{"PATH", other.shimDirectory().string() + ":" + installer.shimDirectory().string() +
-                                         ":" + fakeBin.string()}},
+                           {{"PATH", other.shimDirectory().string() + ":" +
+                                         installer.shimDirectory().string() + ":" + fakeBin.string()}},
                            root.path());
     EXPECT_NE(output.find(startMarker + startMarker + "real codex y"), std::string::npos) << output;
     EXPECT_NE(output.find(endMarker(0) + endMarker(0)), std::string::npos) << output;
