@@ -306,6 +306,9 @@ std::optional<fs::path> ProjectFileOperations::projectRoot(const std::string& ro
 }
 
 std::optional<std::string> ProjectFileOperations::sanitize(std::string_view relativePath) const {
+    // A NUL would cut the path short at the system call: the page would be told of one file while
+    // another was read, written or renamed.
+    if (relativePath.find('\0') != std::string_view::npos) return std::nullopt;
     const std::string expanded = expandTilde(std::string(relativePath), home_);
     const bool absolute = expanded.starts_with('/');
     std::string standardized;

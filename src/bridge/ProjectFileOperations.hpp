@@ -55,7 +55,8 @@ class ProjectFileOperations {
 
     // The page's relative path made relative to the project root: "~" expanded, empty and "."
     // components removed, ".." resolved only in an absolute path, leading "/" stripped. nullopt when
-    // the result starts with "..". The result may be empty; every caller treats "" as rejected.
+    // the result starts with ".." or the path holds a NUL. The result may be empty; every caller
+    // treats "" as rejected.
     std::optional<std::string> sanitize(std::string_view relativePath) const;
 
     // Lexical containment: `root` joined with `sanitizedPath`, ".." resolved, is `root` itself or

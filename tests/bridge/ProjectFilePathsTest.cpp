@@ -16,7 +16,7 @@ ProjectFileOperations operationsWithHome(const fs::path& home) {
 TEST(ProjectFilePathsTest, SanitizeNormalisesAndRejectsLeadingParentReferences) {
     const auto operations = operationsWithHome("/home/tester");
     struct Case {
-        const char* input;
+        std::string input;
         std::optional<std::string> expected;
     };
     const Case cases[] = {
@@ -41,6 +41,7 @@ TEST(ProjectFilePathsTest, SanitizeNormalisesAndRejectsLeadingParentReferences) 
         {"~", "home/tester"},
         {"~/notes.md", "home/tester/notes.md"},
         {"~other/x", "~other/x"},
+        {std::string("a.txt\0.png", 10), std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(operations.sanitize(c.input), c.expected) << "input: " << c.input;
 }

@@ -148,6 +148,10 @@ TEST_F(ProjectFileRenameTest, RefusesBadPathsAndNamesInOrder) {
         {"docs/a.md", "docs/a\u2028b", "docs/a.md", badCharacter, "rename_invalid_name"},
         {"docs/missing.md", "docs/b.md", "docs/missing.md", missing, "rename_not_found"},
         {"nofolder/a.md", "nofolder/b.md", "nofolder/a.md", missing, "rename_not_found"},
+        {std::string("docs/a.md\0x", 11), "docs/b.md", std::string("docs/a.md\0x", 11), badPath,
+         "rename_invalid_path"},
+        {"docs/a.md", std::string("docs/b.md\0x", 11), "docs/a.md", badDestination,
+         "rename_invalid_destination"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.from + " -> " + c.to);

@@ -45,7 +45,10 @@ TEST_F(ProjectFileSaveTest, KeepsTheModeOfAnExistingFile) {
 
 TEST_F(ProjectFileSaveTest, RejectedPathsWriteNothing) {
     fs::create_directories(project.root / "a");
-    for (const std::string path : {"", "/", "..", "../x.txt", "a/../../x.txt", "a/../../outside/x.txt"}) {
+    writeFile(project.root / "a/keep.txt", "keep");
+    for (const std::string path : {std::string(), std::string("/"), std::string(".."),
+                                   std::string("../x.txt"), std::string("a/../../x.txt"),
+                                   std::string("a/../../outside/x.txt"), std::string("a/keep.txt\0x", 12)}) {
         const auto event = save(path, "data");
         EXPECT_EQ(event.type, "project/file/error") << path;
         EXPECT_EQ(decoded(event),
@@ -53,6 +56,7 @@ TEST_F(ProjectFileSaveTest, RejectedPathsWriteNothing) {
             << path;
     }
     EXPECT_FALSE(fs::exists(project.temp / "x.txt"));
+    EXPECT_EQ(readFile(project.root / "a/keep.txt"), "keep");
     EXPECT_EQ(entriesIn(project.outside), 0u);
 }
 
