@@ -11,11 +11,24 @@ namespace {
 
 constexpr size_t maxFeedBytes = size_t{8} * 1024 * 1024;
 
+// White space and line breaks in Unicode's sense: a tab, the space separators, and the line breaks
+// (line feed to carriage return, next line, line and paragraph separators).
+bool isBlank(gunichar c) {
+    return c == '\t' || (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029 ||
+           g_unichar_type(c) == G_UNICODE_SPACE_SEPARATOR;
+}
+
 std::string trimmed(const std::string& text) {
-    const char* blanks = " \t\r\n\v\f";
-    auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return text;
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    while (begin < end && isBlank(g_utf8_get_char(begin))) begin = g_utf8_next_char(begin);
+    while (end > begin) {
+        const char* last = g_utf8_find_prev_char(begin, end);
+        if (!last || !isBlank(g_utf8_get_char(last))) break;
+        end = last;
+    }
+    return std::string(begin, end);
 }
 
 size_t collect(char* data, size_t size, size_t count, void* user) {

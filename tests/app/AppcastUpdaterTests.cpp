@@ -54,6 +54,10 @@ TEST(AppcastFeedResolverTest, EnvironmentFirstThenInfoPlist) {
     EXPECT_EQ(AppcastFeedResolver::resolve(withFeed, appcastUrl(" https://env.example/a.xml\n")),
               "https://env.example/a.xml");
     EXPECT_EQ(AppcastFeedResolver::resolve(withFeed, appcastUrl("  ")), "https://bundle.example/appcast.xml");
+    // Unicode blanks and line breaks (no-break space, next line, line separator) are trimmed too.
+    EXPECT_EQ(
+        AppcastFeedResolver::resolve(withFeed, appcastUrl("\u00A0https://env.example/b.xml\u0085\u2028")),
+        "https://env.example/b.xml");
     EXPECT_EQ(AppcastFeedResolver::resolve(withFeed, appcastUrl("not a url")),
               "https://bundle.example/appcast.xml");
     EXPECT_FALSE(AppcastFeedResolver::resolve(info("<key>SUFeedURL</key><integer>3</integer>"), none));
