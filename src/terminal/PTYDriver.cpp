@@ -59,6 +59,9 @@ Environment::Map PTYDriver::childEnvironment(const std::map<std::string, std::st
     result.try_emplace("TERM", "xterm-256color");
     result.try_emplace("COLORTERM", "truecolor");
     result["PELKO_TERMINAL"] = "1";
+    // The zsh bootstrap marks the shell it restored; a Pelko started from inside such a shell must not
+    // pass that mark on, or its own sessions would skip the restore and never read the user's files.
+    result.erase("PELKO_ZDOTDIR_RESTORED");
     return result;
 }
 

@@ -149,10 +149,11 @@ TEST(PTYDriverTest, EnvironmentKeepsExistingTermAndAddsMissingOnes) {
     EXPECT_EQ(env["NEWEMPTY"], "");
     EXPECT_EQ(env["X"], "1");
 
-    PTYDriver configured(Environment({{"TERM", "dumb"}, {"COLORTERM", ""}}));
+    PTYDriver configured(Environment({{"TERM", "dumb"}, {"COLORTERM", ""}, {"PELKO_ZDOTDIR_RESTORED", "1"}}));
     auto kept = configured.childEnvironment({});
     EXPECT_EQ(kept["TERM"], "dumb");
     EXPECT_EQ(kept["COLORTERM"], "");
+    EXPECT_EQ(kept.count("PELKO_ZDOTDIR_RESTORED"), 0u);
 }
 
 TEST(PTYDriverTest, OversizedWindowIsClampedAndFailuresCloseEveryDescriptor) {
