@@ -395,8 +395,10 @@ BridgeEvent ProjectFileOperations::readFile(const Uuid& projectId, const fs::pat
     if (S_ISDIR(opened.st_mode)) return fail(ReadError::directory);
     if (!S_ISREG(opened.st_mode)) return fail(ReadError::unreadable);
 
-    // One byte past the hard limit is enough to know a growing file is too large.
+    // One byte past the hard limit is enough to know a growing file is too large. Room for the whole
+    // file up front keeps a large read at its own size instead of doubling its buffer as it grows.
     std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(std::min(opened.st_size, static_cast<off_t>(hardLimitBytes))));
     if (!readUpTo(fd.get(), static_cast<std::size_t>(hardLimitBytes) + 1, bytes))
         return fail(ReadError::unreadable);
     auto bytesRead = static_cast<std::int64_t>(bytes.size());
