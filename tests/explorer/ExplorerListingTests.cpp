@@ -1,6 +1,7 @@
 // Listings against real folders: normalization, exclusion rules, ordering, links, errors, and the
 // two faults mended here (names that are not valid UTF-8, a project rooted at "/").
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -230,11 +231,25 @@ TEST_F(ExplorerListingTest, UnreadableFolderKeepsNormalizedPath) {
     writeFile(root / "file.txt", "");
     EXPECT_EQ(ExplorerService::listDirectChildren(root / "file.txt", root, ExplorerExclusionRules()),
               std::nullopt);
-    if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
     fs::create_directories(root / "locked");
-    fs::permissions(root / "locked", fs::perms::none);
-    auto result = list({"locked/"});
-    fs::permissions(root / "locked", fs::perms::owner_all);
+    std::vector<ExplorerDirectorySnapshot> result;
+    if (::geteuid() == 0) {
+        // Permission bits do not stop root: leave no descriptor free, so the folder cannot be opened.
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int lowestFree = ::dup(0);
+        ASSERT_GE(lowestFree, 0);
+        ::close(lowestFree);
+        rlimit none = saved;
+        none.rlim_cur = static_cast<rlim_t>(lowestFree);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+        result = list({"locked/"});
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    } else {
+        fs::permissions(root / "locked", fs::perms::none);
+        result = list({"locked/"});
+        fs::permissions(root / "locked", fs::perms::owner_all);
+    }
     ASSERT_EQ(result.size(), 1u);
     EXPECT_EQ(result[0].path, "locked");
     EXPECT_EQ(result[0].error, "unreadable");
