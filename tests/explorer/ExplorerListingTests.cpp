@@ -1,5 +1,6 @@
 // Listings against real folders: normalization, exclusion rules, ordering, links, errors, and the
 // two faults mended here (names that are not valid UTF-8, a project rooted at "/").
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -237,7 +238,7 @@ TEST_F(ExplorerListingTest, UnreadableFolderKeepsNormalizedPath) {
         // Permission bits do not stop root: leave no descriptor free, so the folder cannot be opened.
         rlimit saved{};
         ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-        const int lowestFree = ::dup(0);
+        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         ASSERT_GE(lowestFree, 0);
         ::close(lowestFree);
         rlimit none = saved;
