@@ -51,9 +51,9 @@ TEST_F(ProjectFileReadTest, ReadsTextAndRepeatsThePathAsSent) {
 TEST_F(ProjectFileReadTest, RejectsPathsThatLeaveTheProject) {
     writeFile(project.outside / "secret.txt", "secret");
     writeFile(project.root / "a.txt", "a");
-    for (const std::string path : {std::string(), std::string("/"), std::string("../x"), std::string(".."),
-                                   std::string("a/../../x"), std::string("a/../../outside/secret.txt"),
-                                   std::string("src/../.."), std::string("a.txt\0.png", 10)})
+    for (const std::string& path : {std::string(), std::string("/"), std::string("../x"), std::string(".."),
+                                    std::string("a/../../x"), std::string("a/../../outside/secret.txt"),
+                                    std::string("src/../.."), std::string("a.txt\0.png", 10)})
         expectError(path, "無効なパスです");
 }
 

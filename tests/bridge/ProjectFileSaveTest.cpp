@@ -46,9 +46,9 @@ TEST_F(ProjectFileSaveTest, KeepsTheModeOfAnExistingFile) {
 TEST_F(ProjectFileSaveTest, RejectedPathsWriteNothing) {
     fs::create_directories(project.root / "a");
     writeFile(project.root / "a/keep.txt", "keep");
-    for (const std::string path : {std::string(), std::string("/"), std::string(".."),
-                                   std::string("../x.txt"), std::string("a/../../x.txt"),
-                                   std::string("a/../../outside/x.txt"), std::string("a/keep.txt\0x", 12)}) {
+    for (const std::string& path : {std::string(), std::string("/"), std::string(".."),
+                                    std::string("../x.txt"), std::string("a/../../x.txt"),
+                                    std::string("a/../../outside/x.txt"), std::string("a/keep.txt\0x", 12)}) {
         const auto event = save(path, "data");
         EXPECT_EQ(event.type, "project/file/error") << path;
         EXPECT_EQ(decoded(event),
