@@ -149,6 +149,21 @@ fs::path scratchFolder() {
     return pattern;
 }
 
+// Stops the program and records the time to its first page message; false (and the run skipped)
+// when no message came.
+bool finishIteration(benchmark::State& state, pid_t pid, const fs::path& root, std::int64_t started,
+                     std::int64_t first) {
+    stop(pid);
+    const std::string output = readAll(root / "output.txt");
+    removeScratch(root);
+    if (!first) {
+        state.SkipWithError(("no page message (is there a display?) " + output).c_str());
+        return false;
+    }
+    state.SetIterationTime(static_cast<double>(first - started) / 1000.0);
+    return true;
+}
+
 void BM_PelkoFirstPageMessage(benchmark::State& state) {
     for (auto _ : state) {
         const fs::path root = scratchFolder();
@@ -171,14 +186,7 @@ void BM_PelkoFirstPageMessage(benchmark::State& state) {
             auto date = pelko::Date::parseIso(match[1].str());
             return date ? date->milliseconds() : 0;
         });
-        stop(pid);
-        const std::string output = readAll(root / "output.txt");
-        removeScratch(root);
-        if (!first) {
-            state.SkipWithError(("no page message (is there a display?) " + output).c_str());
-            break;
-        }
-        state.SetIterationTime(static_cast<double>(first - started) / 1000.0);
+        if (!finishIteration(state, pid, root, started, first)) break;
     }
 }
 
@@ -199,14 +207,7 @@ void BM_BareWebKitFirstPageMessage(benchmark::State& state) {
             const std::string text = readAll(root / "record.txt");
             return text.find('\n') == std::string::npos ? 0 : std::atoll(text.c_str());
         });
-        stop(pid);
-        const std::string output = readAll(root / "output.txt");
-        removeScratch(root);
-        if (!first) {
-            state.SkipWithError(("no page message (is there a display?) " + output).c_str());
-            break;
-        }
-        state.SetIterationTime(static_cast<double>(first - started) / 1000.0);
+        if (!finishIteration(state, pid, root, started, first)) break;
     }
 }
 
