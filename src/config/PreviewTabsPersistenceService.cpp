@@ -63,9 +63,7 @@ void PreviewTabsPersistenceService::loadFromDisk() {
     std::int64_t version = 0;
     std::map<Uuid, ProjectSnapshot> loaded;
     try {
-        auto storedVersion = json::optInteger(*root, "version");
-        if (!storedVersion) throw DecodeError("missing (key: version)");
-        version = *storedVersion;
+        version = json::reqInteger(*root, "version");
         for (const Json& entry : json::reqArray(*root, "projects")) {
             ProjectSnapshot snapshot{json::reqUuid(entry, "projectId"),
                                      parseUpdatedAt(json::reqString(entry, "updatedAt")),

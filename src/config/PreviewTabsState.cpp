@@ -40,9 +40,7 @@ PreviewTabSnapshot PreviewTabSnapshot::fromJson(const Json& value) {
     tab.title = json::reqString(value, "title");
     tab.isDirty = json::reqBool(value, "isDirty");
     tab.viewMode = previewTabViewModeFromText(json::reqString(value, "viewMode"));
-    auto lastOpenedAt = json::optInteger(value, "lastOpenedAt");
-    if (!lastOpenedAt) throw DecodeError("missing (key: lastOpenedAt)");
-    tab.lastOpenedAt = *lastOpenedAt;
+    tab.lastOpenedAt = json::reqInteger(value, "lastOpenedAt");
     return tab;
 }
 
@@ -61,9 +59,7 @@ PreviewTabsState PreviewTabsState::fromJson(const Json& value) {
     state.activeTabId = json::optString(value, "activeTabId");
     for (const Json& element : json::reqArray(value, "tabs"))
         state.tabs.push_back(PreviewTabSnapshot::fromJson(element));
-    auto version = json::optInteger(value, "version");
-    if (!version) throw DecodeError("missing (key: version)");
-    state.version = *version;
+    state.version = json::reqInteger(value, "version");
     return state;
 }
 

@@ -137,6 +137,10 @@ bool reqBool(const Json& object, std::string_view key) {
     return required(optBool(object, key), key);
 }
 
+std::int64_t reqInteger(const Json& object, std::string_view key, std::int64_t min, std::int64_t max) {
+    return required(optInteger(object, key, min, max), key);
+}
+
 Uuid reqUuid(const Json& object, std::string_view key) {
     return required(optUuid(object, key), key);
 }

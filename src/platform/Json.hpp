@@ -49,6 +49,8 @@ const Json* optArray(const Json& object, std::string_view key);
 // Required variants: missing or null -> DecodeError.
 std::string reqString(const Json& object, std::string_view key);
 bool reqBool(const Json& object, std::string_view key);
+std::int64_t reqInteger(const Json& object, std::string_view key, std::int64_t min = INT64_MIN,
+                        std::int64_t max = INT64_MAX);
 Uuid reqUuid(const Json& object, std::string_view key);
 const Json& reqObject(const Json& object, std::string_view key);
 const Json& reqArray(const Json& object, std::string_view key);

@@ -87,6 +87,11 @@ TEST(JsonTest, IntegersAreRangeChecked) {
     EXPECT_EQ(json::optInteger(object, "small", -7, 0), -7);
     EXPECT_THROW(json::optInteger(object, "small", 0, 10), DecodeError);
     EXPECT_THROW(json::optInteger(object, "float", 0, 3), DecodeError);
+
+    EXPECT_EQ(json::reqInteger(object, "small"), -7);
+    EXPECT_THROW(json::reqInteger(object, "missing"), DecodeError);
+    EXPECT_THROW(json::reqInteger(object, "frac"), DecodeError);
+    EXPECT_THROW(json::reqInteger(object, "small", 0, 10), DecodeError);
 }
 
 TEST(JsonTest, UuidsAndStringArrays) {
