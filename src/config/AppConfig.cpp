@@ -9,9 +9,6 @@ namespace pelko {
 
 namespace {
 
-constexpr const char* defaultShell = "/bin/zsh";
-constexpr const char* firstSessionTitle = "CLI #1";
-
 std::vector<ProjectMetadata> readProjects(const Json& root, std::string_view key) {
     std::vector<ProjectMetadata> projects;
     if (const Json* array = json::optArray(root, key)) {
@@ -50,7 +47,8 @@ AppConfig AppConfig::builtInDefault(const std::string& homePath) {
     config.projects = ProjectMetadata::samples();
     config.activeProjectID = config.projects.front().id;
     config.columnLayout.order = ColumnLayout::defaultOrder();
-    config.cliSessions.push_back(CLISessionConfig{Uuid::random(), firstSessionTitle, homePath, defaultShell,
+    config.cliSessions.push_back(CLISessionConfig{Uuid::random(), CLISessionConfig::numberedTitle(1),
+                                                  homePath, CLISessionConfig::defaultShell,
                                                   config.projects.front().id});
     return config;
 }
@@ -106,8 +104,8 @@ AppConfig AppConfig::fromJson(const Json& value, const std::string& homePath) {
     if (!sessions) {
         std::optional<Uuid> owner = storedActive;
         if (!owner && !config.projects.empty()) owner = config.projects.front().id;
-        config.cliSessions.push_back(
-            CLISessionConfig{Uuid::random(), firstSessionTitle, homePath, defaultShell, owner});
+        config.cliSessions.push_back(CLISessionConfig{Uuid::random(), CLISessionConfig::numberedTitle(1),
+                                                      homePath, CLISessionConfig::defaultShell, owner});
     }
     config.activeProjectID = storedActive;
     if (!config.activeProjectID && config.legacyLastOpenedProjectIDs &&

@@ -2,6 +2,10 @@
 
 namespace pelko {
 
+std::string CLISessionConfig::numberedTitle(std::size_t number) {
+    return "CLI #" + std::to_string(number);
+}
+
 Json CLISessionConfig::toJson() const {
     Json object = Json::object();
     object["id"] = id.string();

@@ -1,6 +1,7 @@
 #pragma once
 // CLISessionConfig: one configured terminal session, identified by `id`. `projectId` absent means the
 // session belongs to no project.
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,11 @@
 namespace pelko {
 
 struct CLISessionConfig {
+    // The shell of every session the system creates.
+    static constexpr const char* defaultShell = "/bin/zsh";
+    // "CLI #<number>": the title a new session gets when none is given.
+    static std::string numberedTitle(std::size_t number);
+
     Uuid id;
     std::string title;
     std::string workingDirectory;

@@ -15,8 +15,6 @@ namespace pelko {
 
 namespace {
 
-constexpr const char* defaultShell = "/bin/zsh";
-
 // "." and ".." resolved, repeated and trailing separators removed; relative paths stay relative.
 fs::path normalized(const fs::path& path) {
     fs::path result = path.lexically_normal();
@@ -283,9 +281,9 @@ void ConfigStore::ensureInitialCLISession(const Uuid& projectId, AppConfig& conf
     if (std::none_of(config.projects.begin(), config.projects.end(), isProject)) return;
     auto belongs = [&](const CLISessionConfig& session) { return session.projectId == projectId; };
     if (std::any_of(config.cliSessions.begin(), config.cliSessions.end(), belongs)) return;
-    config.cliSessions.push_back(CLISessionConfig{Uuid::random(), "CLI #1",
+    config.cliSessions.push_back(CLISessionConfig{Uuid::random(), CLISessionConfig::numberedTitle(1),
                                                   cliWorkingDirectory(projectId, config.projects, homePath),
-                                                  defaultShell, projectId});
+                                                  CLISessionConfig::defaultShell, projectId});
 }
 
 std::optional<ProjectMetadata> ConfigStore::nextProject(const std::optional<Uuid>& after) const {
@@ -312,8 +310,10 @@ CLISessionConfig ConfigStore::addCLISession(const std::optional<std::string>& ti
     auto sameProject = std::count_if(sessions.begin(), sessions.end(), [&](const CLISessionConfig& session) {
         return session.projectId == projectId;
     });
-    CLISessionConfig session{Uuid::random(), title ? *title : "CLI #" + std::to_string(sameProject + 1),
-                             workingDirectory(projectId), defaultShell, projectId};
+    CLISessionConfig session{
+        Uuid::random(),
+        title ? *title : CLISessionConfig::numberedTitle(static_cast<std::size_t>(sameProject) + 1),
+        workingDirectory(projectId), CLISessionConfig::defaultShell, projectId};
     update(true, [&](AppConfig& config) { config.cliSessions.push_back(session); });
     return session;
 }
