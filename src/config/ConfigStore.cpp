@@ -334,11 +334,11 @@ std::optional<ConfigStore::CloseProjectResult> ConfigStore::closeProject(const U
         std::erase_if(config.cliSessions,
                       [&](const CLISessionConfig& session) { return session.projectId == id; });
         std::erase_if(config.projects, [&](const ProjectMetadata& project) { return project.id == id; });
-        if (config.activeProjectID == id) {
-            config.activeProjectID =
-                config.projects.empty() ? std::nullopt : std::optional<Uuid>(config.projects.front().id);
+        if (config.projects.empty()) {
+            config.activeProjectID.reset();
+        } else if (config.activeProjectID == id) {
+            config.activeProjectID = config.projects.front().id;
         }
-        if (config.projects.empty()) config.activeProjectID.reset();
         result.nextActiveID = config.activeProjectID;
     });
     return result;
