@@ -16,10 +16,13 @@ struct RepeatingTimer::State {
     bool running = false;
     std::chrono::milliseconds interval{0};
     std::shared_ptr<std::function<void()>> handler;
-    bool onMain = true;
-    std::weak_ptr<SerialQueue> queue;
+    const bool onMain;
+    const std::weak_ptr<SerialQueue> queue;
     WorkItem pendingOnQueue;
     GSource* pendingOnMain = nullptr;  // a reference we hold, so it can be destroyed even after it fired
+
+    explicit State(const std::shared_ptr<SerialQueue>& serialQueue)
+        : onMain(!serialQueue), queue(serialQueue) {}
 
     ~State() {
         if (pendingOnMain) g_source_unref(pendingOnMain);
@@ -89,7 +92,7 @@ void RepeatingTimer::State::tick(const std::shared_ptr<State>& state, std::uint6
 }
 
 RepeatingTimer::RepeatingTimer(std::shared_ptr<SerialQueue> queue)
-    : queue_(std::move(queue)), state_(std::make_shared<State>()) {}
+    : queue_(std::move(queue)), state_(std::make_shared<State>(queue_)) {}
 
 RepeatingTimer::~RepeatingTimer() {
     cancel();
@@ -107,8 +110,6 @@ void RepeatingTimer::start(std::chrono::milliseconds interval, std::function<voi
         state_->interval = interval;
         previousHandler =
             std::exchange(state_->handler, std::make_shared<std::function<void()>>(std::move(handler)));
-        state_->onMain = !queue_;
-        state_->queue = queue_;
     }
     destroySource(previousSource);
     State::schedule(state_, generation);
