@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "config/ConfigStore.hpp"
+#include "platform/XdgFolders.hpp"
 
 namespace pelko {
 
@@ -148,6 +148,15 @@ AppConfig AppConfig::ensuringDefaults(const std::string& homePath) const {
 
     copy.enabledFeatures.insert(Feature::terminalV2);
     return copy;
+}
+
+std::string cliWorkingDirectory(const std::optional<Uuid>& projectId,
+                                const std::vector<ProjectMetadata>& projects, const std::string& homePath) {
+    if (!projectId) return homePath;
+    auto found = std::find_if(projects.begin(), projects.end(),
+                              [&](const ProjectMetadata& project) { return project.id == *projectId; });
+    if (found == projects.end()) return homePath;
+    return expandTilde(found->rootPath, homePath);
 }
 
 }  // namespace pelko

@@ -57,4 +57,9 @@ struct AppConfig {
     friend bool operator==(const AppConfig&, const AppConfig&) = default;
 };
 
+// The folder a CLI session starts in: the project's root with "~" expanded, or `homePath` when there
+// is no identifier or no such project.
+std::string cliWorkingDirectory(const std::optional<Uuid>& projectId,
+                                const std::vector<ProjectMetadata>& projects, const std::string& homePath);
+
 }  // namespace pelko

@@ -52,15 +52,6 @@ std::string ConfigStoreError::description() const {
     return detail.empty() ? std::string(name) : std::string(name) + " (detail: " + detail + ")";
 }
 
-std::string cliWorkingDirectory(const std::optional<Uuid>& projectId,
-                                const std::vector<ProjectMetadata>& projects, const std::string& homePath) {
-    if (!projectId) return homePath;
-    auto found = std::find_if(projects.begin(), projects.end(),
-                              [&](const ProjectMetadata& project) { return project.id == *projectId; });
-    if (found == projects.end()) return homePath;
-    return expandTilde(found->rootPath, homePath);
-}
-
 ConfigStore::ConfigStore(const fs::path& storageDirectory, std::string homePath)
     : config_(AppConfig::builtInDefault(homePath)),
       homePath_(std::move(homePath)),

@@ -35,11 +35,6 @@ struct ConfigStoreError {
     std::string description() const;
 };
 
-// The folder a CLI session starts in: the project's root with "~" expanded, or `homePath` when there
-// is no identifier or no such project.
-std::string cliWorkingDirectory(const std::optional<Uuid>& projectId,
-                                const std::vector<ProjectMetadata>& projects, const std::string& homePath);
-
 class ConfigStore final : public GitProjectProviding, public DashboardProjectProviding {
   public:
     struct CloseProjectResult {

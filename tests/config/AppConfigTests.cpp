@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "config/AppConfig.hpp"
-#include "config/ConfigStore.hpp"
 
 namespace pelko {
 namespace {
