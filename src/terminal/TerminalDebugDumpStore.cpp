@@ -154,10 +154,17 @@ bool TerminalDebugDumpStore::maintainLocked(bool createIfNeeded) {
 }
 
 void TerminalDebugDumpStore::cleanLocked() {
-    removeOversizedFilesLocked();
-    removeExpiredFilesLocked();
-    removeExcessGenerationsLocked();
-    recountLocked();
+    // One listing serves every rule and the recount: a file that cannot be removed still counts.
+    auto limit = clock_().milliseconds() - static_cast<std::int64_t>(policy_.retentionInterval * 1000);
+    totalSizeBytes_ = 0;
+    for (const auto& file : dumpFilesLocked()) {
+        auto number = generation(file.url);
+        bool unwanted = file.size > policy_.maxFileSizeBytes || file.modifiedAt.milliseconds() < limit ||
+                        (number && *number >= policy_.maxFilesPerSession);
+        std::error_code error;
+        if (unwanted && (fs::remove(file.url, error) || !error)) continue;
+        totalSizeBytes_ += file.size;
+    }
     if (totalSizeBytes_ > policy_.maxDirectorySizeBytes) pruneDirectoryLocked(0, std::nullopt);
 }
 
@@ -189,29 +196,6 @@ std::uint64_t TerminalDebugDumpStore::sizeOfFileLocked(const fs::path& file) con
     struct stat info {};
     if (stat(file.c_str(), &info) != 0) return 0;
     return static_cast<std::uint64_t>(info.st_size);
-}
-
-void TerminalDebugDumpStore::removeOversizedFilesLocked() {
-    for (const auto& file : dumpFilesLocked()) {
-        std::error_code error;
-        if (file.size > policy_.maxFileSizeBytes) fs::remove(file.url, error);
-    }
-}
-
-void TerminalDebugDumpStore::removeExpiredFilesLocked() {
-    auto limit = clock_().milliseconds() - static_cast<std::int64_t>(policy_.retentionInterval * 1000);
-    for (const auto& file : dumpFilesLocked()) {
-        std::error_code error;
-        if (file.modifiedAt.milliseconds() < limit) fs::remove(file.url, error);
-    }
-}
-
-void TerminalDebugDumpStore::removeExcessGenerationsLocked() {
-    for (const auto& file : dumpFilesLocked()) {
-        auto number = generation(file.url);
-        std::error_code error;
-        if (number && *number >= policy_.maxFilesPerSession) fs::remove(file.url, error);
-    }
 }
 
 void TerminalDebugDumpStore::removeFileLocked(const fs::path& file) {

@@ -70,9 +70,6 @@ class TerminalDebugDumpStore : public std::enable_shared_from_this<TerminalDebug
                      const std::vector<std::uint8_t>& normalized);
     std::uint64_t sizeOfFileLocked(const std::filesystem::path& file) const;
     void rotateLocked(const Uuid& sessionID);
-    void removeOversizedFilesLocked();
-    void removeExpiredFilesLocked();
-    void removeExcessGenerationsLocked();
     std::vector<DumpFile> dumpFilesLocked() const;
     void removeFileLocked(const std::filesystem::path& file);
     void pruneDirectoryLocked(std::uint64_t reserving, const std::optional<std::filesystem::path>& excluding);
