@@ -12,13 +12,10 @@ const std::vector<std::string>& ExplorerExclusionRules::builtInNames() {
 ExplorerExclusionRules::ExplorerExclusionRules(const std::vector<std::string>& projectPaths) {
     for (const auto& name : builtInNames()) add(name);
     for (const auto& entry : projectPaths) {
-        if (entry.empty() || entry == "." || entry.front() == '/') continue;
-        // Standardizing also expands "~", which makes the entry absolute and so drops it.
-        auto standardized = ExplorerService::standardizePath(entry);
-        if (standardized == ".." || standardized.starts_with("../") || standardized.starts_with("/"))
-            continue;
-        if (standardized == ".") continue;
-        add(standardized);
+        // The same normalization as a requested path; "~" expands to an absolute path, so it drops.
+        // The root ("") is never hidden.
+        auto normalized = ExplorerService::normalizeRelativePath(entry);
+        if (normalized && !normalized->empty()) add(*normalized);
     }
 }
 
