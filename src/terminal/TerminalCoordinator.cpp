@@ -31,10 +31,6 @@ std::string posixDescription(int error) {
     return fmt::format("{} (errno: {})", std::strerror(error), error);
 }
 
-int clampDimension(std::int64_t value) {
-    return static_cast<int>(std::clamp<std::int64_t>(value, 2, 65535));
-}
-
 // Writes every byte, waiting up to 1000 ms at a time for room. Returns 0 or the error number.
 int writeAll(std::span<const std::uint8_t> data, int fd) {
     std::size_t position = 0;
@@ -347,6 +343,10 @@ void TerminalCoordinator::resize(const Uuid& sessionID, std::int64_t cols, std::
     logger_->record({sessionID, TerminalLogEvent::Event::resize, std::nullopt, std::nullopt,
                      std::map<std::string, std::string>{{"cols", std::to_string(newCols)},
                                                         {"rows", std::to_string(newRows)}}});
+}
+
+int TerminalCoordinator::clampDimension(std::int64_t value) {
+    return static_cast<int>(std::clamp<std::int64_t>(value, 2, 65535));
 }
 
 std::optional<std::pair<int, int>> TerminalCoordinator::dimensions(const Uuid& sessionID) const {

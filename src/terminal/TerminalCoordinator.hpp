@@ -68,7 +68,9 @@ class TerminalCoordinator : public std::enable_shared_from_this<TerminalCoordina
     void write(const Uuid& sessionID, std::span<const std::uint8_t> data);
     // Signals the session's process group.
     void sendSignal(const Uuid& sessionID, int signal);
-    // Each value is clamped to 2..65535.
+    // A terminal dimension as sessions take it: 2..65535.
+    static int clampDimension(std::int64_t value);
+    // Each value is clamped with `clampDimension`.
     void resize(const Uuid& sessionID, std::int64_t cols, std::int64_t rows);
     std::optional<std::pair<int, int>> dimensions(const Uuid& sessionID) const;
     void updateDebugDump(bool enabled);

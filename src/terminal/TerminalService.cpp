@@ -21,10 +21,6 @@ bool hasFeature(const AppConfig& config, AppConfig::Feature feature) {
     return config.enabledFeatures.count(feature) != 0;
 }
 
-int clampDimension(std::int64_t value) {
-    return static_cast<int>(std::clamp<std::int64_t>(value, 2, 65535));
-}
-
 }  // namespace
 
 std::shared_ptr<TerminalService> TerminalService::create(
@@ -197,8 +193,8 @@ void TerminalService::terminateSessions(const std::vector<Uuid>& ids) {
 
 void TerminalService::resizeSession(const Uuid& id, std::int64_t cols, std::int64_t rows) {
     if (!isTerminalV2Enabled()) return;
-    int newCols = clampDimension(cols);
-    int newRows = clampDimension(rows);
+    int newCols = TerminalCoordinator::clampDimension(cols);
+    int newRows = TerminalCoordinator::clampDimension(rows);
     coordinator_->resize(id, newCols, newRows);
     auto record = runtimeStates_.find(id);
     bool changed = true;
