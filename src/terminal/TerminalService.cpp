@@ -244,10 +244,10 @@ bool TerminalService::handleNativeKeyDown(const NativeKeyEvent& event) {
         auto source = inputModeSwitcher_->inputSource(mode);
         return source && inputModeSwitcher_->select(*source);
     }
-    bool composing = event.composing || inputModeSwitcher_->currentInputSourceRequiresComposition();
     auto text = TerminalNativeInputClassifier::printableASCIIText(event.characters, event.modifierFlags,
-                                                                  event.keyCode, composing);
-    if (!text) return false;
+                                                                  event.keyCode, event.composing);
+    // Asking the input method is a round trip: only for a key that would otherwise be typed.
+    if (!text || inputModeSwitcher_->currentInputSourceRequiresComposition()) return false;
     if (isTerminalV2Enabled()) {
         coordinator_->write(*activeInputSessionID_,
                             std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()));
