@@ -59,11 +59,6 @@ std::optional<std::string> preview(std::span<const std::uint8_t> chunk) {
     return std::string(head.begin(), head.end());
 }
 
-bool isSymbolicLink(const fs::path& path) {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
 }  // namespace
 
 TerminalDebugDumpStore::TerminalDebugDumpStore(const fs::path& directory, TerminalDebugDumpPolicy policy,
@@ -132,15 +127,13 @@ fs::path TerminalDebugDumpStore::fileFor(const Uuid& sessionID, int generation) 
 }
 
 bool TerminalDebugDumpStore::validateDirectoryLocked(bool createIfNeeded) {
-    std::error_code error;
-    if (!fs::exists(directory_, error) && !isSymbolicLink(directory_)) {
-        if (!createIfNeeded) return false;
-        if (!privatefiles::ensureFolder(directory_)) return false;
-        totalSizeBytes_ = 0;
-        return true;
-    }
-    if (!fs::is_directory(directory_, error)) return false;
-    return !isSymbolicLink(directory_);
+    // One lstat, as this runs before every write: a link is refused even when it leads to a folder,
+    // and only a missing folder is created.
+    struct stat info {};
+    if (lstat(directory_.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+    if (!createIfNeeded || !privatefiles::ensureFolder(directory_)) return false;
+    totalSizeBytes_ = 0;
+    return true;
 }
 
 bool TerminalDebugDumpStore::maintainLocked(bool createIfNeeded) {
