@@ -734,7 +734,7 @@ void WebBridge::handle(const Json& messageBody) {
             handleTerminalMessage(type, payload);
             break;
         case MessageGroup::project:
-            handleProjectMessage(type, messageBody);
+            handleProjectMessage(type, payload);
             break;
         case MessageGroup::gitHubOAuth:
             handleGitHubOAuthMessage(type);
@@ -843,13 +843,7 @@ void WebBridge::handleTerminalMessage(const std::string& type, const Json* paylo
 // ---------------------------------------------------------------------------------------------------
 // Project requests
 
-void WebBridge::handleProjectMessage(const std::string& type, const Json& body) {
-    const Json* payload = nullptr;
-    if (body.is_object()) {
-        auto found = body.find("payload");
-        if (found != body.end() && found->is_object()) payload = &*found;
-    }
-
+void WebBridge::handleProjectMessage(const std::string& type, const Json* payload) {
     if (type == "project/open") {
         runOnMain([](WebBridge& self) { self.openProjects(); });
     } else if (type == "project/close") {

@@ -216,7 +216,7 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     void onExplorerChange(const ExplorerChangeBatch& batch);
 
     void handleTerminalMessage(const std::string& type, const Json* payload);
-    void handleProjectMessage(const std::string& type, const Json& body);
+    void handleProjectMessage(const std::string& type, const Json* payload);
     void handleGitHubOAuthMessage(const std::string& type);
     void handleGitMessage(const std::string& type, const Json* payload);
     void handlePreviewTabsMessage(const std::string& type, const Json* payload);
