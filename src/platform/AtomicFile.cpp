@@ -97,11 +97,15 @@ std::error_code readWholeFile(const fs::path& path, std::string& contents) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return lastError();
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        std::error_code error = S_ISDIR(info.st_mode) ? std::make_error_code(std::errc::is_a_directory)
-                                                      : std::make_error_code(std::errc::invalid_argument);
+    if (fstat(fd, &info) != 0) {
+        std::error_code error = lastError();
         close(fd);
         return error;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close(fd);
+        return std::make_error_code(S_ISDIR(info.st_mode) ? std::errc::is_a_directory
+                                                          : std::errc::invalid_argument);
     }
     std::string result;
     result.reserve(static_cast<std::size_t>(info.st_size));
