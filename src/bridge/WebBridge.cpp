@@ -690,8 +690,7 @@ void WebBridge::saveFileContent(const Uuid& projectID, const std::string& relati
     });
 }
 
-void WebBridge::renameItem(const Uuid& projectID, const std::string& fromPath, const std::string& toPath,
-                           const std::optional<std::string>&) {
+void WebBridge::renameItem(const Uuid& projectID, const std::string& fromPath, const std::string& toPath) {
     auto root = projectRootPath(projectID);
     if (!root) {
         MainQueue::shared().async([weak = weak_from_this(),
@@ -878,7 +877,7 @@ void WebBridge::handleProjectMessage(const std::string& type, const Json* payloa
         auto path = stringField(payload, "path");
         auto nextPath = stringField(payload, "nextPath");
         if (!projectID || !path || !nextPath) return;
-        renameItem(*projectID, *path, *nextPath, stringField(payload, "entityType"));
+        renameItem(*projectID, *path, *nextPath);
     } else if (type == "project/activate") {
         auto projectID = uuidField(payload, "id");
         if (!projectID) return;

@@ -232,8 +232,7 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     void reorderProjects(const std::vector<Uuid>& order);
     void requestFileContent(const Uuid& projectID, const std::string& relativePath, bool allowLargeFile);
     void saveFileContent(const Uuid& projectID, const std::string& relativePath, const std::string& content);
-    void renameItem(const Uuid& projectID, const std::string& fromPath, const std::string& toPath,
-                    const std::optional<std::string>& entityTypeHint);
+    void renameItem(const Uuid& projectID, const std::string& fromPath, const std::string& toPath);
 
     std::unique_ptr<State> state_;
 };
