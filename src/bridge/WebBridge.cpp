@@ -523,6 +523,12 @@ std::string WebBridge::eventScript(const std::string& type, const Json& payload)
     return script;
 }
 
+void WebBridge::dispatchEventLater(BridgeEvent event) {
+    MainQueue::shared().async([weak = weak_from_this(), event = std::move(event)] {
+        dispatchEvent(weak, event.type, event.payload);
+    });
+}
+
 void WebBridge::deliver(std::string script) {
     auto webView = state_->webView.lock();
     if (webView && state_->isWebViewReady) {
@@ -635,9 +641,7 @@ void WebBridge::requestExplorerDirectories(const Uuid& projectID,
     if (!root) {
         ExplorerDirectoriesPayload payload{projectID.string(), requestId, {}};
         for (const auto& path : relativePaths) payload.directories.push_back({path, {}, "invalidProject"});
-        MainQueue::shared().async([weak = weak_from_this(), json = payload.toJson()] {
-            dispatchEvent(weak, "project/explorer/directories", json);
-        });
+        dispatchEventLater({"project/explorer/directories", payload.toJson()});
         return;
     }
     state_->fileQueue->async([weak = weak_from_this(), explorer = state_->explorerService, root = *root,
@@ -658,10 +662,7 @@ void WebBridge::requestFileContent(const Uuid& projectID, const std::string& rel
                                    bool allowLargeFile) {
     auto root = projectRootPath(projectID);
     if (!root) {
-        MainQueue::shared().async([weak = weak_from_this(), event = ProjectFileOperations::readProjectMissing(
-                                                                projectID, relativePath)] {
-            dispatchEvent(weak, event.type, event.payload);
-        });
+        dispatchEventLater(ProjectFileOperations::readProjectMissing(projectID, relativePath));
         return;
     }
     state_->fileQueue->async([weak = weak_from_this(), operations = state_->fileOperations, root = *root,
@@ -676,10 +677,7 @@ void WebBridge::saveFileContent(const Uuid& projectID, const std::string& relati
                                 const std::string& content) {
     auto root = projectRootPath(projectID);
     if (!root) {
-        MainQueue::shared().async([weak = weak_from_this(), event = ProjectFileOperations::saveProjectMissing(
-                                                                projectID, relativePath)] {
-            dispatchEvent(weak, event.type, event.payload);
-        });
+        dispatchEventLater(ProjectFileOperations::saveProjectMissing(projectID, relativePath));
         return;
     }
     state_->fileQueue->async([weak = weak_from_this(), operations = state_->fileOperations, root = *root,
@@ -693,10 +691,7 @@ void WebBridge::saveFileContent(const Uuid& projectID, const std::string& relati
 void WebBridge::renameItem(const Uuid& projectID, const std::string& fromPath, const std::string& toPath) {
     auto root = projectRootPath(projectID);
     if (!root) {
-        MainQueue::shared().async([weak = weak_from_this(),
-                                   event = ProjectFileOperations::renameProjectMissing(projectID, fromPath)] {
-            dispatchEvent(weak, event.type, event.payload);
-        });
+        dispatchEventLater(ProjectFileOperations::renameProjectMissing(projectID, fromPath));
         return;
     }
     state_->fileQueue->async([weak = weak_from_this(), operations = state_->fileOperations, root = *root,

@@ -54,6 +54,7 @@ class ExplorerService;
 class PreviewTabsPersistenceService;
 class TerminalService;
 struct AppConfig;
+struct BridgeEvent;
 struct ExplorerChangeBatch;
 struct ProjectTab;
 
@@ -204,6 +205,8 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     // is gone by then. Holds the bridge only weakly, so the file queue uses it too.
     static void dispatchEvent(const std::weak_ptr<WebBridge>& bridge, const std::string& type,
                               const Json& payload);
+    // Encodes and delivers on a later turn of the main queue, after the current message is handled.
+    void dispatchEventLater(BridgeEvent event);
     void deliver(std::string script);
     void flushPendingScripts();
     void dispatchOAuthStatus(const std::optional<OAuthTokenRecord>& record, bool refreshed,
