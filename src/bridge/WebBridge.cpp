@@ -551,6 +551,10 @@ void WebBridge::runOnMain(std::function<void(WebBridge&)> work) {
         work(*this);
         return;
     }
+    runOnMainLater(std::move(work));
+}
+
+void WebBridge::runOnMainLater(std::function<void(WebBridge&)> work) {
     MainQueue::shared().async([weak = weak_from_this(), work = std::move(work)] {
         if (auto self = weak.lock()) work(*self);
     });
@@ -1163,10 +1167,9 @@ void WebBridge::handleGitHubOAuthMessage(const std::string& type) {
                              SecurityEventLogging::Metadata{{"initiator", "user"}});
         }
         // Always a later turn of the main queue, so the page's message handling has finished first.
-        MainQueue::shared().async([weak = weak_from_this()] {
-            auto self = weak.lock();
-            if (self && self->state_->oauthCoordinator) {
-                self->state_->oauthCoordinator->startAuthorization(GitHubOAuthCoordinating::Initiator::user);
+        runOnMainLater([](WebBridge& self) {
+            if (self.state_->oauthCoordinator) {
+                self.state_->oauthCoordinator->startAuthorization(GitHubOAuthCoordinating::Initiator::user);
             }
         });
     } else if (type == "github/oauth/logout") {
@@ -1184,54 +1187,46 @@ void WebBridge::handleGitHubOAuthMessage(const std::string& type) {
 }
 
 void WebBridge::gitHubOAuthCoordinatorDidComplete(GitHubOAuthCoordinating&, const OAuthTokenRecord& record) {
-    MainQueue::shared().async([weak = weak_from_this(), record] {
-        auto self = weak.lock();
-        if (!self) return;
-        self->logSecurityEvent(
+    runOnMainLater([record](WebBridge& self) {
+        self.logSecurityEvent(
             SecurityEventAction::oauthSuccess, record.accountLogin,
             SecurityEventLogging::Metadata{{"expiresAt", record.expiresAt.isoMilliseconds()},
                                            {"scopes", joined(record.scope, " ")}});
-        self->dispatchOAuthStatus(self->loadStoredToken(), false, std::nullopt);
+        self.dispatchOAuthStatus(self.loadStoredToken(), false, std::nullopt);
     });
 }
 
 void WebBridge::gitHubOAuthCoordinatorDidFail(GitHubOAuthCoordinating&, const std::string& errorDescription) {
-    MainQueue::shared().async([weak = weak_from_this(), errorDescription] {
-        auto self = weak.lock();
-        if (!self) return;
-        if (self->state_->securityLogger) {
-            auto token = self->loadStoredToken();
-            self->logSecurityEvent(SecurityEventAction::oauthFailure,
-                                   token ? token->accountLogin : std::nullopt,
-                                   SecurityEventLogging::Metadata{{"error", errorDescription}});
+    runOnMainLater([errorDescription](WebBridge& self) {
+        if (self.state_->securityLogger) {
+            auto token = self.loadStoredToken();
+            self.logSecurityEvent(SecurityEventAction::oauthFailure,
+                                  token ? token->accountLogin : std::nullopt,
+                                  SecurityEventLogging::Metadata{{"error", errorDescription}});
         }
-        self->dispatchEvent("github/oauth/error", GitOAuthErrorPayload{errorDescription, true}.toJson());
+        self.dispatchEvent("github/oauth/error", GitOAuthErrorPayload{errorDescription, true}.toJson());
     });
 }
 
 void WebBridge::gitTokenRefresherDidRefresh(GitTokenRefreshing&, const OAuthTokenRecord& record) {
-    MainQueue::shared().async([weak = weak_from_this(), record] {
-        auto self = weak.lock();
-        if (!self) return;
-        self->logSecurityEvent(
+    runOnMainLater([record](WebBridge& self) {
+        self.logSecurityEvent(
             SecurityEventAction::oauthRefreshSuccess, record.accountLogin,
             SecurityEventLogging::Metadata{{"expiresAt", record.expiresAt.isoMilliseconds()}});
-        self->dispatchOAuthStatus(self->loadStoredToken(), true, std::nullopt);
+        self.dispatchOAuthStatus(self.loadStoredToken(), true, std::nullopt);
     });
 }
 
 void WebBridge::gitTokenRefresherDidFail(GitTokenRefreshing&, const std::string& errorDescription) {
-    MainQueue::shared().async([weak = weak_from_this(), errorDescription] {
-        auto self = weak.lock();
-        if (!self) return;
-        if (self->state_->securityLogger) {
-            auto token = self->loadStoredToken();
-            self->logSecurityEvent(SecurityEventAction::oauthRefreshFailure,
-                                   token ? token->accountLogin : std::nullopt,
-                                   SecurityEventLogging::Metadata{{"error", errorDescription}});
+    runOnMainLater([errorDescription](WebBridge& self) {
+        if (self.state_->securityLogger) {
+            auto token = self.loadStoredToken();
+            self.logSecurityEvent(SecurityEventAction::oauthRefreshFailure,
+                                  token ? token->accountLogin : std::nullopt,
+                                  SecurityEventLogging::Metadata{{"error", errorDescription}});
         }
-        self->dispatchOAuthStatus(self->loadStoredToken(), false, "refreshFailed");
-        self->dispatchEvent("github/oauth/error", GitOAuthErrorPayload{errorDescription, true}.toJson());
+        self.dispatchOAuthStatus(self.loadStoredToken(), false, "refreshFailed");
+        self.dispatchEvent("github/oauth/error", GitOAuthErrorPayload{errorDescription, true}.toJson());
     });
 }
 
