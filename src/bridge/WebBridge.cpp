@@ -1135,6 +1135,14 @@ void WebBridge::logSecurityEvent(SecurityEventAction action, const std::optional
     if (state_->securityLogger) state_->securityLogger->log(action, login, metadata);
 }
 
+void WebBridge::logSecurityEventForStoredAccount(SecurityEventAction action,
+                                                 const SecurityEventLogging::Metadata& metadata) const {
+    // The token store is read only when there is a logger to tell.
+    if (!state_->securityLogger) return;
+    auto token = loadStoredToken();
+    state_->securityLogger->log(action, token ? token->accountLogin : std::nullopt, metadata);
+}
+
 bool WebBridge::isNonExpiring(const Date& date) {
     if (date == Date::distantFuture()) return true;
     time_t seconds = static_cast<time_t>(date.seconds());
@@ -1161,11 +1169,8 @@ void WebBridge::dispatchOAuthStatus(const std::optional<OAuthTokenRecord>& recor
 
 void WebBridge::handleGitHubOAuthMessage(const std::string& type) {
     if (type == "github/oauth/start") {
-        if (state_->securityLogger) {
-            auto token = loadStoredToken();
-            logSecurityEvent(SecurityEventAction::oauthStart, token ? token->accountLogin : std::nullopt,
-                             SecurityEventLogging::Metadata{{"initiator", "user"}});
-        }
+        logSecurityEventForStoredAccount(SecurityEventAction::oauthStart,
+                                         SecurityEventLogging::Metadata{{"initiator", "user"}});
         // Always a later turn of the main queue, so the page's message handling has finished first.
         runOnMainLater([](WebBridge& self) {
             if (self.state_->oauthCoordinator) {
@@ -1198,12 +1203,8 @@ void WebBridge::gitHubOAuthCoordinatorDidComplete(GitHubOAuthCoordinating&, cons
 
 void WebBridge::gitHubOAuthCoordinatorDidFail(GitHubOAuthCoordinating&, const std::string& errorDescription) {
     runOnMainLater([errorDescription](WebBridge& self) {
-        if (self.state_->securityLogger) {
-            auto token = self.loadStoredToken();
-            self.logSecurityEvent(SecurityEventAction::oauthFailure,
-                                  token ? token->accountLogin : std::nullopt,
-                                  SecurityEventLogging::Metadata{{"error", errorDescription}});
-        }
+        self.logSecurityEventForStoredAccount(SecurityEventAction::oauthFailure,
+                                              SecurityEventLogging::Metadata{{"error", errorDescription}});
         self.dispatchEvent("github/oauth/error", GitOAuthErrorPayload{errorDescription, true}.toJson());
     });
 }
@@ -1219,12 +1220,8 @@ void WebBridge::gitTokenRefresherDidRefresh(GitTokenRefreshing&, const OAuthToke
 
 void WebBridge::gitTokenRefresherDidFail(GitTokenRefreshing&, const std::string& errorDescription) {
     runOnMainLater([errorDescription](WebBridge& self) {
-        if (self.state_->securityLogger) {
-            auto token = self.loadStoredToken();
-            self.logSecurityEvent(SecurityEventAction::oauthRefreshFailure,
-                                  token ? token->accountLogin : std::nullopt,
-                                  SecurityEventLogging::Metadata{{"error", errorDescription}});
-        }
+        self.logSecurityEventForStoredAccount(SecurityEventAction::oauthRefreshFailure,
+                                              SecurityEventLogging::Metadata{{"error", errorDescription}});
         self.dispatchOAuthStatus(self.loadStoredToken(), false, "refreshFailed");
         self.dispatchEvent("github/oauth/error", GitOAuthErrorPayload{errorDescription, true}.toJson());
     });

@@ -214,6 +214,9 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     std::optional<OAuthTokenRecord> loadStoredToken() const;
     void logSecurityEvent(SecurityEventAction action, const std::optional<std::string>& login,
                           const std::optional<SecurityEventLogging::Metadata>& metadata) const;
+    // Under the login of the stored token, if any.
+    void logSecurityEventForStoredAccount(SecurityEventAction action,
+                                          const SecurityEventLogging::Metadata& metadata) const;
     // runOnMain runs the work at once on the main thread, else on the main queue; runOnMainLater always
     // waits for a later turn of the main queue. Work is dropped when the bridge is gone by then.
     void runOnMain(std::function<void(WebBridge&)> work);
