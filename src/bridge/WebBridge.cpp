@@ -965,8 +965,7 @@ void WebBridge::reorderProjects(const std::vector<Uuid>& order) {
 // Git requests
 
 void WebBridge::handleGitMessage(const std::string& type, const Json* payload) {
-    bool hasEntries = payload && !payload->empty();
-    auto projectID = hasEntries ? uuidField(payload, "projectId") : std::nullopt;
+    auto projectID = uuidField(payload, "projectId");
     if (type == "git/status") {
         if (auto git = state_->gitService.lock()) git->refreshStatus(projectID);
         return;
@@ -1036,7 +1035,6 @@ void WebBridge::handleGitMessage(const std::string& type, const Json* payload) {
 // Preview tabs
 
 void WebBridge::handlePreviewTabsMessage(const std::string& type, const Json* payload) {
-    if (!payload || payload->empty()) return;
     if (type == "previewTabs/persist") {
         auto projectText = stringField(payload, "projectId");
         auto projectID = projectText ? Uuid::parse(*projectText) : std::nullopt;
@@ -1090,7 +1088,7 @@ void WebBridge::dispatchPreviewTabs(const Uuid& projectID) {
 // Analytics
 
 void WebBridge::handleAnalyticsEvent(const Json* payload) {
-    if (!state_->analyticsLogger || !payload || payload->empty()) return;
+    if (!state_->analyticsLogger) return;
     auto name = stringField(payload, "name");
     if (!name || name->empty()) return;
     state_->analyticsLogger->log(*name, sanitizeAnalyticsProperties(field(payload, "properties")));
