@@ -263,21 +263,13 @@ std::optional<std::vector<std::string>> stringArrayField(const Json* object, std
     return strings;
 }
 
-// A terminal size from a page number: the fraction is cut off; anything that is not a number, or a
+// A terminal size from a page number: the fraction is cut off; anything absent or not a number, or a
 // number outside the 64-bit range (1e300), gives 0 and is refused by the caller.
-std::int64_t truncatedSize(const Json& value) {
-    if (value.is_number_unsigned()) {
-        auto number = value.get<std::uint64_t>();
-        return number > static_cast<std::uint64_t>(INT64_MAX) ? 0 : static_cast<std::int64_t>(number);
-    }
-    if (value.is_number_integer()) return value.get<std::int64_t>();
-    if (value.is_number_float()) {
-        Json truncated = std::trunc(value.get<double>());
-        Json holder = Json::object();
-        holder["value"] = truncated;
-        return integerField(&holder, "value").value_or(0);
-    }
-    return 0;
+std::int64_t truncatedSize(const Json* value) {
+    if (!value || !value->is_number()) return 0;
+    Json holder = Json::object();
+    holder["value"] = value->is_number_float() ? Json(std::trunc(value->get<double>())) : *value;
+    return integerField(&holder, "value").value_or(0);
 }
 
 std::string upperCased(std::string text) {
@@ -818,11 +810,8 @@ void WebBridge::handleTerminalMessage(const std::string& type, const Json* paylo
     } else if (type == "terminal/close" || type == "cli/close") {
         if (auto service = state_->terminalService.lock()) service->closeSession(*sessionID);
     } else if (type == "terminal/resize" || type == "cli/resize") {
-        const Json* colsValue = payload->contains("cols") ? &(*payload)["cols"] : nullptr;
-        const Json* rowsValue = payload->contains("rows") ? &(*payload)["rows"] : nullptr;
-        if (!colsValue || !rowsValue) return;
-        std::int64_t cols = truncatedSize(*colsValue);
-        std::int64_t rows = truncatedSize(*rowsValue);
+        std::int64_t cols = truncatedSize(field(payload, "cols"));
+        std::int64_t rows = truncatedSize(field(payload, "rows"));
         if (cols < 1 || rows < 1) return;
         if (auto service = state_->terminalService.lock()) service->resizeSession(*sessionID, cols, rows);
     } else if (type == "terminal/signal" || type == "cli/signal") {
