@@ -272,6 +272,33 @@ std::int64_t truncatedSize(const Json* value) {
     return integerField(&holder, "value").value_or(0);
 }
 
+// The analytics properties of a page event: empty unless `properties` is an object.
+AnalyticsProperties sanitizeAnalyticsProperties(const Json* properties) {
+    AnalyticsProperties result;
+    if (!properties || !properties->is_object()) return result;
+    for (const auto& [key, value] : properties->items()) {
+        if (value.is_boolean()) {
+            result.emplace(key, value.get<bool>());
+        } else if (value.is_string()) {
+            result.emplace(key, value.get<std::string>());
+        } else if (value.is_number_integer() && !value.is_number_unsigned()) {
+            result.emplace(key, value.get<std::int64_t>());
+        } else if (value.is_number_unsigned()) {
+            auto number = value.get<std::uint64_t>();
+            if (number <= static_cast<std::uint64_t>(INT64_MAX)) {
+                result.emplace(key, static_cast<std::int64_t>(number));
+            } else {
+                result.emplace(key, static_cast<double>(number));
+            }
+        } else if (value.is_number_float()) {
+            result.emplace(key, value.get<double>());
+        } else {
+            result.emplace(key, value);
+        }
+    }
+    return result;
+}
+
 std::string upperCased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -1081,32 +1108,6 @@ void WebBridge::handleAnalyticsEvent(const Json* payload) {
     auto name = stringField(payload, "name");
     if (!name || name->empty()) return;
     state_->analyticsLogger->log(*name, sanitizeAnalyticsProperties(field(payload, "properties")));
-}
-
-AnalyticsProperties WebBridge::sanitizeAnalyticsProperties(const Json* properties) {
-    AnalyticsProperties result;
-    if (!properties || !properties->is_object()) return result;
-    for (const auto& [key, value] : properties->items()) {
-        if (value.is_boolean()) {
-            result.emplace(key, value.get<bool>());
-        } else if (value.is_string()) {
-            result.emplace(key, value.get<std::string>());
-        } else if (value.is_number_integer() && !value.is_number_unsigned()) {
-            result.emplace(key, value.get<std::int64_t>());
-        } else if (value.is_number_unsigned()) {
-            auto number = value.get<std::uint64_t>();
-            if (number <= static_cast<std::uint64_t>(INT64_MAX)) {
-                result.emplace(key, static_cast<std::int64_t>(number));
-            } else {
-                result.emplace(key, static_cast<double>(number));
-            }
-        } else if (value.is_number_float()) {
-            result.emplace(key, value.get<double>());
-        } else {
-            result.emplace(key, value);
-        }
-    }
-    return result;
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -146,8 +146,6 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     static std::string eventScript(const std::string& type, const Json& payload);
     // A token without expiry: the distant future, or any date after the year 2099.
     static bool isNonExpiring(const Date& date);
-    // The analytics properties of a page event: empty unless `properties` is an object.
-    static AnalyticsProperties sanitizeAnalyticsProperties(const Json* properties);
 
     // TerminalBridging
     void dispatchTerminalSnapshot(const TerminalSnapshotPayload& payload) override;
