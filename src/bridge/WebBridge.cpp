@@ -53,7 +53,8 @@ constexpr std::string_view kScriptTail =
 
 // Writes JSON text as it appears inside the script's single-quoted literal: the same text that
 // json::encode gives ("/" as "\/", invalid UTF-8 as U+FFFD, a non-finite number an EncodeError),
-// with makeScript's escaping applied, in one pass and without intermediate copies.
+// with backslashes and single quotes escaped for the literal, in one pass and without intermediate
+// copies.
 enum : unsigned char { kVerbatim, kEscaped, kSlowPath };
 
 constexpr std::array<unsigned char, 256> scriptCharClasses() {
@@ -484,28 +485,6 @@ std::string_view WebBridge::scriptHead() {
 
 std::string_view WebBridge::scriptTail() {
     return kScriptTail;
-}
-
-std::string WebBridge::makeScript(std::string_view envelopeJson) {
-    std::string script;
-    script.reserve(kScriptHead.size() + envelopeJson.size() + envelopeJson.size() / 8 + kScriptTail.size());
-    script.append(kScriptHead);
-    // Single-quoted string literal: backslashes first, then single quotes. JSON text holds no raw
-    // line breaks, so nothing else needs escaping.
-    const char* begin = envelopeJson.data();
-    const char* end = begin + envelopeJson.size();
-    const char* run = begin;
-    for (const char* p = begin; p != end; ++p) {
-        char c = *p;
-        if (c != '\\' && c != '\'') continue;
-        script.append(run, p);
-        script.push_back('\\');
-        script.push_back(c);
-        run = p + 1;
-    }
-    script.append(run, end);
-    script.append(kScriptTail);
-    return script;
 }
 
 void WebBridge::dispatchEvent(const std::string& type, const Json& payload) {

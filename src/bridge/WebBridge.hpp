@@ -137,11 +137,11 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     // --- Events (any thread) ---
     void dispatchEvent(const std::string& type, const Json& payload);
 
-    // The script text around the encoded envelope, and the whole script for an envelope's JSON text.
+    // The script text around the encoded envelope.
     static std::string_view scriptHead();
     static std::string_view scriptTail();
-    static std::string makeScript(std::string_view envelopeJson);
-    // The script for one event, the same text as makeScript of the encoded envelope, built in one pass.
+    // The script for one event: the encoded envelope {"type","payload"} as a single-quoted literal
+    // (backslashes and single quotes escaped) between head and tail, built in one pass.
     // Throws EncodeError for a non-finite number.
     static std::string eventScript(const std::string& type, const Json& payload);
     // A token without expiry: the distant future, or any date after the year 2099.

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bridge/WebBridge.hpp"
@@ -20,6 +21,18 @@ inline Json message(const std::string& type, Json payload = nullptr) {
     body["type"] = type;
     if (!payload.is_null()) body["payload"] = std::move(payload);
     return body;
+}
+
+// The delivery script for an envelope's JSON text, built the plain way the bridge's one-pass writer
+// must match: the text as a single-quoted literal, backslashes and single quotes escaped.
+inline std::string makeScript(std::string_view envelopeJson) {
+    std::string script(WebBridge::scriptHead());
+    for (char c : envelopeJson) {
+        if (c == '\\' || c == '\'') script.push_back('\\');
+        script.push_back(c);
+    }
+    script.append(WebBridge::scriptTail());
+    return script;
 }
 
 // The event object inside one delivery script: checks the fixed head and tail, undoes the

@@ -37,7 +37,7 @@ AppConfig smallConfig() {
 TEST(WebBridgeDelivery, ScriptHasTheFixedHeadAndTail) {
     EXPECT_EQ(WebBridge::scriptHead().size(), 42u);
     EXPECT_EQ(WebBridge::scriptTail().size(), 549u);
-    std::string script = WebBridge::makeScript(R"({"a":"it's \\ done"})");
+    std::string script = makeScript(R"({"a":"it's \\ done"})");
     EXPECT_EQ(script, std::string(WebBridge::scriptHead()) + R"({"a":"it\'s \\\\ done"})" +
                           std::string(WebBridge::scriptTail()));
 }
@@ -303,7 +303,7 @@ TEST(WebBridgeDelivery, TheOnePassScriptEqualsTheEncodedEnvelopeEscaped) {
             Json envelope = Json::object();
             envelope["type"] = type;
             envelope["payload"] = payload;
-            EXPECT_EQ(WebBridge::eventScript(type, payload), WebBridge::makeScript(json::encode(envelope)))
+            EXPECT_EQ(WebBridge::eventScript(type, payload), makeScript(json::encode(envelope)))
                 << payload.dump();
         }
     }
