@@ -109,8 +109,7 @@ SchemeResponse AppBundleSchemeHandler::respond(std::string_view uri) const {
         return failed;
     }
     auto file = resolvedFilePath(uri);
-    std::error_code ec;
-    if (!file || !fs::exists(*file, ec)) return notFound();
+    if (!file) return notFound();
 
     SchemeResponse response;
     if (auto error = readWholeFile(*file, response.body)) {

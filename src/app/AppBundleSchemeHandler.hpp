@@ -22,7 +22,7 @@ class AppBundleSchemeHandler {
     const std::filesystem::path& baseFolder() const { return baseFolder_; }
 
     SchemeResponse respond(std::string_view uri) const;
-    // The file to serve for a request URI, or nothing.
+    // The file to serve for a request URI, one that exists inside the base folder, or nothing.
     std::optional<std::filesystem::path> resolvedFilePath(std::string_view uri) const;
     // MIME type by extension (with or without the dot, any case).
     static std::string mimeType(std::string_view extension);
