@@ -786,10 +786,12 @@ void WebBridge::handleConfigRequest() {
 // Terminal requests
 
 void WebBridge::handleTerminalMessage(const std::string& type, const Json* payload) {
+    auto service = state_->terminalService.lock();
+    if (!service) return;
     if (type == "terminal/create" || type == "cli/create") {
         auto title = stringField(payload, "title");
         auto projectID = uuidField(payload, "projectId");
-        if (auto service = state_->terminalService.lock()) service->createSession(title, projectID);
+        service->createSession(title, projectID);
         return;
     }
     auto sessionID = uuidField(payload, "sessionId");
@@ -806,30 +808,27 @@ void WebBridge::handleTerminalMessage(const std::string& type, const Json* paylo
         } else {
             bytes.assign(data->begin(), data->end());
         }
-        auto service = state_->terminalService.lock();
-        if (!service) return;
         if (!service->isTerminalV2Enabled()) {
             service->notifyUnavailable(*sessionID, std::nullopt);
             return;
         }
         service->coordinator().write(*sessionID, bytes);
     } else if (type == "terminal/close" || type == "cli/close") {
-        if (auto service = state_->terminalService.lock()) service->closeSession(*sessionID);
+        service->closeSession(*sessionID);
     } else if (type == "terminal/resize" || type == "cli/resize") {
         std::int64_t cols = truncatedSize(field(payload, "cols"));
         std::int64_t rows = truncatedSize(field(payload, "rows"));
         if (cols < 1 || rows < 1) return;
-        if (auto service = state_->terminalService.lock()) service->resizeSession(*sessionID, cols, rows);
+        service->resizeSession(*sessionID, cols, rows);
     } else if (type == "terminal/signal" || type == "cli/signal") {
         auto signal = stringField(payload, "signal");
         if (!signal) return;
-        auto service = state_->terminalService.lock();
-        if (!service || !service->isTerminalV2Enabled()) return;
+        if (!service->isTerminalV2Enabled()) return;
         if (upperCased(*signal) == "SIGINT") service->coordinator().sendSignal(*sessionID, kInterruptSignal);
     } else if (type == "terminal/focus") {
         auto focused = boolField(payload, "focused");
         if (!focused) return;
-        if (auto service = state_->terminalService.lock()) service->setInputFocus(*sessionID, *focused);
+        service->setInputFocus(*sessionID, *focused);
     }
 }
 
@@ -960,26 +959,28 @@ void WebBridge::reorderProjects(const std::vector<Uuid>& order) {
 // Git requests
 
 void WebBridge::handleGitMessage(const std::string& type, const Json* payload) {
+    auto git = state_->gitService.lock();
+    if (!git) return;
     auto projectID = uuidField(payload, "projectId");
     if (type == "git/status") {
-        if (auto git = state_->gitService.lock()) git->refreshStatus(projectID);
+        git->refreshStatus(projectID);
         return;
     }
     if (!projectID) return;
     const Uuid& id = *projectID;
 
     if (type == "git/status/detail") {
-        if (auto git = state_->gitService.lock()) git->fetchStatusDetail(id);
+        git->fetchStatusDetail(id);
     } else if (type == "git/commit") {
         auto message = stringField(payload, "message");
         if (!message) return;
-        if (auto git = state_->gitService.lock()) git->commit(id, *message);
+        git->commit(id, *message);
     } else if (type == "git/push") {
-        if (auto git = state_->gitService.lock()) git->push(id);
+        git->push(id);
     } else if (type == "git/pull") {
-        if (auto git = state_->gitService.lock()) git->pull(id);
+        git->pull(id);
     } else if (type == "git/fetch") {
-        if (auto git = state_->gitService.lock()) git->fetch(id);
+        git->fetch(id);
     } else if (type == "git/diff") {
         std::vector<GitDiffTarget> targets;
         const Json* list = field(payload, "targets");
@@ -997,32 +998,31 @@ void WebBridge::handleGitMessage(const std::string& type, const Json* payload) {
                 targets.push_back({*path, stage});
             }
         }
-        if (auto git = state_->gitService.lock()) git->fetchDiff(id, targets);
+        git->fetchDiff(id, targets);
     } else if (type == "git/commit/diff") {
         auto commit = stringField(payload, "commit");
         if (!commit) return;
-        if (auto git = state_->gitService.lock())
-            git->fetchCommitDiff(id, *commit, stringField(payload, "path"));
+        git->fetchCommitDiff(id, *commit, stringField(payload, "path"));
     } else if (type == "git/working-tree") {
-        if (auto git = state_->gitService.lock()) git->fetchWorkingTree(id);
+        git->fetchWorkingTree(id);
     } else if (type == "git/branch-map") {
         std::int64_t limit = integerField(payload, "limit").value_or(50);
-        if (auto git = state_->gitService.lock()) git->fetchBranchMap(id, limit);
+        git->fetchBranchMap(id, limit);
     } else if (type == "git/history") {
         auto cursor = stringField(payload, "cursorPayload");
         if (!cursor) cursor = stringField(payload, "cursor");
         std::int64_t pageSize = integerField(payload, "pageSize").value_or(20);
         auto requestId = stringField(payload, "requestId");
-        if (auto git = state_->gitService.lock()) git->fetchCommitHistory(id, cursor, pageSize, requestId);
+        git->fetchCommitHistory(id, cursor, pageSize, requestId);
     } else if (type == "git/graph") {
         std::int64_t pageSize = integerField(payload, "pageSize").value_or(50);
-        if (auto git = state_->gitService.lock()) git->fetchCommitGraph(id, pageSize);
+        git->fetchCommitGraph(id, pageSize);
     } else if (type == "git/remote/tracking") {
-        if (auto git = state_->gitService.lock()) git->fetchRemoteTracking(id);
+        git->fetchRemoteTracking(id);
     } else if (type == "git/refresh/barrier") {
         auto requestId = stringField(payload, "requestId");
         if (!requestId) return;
-        if (auto git = state_->gitService.lock()) git->reachRefreshBarrier(id, *requestId);
+        git->reachRefreshBarrier(id, *requestId);
     }
 }
 
