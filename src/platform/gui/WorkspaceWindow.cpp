@@ -328,9 +328,6 @@ WorkspaceWindow::~WorkspaceWindow() {
 void* WorkspaceWindow::window() const {
     return impl_->window;
 }
-void* WorkspaceWindow::webView() const {
-    return impl_->webView;
-}
 
 void WorkspaceWindow::present() {
     if (impl_->window) gtk_window_present(GTK_WINDOW(impl_->window));

@@ -52,9 +52,8 @@ class WorkspaceWindow final : public EventMonitoring, public std::enable_shared_
     WorkspaceWindow(const WorkspaceWindow&) = delete;
     WorkspaceWindow& operator=(const WorkspaceWindow&) = delete;
 
-    // The GtkWindow* and the WebKitWebView*, for the application shell and dialogs.
+    // The GtkWindow*, for the application shell and dialogs.
     void* window() const;
-    void* webView() const;
 
     void present();
     // `baseUri` empty: no base address.
