@@ -35,7 +35,6 @@ class GestureBridge final : public std::enable_shared_from_this<GestureBridge> {
     void attach(const std::shared_ptr<EventMonitoring>& view);
     // Removes the monitor, forgets the view and clears the sum (not the last report time).
     void detach();
-    bool isAttached() const { return monitor_.has_value(); }
 
   private:
     void handleMagnify(const PinchEvent& event);

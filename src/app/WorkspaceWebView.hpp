@@ -42,7 +42,6 @@ class WorkspaceWebView final : public ScriptEvaluating,
     // Attaches to the bridge when it holds another web view, and asks for keyboard focus again.
     void update();
     const std::shared_ptr<WorkspaceWindow>& window() const { return window_; }
-    bool hasSchemeHandler() const { return schemeHandler_.has_value(); }
 
     // ScriptEvaluating
     void evaluateScript(const std::string& script) override;
