@@ -41,7 +41,8 @@ class ConfigStoreTest : public ::testing::Test {
     std::vector<fs::path> corruptCopies() {
         std::vector<fs::path> kept;
         for (const auto& entry : fs::directory_iterator(storage)) {
-            if (entry.path().filename().string().starts_with("config.json.corrupt-")) kept.push_back(entry.path());
+            if (entry.path().filename().string().starts_with("config.json.corrupt-"))
+                kept.push_back(entry.path());
         }
         return kept;
     }
