@@ -61,7 +61,9 @@ TEST_F(ZshSessionTest, LoginShellStartsInItsFolderWithTheTerminalEnvironment) {
     auto events = bridge->events();
     std::erase_if(events, [](auto& e) { return e.type != "output" && e.type != "activity"; });
     for (std::size_t i = 0; i + 1 < events.size(); ++i) {
-        if (events[i].type == "output") EXPECT_EQ(events[i + 1].type, "activity");
+        if (events[i].type == "output") {
+            EXPECT_EQ(events[i + 1].type, "activity");
+        }
     }
 }
 
