@@ -30,7 +30,6 @@ struct AppServices {
 
     std::shared_ptr<ConfigStore> configStore;
     std::shared_ptr<TerminalService> terminalService;
-    // Null until the Git integration is part of the build.
     std::shared_ptr<GitServicing> gitService;
     std::shared_ptr<GestureBridge> gestureBridge;
     std::shared_ptr<WebBridge> bridge;

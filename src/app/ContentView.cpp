@@ -1,11 +1,11 @@
 #include "app/ContentView.hpp"
 
 #include "app/InputCommandCenter.hpp"
-#include "bridge/GitServicing.hpp"
 #include "bridge/WebBridge.hpp"
 #include "config/AppConfig.hpp"
 #include "config/ConfigStore.hpp"
 #include "config/ProjectTab.hpp"
+#include "git/GitServicing.hpp"
 #include "platform/MainQueue.hpp"
 #include "terminal/TerminalService.hpp"
 

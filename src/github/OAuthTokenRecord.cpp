@@ -1,4 +1,4 @@
-#include "bridge/OAuthTokenRecord.hpp"
+#include "github/OAuthTokenRecord.hpp"
 
 namespace pelko {
 

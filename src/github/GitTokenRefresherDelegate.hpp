@@ -5,7 +5,7 @@
 // token was deleted because the refresh failed (with the error's description). Held weakly.
 #include <string>
 
-#include "bridge/OAuthTokenRecord.hpp"
+#include "github/OAuthTokenRecord.hpp"
 
 namespace pelko {
 

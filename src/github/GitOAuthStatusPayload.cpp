@@ -1,4 +1,4 @@
-#include "bridge/GitOAuthStatusPayload.hpp"
+#include "github/GitOAuthStatusPayload.hpp"
 
 namespace pelko {
 

@@ -5,7 +5,7 @@
 // delegate (held weakly) later. Exists only when OAuth settings were found.
 #include <memory>
 
-#include "bridge/GitHubOAuthCoordinatorDelegate.hpp"
+#include "github/GitHubOAuthCoordinatorDelegate.hpp"
 
 namespace pelko {
 

@@ -6,7 +6,7 @@
 // delegate weakly.
 #include <string>
 
-#include "bridge/OAuthTokenRecord.hpp"
+#include "github/OAuthTokenRecord.hpp"
 
 namespace pelko {
 

@@ -5,7 +5,7 @@
 // The refresher holds its delegate weakly. Exists only when OAuth settings were found.
 #include <memory>
 
-#include "bridge/GitTokenRefresherDelegate.hpp"
+#include "github/GitTokenRefresherDelegate.hpp"
 
 namespace pelko {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/GitServiceEventSink.hpp"
+#include "git/GitServiceEventSink.hpp"
 #include "platform/Uuid.hpp"
 
 namespace pelko {

@@ -6,7 +6,7 @@
 // service holds its sink weakly. Payloads of the Git records are handed over as their JSON objects.
 #include <string>
 
-#include "bridge/GitOAuthStatusPayload.hpp"
+#include "github/GitOAuthStatusPayload.hpp"
 #include "platform/Json.hpp"
 
 namespace pelko {

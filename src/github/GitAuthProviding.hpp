@@ -6,7 +6,7 @@
 // reported. Implemented by the token manager.
 #include <optional>
 
-#include "bridge/OAuthTokenRecord.hpp"
+#include "github/OAuthTokenRecord.hpp"
 
 namespace pelko {
 
