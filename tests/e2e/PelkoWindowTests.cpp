@@ -6,8 +6,7 @@
 #include <regex>
 #include <sstream>
 
-#include "config/AppConfig.hpp"
-#include "e2e/PelkoProcess.hpp"
+#include "e2e/PelkoWindowFixture.hpp"
 #include "e2e/XKeyboard.hpp"
 #include "platform/Date.hpp"
 
@@ -15,21 +14,6 @@ namespace pelko {
 namespace {
 
 using namespace std::chrono_literals;
-
-const char* const indexHtml = R"(<!doctype html>
-<html><head><meta charset="utf-8"><title>e2e</title></head>
-<body><script src="./assets/e2e.js"></script></body></html>
-)";
-
-// A page script with `post` (a message to the native side) and `log` (a "webview/log" line from "e2e").
-std::string pageWith(const char* body) {
-    return std::string(R"(
-(function () {
-  const post = (body) => window.webkit.messageHandlers.pelko.postMessage(body);
-  const log = (message) => post({ type: 'webview/log', source: 'e2e', message: message });
-)") + body +
-           "})();\n";
-}
 
 // Reports everything it sees through "webview/log" messages, which the test reads from the log file.
 const char* const pageScript = R"(
@@ -104,93 +88,9 @@ const char* const keysScript = R"(
   (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
 )";
 
-int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-class PelkoWindowTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!Environment::process().nonEmpty("DISPLAY") &&
-            !Environment::process().nonEmpty("WAYLAND_DISPLAY")) {
-            GTEST_SKIP() << "needs a display (run under xvfb-run)";
-        }
-        ASSERT_TRUE(std::filesystem::exists(test::binFolder() / "pelko"));
-        for (const char* folder : {"home", "cache", "data", "bundle"})
-            std::filesystem::create_directories(dir / folder);
-
-        config = AppConfig::builtInDefault((dir / "home").string());
-        config.projects = {project("E2E")};
-        config.activeProjectID = config.projects[0].id;
-        config.cliSessions.clear();
-        saveConfig();
-    }
-
-    ProjectMetadata project(const std::string& name) const {
-        ProjectMetadata metadata;
-        metadata.id = Uuid::random();
-        metadata.name = name;
-        metadata.rootPath = (dir / "home").string();
-        return metadata;
-    }
-    void saveConfig() const { test::writeFile(dir / "data/pelko/config.json", config.toJson().dump()); }
-
-    void writeTestPage(const char* script) {
-        test::writeFile(dir / "bundle/web/index.html", indexHtml);
-        test::writeFile(dir / "bundle/web/assets/e2e.js", pageWith(script));
-        test::writeFile(dir / "bundle/web/assets/data.json", R"({"ok":true})");
-    }
-
-    std::unique_ptr<test::PelkoProcess> start(std::map<std::string, std::string> extra = {}) {
-        std::map<std::string, std::string> env{{"HOME", (dir / "home").string()},
-                                               {"XDG_CACHE_HOME", (dir / "cache").string()},
-                                               {"XDG_DATA_HOME", (dir / "data").string()},
-                                               {"PELKO_RESOURCE_BUNDLE", (dir / "bundle").string()},
-                                               {"APPCAST_URL", ""}};
-        env.merge(extra);
-        return std::make_unique<test::PelkoProcess>(test::binFolder() / "pelko", std::vector<std::string>{},
-                                                    env, dir / "output.txt");
-    }
-
-    std::filesystem::path logFile() const { return dir / "cache/pelko-webview.log"; }
-
-    // The page's own messages ("[e2e] [info] <text>"), in order.
-    std::vector<std::string> pageMessages() const {
-        std::vector<std::string> messages;
-        std::istringstream lines(test::readFile(logFile()));
-        const std::string marker = "] [e2e] [info] ";
-        for (std::string line; std::getline(lines, line);) {
-            auto at = line.find(marker);
-            if (at != std::string::npos) messages.push_back(line.substr(at + marker.size()));
-        }
-        return messages;
-    }
-    bool hasMessage(const std::string& prefix) const {
-        for (const auto& message : pageMessages()) {
-            if (message.rfind(prefix, 0) == 0) return true;
-        }
-        return false;
-    }
-    std::vector<std::string> events() const {
-        std::vector<std::string> result;
-        for (const auto& message : pageMessages()) {
-            if (message.rfind("event ", 0) == 0) result.push_back(message.substr(6));
-        }
-        return result;
-    }
-    std::string output() const { return test::readFile(dir / "output.txt"); }
-
-    test::TempDir dir;
-    AppConfig config;
-};
+using test::freePort;
+using test::pageWith;
+using test::PelkoWindowTest;
 
 TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
     writeTestPage(pageScript);
