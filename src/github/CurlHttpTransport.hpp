@@ -1,0 +1,41 @@
+#pragma once
+// CurlHttpTransport: one synchronous HTTP exchange with libcurl, the only way this system talks to
+// GitHub.
+//
+// `send` blocks the calling thread until the whole response has arrived or a limit was hit; it is
+// safe from any thread at once (every call has its own handle). Redirects are never followed, so a
+// bearer token is only ever sent to the address it was meant for; a 3xx comes back as its status.
+// Only http and https are spoken. Failures throw HttpTransportError, whose text never quotes the
+// request or the response.
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pelko {
+
+class CurlHttpTransport {
+  public:
+    struct Request {
+        std::string method = "GET";
+        std::string url;
+        std::vector<std::pair<std::string, std::string>> headers;
+        std::string body;
+        // Connecting and every pause in the transfer are limited by `idleTimeout`, the whole
+        // exchange by `totalTimeout`.
+        std::chrono::seconds idleTimeout{60};
+        std::chrono::seconds totalTimeout{120};
+    };
+
+    struct Response {
+        long status = 0;
+        std::string body;
+    };
+
+    static constexpr std::size_t maximumBodySize = 32 * 1024 * 1024;
+
+    // Throws HttpTransportError.
+    static Response send(const Request& request);
+};
+
+}  // namespace pelko

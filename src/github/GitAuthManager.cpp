@@ -1,0 +1,57 @@
+#include "github/GitAuthManager.hpp"
+
+namespace pelko {
+
+GitAuthManagerError::GitAuthManagerError(Code code) : std::runtime_error("keychainSaveFailed"), code_(code) {}
+
+GitAuthManager::GitAuthManager(std::shared_ptr<KeychainStore> keychain) : keychain_(std::move(keychain)) {}
+
+bool GitAuthManager::hasToken() const {
+    return loadToken().has_value();
+}
+
+std::optional<OAuthTokenRecord> GitAuthManager::loadToken() const {
+    auto data = keychain_->load(service, account);
+    if (!data) return std::nullopt;
+    auto value = json::parse(*data);
+    if (!value) return std::nullopt;
+    try {
+        return OAuthTokenRecord::fromJson(*value);
+    } catch (const DecodeError&) {
+        return std::nullopt;
+    }
+}
+
+void GitAuthManager::deleteToken() {
+    std::lock_guard lock(writeLock_);
+    keychain_->remove(service, account);
+}
+
+void GitAuthManager::saveToken(const OAuthTokenRecord& record) {
+    std::lock_guard lock(writeLock_);
+    store(record);
+}
+
+bool GitAuthManager::replaceToken(const std::string& expectedRefreshToken, const OAuthTokenRecord& record) {
+    std::lock_guard lock(writeLock_);
+    auto current = loadToken();
+    if (!current || current->refreshToken != expectedRefreshToken) return false;
+    store(record);
+    return true;
+}
+
+bool GitAuthManager::deleteToken(const std::string& expectedRefreshToken) {
+    std::lock_guard lock(writeLock_);
+    auto current = loadToken();
+    if (!current || current->refreshToken != expectedRefreshToken) return false;
+    keychain_->remove(service, account);
+    return true;
+}
+
+void GitAuthManager::store(const OAuthTokenRecord& record) {
+    std::string data = json::encode(record.toJson());
+    if (!keychain_->save(data, service, account))
+        throw GitAuthManagerError(GitAuthManagerError::Code::keychainSaveFailed);
+}
+
+}  // namespace pelko

@@ -1,0 +1,55 @@
+#pragma once
+// GitAuthManager: the stored GitHub sign-in, one keyring item (service "app.pelko.github.oauth",
+// account "default") holding the JSON of an OAuthTokenRecord.
+//
+// There is no in-memory copy: every read goes to the keyring. Callable from any thread. Reads never
+// report: a missing, locked or undecodable item is no token, and an undecodable item stays in place.
+// Writes (save, replace, delete) are serialised by one lock so that a conditional replace cannot
+// interleave with a deletion made through this manager.
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+
+#include "github/GitAuthProviding.hpp"
+#include "github/KeychainStore.hpp"
+
+namespace pelko {
+
+// The keyring did not take the record (no keyring running, a locked or missing collection).
+class GitAuthManagerError : public std::runtime_error {
+  public:
+    enum class Code { keychainSaveFailed };
+    explicit GitAuthManagerError(Code code);
+    Code code() const { return code_; }
+
+  private:
+    Code code_;
+};
+
+class GitAuthManager final : public GitAuthProviding {
+  public:
+    static constexpr const char* service = "app.pelko.github.oauth";
+    static constexpr const char* account = "default";
+
+    explicit GitAuthManager(std::shared_ptr<KeychainStore> keychain);
+
+    bool hasToken() const override;
+    std::optional<OAuthTokenRecord> loadToken() const override;
+    void deleteToken() override;
+
+    // Throws EncodeError or GitAuthManagerError.
+    void saveToken(const OAuthTokenRecord& record);
+    // Stores `record` only while the stored record still holds `expectedRefreshToken`; false when it
+    // does not (signed out, or replaced meanwhile). Throws as saveToken.
+    bool replaceToken(const std::string& expectedRefreshToken, const OAuthTokenRecord& record);
+    // Deletes the stored record only while it still holds `expectedRefreshToken`.
+    bool deleteToken(const std::string& expectedRefreshToken);
+
+  private:
+    void store(const OAuthTokenRecord& record);
+
+    std::shared_ptr<KeychainStore> keychain_;
+    mutable std::mutex writeLock_;
+};
+
+}  // namespace pelko
