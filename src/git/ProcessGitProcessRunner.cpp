@@ -1,0 +1,238 @@
+#include "git/ProcessGitProcessRunner.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace pelko {
+
+namespace {
+
+constexpr const char* envPath = "/usr/bin/env";
+
+class Descriptor {
+  public:
+    Descriptor() = default;
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+struct Pipe {
+    Descriptor read;
+    Descriptor write;
+
+    int open() {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return errno;
+        read.reset(fds[0]);
+        write.reset(fds[1]);
+        return 0;
+    }
+};
+
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions{};
+    posix_spawnattr_t attributes{};
+    bool hasActions = false;
+    bool hasAttributes = false;
+
+    ~SpawnSetup() {
+        if (hasActions) posix_spawn_file_actions_destroy(&actions);
+        if (hasAttributes) posix_spawnattr_destroy(&attributes);
+    }
+};
+
+GitProcessExecutionResult launchFailure(int error) {
+    GitProcessExecutionResult result;
+    result.status = -1;
+    result.stderr = std::strerror(error);
+    return result;
+}
+
+// Returns 0 or the errno of the first step that failed.
+int prepare(SpawnSetup& setup, const std::filesystem::path& directory, int outFd, int errFd) {
+    int error = posix_spawn_file_actions_init(&setup.actions);
+    if (error != 0) return error;
+    setup.hasActions = true;
+    if ((error = posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0)) != 0 ||
+        (error = posix_spawn_file_actions_adddup2(&setup.actions, outFd, 1)) != 0 ||
+        (error = posix_spawn_file_actions_adddup2(&setup.actions, errFd, 2)) != 0 ||
+        (error = posix_spawn_file_actions_addchdir_np(&setup.actions, directory.c_str())) != 0 ||
+        (error = posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3)) != 0) {
+        return error;
+    }
+    if ((error = posix_spawnattr_init(&setup.attributes)) != 0) return error;
+    setup.hasAttributes = true;
+    sigset_t empty;
+    sigemptyset(&empty);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&defaults, sig);
+    if ((error = posix_spawnattr_setsigmask(&setup.attributes, &empty)) != 0 ||
+        (error = posix_spawnattr_setsigdefault(&setup.attributes, &defaults)) != 0 ||
+        (error = posix_spawnattr_setflags(&setup.attributes,
+                                          POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF)) != 0) {
+        return error;
+    }
+    return 0;
+}
+
+// Reads both pipes until each has reached end of file.
+void drain(int outFd, int errFd, std::string& out, std::string& err) {
+    std::array<pollfd, 2> fds{{{outFd, POLLIN, 0}, {errFd, POLLIN, 0}}};
+    std::array<std::string*, 2> buffers{&out, &err};
+    std::array<char, 65536> chunk;
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            ssize_t count = ::read(fds[i].fd, chunk.data(), chunk.size());
+            if (count > 0) {
+                buffers[i]->append(chunk.data(), static_cast<std::size_t>(count));
+            } else if (count == 0 || errno != EINTR) {
+                fds[i].fd = -1;  // poll ignores negative descriptors
+                --open;
+            }
+        }
+    }
+}
+
+std::int32_t waitForExit(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+}  // namespace
+
+std::string ProcessGitProcessRunner::decodeLossy(std::string bytes) {
+    auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    // Length of the valid sequence starting at i, or of the maximal invalid prefix as a negative number.
+    auto sequence = [&](std::size_t i) -> int {
+        unsigned char lead = at(i);
+        if (lead < 0x80) return 1;
+        int length = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;  // no surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            return -1;
+        }
+        for (int k = 1; k < length; ++k) {
+            if (i + k >= bytes.size()) return -k;
+            unsigned char next = at(i + k);
+            if (next < low || next > high) return -k;
+            low = 0x80;
+            high = 0xBF;
+        }
+        return length;
+    };
+
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        int length = sequence(i);
+        if (length < 0) break;
+        i += static_cast<std::size_t>(length);
+    }
+    if (i == bytes.size()) return bytes;
+
+    std::string decoded(bytes, 0, i);
+    decoded.reserve(bytes.size() + 16);
+    while (i < bytes.size()) {
+        int length = sequence(i);
+        if (length > 0) {
+            decoded.append(bytes, i, static_cast<std::size_t>(length));
+            i += static_cast<std::size_t>(length);
+        } else {
+            decoded.append("\xEF\xBF\xBD");
+            i += static_cast<std::size_t>(-length);
+        }
+    }
+    return decoded;
+}
+
+GitProcessExecutionResult ProcessGitProcessRunner::run(
+    const std::vector<std::string>& arguments, const std::filesystem::path& directory,
+    const std::map<std::string, std::string>& environment) {
+    std::vector<std::string> envStrings;
+    envStrings.reserve(environment.size() + 2);
+    for (const auto& [name, value] : environment) {
+        if (name == "LC_ALL" || name == "GIT_TERMINAL_PROMPT") continue;
+        envStrings.push_back(name + "=" + value);
+    }
+    envStrings.emplace_back("LC_ALL=C");
+    envStrings.emplace_back("GIT_TERMINAL_PROMPT=0");
+    std::vector<char*> envp;
+    envp.reserve(envStrings.size() + 1);
+    for (auto& entry : envStrings) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    std::vector<std::string> argStrings;
+    argStrings.reserve(arguments.size() + 1);
+    argStrings.emplace_back(envPath);
+    argStrings.insert(argStrings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    argv.reserve(argStrings.size() + 1);
+    for (auto& entry : argStrings) argv.push_back(entry.data());
+    argv.push_back(nullptr);
+
+    Pipe out;
+    Pipe err;
+    if (int error = out.open()) return launchFailure(error);
+    if (int error = err.open()) return launchFailure(error);
+
+    SpawnSetup setup;
+    if (int error = prepare(setup, directory, out.write.get(), err.write.get())) return launchFailure(error);
+
+    pid_t pid = 0;
+    if (int error = posix_spawn(&pid, envPath, &setup.actions, &setup.attributes, argv.data(), envp.data())) {
+        return launchFailure(error);
+    }
+    // Only the child may hold the write ends now, or end of file would never come.
+    out.write.reset();
+    err.write.reset();
+
+    GitProcessExecutionResult result;
+    std::string outBytes;
+    std::string errBytes;
+    drain(out.read.get(), err.read.get(), outBytes, errBytes);
+    result.status = waitForExit(pid);
+    result.stdout = decodeLossy(std::move(outBytes));
+    result.stderr = decodeLossy(std::move(errBytes));
+    return result;
+}
+
+}  // namespace pelko

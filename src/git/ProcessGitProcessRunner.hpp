@@ -1,0 +1,25 @@
+#pragma once
+// ProcessGitProcessRunner: the one GitProcessRunning of the application, shared by every Git and
+// dashboard caller. Holds no state.
+//
+// The child is /usr/bin/env with the given arguments, started with posix_spawn: standard input from
+// /dev/null, standard output and error on two pipes that are read together (poll) while it runs, so
+// a child that fills one pipe never blocks; no other descriptor of this process is inherited, the
+// signal mask is empty and SIGPIPE default. Whatever the caller passes, the child gets LC_ALL=C
+// (its messages are matched in English) and GIT_TERMINAL_PROMPT=0 (it never waits for a terminal).
+// Reaps only its own child.
+#include "git/GitProcessRunning.hpp"
+
+namespace pelko {
+
+class ProcessGitProcessRunner final : public GitProcessRunning {
+  public:
+    GitProcessExecutionResult run(const std::vector<std::string>& arguments,
+                                  const std::filesystem::path& directory,
+                                  const std::map<std::string, std::string>& environment) override;
+
+    // Valid UTF-8 unchanged; every maximal invalid sequence becomes U+FFFD.
+    static std::string decodeLossy(std::string bytes);
+};
+
+}  // namespace pelko

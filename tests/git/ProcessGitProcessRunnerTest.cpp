@@ -1,0 +1,114 @@
+// ProcessGitProcessRunner with real child processes (sh through /usr/bin/env, as git is started).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "git/ProcessGitProcessRunner.hpp"
+#include "platform/Environment.hpp"
+#include "support/TestSupport.hpp"
+
+namespace pelko {
+namespace {
+
+class ProcessGitProcessRunnerTest : public ::testing::Test {
+  protected:
+    ProcessGitProcessRunner runner;
+    test::TempDir dir;
+
+    GitProcessExecutionResult sh(const std::string& script,
+                                 Environment::Map environment = Environment::process().all()) {
+        return runner.run({"sh", "-c", script}, dir.path(), environment);
+    }
+};
+
+TEST_F(ProcessGitProcessRunnerTest, QuietCommandGivesEmptyStreamsAndItsStatus) {
+    auto result = sh("exit 3");
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.stdout, "");
+    EXPECT_EQ(result.stderr, "");
+    EXPECT_EQ(sh("kill -9 $$").status, 128 + 9);
+}
+
+TEST_F(ProcessGitProcessRunnerTest, LargeInterleavedOutputOnBothStreamsCompletes) {
+    // Each burst is far beyond a pipe's capacity: reading one stream to its end first would deadlock.
+    auto result =
+        sh("head -c 3000000 /dev/zero | tr '\\0' a; head -c 3000000 /dev/zero | tr '\\0' b >&2;"
+           "echo tail; echo end >&2");
+    EXPECT_EQ(result.status, 0);
+    ASSERT_EQ(result.stdout.size(), 3000005u);
+    ASSERT_EQ(result.stderr.size(), 3000004u);
+    EXPECT_EQ(result.stdout.find_first_not_of('a'), 3000000u);
+    EXPECT_EQ(result.stdout.substr(3000000), "tail\n");
+    EXPECT_EQ(result.stderr.substr(3000000), "end\n");
+}
+
+TEST_F(ProcessGitProcessRunnerTest, MissingDirectoryIsALaunchFailure) {
+    auto result = runner.run({"git", "status"}, dir / "missing", Environment::process().all());
+    EXPECT_EQ(result.status, -1);
+    EXPECT_EQ(result.stdout, "");
+    EXPECT_FALSE(result.stderr.empty());
+}
+
+TEST_F(ProcessGitProcessRunnerTest, InvalidUtf8IsReplacedNotDropped) {
+    auto result = sh("printf 'caf\\351 ok'; printf 'warn\\377' >&2; exit 1");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.stdout, "caf\xEF\xBF\xBD ok");
+    EXPECT_EQ(result.stderr, "warn\xEF\xBF\xBD");
+}
+
+TEST(ProcessGitProcessRunnerDecodeTest, ReplacesEachMaximalInvalidSequence) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    struct Case {
+        std::string input;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"plain ascii", "plain ascii"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC", "\xE6\x97\xA5\xE6\x9C\xAC"},    // valid Japanese
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},                    // valid 4-byte
+        {"a\xE6\x97", "a" + fffd},                                   // truncated at the end
+        {"\xE6\x97x", fffd + "x"},                                   // truncated in the middle
+        {"\xC0\xAF", fffd + fffd},                                   // overlong lead
+        {"\xED\xA0\x80", fffd + fffd + fffd},                        // surrogate
+        {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},             // beyond U+10FFFF
+        {"\x80\xBF", fffd + fffd},                                   // stray continuations
+        {std::string("nul\0byte", 8), std::string("nul\0byte", 8)},  // NUL is valid
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ProcessGitProcessRunner::decodeLossy(c.input), c.expected) << c.input;
+    }
+}
+
+TEST_F(ProcessGitProcessRunnerTest, ChildGetsCLocaleNoPromptNoStdinAndNoInheritedDescriptors) {
+    auto environment = Environment::process().all();
+    environment["LC_ALL"] = "de_DE.UTF-8";
+    environment["GIT_TERMINAL_PROMPT"] = "1";
+    environment["PELKO_MARK"] = "kept";
+    // A descriptor without close-on-exec, as another library might leave one.
+    int leaked = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(leaked, 3);
+    auto result = sh("echo \"$LC_ALL $GIT_TERMINAL_PROMPT $PELKO_MARK\"; cat; ls /proc/$$/fd | tr '\\n' ' '",
+                     environment);
+    ::close(leaked);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.stdout, "C 0 kept\n0 1 2 ");
+}
+
+TEST_F(ProcessGitProcessRunnerTest, ConcurrentRunsAreIndependent) {
+    GitProcessExecutionResult first;
+    GitProcessExecutionResult second;
+    std::thread other([&] { first = sh("head -c 200000 /dev/zero | tr '\\0' x; exit 4"); });
+    second = sh("head -c 300000 /dev/zero | tr '\\0' y >&2");
+    other.join();
+    EXPECT_EQ(first.status, 4);
+    EXPECT_EQ(first.stdout, std::string(200000, 'x'));
+    EXPECT_EQ(first.stderr, "");
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(second.stdout, "");
+    EXPECT_EQ(second.stderr, std::string(300000, 'y'));
+}
+
+}  // namespace
+}  // namespace pelko
