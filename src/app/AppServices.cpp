@@ -22,10 +22,11 @@ AppServices AppServices::build() {
     services.previewTabsService = std::make_shared<PreviewTabsPersistenceService>();
     services.analyticsLogger = std::make_shared<AnalyticsLogger>();
 
-    services.bridge->configure(services.terminalService, services.gitService, services.configStore,
-                               /*authManager=*/nullptr, /*securityLogger=*/nullptr,
-                               services.previewTabsService,
-                               /*dashboardController=*/nullptr, services.analyticsLogger);
+    services.bridge->configure({.terminalService = services.terminalService,
+                                .gitService = services.gitService,
+                                .configStore = services.configStore,
+                                .previewTabsService = services.previewTabsService,
+                                .analyticsLogger = services.analyticsLogger});
     return services;
 }
 

@@ -17,6 +17,12 @@
 // It holds the web view, terminal service, Git service, configuration store and dashboard controller
 // weakly, everything else strongly. State is touched on the main thread only. Destroying it stops the
 // explorer watch.
+//
+// Layout: this class is transport and router only. Scripts are built by EventScript and delivered by
+// ScriptDelivery; MessageRoutes maps each message type to the handler of its subsystem
+// (ProjectMessages, FileMessages, TerminalMessages, GitMessages, SignInMessages, PreviewTabMessages,
+// AnalyticsMessages, DashboardMessages), each of which also holds that subsystem's event relays; they
+// share one BridgeContext.
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -28,7 +34,6 @@
 #include "bridge/AnalyticsLogging.hpp"
 #include "bridge/FolderPicking.hpp"
 #include "bridge/GestureBridgeDelegate.hpp"
-#include "bridge/GitOAuthErrorPayload.hpp"
 #include "bridge/ScriptEvaluating.hpp"
 #include "dashboard/DashboardControlling.hpp"
 #include "dashboard/DashboardEventEmitting.hpp"
@@ -49,13 +54,12 @@
 
 namespace pelko {
 
+class BridgeContext;
 class ConfigStore;
 class ExplorerService;
 class PreviewTabsPersistenceService;
 class TerminalService;
 struct AppConfig;
-struct BridgeEvent;
-struct ExplorerChangeBatch;
 struct ProjectTab;
 
 class WebBridge final : public std::enable_shared_from_this<WebBridge>,
@@ -94,16 +98,21 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     void setFolderPicker(std::shared_ptr<FolderPicking> folderPicker);
 
     // --- Wiring (main thread, once, before the window shows) ---
+    // What the bridge routes to; any of them may be absent, and its messages are then dropped.
+    // Kept weakly: terminal and Git services, configuration store, dashboard controller.
+    struct Dependencies {
+        std::shared_ptr<TerminalService> terminalService;
+        std::shared_ptr<GitServicing> gitService;
+        std::shared_ptr<ConfigStore> configStore;
+        std::shared_ptr<GitAuthProviding> authManager;
+        std::shared_ptr<SecurityEventLogging> securityLogger;
+        std::shared_ptr<PreviewTabsPersistenceService> previewTabsService;
+        std::shared_ptr<DashboardControlling> dashboardController;
+        std::shared_ptr<AnalyticsLogging> analyticsLogger;
+    };
     // Attaches the bridge to the terminal service (which sends its first snapshot) and to the Git
     // service, then sends the sign-in status from the stored token.
-    void configure(const std::shared_ptr<TerminalService>& terminalService,
-                   const std::shared_ptr<GitServicing>& gitService,
-                   const std::shared_ptr<ConfigStore>& configStore,
-                   std::shared_ptr<GitAuthProviding> authManager,
-                   std::shared_ptr<SecurityEventLogging> securityLogger,
-                   std::shared_ptr<PreviewTabsPersistenceService> previewTabsService,
-                   const std::shared_ptr<DashboardControlling>& dashboardController,
-                   std::shared_ptr<AnalyticsLogging> analyticsLogger);
+    void configure(const Dependencies& dependencies);
     // Only with OAuth settings. Becomes the delegate of both, then sends the sign-in status.
     void attach(std::shared_ptr<GitHubOAuthCoordinating> oauthCoordinator,
                 std::shared_ptr<GitTokenRefreshing> tokenRefresher);
@@ -197,51 +206,7 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     void gestureBridgeDidDetect(GestureBridge& gestureBridge, const ColumnPinchEvent& event) override;
 
   private:
-    struct State;
-
-    // Encodes on the calling thread; delivers on the main thread, dropping the script when the bridge
-    // is gone by then. Holds the bridge only weakly, so the file queue uses it too.
-    static void dispatchEvent(const std::weak_ptr<WebBridge>& bridge, const std::string& type,
-                              const Json& payload);
-    // Encodes and delivers on a later turn of the main queue, after the current message is handled.
-    void dispatchEventLater(BridgeEvent event);
-    void deliver(std::string script);
-    void flushPendingScripts();
-    void dispatchOAuthStatus(const std::optional<OAuthTokenRecord>& record, bool refreshed,
-                             const std::optional<std::string>& reason);
-    std::optional<OAuthTokenRecord> loadStoredToken() const;
-    void logSecurityEvent(SecurityEventAction action, const std::optional<std::string>& login,
-                          const std::optional<SecurityEventLogging::Metadata>& metadata) const;
-    // Under the login of the stored token, if any.
-    void logSecurityEventForStoredAccount(SecurityEventAction action,
-                                          const SecurityEventLogging::Metadata& metadata) const;
-    // runOnMain runs the work at once on the main thread, else on the main queue; runOnMainLater always
-    // waits for a later turn of the main queue. Work is dropped when the bridge is gone by then.
-    void runOnMain(std::function<void(WebBridge&)> work);
-    void runOnMainLater(std::function<void(WebBridge&)> work);
-    std::optional<std::filesystem::path> projectRootPath(const Uuid& projectID) const;
-    void onExplorerChange(const ExplorerChangeBatch& batch);
-
-    void handleTerminalMessage(const std::string& type, const Json* payload);
-    void handleProjectMessage(const std::string& type, const Json* payload);
-    void handleGitHubOAuthMessage(const std::string& type);
-    void handleGitMessage(const std::string& type, const Json* payload);
-    void handlePreviewTabsMessage(const std::string& type, const Json* payload);
-    void handleAnalyticsEvent(const Json* payload);
-    void handleDashboardPresent(const Json* payload);
-    void handleDashboardDismiss();
-    void handleConfigRequest();
-
-    void openProjects();
-    void closeProject(const Uuid& projectID);
-    void activateProject(const Uuid& projectID);
-    void resumeWorkspace();
-    void reorderProjects(const std::vector<Uuid>& order);
-    void requestFileContent(const Uuid& projectID, const std::string& relativePath, bool allowLargeFile);
-    void saveFileContent(const Uuid& projectID, const std::string& relativePath, const std::string& content);
-    void renameItem(const Uuid& projectID, const std::string& fromPath, const std::string& toPath);
-
-    std::unique_ptr<State> state_;
+    std::shared_ptr<BridgeContext> context_;
 };
 
 }  // namespace pelko

@@ -32,6 +32,12 @@ const Json* member(const Json& object, std::string_view key) {
 }
 
 template <class T>
+std::optional<T> checked(std::optional<T> value, std::string_view key, const char* expected) {
+    if (!value) wrongType(key, expected);
+    return value;
+}
+
+template <class T>
 T required(std::optional<T> value, std::string_view key) {
     if (!value) missing(key);
     return std::move(*value);
@@ -61,60 +67,140 @@ std::optional<Json> parse(std::string_view text) noexcept {
     }
 }
 
+std::optional<std::string> stringValue(const Json& value) {
+    if (!value.is_string()) return std::nullopt;
+    return value.get<std::string>();
+}
+
+std::optional<bool> boolValue(const Json& value) {
+    if (!value.is_boolean()) return std::nullopt;
+    return value.get<bool>();
+}
+
+std::optional<std::int64_t> integerValue(const Json& value, std::int64_t min, std::int64_t max) {
+    std::int64_t result = 0;
+    if (value.is_number_unsigned()) {
+        auto unsignedValue = value.get<std::uint64_t>();
+        if (unsignedValue > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
+        result = static_cast<std::int64_t>(unsignedValue);
+    } else if (value.is_number_integer()) {
+        result = value.get<std::int64_t>();
+    } else if (value.is_number_float()) {
+        double number = value.get<double>();
+        // 2^63 is exactly representable; anything at or above it does not fit.
+        if (!std::isfinite(number) || std::trunc(number) != number || number < -9223372036854775808.0 ||
+            number >= 9223372036854775808.0) {
+            return std::nullopt;
+        }
+        result = static_cast<std::int64_t>(number);
+    } else {
+        return std::nullopt;
+    }
+    if (result < min || result > max) return std::nullopt;
+    return result;
+}
+
+std::optional<double> numberValue(const Json& value) {
+    if (!value.is_number()) return std::nullopt;
+    return value.get<double>();
+}
+
+std::optional<Uuid> uuidValue(const Json& value) {
+    if (!value.is_string()) return std::nullopt;
+    return Uuid::parse(value.get_ref<const std::string&>());
+}
+
+std::optional<std::vector<std::string>> stringArrayValue(const Json& value) {
+    if (!value.is_array()) return std::nullopt;
+    std::vector<std::string> strings;
+    strings.reserve(value.size());
+    for (const auto& element : value) {
+        if (!element.is_string()) return std::nullopt;
+        strings.push_back(element.get<std::string>());
+    }
+    return strings;
+}
+
+const Json* field(const Json* object, std::string_view key) {
+    if (!object || !object->is_object()) return nullptr;
+    auto found = object->find(std::string(key));
+    if (found == object->end() || found->is_null()) return nullptr;
+    return &*found;
+}
+
+std::optional<std::string> stringField(const Json* object, std::string_view key) {
+    const Json* value = field(object, key);
+    return value ? stringValue(*value) : std::nullopt;
+}
+
+std::optional<bool> boolField(const Json* object, std::string_view key) {
+    const Json* value = field(object, key);
+    return value ? boolValue(*value) : std::nullopt;
+}
+
+std::optional<std::int64_t> integerField(const Json* object, std::string_view key, std::int64_t min,
+                                         std::int64_t max) {
+    const Json* value = field(object, key);
+    return value ? integerValue(*value, min, max) : std::nullopt;
+}
+
+std::optional<double> numberField(const Json* object, std::string_view key) {
+    const Json* value = field(object, key);
+    return value ? numberValue(*value) : std::nullopt;
+}
+
+std::optional<Uuid> uuidField(const Json* object, std::string_view key) {
+    const Json* value = field(object, key);
+    return value ? uuidValue(*value) : std::nullopt;
+}
+
+std::optional<std::vector<std::string>> stringArrayField(const Json* object, std::string_view key) {
+    const Json* value = field(object, key);
+    return value ? stringArrayValue(*value) : std::nullopt;
+}
+
+const Json* objectField(const Json* object, std::string_view key) {
+    const Json* value = field(object, key);
+    return value && value->is_object() ? value : nullptr;
+}
+
+const Json* arrayField(const Json* object, std::string_view key) {
+    const Json* value = field(object, key);
+    return value && value->is_array() ? value : nullptr;
+}
+
 std::optional<std::string> optString(const Json& object, std::string_view key) {
     const Json* value = member(object, key);
     if (!value) return std::nullopt;
-    if (!value->is_string()) wrongType(key, "string");
-    return value->get<std::string>();
+    return checked(stringValue(*value), key, "string");
 }
 
 std::optional<bool> optBool(const Json& object, std::string_view key) {
     const Json* value = member(object, key);
     if (!value) return std::nullopt;
-    if (!value->is_boolean()) wrongType(key, "boolean");
-    return value->get<bool>();
+    return checked(boolValue(*value), key, "boolean");
 }
 
 std::optional<std::int64_t> optInteger(const Json& object, std::string_view key, std::int64_t min,
                                        std::int64_t max) {
     const Json* value = member(object, key);
     if (!value) return std::nullopt;
-    std::int64_t result = 0;
-    if (value->is_number_unsigned()) {
-        auto unsignedValue = value->get<std::uint64_t>();
-        if (unsignedValue > static_cast<std::uint64_t>(INT64_MAX)) wrongType(key, "integer in range");
-        result = static_cast<std::int64_t>(unsignedValue);
-    } else if (value->is_number_integer()) {
-        result = value->get<std::int64_t>();
-    } else if (value->is_number_float()) {
-        double number = value->get<double>();
-        // 2^63 is exactly representable; anything at or above it does not fit.
-        if (!std::isfinite(number) || std::trunc(number) != number || number < -9223372036854775808.0 ||
-            number >= 9223372036854775808.0) {
-            wrongType(key, "integer");
-        }
-        result = static_cast<std::int64_t>(number);
-    } else {
-        wrongType(key, "integer");
-    }
-    if (result < min || result > max) wrongType(key, "integer in range");
+    auto result = integerValue(*value);
+    if (!result) wrongType(key, "integer");
+    if (*result < min || *result > max) wrongType(key, "integer in range");
     return result;
 }
 
 std::optional<double> optNumber(const Json& object, std::string_view key) {
     const Json* value = member(object, key);
     if (!value) return std::nullopt;
-    if (!value->is_number()) wrongType(key, "number");
-    return value->get<double>();
+    return checked(numberValue(*value), key, "number");
 }
 
 std::optional<Uuid> optUuid(const Json& object, std::string_view key) {
     const Json* value = member(object, key);
     if (!value) return std::nullopt;
-    if (!value->is_string()) wrongType(key, "UUID");
-    auto id = Uuid::parse(value->get_ref<const std::string&>());
-    if (!id) wrongType(key, "UUID");
-    return id;
+    return checked(uuidValue(*value), key, "UUID");
 }
 
 const Json* optObject(const Json& object, std::string_view key) {
@@ -158,13 +244,13 @@ const Json& reqArray(const Json& object, std::string_view key) {
 }
 
 std::string asString(const Json& value) {
-    if (!value.is_string()) throw DecodeError("expected string");
-    return value.get<std::string>();
+    auto text = stringValue(value);
+    if (!text) throw DecodeError("expected string");
+    return std::move(*text);
 }
 
 Uuid asUuid(const Json& value) {
-    if (!value.is_string()) throw DecodeError("expected UUID");
-    auto id = Uuid::parse(value.get_ref<const std::string&>());
+    auto id = uuidValue(value);
     if (!id) throw DecodeError("expected UUID");
     return *id;
 }

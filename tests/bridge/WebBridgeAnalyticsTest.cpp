@@ -12,9 +12,7 @@ Json event(Json payload) {
 
 class WebBridgeAnalytics : public ::testing::Test {
   protected:
-    void SetUp() override {
-        loaded.bridge->configure(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, analytics);
-    }
+    void SetUp() override { loaded.bridge->configure({.analyticsLogger = analytics}); }
 
     LoadedBridge loaded;
     std::shared_ptr<FakeAnalytics> analytics = std::make_shared<FakeAnalytics>();

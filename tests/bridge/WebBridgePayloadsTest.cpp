@@ -107,7 +107,7 @@ TEST(BridgePayloads, TerminalEventsCarryTheBridgesRecords) {
 TEST(BridgePayloads, AColumnPinchIsLoggedAndSentWithAllItsNumbersUnlessOneIsNotFinite) {
     LoadedBridge loaded;
     auto analytics = std::make_shared<FakeAnalytics>();
-    loaded.bridge->configure(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, analytics);
+    loaded.bridge->configure({.analyticsLogger = analytics});
     loaded.webView->scripts.clear();
     // The bridge never looks at the reporting gesture bridge; any object stands in for it.
     alignas(std::max_align_t) unsigned char stand[16] = {};

@@ -33,7 +33,7 @@ class WebBridgePreviewTabs : public ::testing::Test {
         writeFile(root / "src" / "main.c", "m");
         project = ProjectMetadata{Uuid::random(), "Alpha", root.string(), std::nullopt, {}};
         store->update(false, [&](AppConfig& config) { config.projects = {project}; });
-        loaded.bridge->configure(nullptr, nullptr, store, nullptr, nullptr, service, nullptr, nullptr);
+        loaded.bridge->configure({.configStore = store, .previewTabsService = service});
         loaded.webView->scripts.clear();
     }
 

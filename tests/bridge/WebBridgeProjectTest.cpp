@@ -47,7 +47,10 @@ class WebBridgeProject : public ::testing::Test {
             config.cliSessions.clear();
         });
         previewTabs = std::make_shared<PreviewTabsPersistenceService>(dir / "data");
-        loaded.bridge->configure(nullptr, git, store, nullptr, nullptr, previewTabs, dashboard, nullptr);
+        loaded.bridge->configure({.gitService = git,
+                                  .configStore = store,
+                                  .previewTabsService = previewTabs,
+                                  .dashboardController = dashboard});
         loaded.bridge->setFolderPicker(picker);
         loaded.webView->scripts.clear();
     }

@@ -20,7 +20,10 @@ class WebBridgeRouting : public ::testing::Test {
   protected:
     void SetUp() override {
         store = std::make_shared<ConfigStore>(dir / "data", (dir / "home").string());
-        loaded.bridge->configure(nullptr, git, store, nullptr, nullptr, nullptr, dashboard, analytics);
+        loaded.bridge->configure({.gitService = git,
+                                  .configStore = store,
+                                  .dashboardController = dashboard,
+                                  .analyticsLogger = analytics});
         loaded.webView->scripts.clear();
     }
 
@@ -38,7 +41,7 @@ TEST_F(WebBridgeRouting, ConfigureMakesTheBridgeTheGitServicesSinkAndSendsTheSig
     auto bridge = WebBridge::create();
     auto webView = std::make_shared<RecordingWebView>();
     auto otherGit = std::make_shared<FakeGitService>();
-    bridge->configure(nullptr, otherGit, store, nullptr, nullptr, nullptr, nullptr, nullptr);
+    bridge->configure({.gitService = otherGit, .configStore = store});
     EXPECT_EQ(otherGit->sink.lock().get(), static_cast<GitServiceEventSink*>(bridge.get()));
     bridge->attachWebView(webView);
     bridge->notifyWebViewDidFinishNavigation();

@@ -12,8 +12,7 @@ namespace {
 class WebBridgeSignIn : public ::testing::Test {
   protected:
     void configure(std::shared_ptr<FakeAuth> withAuth) {
-        loaded.bridge->configure(nullptr, nullptr, nullptr, std::move(withAuth), security, nullptr, nullptr,
-                                 nullptr);
+        loaded.bridge->configure({.authManager = std::move(withAuth), .securityLogger = security});
         loaded.bridge->attach(coordinator, refresher);
         loaded.webView->scripts.clear();
     }
@@ -44,7 +43,7 @@ TEST(WebBridgeSignInExpiry, TokensAfterTheYear2099CountAsNonExpiring) {
 TEST_F(WebBridgeSignIn, WiringAndAttachmentEachSendOneStatusHeldUntilTheFirstLoad) {
     auto bridge = WebBridge::create();
     auth->token = sampleToken();
-    bridge->configure(nullptr, nullptr, nullptr, auth, security, nullptr, nullptr, nullptr);
+    bridge->configure({.authManager = auth, .securityLogger = security});
     bridge->attach(coordinator, refresher);
     EXPECT_EQ(coordinator->delegate.lock().get(), static_cast<GitHubOAuthCoordinatorDelegate*>(bridge.get()));
     EXPECT_EQ(refresher->delegate.lock().get(), static_cast<GitTokenRefresherDelegate*>(bridge.get()));

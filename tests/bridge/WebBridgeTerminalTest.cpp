@@ -37,7 +37,7 @@ class WebBridgeTerminal : public ::testing::Test {
         service = TerminalService::create(
             store, coordinator, nullptr,
             std::make_shared<TerminalInputModeSwitcher>(std::make_shared<TextInputSourceNullBackend>()));
-        loaded.bridge->configure(service, nullptr, store, nullptr, nullptr, nullptr, nullptr, nullptr);
+        loaded.bridge->configure({.terminalService = service, .configStore = store});
         MainQueue::shared().drain();
     }
 

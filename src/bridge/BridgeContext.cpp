@@ -1,0 +1,69 @@
+#include "bridge/BridgeContext.hpp"
+
+#include "bridge/EventScript.hpp"
+#include "bridge/WebBridge.hpp"
+#include "config/ConfigStore.hpp"
+#include "explorer/ExplorerService.hpp"
+#include "platform/MainQueue.hpp"
+
+namespace pelko {
+
+BridgeContext::BridgeContext(std::shared_ptr<GestureBridge> gestureBridge,
+                             std::shared_ptr<ExplorerService> explorer)
+    : fileQueue(std::make_shared<SerialQueue>(WebBridge::fileQueueLabel)),
+      gestureBridge(std::move(gestureBridge)),
+      explorerService(explorer ? std::move(explorer) : std::make_shared<ExplorerService>()) {}
+
+void BridgeContext::dispatchEvent(const std::weak_ptr<BridgeContext>& context, const std::string& type,
+                                  const Json& payload) {
+    std::string script;
+    try {
+        script = EventScript::build(type, payload);
+    } catch (const EncodeError&) {
+        return;  // a non-finite number: the event cannot be sent
+    }
+    if (MainQueue::isMainThread()) {
+        if (auto self = context.lock()) self->delivery.deliver(std::move(script));
+        return;
+    }
+    MainQueue::shared().async([weak = context, script = std::move(script)]() mutable {
+        if (auto self = weak.lock()) self->delivery.deliver(std::move(script));
+    });
+}
+
+void BridgeContext::dispatchEvent(const std::string& type, const Json& payload) {
+    dispatchEvent(weak_from_this(), type, payload);
+}
+
+void BridgeContext::dispatchEventLater(BridgeEvent event) {
+    MainQueue::shared().async([weak = weak_from_this(), event = std::move(event)] {
+        dispatchEvent(weak, event.type, event.payload);
+    });
+}
+
+void BridgeContext::runOnMain(std::function<void(BridgeContext&)> work) {
+    if (MainQueue::isMainThread()) {
+        work(*this);
+        return;
+    }
+    runOnMainLater(std::move(work));
+}
+
+void BridgeContext::runOnMainLater(std::function<void(BridgeContext&)> work) {
+    MainQueue::shared().async([weak = weak_from_this(), work = std::move(work)] {
+        if (auto self = weak.lock()) work(*self);
+    });
+}
+
+std::optional<ProjectMetadata> BridgeContext::project(const Uuid& projectID) const {
+    auto store = configStore.lock();
+    return store ? store->project(projectID) : std::nullopt;
+}
+
+std::optional<std::filesystem::path> BridgeContext::projectRootPath(const Uuid& projectID) const {
+    auto found = project(projectID);
+    if (!found) return std::nullopt;
+    return fileOperations->projectRoot(found->rootPath);
+}
+
+}  // namespace pelko

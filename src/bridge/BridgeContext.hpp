@@ -1,0 +1,83 @@
+#pragma once
+// BridgeContext: what the bridge's page-message handlers and event relays share: the services the
+// bridge was wired to, the cached configuration, the explorer watch, the file queue and the event
+// delivery. Internal to the bridge.
+//
+// Main thread only, except `dispatchEvent` (any thread) and the sign-in fields, which are set during
+// wiring before any service reports and never change afterwards. Owned by its WebBridge alone: work
+// queued for later holds it weakly and is dropped when the bridge is gone by then.
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "bridge/AnalyticsLogging.hpp"
+#include "bridge/FolderPicking.hpp"
+#include "bridge/ProjectFileOperations.hpp"
+#include "bridge/ScriptDelivery.hpp"
+#include "config/AppConfig.hpp"
+#include "config/ProjectMetadata.hpp"
+#include "dashboard/DashboardControlling.hpp"
+#include "git/GitServicing.hpp"
+#include "github/GitAuthProviding.hpp"
+#include "github/GitHubOAuthCoordinating.hpp"
+#include "github/GitTokenRefreshing.hpp"
+#include "github/SecurityEventLogging.hpp"
+#include "platform/Json.hpp"
+#include "platform/Published.hpp"
+#include "platform/SerialQueue.hpp"
+#include "platform/SystemLogger.hpp"
+#include "platform/Uuid.hpp"
+
+namespace pelko {
+
+class ConfigStore;
+class ExplorerService;
+class GestureBridge;
+class PreviewTabsPersistenceService;
+class TerminalService;
+
+class BridgeContext : public std::enable_shared_from_this<BridgeContext> {
+  public:
+    BridgeContext(std::shared_ptr<GestureBridge> gestureBridge, std::shared_ptr<ExplorerService> explorer);
+
+    // Encodes on the calling thread; on the main thread delivers at once, otherwise on the main queue,
+    // dropping the script when the context is gone by then. A non-finite number drops the event.
+    static void dispatchEvent(const std::weak_ptr<BridgeContext>& context, const std::string& type,
+                              const Json& payload);
+    void dispatchEvent(const std::string& type, const Json& payload);
+    // Encodes and delivers on a later turn of the main queue, after the current message is handled.
+    void dispatchEventLater(BridgeEvent event);
+    // runOnMain runs the work at once on the main thread, else on the main queue; runOnMainLater always
+    // waits for a later turn of the main queue. Work is dropped when the context is gone by then.
+    void runOnMain(std::function<void(BridgeContext&)> work);
+    void runOnMainLater(std::function<void(BridgeContext&)> work);
+
+    std::optional<ProjectMetadata> project(const Uuid& projectID) const;
+    // The project's root folder when the project is known and its folder exists.
+    std::optional<std::filesystem::path> projectRootPath(const Uuid& projectID) const;
+
+    Published<std::optional<Uuid>> activeProjectID{std::nullopt};
+    ScriptDelivery delivery;
+    std::weak_ptr<TerminalService> terminalService;
+    std::weak_ptr<GitServicing> gitService;
+    std::weak_ptr<ConfigStore> configStore;
+    std::weak_ptr<DashboardControlling> dashboardController;
+    std::shared_ptr<GitAuthProviding> authManager;
+    std::shared_ptr<GitHubOAuthCoordinating> oauthCoordinator;
+    std::shared_ptr<GitTokenRefreshing> tokenRefresher;
+    std::shared_ptr<SecurityEventLogging> securityLogger;
+    std::shared_ptr<PreviewTabsPersistenceService> previewTabsService;
+    std::shared_ptr<AnalyticsLogging> analyticsLogger;
+    std::shared_ptr<FolderPicking> folderPicker;
+    std::optional<AppConfig> cachedConfig;
+    std::shared_ptr<SerialQueue> fileQueue;  // WebBridge::fileQueueLabel
+    SystemLogger previewTabsLogger{"app.pelko.webbridge", "previewTabs"};
+    std::shared_ptr<GestureBridge> gestureBridge;
+    std::shared_ptr<ExplorerService> explorerService;
+    std::optional<Uuid> monitoredExplorerProjectID;
+    std::shared_ptr<const ProjectFileOperations> fileOperations = std::make_shared<ProjectFileOperations>();
+};
+
+}  // namespace pelko
