@@ -1,0 +1,142 @@
+// GitLocalHistoryProvider against real repositories, and its reading of git log records.
+#include <gtest/gtest.h>
+
+#include "git/GitLocalHistoryProvider.hpp"
+#include "git/ProcessGitProcessRunner.hpp"
+#include "git/ScratchRepository.hpp"
+
+namespace pelko {
+namespace {
+
+using test::ScratchRepository;
+
+ProjectMetadata projectAt(const std::filesystem::path& path) {
+    return ProjectMetadata{Uuid::random(), "project", path.string(), std::nullopt, {}};
+}
+
+std::vector<std::string> oids(const GitLocalHistoryPage& page) {
+    std::vector<std::string> list;
+    for (const auto& edge : page.edges) list.push_back(edge.oid);
+    return list;
+}
+
+class GitLocalHistoryProviderTest : public ::testing::Test {
+  protected:
+    GitLocalHistoryProvider provider{std::make_shared<ProcessGitProcessRunner>()};
+};
+
+TEST_F(GitLocalHistoryProviderTest, WithoutUpstreamTheUnpushedPageIsTheWholeHistory) {
+    ScratchRepository repo;
+    std::string first = repo.commit("first");
+    std::string second = repo.commit("second");
+    std::string third = repo.commit("third");
+
+    auto page = provider.loadUnpushedHistory(projectAt(repo.path()), 0, 10);
+    EXPECT_EQ(page.branch, "main");
+    EXPECT_FALSE(page.upstream);
+    EXPECT_EQ(page.totalCount, 3);
+    EXPECT_EQ(page.listedCount, 3);
+    EXPECT_EQ(oids(page), (std::vector<std::string>{third, second, first}));
+    const auto& edge = page.edges.front();
+    EXPECT_EQ(edge.messageHeadline, "third");
+    EXPECT_EQ(edge.author.name, "Ada");
+    EXPECT_FALSE(edge.author.login);
+    EXPECT_EQ(edge.origin, "local");
+    EXPECT_EQ(edge.committedDate.substr(0, 4), "2023");
+
+    auto secondPage = provider.loadUnpushedHistory(projectAt(repo.path()), 1, 1);
+    EXPECT_EQ(oids(secondPage), std::vector<std::string>{second});
+    EXPECT_EQ(secondPage.totalCount, 3);
+}
+
+TEST_F(GitLocalHistoryProviderTest, UpstreamLimitsTheUnpushedPageEvenWhenABranchIsNamedLikeIt) {
+    ScratchRepository origin;
+    origin.commit("shared one");
+    std::string shared = origin.commit("shared two");
+    auto clone = ScratchRepository::cloneOf(origin);
+    std::string mine = clone->commit("mine one");
+    std::string newest = clone->commit("mine two");
+    // A local branch named like the upstream's short name must not stand in for it.
+    clone->git({"branch", "origin/main", "HEAD"});
+
+    auto project = projectAt(clone->path());
+    auto unpushed = provider.loadUnpushedHistory(project, 0, 10);
+    EXPECT_EQ(unpushed.upstream, "origin/main");
+    EXPECT_EQ(unpushed.totalCount, 2);
+    EXPECT_EQ(oids(unpushed), (std::vector<std::string>{newest, mine}));
+
+    auto all = provider.loadHistory(project, 0, 10);
+    EXPECT_EQ(all.totalCount, 4);
+    EXPECT_EQ(all.edges.at(2).oid, shared);
+}
+
+TEST_F(GitLocalHistoryProviderTest, EmptyAndUnusualRepositoriesGiveEmptyPages) {
+    ScratchRepository empty;
+    test::TempDir plainFolder;
+    ScratchRepository detached;
+    std::string old = detached.commit("old");
+    detached.commit("new");
+    detached.git({"checkout", "-q", old});
+
+    for (const auto& path : {empty.path(), plainFolder.path(), plainFolder.path() / "missing"}) {
+        auto page = provider.loadUnpushedHistory(projectAt(path), 0, 10);
+        EXPECT_TRUE(page.edges.empty()) << path;
+        EXPECT_EQ(page.totalCount, 0) << path;
+    }
+
+    auto page = provider.loadUnpushedHistory(projectAt(detached.path()), 0, 10);
+    EXPECT_FALSE(page.branch);
+    EXPECT_EQ(oids(page), std::vector<std::string>{old});
+
+    auto beyond = provider.loadHistory(projectAt(detached.path()), 5, 10);
+    EXPECT_TRUE(beyond.edges.empty());
+    EXPECT_EQ(beyond.totalCount, 1);
+    EXPECT_TRUE(provider.loadHistory(projectAt(detached.path()), 0, 0).edges.empty());
+}
+
+TEST_F(GitLocalHistoryProviderTest, FilesComeWithCountsAndUnquotedPaths) {
+    ScratchRepository repo;
+    test::writeFile(repo.path() / "image.bin", std::string("\0\1\2\3binary", 10));
+    test::writeFile(repo.path() / "tab\tname.txt", "one\ntwo\n");
+    test::writeFile(repo.path() / "日本語.txt", "テキスト\n");
+    repo.git({"add", "-A"});
+    repo.git({"commit", "-q", "-m", "subject with \x1f unit separator"});
+
+    auto page = provider.loadHistory(projectAt(repo.path()), 0, 10);
+    ASSERT_EQ(page.edges.size(), 1u);
+    const auto& edge = page.edges.front();
+    EXPECT_EQ(edge.messageHeadline, "subject with \x1f unit separator");
+    std::map<std::string, std::pair<std::int64_t, std::int64_t>> files;
+    for (const auto& file : edge.files) files[file.path] = {file.additions, file.deletions};
+    EXPECT_EQ(files, (std::map<std::string, std::pair<std::int64_t, std::int64_t>>{
+                         {"image.bin", {0, 0}}, {"tab\tname.txt", {2, 0}}, {"日本語.txt", {1, 0}}}));
+}
+
+TEST(GitLocalHistoryRecordsTest, UnreadableRecordsAreSkippedButCounted) {
+    const std::string output =
+        "\x1e"
+        "aaa\x1f"
+        "Ada\x1f"
+        "2024-01-01T00:00:00Z\x1f"
+        "one \x1e inside\n\n3\t1\tsrc/a.c\n-\t-\tlogo.png\n"
+        "\x1e"
+        "bbb\x1f"
+        "only two fields\n"
+        "\x1e"
+        "ccc\x1f"
+        "Bo\x1f"
+        "2024-01-02T00:00:00Z\x1f"
+        "three\x1f"
+        "parts\n";
+    auto parsed = GitLocalHistoryProvider::parseLogRecords(output);
+    EXPECT_EQ(parsed.listedCount, 3);
+    ASSERT_EQ(parsed.edges.size(), 2u);
+    EXPECT_EQ(parsed.edges[0].messageHeadline, "one \x1e inside");
+    EXPECT_EQ(parsed.edges[0].files,
+              (std::vector<GitCommitFileSummaryPayload>{{"src/a.c", 3, 1}, {"logo.png", 0, 0}}));
+    EXPECT_EQ(parsed.edges[1].oid, "ccc");
+    EXPECT_EQ(parsed.edges[1].messageHeadline, "three\x1fparts");
+}
+
+}  // namespace
+}  // namespace pelko
