@@ -1,0 +1,28 @@
+#pragma once
+// GitBranchMapProvider: the branch map from a fixed series of read-only git queries in the project
+// folder: repository state, remotes, refs and base branch, then per branch containment, ahead/behind,
+// merge base, changed files and push state, then overlaps, priority, sort and bound.
+//
+// Keeps no state between calls; each call re-reads everything. The number of git processes grows with
+// the number of branches (one `for-each-ref --contains` and one `rev-list --left-right --count` per
+// branch, and at most one `merge-base`, `diff --name-only` and `rev-list --count` each).
+#include <memory>
+
+#include "git/GitBranchMapProviding.hpp"
+#include "git/GitProcessRunning.hpp"
+#include "platform/SystemLogger.hpp"
+
+namespace pelko {
+
+class GitBranchMapProvider final : public GitBranchMapProviding {
+  public:
+    explicit GitBranchMapProvider(std::shared_ptr<GitProcessRunning> processRunner);
+
+    GitBranchMapPayload loadBranchMap(const ProjectMetadata& metadata, std::int64_t limit) override;
+
+  private:
+    std::shared_ptr<GitProcessRunning> processRunner_;
+    SystemLogger logger_{"app.pelko.git", "git-branch-map"};
+};
+
+}  // namespace pelko
