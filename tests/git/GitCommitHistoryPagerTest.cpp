@@ -1,0 +1,333 @@
+// Commit history paging against real repositories and a loopback server standing in for GitHub's
+// GraphQL API.
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <set>
+
+#include "git/GitCommitHistoryPager.hpp"
+#include "git/GitHubHistoryQueries.hpp"
+#include "git/GitLocalHistoryProvider.hpp"
+#include "git/ProcessGitProcessRunner.hpp"
+#include "git/ScratchRepository.hpp"
+#include "github/CurlGitHubGraphQLClient.hpp"
+#include "support/RoutedHttpServer.hpp"
+
+namespace pelko {
+namespace {
+
+using test::HttpExchangeRequest;
+using test::HttpExchangeResponse;
+using test::ScratchRepository;
+
+// GitHub's history of one branch: `oids` newest first, paged by the request's cursor (an index).
+class FakeGitHubHistory {
+  public:
+    FakeGitHubHistory() {
+        server.route("POST", "/graphql",
+                     [this](const HttpExchangeRequest& request) { return answer(request); });
+    }
+
+    std::vector<std::string> oids;
+    // Answers given instead of history, by request number from 0.
+    std::map<std::size_t, HttpExchangeResponse> scripted;
+    test::RoutedHttpServer server;
+
+    std::vector<Json> bodies() const {
+        std::vector<Json> list;
+        for (const auto& request : server.requests("/graphql")) list.push_back(*json::parse(request.body));
+        return list;
+    }
+
+  private:
+    HttpExchangeResponse answer(const HttpExchangeRequest& request) {
+        {
+            std::lock_guard lock(mutex_);
+            auto found = scripted.find(served_++);
+            if (found != scripted.end()) return found->second;
+        }
+        Json body = *json::parse(request.body);
+        const Json& variables = body["variables"];
+        std::size_t start = 0;
+        if (variables["cursor"].is_string()) {
+            auto cursor = variables["cursor"].get<std::string>();
+            std::from_chars(cursor.data(), cursor.data() + cursor.size(), start);
+        }
+        std::size_t end = std::min(oids.size(), start + variables["pageSize"].get<std::size_t>());
+        bool withFiles = body["query"].get<std::string>().find("files(first: 100)") != std::string::npos;
+        Json edges = Json::array();
+        for (std::size_t index = start; index < end; ++index) {
+            Json node = {{"oid", oids[index]},
+                         {"messageHeadline", "remote " + oids[index].substr(0, 7)},
+                         {"committedDate", "2024-01-01T00:00:00Z"},
+                         {"author", {{"name", "Octo"}, {"user", {{"login", "octo"}}}}}};
+            if (withFiles) node["files"] = {{"nodes", Json::array()}};
+            edges.push_back({{"cursor", std::to_string(index + 1)}, {"node", node}});
+        }
+        Json history = {{"pageInfo",
+                         {{"hasNextPage", end < oids.size()},
+                          {"endCursor", end > start ? Json(std::to_string(end)) : Json(nullptr)}}},
+                        {"edges", edges}};
+        Json data = {
+            {"repository", {{"ref", {{"target", {{"history", history}}}}}, {"defaultBranchRef", nullptr}}}};
+        return {200, json::encode(Json{{"data", data}}), {}};
+    }
+
+    std::mutex mutex_;
+    std::size_t served_ = 0;
+};
+
+class GitCommitHistoryPagerTest : public ::testing::Test {
+  protected:
+    GitCommitHistoryPager::Result page(const std::optional<std::string>& cursor, std::int64_t pageSize) {
+        return pager.loadPage(project, {cursor, pageSize, std::nullopt, true}, access);
+    }
+    // Pages until GitHub and the local history have nothing more; the oids in delivery order.
+    std::vector<std::string> allPages(std::int64_t pageSize) {
+        std::vector<std::string> delivered;
+        std::optional<std::string> cursor;
+        for (int guard = 0; guard < 100; ++guard) {
+            auto result = page(cursor, pageSize);
+            EXPECT_FALSE(result.failure) << *result.failure;
+            for (const auto& edge : result.payload.edges) delivered.push_back(edge.oid);
+            if (!result.payload.pageInfo.hasNextPage) return delivered;
+            cursor = result.payload.cursorPayload;
+        }
+        ADD_FAILURE() << "paging did not end";
+        return delivered;
+    }
+    void signIn() {
+        access = [] { return GitCommitHistoryPager::RemoteAccess{"gho_token", "octo", "repo"}; };
+    }
+    std::vector<std::string> lines(const std::string& text) {
+        std::vector<std::string> list;
+        for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            list.push_back(text.substr(start, end - start));
+        }
+        return list;
+    }
+
+    FakeGitHubHistory github;
+    GitCommitHistoryPager pager{
+        std::make_shared<GitLocalHistoryProvider>(std::make_shared<ProcessGitProcessRunner>()),
+        std::make_shared<CurlGitHubGraphQLClient>(GitHubEndpoints{"", github.server.base()})};
+    GitCommitHistoryPager::RemoteAccessProvider access = [] { return std::nullopt; };
+    ProjectMetadata project{Uuid::random(), "project", "", std::nullopt, {}};
+};
+
+// origin holds `pushed` commits, the clone adds `unpushed` more on top.
+struct ClonedRepository {
+    ClonedRepository(int pushed, int unpushed) {
+        for (int index = 0; index < pushed; ++index) origin.commit("pushed " + std::to_string(index));
+        clone = ScratchRepository::cloneOf(origin);
+        for (int index = 0; index < unpushed; ++index) clone->commit("unpushed " + std::to_string(index));
+    }
+    ScratchRepository origin;
+    std::unique_ptr<ScratchRepository> clone;
+};
+
+TEST_F(GitCommitHistoryPagerTest, EveryCommitComesExactlyOnce) {
+    struct Case {
+        const char* title;
+        int pushed;
+        int unpushed;
+        bool upstream;
+        bool signedIn;
+        std::int64_t pageSize;
+    };
+    const Case cases[] = {
+        {"not signed in, unpushed commits fill several pages", 4, 7, true, false, 3},
+        {"not signed in, no upstream", 0, 8, false, false, 3},
+        {"signed in, unpushed commits fill several pages", 5, 4, true, true, 3},
+        {"signed in, no upstream", 0, 5, false, true, 2},
+        {"signed in, one page holds everything", 2, 1, true, true, 50},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        ClonedRepository repos(c.pushed, c.unpushed);
+        std::unique_ptr<ScratchRepository> single;
+        const ScratchRepository* repo = repos.clone.get();
+        if (!c.upstream) {
+            single = std::make_unique<ScratchRepository>();
+            for (int index = 0; index < c.unpushed; ++index) single->commit("local " + std::to_string(index));
+            repo = single.get();
+        }
+        project.rootPath = repo->path().string();
+        auto expected = lines(repo->git({"rev-list", "HEAD"}));
+        // GitHub has what was pushed (without an upstream, nothing of this branch).
+        github.oids = c.upstream ? lines(repos.origin.git({"rev-list", "HEAD"})) : std::vector<std::string>{};
+        access = [] { return std::nullopt; };
+        if (c.signedIn) signIn();
+
+        auto delivered = allPages(c.pageSize);
+        EXPECT_EQ(delivered, expected);
+    }
+}
+
+TEST_F(GitCommitHistoryPagerTest, PagingExampleWithTwoUnpushedCommits) {
+    ClonedRepository repos(1, 2);
+    project.rootPath = repos.clone->path().string();
+    auto local = lines(repos.clone->git({"rev-list", "HEAD", "--not", "origin/main"}));
+    for (int index = 1; index <= 12; ++index) github.oids.push_back(fmt::format("{:040}", index));
+    signIn();
+
+    auto first = page(std::nullopt, 5).payload;
+    std::vector<std::string> oids;
+    for (const auto& edge : first.edges) oids.push_back(edge.oid + " " + edge.origin);
+    EXPECT_EQ(oids,
+              (std::vector<std::string>{local[0] + " local", local[1] + " local", github.oids[0] + " remote",
+                                        github.oids[1] + " remote", github.oids[2] + " remote"}));
+    EXPECT_EQ(first.remoteRemainingCount, 2);
+    EXPECT_EQ(first.remoteCursor, "5");
+    EXPECT_EQ(first.pageInfo.endCursor, "5");
+    EXPECT_EQ(first.localOffset, 2);
+    EXPECT_TRUE(first.pageInfo.hasNextPage);
+    EXPECT_EQ(first.cursorPayload, R"({"remoteCursor":"5","localOffset":2})");
+
+    auto second = page(first.cursorPayload, 5).payload;
+    oids.clear();
+    for (const auto& edge : second.edges) oids.push_back(edge.oid);
+    EXPECT_EQ(oids, std::vector<std::string>(github.oids.begin() + 3, github.oids.begin() + 8));
+    EXPECT_EQ(second.remoteRemainingCount, 2);
+    EXPECT_EQ(second.remoteCursor, "10");
+    EXPECT_EQ(second.localOffset, 2);
+
+    auto bodies = github.bodies();
+    ASSERT_EQ(bodies.size(), 2u);
+    EXPECT_EQ(bodies[0]["variables"], (Json{{"owner", "octo"},
+                                            {"name", "repo"},
+                                            {"qualifiedName", "refs/heads/main"},
+                                            {"pageSize", 5},
+                                            {"cursor", nullptr}}));
+    EXPECT_EQ(bodies[1]["variables"]["cursor"], "5");
+}
+
+TEST_F(GitCommitHistoryPagerTest, RefusedFilesFieldIsAskedAgainWithoutFilesForGood) {
+    ClonedRepository repos(3, 0);
+    project.rootPath = repos.clone->path().string();
+    github.oids = lines(repos.origin.git({"rev-list", "HEAD"}));
+    github.scripted[0] = {
+        200, R"({"errors":[{"message":"Field 'files' doesn't exist on type 'Commit'"}]})", {}};
+    signIn();
+
+    auto first = page(std::nullopt, 2);
+    EXPECT_FALSE(first.failure);
+    EXPECT_EQ(first.payload.edges.size(), 2u);
+    EXPECT_FALSE(pager.supportsCommitFilesField());
+    page(first.payload.cursorPayload, 2);
+
+    auto bodies = github.bodies();
+    ASSERT_EQ(bodies.size(), 3u);
+    EXPECT_EQ(bodies[0]["query"], std::string(GitHubHistoryQueries::commitHistory));
+    EXPECT_EQ(bodies[1]["query"], std::string(GitHubHistoryQueries::commitHistoryWithoutFiles));
+    EXPECT_EQ(bodies[2]["query"], std::string(GitHubHistoryQueries::commitHistoryWithoutFiles));
+}
+
+TEST_F(GitCommitHistoryPagerTest, RefusedTokenInTheMiddleFallsBackWithoutRepeatingCommits) {
+    ClonedRepository repos(6, 0);
+    project.rootPath = repos.clone->path().string();
+    github.oids = lines(repos.origin.git({"rev-list", "HEAD"}));
+    signIn();
+
+    auto first = page(std::nullopt, 2);
+    github.scripted[1] = {401, R"({"message":"Bad credentials"})", {}};
+    auto second = page(first.payload.cursorPayload, 2);
+    EXPECT_TRUE(second.unauthorized);
+    EXPECT_EQ(second.failure, "GraphQL リクエストが認証されませんでした");
+    // Filled from the local history, past what the first page gave.
+    ASSERT_EQ(second.payload.edges.size(), 2u);
+    EXPECT_EQ(second.payload.edges[0].oid, github.oids[2]);
+    EXPECT_EQ(second.payload.edges[0].origin, "remote");
+    EXPECT_FALSE(second.payload.remoteCursor);
+
+    std::vector<std::string> delivered{github.oids[0], github.oids[1], github.oids[2], github.oids[3]};
+    access = [] { return std::nullopt; };
+    std::optional<std::string> cursor = second.payload.cursorPayload;
+    for (bool more = true; more;) {
+        auto next = page(cursor, 2);
+        for (const auto& edge : next.payload.edges) delivered.push_back(edge.oid);
+        more = next.payload.pageInfo.hasNextPage;
+        cursor = next.payload.cursorPayload;
+    }
+    EXPECT_EQ(delivered, github.oids);
+}
+
+TEST_F(GitCommitHistoryPagerTest, EmptyCursorsAndPageSizeZero) {
+    ClonedRepository repos(2, 3);
+    project.rootPath = repos.clone->path().string();
+    github.oids = lines(repos.origin.git({"rev-list", "HEAD"}));
+    signIn();
+
+    auto none = page(std::nullopt, 0).payload;
+    EXPECT_TRUE(none.edges.empty());
+    EXPECT_TRUE(none.pageInfo.hasNextPage);
+    EXPECT_EQ(github.bodies().back()["variables"]["pageSize"], 1);
+
+    auto fromEmptyText = page(std::string(), 2).payload;
+    EXPECT_EQ(fromEmptyText.edges.size(), 2u);
+    EXPECT_EQ(fromEmptyText.edges[0].origin, "local");
+    page(std::string(R"({"remoteCursor":"","localOffset":0})"), 2);
+    EXPECT_TRUE(github.bodies().back()["variables"]["cursor"].is_null());
+
+    // Text that is no cursor record is GitHub's cursor.
+    page(std::string("Y3Vyc29y"), 2);
+    EXPECT_EQ(github.bodies().back()["variables"]["cursor"], "Y3Vyc29y");
+}
+
+TEST_F(GitCommitHistoryPagerTest, AnOlderOverlappingRequestDoesNotOverwriteANewerPaging) {
+    ClonedRepository repos(6, 0);
+    project.rootPath = repos.clone->path().string();
+    github.oids = lines(repos.origin.git({"rev-list", "HEAD"}));
+    // The second request to reach GitHub is the stale one; its answer holds other commits.
+    Json staleEdges = Json::array();
+    for (int index = 0; index < 4; ++index) {
+        staleEdges.push_back(
+            {{"node",
+              {{"oid", std::string(39, 'f') + std::to_string(index)}, {"committedDate", "2024-01-01"}}}});
+    }
+    Json staleHistory = {{"pageInfo", {{"hasNextPage", false}, {"endCursor", "9"}}}, {"edges", staleEdges}};
+    github.scripted[1] = {
+        200,
+        json::encode({{"data", {{"repository", {{"ref", {{"target", {{"history", staleHistory}}}}}}}}}}),
+        {}};
+    signIn();
+
+    // The stale request holds before asking GitHub until the fresh paging has begun.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool waiting = false;
+    bool release = false;
+    auto stale = std::async(std::launch::async, [&] {
+        return pager.loadPage(project, {std::nullopt, 2, std::nullopt, true}, [&] {
+            std::unique_lock lock(mutex);
+            waiting = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return release; });
+            return std::optional(GitCommitHistoryPager::RemoteAccess{"gho_token", "octo", "repo"});
+        });
+    });
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(120), [&] { return waiting; }));
+    }
+    auto fresh = page(std::nullopt, 2).payload;
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    EXPECT_EQ(stale.get().payload.edges.at(0).oid, std::string(39, 'f') + "0");
+
+    auto next = page(fresh.cursorPayload, 2).payload;
+    ASSERT_EQ(next.edges.size(), 2u);
+    EXPECT_EQ(next.edges[0].oid, github.oids[2]);
+    EXPECT_EQ(next.edges[1].oid, github.oids[3]);
+}
+
+}  // namespace
+}  // namespace pelko
