@@ -1,5 +1,5 @@
 #pragma once
-// LinuxFileSystemRenaming: FileSystemRenaming over lstat and renameat2(RENAME_NOREPLACE). Stateless;
+// LinuxFileSystemRenaming: FileSystemRenaming over fstatat and renameat2(RENAME_NOREPLACE). Stateless;
 // safe to share between threads.
 #include "bridge/FileSystemRenaming.hpp"
 
@@ -7,9 +7,8 @@ namespace pelko {
 
 class LinuxFileSystemRenaming final : public FileSystemRenaming {
   public:
-    std::optional<FileIdentity> itemIdentity(const std::filesystem::path& path) const override;
-    std::error_code moveItemNoReplace(const std::filesystem::path& from,
-                                      const std::filesystem::path& to) override;
+    std::optional<FileIdentity> itemIdentity(int folder, const std::string& name) const override;
+    std::error_code moveItemNoReplace(int folder, const std::string& from, const std::string& to) override;
 };
 
 }  // namespace pelko

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <glib.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include "bridge/LinuxFileSystemRenaming.hpp"
 #include "platform/AtomicFile.hpp"
 #include "platform/Base64.hpp"
+#include "platform/ProjectDirectory.hpp"
+#include "platform/ProjectPath.hpp"
 #include "platform/XdgFolders.hpp"
 
 namespace fs = std::filesystem;
@@ -46,87 +49,6 @@ std::string readErrorMessage(ReadError error) {
             return "ファイルをテキストとして読み込めませんでした";
     }
     return {};
-}
-
-std::vector<std::string_view> components(std::string_view path) {
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string_view::npos) end = path.size();
-        if (end > start) parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
-std::string joinComponents(const std::vector<std::string_view>& parts, bool absolute) {
-    std::string result = absolute ? "/" : "";
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) result += '/';
-        result += parts[i];
-    }
-    return result;
-}
-
-// An absolute path with "." and ".." resolved as text; ".." at "/" stays at "/".
-std::string normalizeAbsolute(std::string_view path) {
-    std::vector<std::string_view> parts;
-    for (std::string_view part : components(path)) {
-        if (part == ".") continue;
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-            continue;
-        }
-        parts.push_back(part);
-    }
-    return joinComponents(parts, true);
-}
-
-std::string absoluteRoot(const fs::path& root) {
-    std::error_code ec;
-    fs::path absolute = root.is_absolute() ? root : fs::absolute(root, ec);
-    return normalizeAbsolute(absolute.string());
-}
-
-// Byte-wise: on Linux two spellings of one accented letter are two different names.
-bool isWithin(std::string_view path, std::string_view root) {
-    if (path == root) return true;
-    if (!path.starts_with(root)) return false;
-    return root.ends_with('/') || path[root.size()] == '/';
-}
-
-std::string parentOf(std::string_view normalizedAbsolute) {
-    std::size_t slash = normalizedAbsolute.rfind('/');
-    if (slash == 0 || slash == std::string_view::npos) return "/";
-    return std::string(normalizedAbsolute.substr(0, slash));
-}
-
-std::string lastComponentOf(std::string_view path) {
-    std::size_t slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-// The folder part of a relative path, "" for an item at the top.
-std::string folderPartOf(std::string_view path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
-}
-
-std::optional<std::string> realPath(const std::string& path, int& error) {
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (!resolved) {
-        error = errno;
-        return std::nullopt;
-    }
-    std::string result(resolved);
-    free(resolved);
-    return result;
-}
-
-std::optional<std::string> realPath(const std::string& path) {
-    int ignored = 0;
-    return realPath(path, ignored);
 }
 
 std::string errorText(int error) {
@@ -259,20 +181,6 @@ std::optional<BridgeEvent> sizeAnswer(const Uuid& projectId, const std::string& 
     return std::nullopt;
 }
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // Reads at most `limit` bytes; false on a read error.
 bool readUpTo(int fd, std::size_t limit, std::string& bytes) {
     char buffer[1 << 16];
@@ -302,32 +210,14 @@ std::optional<fs::path> ProjectFileOperations::projectRoot(const std::string& ro
     if (expanded.empty()) return std::nullopt;
     struct stat info {};
     if (stat(expanded.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
-    return fs::path(absoluteRoot(expanded));
+    std::error_code ignored;
+    const fs::path absolute =
+        fs::path(expanded).is_absolute() ? fs::path(expanded) : fs::absolute(expanded, ignored);
+    return fs::path(ProjectPath::standardize(absolute.string()));
 }
 
-std::optional<std::string> ProjectFileOperations::sanitize(std::string_view relativePath) const {
-    // A NUL would cut the path short at the system call: the page would be told of one file while
-    // another was read, written or renamed.
-    if (relativePath.find('\0') != std::string_view::npos) return std::nullopt;
-    const std::string expanded = expandTilde(std::string(relativePath), home_);
-    const bool absolute = expanded.starts_with('/');
-    std::string standardized;
-    if (absolute) {
-        standardized = normalizeAbsolute(expanded);
-    } else {
-        std::vector<std::string_view> parts;
-        for (std::string_view part : components(expanded))
-            if (part != ".") parts.push_back(part);
-        standardized = joinComponents(parts, false);
-    }
-    if (standardized == ".." || standardized.starts_with("../")) return std::nullopt;
-    const std::size_t firstKept = standardized.find_first_not_of('/');
-    return firstKept == std::string::npos ? std::string() : standardized.substr(firstKept);
-}
-
-bool ProjectFileOperations::isInside(const fs::path& root, std::string_view sanitizedPath) {
-    const std::string base = absoluteRoot(root);
-    return isWithin(normalizeAbsolute(base + "/" + std::string(sanitizedPath)), base);
+std::optional<std::string> ProjectFileOperations::sanitize(std::string_view relativePath) {
+    return ProjectPath::normalize(relativePath);
 }
 
 std::optional<std::string> ProjectFileOperations::imageMimeType(const fs::path& path) {
@@ -371,26 +261,30 @@ BridgeEvent ProjectFileOperations::readFile(const Uuid& projectId, const fs::pat
                                             const std::string& relativePath, bool allowLargeFile) const {
     auto fail = [&](ReadError error) { return fileError(projectId, relativePath, readErrorMessage(error)); };
 
-    const auto sanitized = sanitize(relativePath);
-    if (!sanitized || sanitized->empty() || !isInside(root, *sanitized)) return fail(ReadError::invalidPath);
-    const std::string base = absoluteRoot(root);
-    const std::string joined = normalizeAbsolute(base + "/" + *sanitized);
+    const auto relative = sanitize(relativePath);
+    if (!relative || ProjectPath::namesNoItem(relativePath)) return fail(ReadError::invalidPath);
+    const auto directory = ProjectDirectory::open(root);
+    if (!directory) return fail(ReadError::notFound);
 
-    struct stat info {};
-    if (stat(joined.c_str(), &info) != 0) return fail(ReadError::notFound);
-    // A link inside the project may point anywhere; what it points at must be inside too.
-    const auto realRoot = realPath(base);
-    const auto real = realPath(joined);
-    if (!realRoot || !real) return fail(ReadError::notFound);
-    if (!isWithin(*real, *realRoot)) return fail(ReadError::invalidPath);
-    if (S_ISDIR(info.st_mode)) return fail(ReadError::directory);
-    // Opening a FIFO or a device could block the file queue or have side effects.
-    if (!S_ISREG(info.st_mode)) return fail(ReadError::unreadable);
-    if (auto answer = sizeAnswer(projectId, relativePath, info.st_size, allowLargeFile)) return *answer;
-
-    FileDescriptor fd(open(real->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
-    if (fd.get() < 0) return fail(ReadError::unreadable);
+    // The item is opened by name in the folder the walk yielded; when it was swapped for a link since
+    // the walk looked at it, O_NOFOLLOW refuses it and the walk runs again.
+    UniqueFd fd;
     struct stat opened {};
+    for (int attempt = 0; !fd.valid(); ++attempt) {
+        ResolveError error;
+        const auto entry = directory->resolve(*relative, ProjectDirectory::FinalLink::follow, error);
+        if (!entry)
+            return fail(error.code == ResolveError::Code::outside ? ReadError::invalidPath
+                                                                  : ReadError::notFound);
+        if (!entry->status) return fail(ReadError::notFound);
+        if (S_ISDIR(entry->status->st_mode)) return fail(ReadError::directory);
+        // Opening a FIFO or a device could block the file queue or have side effects.
+        if (!S_ISREG(entry->status->st_mode)) return fail(ReadError::unreadable);
+        if (auto answer = sizeAnswer(projectId, relativePath, entry->status->st_size, allowLargeFile))
+            return *answer;
+        fd = ProjectDirectory::openItem(*entry, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+        if (!fd.valid() && (errno != ELOOP || attempt == 8)) return fail(ReadError::unreadable);
+    }
     if (fstat(fd.get(), &opened) != 0) return fail(ReadError::unreadable);
     if (S_ISDIR(opened.st_mode)) return fail(ReadError::directory);
     if (!S_ISREG(opened.st_mode)) return fail(ReadError::unreadable);
@@ -406,7 +300,7 @@ BridgeEvent ProjectFileOperations::readFile(const Uuid& projectId, const fs::pat
         bytesRead = std::max(bytesRead, opened.st_size);
     if (auto answer = sizeAnswer(projectId, relativePath, bytesRead, allowLargeFile)) return *answer;
 
-    if (auto mimeType = imageMimeType(joined))
+    if (auto mimeType = imageMimeType(*relative))
         return {kContentEvent,
                 FileContentPayload{projectId, relativePath, base64::encode(std::string_view(bytes)), "base64",
                                    *mimeType}
@@ -418,43 +312,35 @@ BridgeEvent ProjectFileOperations::readFile(const Uuid& projectId, const fs::pat
 BridgeEvent ProjectFileOperations::saveFile(const Uuid& projectId, const fs::path& root,
                                             const std::string& relativePath, std::string_view content) const {
     auto invalidPath = [&] { return fileError(projectId, relativePath, "保存パスが不正です"); };
-    auto failed = [&](const std::string& description) {
-        return fileError(projectId, relativePath, "保存に失敗しました: " + description);
+    auto failed = [&](int error) {
+        return fileError(projectId, relativePath, "保存に失敗しました: " + errorText(error));
     };
 
-    const auto sanitized = sanitize(relativePath);
-    if (!sanitized || sanitized->empty() || !isInside(root, *sanitized)) return invalidPath();
-    const std::string base = absoluteRoot(root);
-    const std::string joined = normalizeAbsolute(base + "/" + *sanitized);
-    if (joined == base) return failed(errorText(EISDIR));
+    const auto relative = sanitize(relativePath);
+    if (!relative || ProjectPath::namesNoItem(relativePath)) return invalidPath();
+    int openError = 0;
+    const auto directory = ProjectDirectory::open(root, &openError);
+    if (!directory) return failed(openError);
 
-    int error = 0;
-    const auto realRoot = realPath(base, error);
-    if (!realRoot) return failed(errorText(error));
-    const auto realFolder = realPath(parentOf(joined), error);
-    if (!realFolder) return failed(errorText(error));
-    if (!isWithin(*realFolder, *realRoot)) return invalidPath();
-
-    std::string target = *realFolder + (realFolder->ends_with('/') ? "" : "/") + lastComponentOf(joined);
-    struct stat link {};
-    if (lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        // Write through the link to the file it names, which must be inside the project too. A
-        // dangling link is replaced by the file, which then stays inside the project as well.
-        if (auto linked = realPath(target)) {
-            if (!isWithin(*linked, *realRoot) || *linked == *realRoot) return invalidPath();
-            target = *linked;
-        }
+    // A link as the last component is written through to the file it names inside the project (or
+    // creates that file when it dangles inside); one leading out refuses the save.
+    ResolveError error;
+    const auto entry = directory->resolve(*relative, ProjectDirectory::FinalLink::follow, error);
+    if (!entry) {
+        if (error.code == ResolveError::Code::outside) return invalidPath();
+        return failed(error.systemError ? error.systemError : ENOENT);
     }
-
+    if (entry->name == ".") return failed(EISDIR);
     // Replacing a FIFO, socket or device node with a regular file would break whoever uses it; the
     // page cannot have read one either.
-    struct stat existing {};
-    if (stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode))
-        return failed(errorText(EINVAL));
+    if (entry->status && !S_ISREG(entry->status->st_mode) && !S_ISDIR(entry->status->st_mode))
+        return failed(EINVAL);
 
+    // The temporary file is created in the folder the walk yielded, so it stays inside too.
     AtomicWriteOptions options;
     options.createParents = false;
-    if (auto writeError = writeFileAtomically(target, content, options)) return failed(writeError.message());
+    if (auto writeError = writeFileAtomicallyAt(entry->folder.get(), entry->name, content, options))
+        return failed(writeError.value());
     return {kSavedEvent, FileSavedPayload{projectId, relativePath}.toJson()};
 }
 
@@ -478,53 +364,49 @@ RenameOutcome ProjectFileOperations::renameItem(const Uuid& projectId, const fs:
     auto invalidName = [&](const char* message) { return failure(from, message, "rename_invalid_name"); };
 
     const auto destination = sanitize(toPath);
-    if (!destination || destination->empty()) return invalidDestination();
-    const std::string folder = folderPartOf(from);
-    if (folderPartOf(*destination) != folder) return invalidDestination();
+    if (!destination || ProjectPath::namesNoItem(toPath)) return invalidDestination();
+    // The new name is the last component as the page sent it ("docs/.." names "..", refused as a
+    // name below); its folder must be the source's once normalised.
+    std::string_view sentTo = toPath;
+    while (sentTo.ends_with('/')) sentTo.remove_suffix(1);
+    const std::string folder(ProjectPath::folderOf(from));
+    const auto destinationFolder = sanitize(ProjectPath::folderOf(sentTo));
+    if (!destinationFolder || *destinationFolder != folder) return invalidDestination();
 
-    const std::string name = trimWhitespaceAndNewlines(lastComponentOf(*destination));
+    const std::string name = trimWhitespaceAndNewlines(ProjectPath::nameOf(sentTo));
     if (name.empty()) return invalidName("名前を入力してください");
     if (name == "." || name == "..") return invalidName("この名前は使用できません");
     if (containsForbiddenNameCharacter(name)) return invalidName("名前に使用できない文字が含まれています");
 
-    const auto rebuilt = sanitize(folder.empty() ? name : folder + "/" + name);
-    // A name such as "~" would otherwise be expanded into a path in another folder.
-    if (!rebuilt || rebuilt->empty() || folderPartOf(*rebuilt) != folder) return invalidDestination();
+    const auto rebuilt = sanitize(ProjectPath::join(folder, name));
+    // A name such as "~" is refused rather than taken for the home folder.
+    if (!rebuilt || rebuilt->empty() || ProjectPath::folderOf(*rebuilt) != folder)
+        return invalidDestination();
     const std::string& to = *rebuilt;
 
-    // Both items must stay inside the project and share one folder once ".." is resolved.
-    const std::string base = absoluteRoot(root);
-    const std::string sourceJoined = normalizeAbsolute(base + "/" + from);
-    const std::string destinationJoined = normalizeAbsolute(base + "/" + to);
-    if (sourceJoined == base || !isWithin(sourceJoined, base)) return invalidSource();
-    if (destinationJoined == base || !isWithin(destinationJoined, base)) return invalidDestination();
-    const std::string folderJoined = parentOf(sourceJoined);
-    if (parentOf(destinationJoined) != folderJoined) return invalidDestination();
-
     auto notFound = [&] { return failure(from, "対象が見つかりません", "rename_not_found"); };
-    const auto realRoot = realPath(base);
-    const auto realFolder = realPath(folderJoined);
-    if (!realRoot || !realFolder) return notFound();
-    if (!isWithin(*realFolder, *realRoot)) return invalidSource();
-    const std::string folderPrefix = *realFolder + (realFolder->ends_with('/') ? "" : "/");
-    const std::string sourceItem = folderPrefix + lastComponentOf(sourceJoined);
-    const std::string destinationItem = folderPrefix + lastComponentOf(destinationJoined);
+    const auto directory = ProjectDirectory::open(root);
+    if (!directory) return notFound();
+    // The folder is walked once; both names are then used inside the folder descriptor it yields.
+    ResolveError error;
+    const auto entry = directory->resolve(from, ProjectDirectory::FinalLink::keep, error);
+    if (!entry) return error.code == ResolveError::Code::outside ? invalidSource() : notFound();
+    const int folderFd = entry->folder.get();
+    const std::string sourceName(ProjectPath::nameOf(from));
+    const std::string destinationName(ProjectPath::nameOf(to));
 
-    const auto sourceIdentity = renaming_->itemIdentity(sourceItem);
+    const auto sourceIdentity = renaming_->itemIdentity(folderFd, sourceName);
     if (!sourceIdentity) return notFound();
     struct stat info {};
-    const bool isFolder = stat(sourceItem.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    const bool isFolder = fstatat(folderFd, sourceName.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode);
 
     auto success = [&] {
         RenameOutcome outcome;
         outcome.renamed = true;
         outcome.events.push_back(
             {kRenamedEvent, FileRenamedPayload{projectId, from, to, isFolder ? "folder" : "file"}.toJson()});
-        std::string changedFolder = folderJoined == base ? std::string() : folderJoined.substr(base.size());
-        if (changedFolder.starts_with('/')) changedFolder.erase(0, 1);
         outcome.events.push_back(
-            {kExplorerChangedEvent,
-             ExplorerChangedPayload{projectId.string(), {std::move(changedFolder)}, false}.toJson()});
+            {kExplorerChangedEvent, ExplorerChangedPayload{projectId.string(), {folder}, false}.toJson()});
         return outcome;
     };
     auto failedMove = [&](std::error_code error) {
@@ -533,7 +415,7 @@ RenameOutcome ProjectFileOperations::renameItem(const Uuid& projectId, const fs:
 
     if (to == from) return success();
 
-    const auto destinationIdentity = renaming_->itemIdentity(destinationItem);
+    const auto destinationIdentity = renaming_->itemIdentity(folderFd, destinationName);
     // On a case-insensitive volume both names reach the same item; moving straight onto it would
     // be refused as a conflict, so the item passes through a temporary name.
     const bool caseOnly =
@@ -542,15 +424,19 @@ RenameOutcome ProjectFileOperations::renameItem(const Uuid& projectId, const fs:
         return failure(from, "同名の項目が既に存在します", "rename_conflict");
 
     if (caseOnly) {
-        const std::string temporaryItem = folderPrefix + name + ".rename-" + Uuid::random().string();
-        if (auto error = renaming_->moveItemNoReplace(sourceItem, temporaryItem)) return failedMove(error);
-        if (auto error = renaming_->moveItemNoReplace(temporaryItem, destinationItem)) {
-            renaming_->moveItemNoReplace(temporaryItem, sourceItem);
+        // Cut short when needed so that the temporary name fits NAME_MAX whatever the new name.
+        const std::string suffix = ".rename-" + Uuid::random().string();
+        const std::string temporaryName = destinationName.substr(0, NAME_MAX - suffix.size()) + suffix;
+        if (auto error = renaming_->moveItemNoReplace(folderFd, sourceName, temporaryName))
+            return failedMove(error);
+        if (auto error = renaming_->moveItemNoReplace(folderFd, temporaryName, destinationName)) {
+            renaming_->moveItemNoReplace(folderFd, temporaryName, sourceName);
             return failedMove(error);
         }
         return success();
     }
-    if (auto error = renaming_->moveItemNoReplace(sourceItem, destinationItem)) return failedMove(error);
+    if (auto error = renaming_->moveItemNoReplace(folderFd, sourceName, destinationName))
+        return failedMove(error);
     return success();
 }
 

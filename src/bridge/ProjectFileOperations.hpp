@@ -6,8 +6,10 @@
 // bridge resolves the project root on the main thread (`projectRoot`), runs `readFile`, `saveFile`
 // and `renameItem` one at a time on its serial file queue, and delivers the returned events, in the
 // returned order, on the main thread. Every operation answers with events and never throws; nothing
-// is logged. A page path never leaves its project: after sanitizing it is joined to the root and
-// must stay inside it lexically and again after symbolic links are resolved. Only regular files are
+// is logged. A page path never leaves its project: it is normalised by ProjectPath, then every read,
+// save (its temporary file included) and rename works on descriptors that a walk beneath an open
+// descriptor of the root yielded (ProjectDirectory), so no folder swapped for a link meanwhile leads
+// outside, and "outside" is answered before "missing". Only regular files are
 // read (a FIFO or device is never opened for reading), saves are atomic and keep the file's mode, and
 // a rename never replaces an item that appears at its destination.
 #include <cstdint>
@@ -44,7 +46,7 @@ class ProjectFileOperations {
     static constexpr std::int64_t softLimitBytes = 31457280;   // asks the page to confirm above this
     static constexpr std::int64_t hardLimitBytes = 314572800;  // never read above this
 
-    // `home` expands a leading "~" in root paths and page paths.
+    // `home` expands a leading "~" in root paths.
     ProjectFileOperations(std::filesystem::path home, std::shared_ptr<FileSystemRenaming> renaming);
     // Home from XdgFolders::process(), renames through LinuxFileSystemRenaming.
     ProjectFileOperations();
@@ -53,15 +55,10 @@ class ProjectFileOperations {
     // existing folder (a file, a missing folder or a broken link gives nullopt).
     std::optional<std::filesystem::path> projectRoot(const std::string& rootPath) const;
 
-    // The page's relative path made relative to the project root: "~" expanded, empty and "."
-    // components removed, ".." resolved only in an absolute path, leading "/" stripped. nullopt when
-    // the result starts with ".." or the path holds a NUL. The result may be empty; every caller
-    // treats "" as rejected.
-    std::optional<std::string> sanitize(std::string_view relativePath) const;
-
-    // Lexical containment: `root` joined with `sanitizedPath`, ".." resolved, is `root` itself or
-    // below it. Names are compared byte for byte (distinct byte sequences are distinct files here).
-    static bool isInside(const std::filesystem::path& root, std::string_view sanitizedPath);
+    // The page's path as a path relative to the project root (ProjectPath::normalize: a leading "/"
+    // names the root, ".." may not climb above it, "~", NUL and climbing are refused). "" names the
+    // root itself.
+    static std::optional<std::string> sanitize(std::string_view relativePath);
 
     // "image/png" and friends by the lower-cased extension; nullopt means the file is text.
     static std::optional<std::string> imageMimeType(const std::filesystem::path& path);

@@ -1,17 +1,25 @@
 #include "platform/AtomicFile.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <stdlib.h>
+#include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
+
+#include "platform/UniqueFd.hpp"
 
 namespace fs = std::filesystem;
 
 namespace pelko {
 
 namespace {
+
+constexpr std::string_view kTemporaryMarker = ".tmp-";
+constexpr std::size_t kRandomLength = 6;
 
 std::error_code lastError() {
     return {errno, std::generic_category()};
@@ -54,6 +62,26 @@ fs::path resolvedTarget(const fs::path& target) {
     return ec ? target : real;
 }
 
+// "." + name + ".tmp-" without its random tail, the name cut short so the whole fits NAME_MAX.
+std::string temporaryPrefix(const std::string& name) {
+    const std::size_t room = NAME_MAX - 1 - kTemporaryMarker.size() - kRandomLength;
+    return "." + name.substr(0, room) + std::string(kTemporaryMarker);
+}
+
+std::string randomSuffix() {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[kRandomLength] = {};
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        // Uniqueness comes from O_EXCL; the randomness only spares retries.
+        const auto seed = static_cast<unsigned long>(getpid()) ^ static_cast<unsigned long>(clock());
+        for (std::size_t i = 0; i < kRandomLength; ++i)
+            bytes[i] = static_cast<unsigned char>(seed >> (i * 5));
+    }
+    std::string suffix;
+    for (unsigned char byte : bytes) suffix.push_back(kAlphabet[byte % (sizeof kAlphabet - 1)]);
+    return suffix;
+}
+
 }  // namespace
 
 std::error_code writeFileAtomically(const fs::path& requested, std::string_view contents,
@@ -63,33 +91,69 @@ std::error_code writeFileAtomically(const fs::path& requested, std::string_view 
     if (options.createParents) {
         if (auto error = createFolders(folder, options.privateFolder ? 0700 : 0755)) return error;
     }
+    UniqueFd folderFd(open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folderFd.valid()) return lastError();
+    return writeFileAtomicallyAt(folderFd.get(), target.filename().string(), contents, options);
+}
 
-    mode_t mode = options.newFileMode;
+std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::string_view contents,
+                                      const AtomicWriteOptions& options) {
     struct stat existing {};
-    if (stat(target.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+    const bool exists =
+        fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode);
 
-    std::string temp = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
-    int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return lastError();
+    const std::string prefix = temporaryPrefix(name);
+    std::string temp;
+    UniqueFd fd;
+    for (int attempt = 0; attempt < 16 && !fd.valid(); ++attempt) {
+        temp = prefix + randomSuffix();
+        // The kernel takes the umask off the requested mode, as for any new file.
+        fd.reset(openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        options.newFileMode));
+        if (!fd.valid() && errno != EEXIST) return lastError();
+    }
+    if (!fd.valid()) return lastError();
 
-    std::error_code error = writeAll(fd, contents);
-    if (!error && fchmod(fd, mode) != 0) error = lastError();
-    if (!error && fsync(fd) != 0) error = lastError();
-    if (close(fd) != 0 && !error) error = lastError();
-    if (!error && rename(temp.c_str(), target.c_str()) != 0) error = lastError();
+    std::error_code error = writeAll(fd.get(), contents);
+    if (!error && exists && fchmod(fd.get(), existing.st_mode & 07777) != 0) error = lastError();
+    if (!error && fsync(fd.get()) != 0) error = lastError();
+    if (close(fd.release()) != 0 && !error) error = lastError();
+    if (!error && renameat(folder, temp.c_str(), folder, name.c_str()) != 0) error = lastError();
     if (error) {
-        unlink(temp.c_str());
+        unlinkat(folder, temp.c_str(), 0);
         return error;
     }
 
     // The rename is done; syncing the folder makes it durable but cannot undo it, so a failure here
     // is not reported as a failed write.
-    int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        fsync(folderFd);
-        close(folderFd);
-    }
+    UniqueFd syncFd(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (syncFd.valid()) fsync(syncFd.get());
     return {};
+}
+
+std::size_t removeStaleTemporaries(const fs::path& folder, const std::string& targetName,
+                                   std::chrono::seconds minimumAge) {
+    UniqueFd folderFd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folderFd.valid()) return 0;
+    DIR* stream = fdopendir(dup(folderFd.get()));
+    if (!stream) return 0;
+    const std::string prefix = temporaryPrefix(targetName);
+    const auto now = std::chrono::system_clock::now();
+    std::size_t removed = 0;
+    while (const dirent* entry = readdir(stream)) {
+        const std::string_view entryName(entry->d_name);
+        if (!entryName.starts_with(prefix) || entryName.size() != prefix.size() + kRandomLength) continue;
+        struct stat info {};
+        if (fstatat(folderFd.get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        const auto modified = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+        if (now - modified < minimumAge) continue;
+        if (unlinkat(folderFd.get(), entry->d_name, 0) == 0) ++removed;
+    }
+    closedir(stream);
+    return removed;
 }
 
 std::error_code readWholeFile(const fs::path& path, std::string& contents) {

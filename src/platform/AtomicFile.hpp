@@ -1,24 +1,39 @@
 #pragma once
 // Atomic file writes: a temporary file in the same folder, write, fsync, rename over the target,
 // fsync of the folder. A crash leaves either the old or the new content, never a torn file. The
-// temporary file is removed on any failure. An existing target keeps its mode; a new one gets
-// `newFileMode`. Parent folders are created (mode 0700 when `privateFolder`, else 0755).
+// temporary file is removed on any failure; its name, "." + the target's name + ".tmp-" and six
+// random characters, is shortened so that it fits NAME_MAX whatever the target's name. An existing
+// target keeps its mode; a new one is created with `newFileMode` less the process's umask. Parent
+// folders are created (mode 0700 when `privateFolder`, else 0755).
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <system_error>
 
 namespace pelko {
 
 struct AtomicWriteOptions {
-    mode_t newFileMode = 0644;
+    mode_t newFileMode = 0666;
     bool createParents = true;
     bool privateFolder = false;
 };
 
 std::error_code writeFileAtomically(const std::filesystem::path& target, std::string_view contents,
                                     const AtomicWriteOptions& options = {});
+
+// The same beneath an open folder: `name` is one name in `folder` (a descriptor, O_PATH will do) and
+// is replaced as it is, never followed when it is a link. Parents are never created.
+std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::string_view contents,
+                                      const AtomicWriteOptions& options = {});
+
+// Removes the temporary files that writes of `targetName` in `folder` left behind when the process
+// died midway, if they are older than `minimumAge` (so a write in flight elsewhere keeps its own).
+// Returns how many were removed.
+std::size_t removeStaleTemporaries(const std::filesystem::path& folder, const std::string& targetName,
+                                   std::chrono::seconds minimumAge);
 
 // Reads a whole regular file; nullopt-like error when it is missing or cannot be read.
 std::error_code readWholeFile(const std::filesystem::path& path, std::string& contents);

@@ -1,4 +1,7 @@
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <regex>
@@ -20,30 +23,42 @@ bool sameIgnoringAsciiCase(const std::string& a, const std::string& b) {
 
 // Behaves like a case-insensitive volume on top of real folders: a name finds any entry of its folder
 // that differs only in ASCII case, and a move onto such an entry is refused as existing.
+std::vector<std::string> namesInFolder(int folder) {
+    std::vector<std::string> names;
+    DIR* stream = fdopendir(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!stream) return names;
+    while (const dirent* entry = readdir(stream)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(stream);
+    return names;
+}
+
+// Behaves like a case-insensitive volume on top of real folders: a name finds any entry of its folder
+// that differs only in ASCII case, and a move onto such an entry is refused as existing.
 class CaseInsensitiveRenaming final : public FileSystemRenaming {
   public:
     std::vector<std::pair<fs::path, fs::path>> moves;
     int failMoveNumber = 0;  // 1-based; 0 never fails
 
-    std::optional<FileIdentity> itemIdentity(const fs::path& path) const override {
-        if (auto entry = entryFor(path)) return real_.itemIdentity(*entry);
+    std::optional<FileIdentity> itemIdentity(int folder, const std::string& name) const override {
+        if (auto entry = entryFor(folder, name)) return real_.itemIdentity(folder, *entry);
         return std::nullopt;
     }
 
-    std::error_code moveItemNoReplace(const fs::path& from, const fs::path& to) override {
+    std::error_code moveItemNoReplace(int folder, const std::string& from, const std::string& to) override {
         moves.emplace_back(from, to);
         if (static_cast<int>(moves.size()) == failMoveNumber)
             return std::make_error_code(std::errc::io_error);
-        if (entryFor(to)) return std::make_error_code(std::errc::file_exists);
-        return real_.moveItemNoReplace(from, to);
+        if (entryFor(folder, to)) return std::make_error_code(std::errc::file_exists);
+        return real_.moveItemNoReplace(folder, from, to);
     }
 
   private:
-    std::optional<fs::path> entryFor(const fs::path& path) const {
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(path.parent_path(), ec))
-            if (sameIgnoringAsciiCase(entry.path().filename().string(), path.filename().string()))
-                return entry.path();
+    std::optional<std::string> entryFor(int folder, const std::string& name) const {
+        for (const auto& entry : namesInFolder(folder))
+            if (sameIgnoringAsciiCase(entry, name)) return entry;
         return std::nullopt;
     }
 
@@ -53,12 +68,12 @@ class CaseInsensitiveRenaming final : public FileSystemRenaming {
 // Another program creates the destination between the checks and the move.
 class RacingRenaming final : public FileSystemRenaming {
   public:
-    std::optional<FileIdentity> itemIdentity(const fs::path& path) const override {
-        return real_.itemIdentity(path);
+    std::optional<FileIdentity> itemIdentity(int folder, const std::string& name) const override {
+        return real_.itemIdentity(folder, name);
     }
-    std::error_code moveItemNoReplace(const fs::path& from, const fs::path& to) override {
-        writeFile(to, "created meanwhile");
-        return real_.moveItemNoReplace(from, to);
+    std::error_code moveItemNoReplace(int folder, const std::string& from, const std::string& to) override {
+        close(openat(folder, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        return real_.moveItemNoReplace(folder, from, to);
     }
 
   private:
@@ -185,7 +200,7 @@ TEST_F(ProjectFileRenameTest, DestinationAppearingBeforeTheMoveIsNeverOverwritte
     expectError(rename("a.txt", "b.txt", std::make_shared<RacingRenaming>()), "a.txt",
                 "リネームに失敗しました: File exists", "rename_failed");
     EXPECT_EQ(readFile(project.root / "a.txt"), "a");
-    EXPECT_EQ(readFile(project.root / "b.txt"), "created meanwhile");
+    EXPECT_EQ(readFile(project.root / "b.txt"), "");
 }
 
 TEST_F(ProjectFileRenameTest, CaseOnlyRenameOnACaseSensitiveVolumeIsOneMove) {
@@ -235,7 +250,8 @@ TEST_F(ProjectFileRenameTest, NeverRenamesOutsideTheProject) {
                 "a/../../outside/victim.txt", "リネーム対象のパスが不正です", "rename_invalid_path");
     // The root itself, and moving an item into a folder below it, are not renames.
     expectError(rename("a/..", "a/x"), "a/..", "リネーム対象のパスが不正です", "rename_invalid_path");
-    expectError(rename("a/b/..", "a/b/c"), "a/b/..", "移動先のパスが不正です", "rename_invalid_destination");
+    // The reply names the source as normalised: "a".
+    expectError(rename("a/b/..", "a/b/c"), "a", "移動先のパスが不正です", "rename_invalid_destination");
     // "~" would be expanded into the home folder.
     fs::create_directories(project.temp / "home");
     writeFile(project.root / "top.txt", "t");
@@ -260,15 +276,17 @@ TEST(LinuxFileSystemRenamingTest, MoveNeverReplacesAnExistingItem) {
     TempDir temp;
     writeFile(temp / "a", "a");
     writeFile(temp / "b", "b");
+    const int folder = open(temp.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
     LinuxFileSystemRenaming renaming;
-    EXPECT_EQ(renaming.moveItemNoReplace(temp / "a", temp / "b"),
-              std::make_error_code(std::errc::file_exists));
+    EXPECT_EQ(renaming.moveItemNoReplace(folder, "a", "b"), std::make_error_code(std::errc::file_exists));
     EXPECT_EQ(readFile(temp / "b"), "b");
-    EXPECT_FALSE(renaming.moveItemNoReplace(temp / "a", temp / "c"));
+    EXPECT_FALSE(renaming.moveItemNoReplace(folder, "a", "c"));
     EXPECT_EQ(readFile(temp / "c"), "a");
-    EXPECT_FALSE(renaming.itemIdentity(temp / "a"));
-    EXPECT_EQ(renaming.itemIdentity(temp / "c"), renaming.itemIdentity(temp / "c"));
-    EXPECT_NE(renaming.itemIdentity(temp / "c"), renaming.itemIdentity(temp / "b"));
+    EXPECT_FALSE(renaming.itemIdentity(folder, "a"));
+    EXPECT_EQ(renaming.itemIdentity(folder, "c"), renaming.itemIdentity(folder, "c"));
+    EXPECT_NE(renaming.itemIdentity(folder, "c"), renaming.itemIdentity(folder, "b"));
+    close(folder);
 }
 
 }  // namespace

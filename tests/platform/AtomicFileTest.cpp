@@ -1,9 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -69,6 +71,57 @@ TEST(AtomicFileTest, FailuresLeaveNoTemporaryFile) {
     EXPECT_TRUE(writeFileAtomically(dir / "occupied", "{}"));
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"blocker", "occupied"}));
     EXPECT_TRUE(fs::is_empty(dir / "occupied"));
+}
+
+// Fault mended: new files were forced to 0644 whatever the umask.
+TEST(AtomicFileTest, NewFilesTakeTheUmaskExistingFilesKeepTheirMode) {
+    test::TempDir dir;
+    const mode_t saved = umask(077);
+    const auto created = writeFileAtomically(dir / "private.json", "{}");
+    const auto createdAt = writeFileAtomically(dir / "other.json", "{}", {.newFileMode = 0640});
+    umask(saved);
+    ASSERT_FALSE(created);
+    ASSERT_FALSE(createdAt);
+    EXPECT_EQ(test::fileMode(dir / "private.json"), 0600u);
+    EXPECT_EQ(test::fileMode(dir / "other.json"), 0600u);
+
+    chmod((dir / "private.json").c_str(), 0664);
+    const mode_t strict = umask(077);
+    const auto rewritten = writeFileAtomically(dir / "private.json", "{\"a\":1}");
+    umask(strict);
+    ASSERT_FALSE(rewritten);
+    EXPECT_EQ(test::fileMode(dir / "private.json"), 0664u);
+}
+
+// Fault mended: "." + name + ".tmp-XXXXXX" passed NAME_MAX for names of 244 bytes and more.
+TEST(AtomicFileTest, LongestNamesCanBeWritten) {
+    test::TempDir dir;
+    for (std::size_t length : {243u, 244u, 255u}) {
+        const std::string name(length, 'n');
+        EXPECT_FALSE(writeFileAtomically(dir / name, "x")) << length;
+        EXPECT_FALSE(writeFileAtomically(dir / name, "y")) << length;
+        EXPECT_EQ(test::readFile(dir / name), "y");
+    }
+    EXPECT_EQ(namesIn(dir.path()).size(), 3u);
+}
+
+// Fault mended: temporaries of writers killed midway stayed for ever.
+TEST(AtomicFileTest, StaleTemporariesOfOneTargetAreSwept) {
+    test::TempDir dir;
+    test::writeFile(dir / "config.json", "{}");
+    for (const char* name : {".config.json.tmp-Ab12Cd", ".config.json.tmp-zzzzzz", ".config.json.tmp-young1",
+                             ".config.json.tmp-toolong", ".projects.db.tmp-Ab12Cd", "notes.tmp-Ab12Cd"})
+        test::writeFile(dir / name, "partial");
+    const timespec old[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
+    for (const char* name : {".config.json.tmp-Ab12Cd", ".config.json.tmp-zzzzzz", ".config.json.tmp-toolong",
+                             ".projects.db.tmp-Ab12Cd", "notes.tmp-Ab12Cd"})
+        ASSERT_EQ(utimensat(AT_FDCWD, (dir / name).c_str(), old, 0), 0);
+
+    EXPECT_EQ(removeStaleTemporaries(dir.path(), "config.json", std::chrono::seconds(60)), 2u);
+    EXPECT_EQ(namesIn(dir.path()),
+              (std::vector<std::string>{".config.json.tmp-toolong", ".config.json.tmp-young1",
+                                        ".projects.db.tmp-Ab12Cd", "config.json", "notes.tmp-Ab12Cd"}));
+    EXPECT_EQ(removeStaleTemporaries(dir / "missing", "config.json", std::chrono::seconds(0)), 0u);
 }
 
 TEST(AtomicFileTest, ReadWholeFile) {
