@@ -15,6 +15,7 @@
 
 #include "explorer/InotifyExplorerWatcher.hpp"
 #include "platform/MainQueue.hpp"
+#include "platform/ProjectPath.hpp"
 #include "platform/SerialQueue.hpp"
 #include "platform/XdgFolders.hpp"
 
@@ -32,16 +33,7 @@ std::string resolveRoot(const std::filesystem::path& rootPath) {
 }
 
 std::string parentOf(const std::string& relativePath) {
-    auto slash = relativePath.rfind('/');
-    return slash == std::string::npos ? std::string() : relativePath.substr(0, slash);
-}
-
-std::string joinRelative(const std::string& folder, std::string_view name) {
-    if (folder.empty()) return std::string(name);
-    std::string joined;
-    joined.reserve(folder.size() + 1 + name.size());
-    joined.append(folder).append("/").append(name);
-    return joined;
+    return std::string(ProjectPath::folderOf(relativePath));
 }
 
 // The sort key of a name: case-folded and collated in the user's locale. Names that are not valid
@@ -57,10 +49,6 @@ std::string collationKey(const std::string& name) {
     g_free(folded);
     g_free(valid);
     return result;
-}
-
-bool hasNul(std::string_view text) {
-    return text.find('\0') != std::string_view::npos;
 }
 
 struct MonitoringContext {
@@ -296,7 +284,10 @@ std::vector<ExplorerDirectorySnapshot> ExplorerService::listDirectories(
     std::vector<ExplorerDirectorySnapshot> snapshots;
     snapshots.reserve(relativePaths.size());
     if (relativePaths.empty()) return snapshots;
-    const std::filesystem::path root = resolveRoot(rootPath);
+    // One descriptor of the root for the whole request: every folder is found by a walk beneath it
+    // and listed through the descriptor the walk yields, never by path.
+    int rootError = 0;
+    const auto root = ProjectDirectory::open(standardizePath(rootPath.string()), &rootError);
     const ExplorerExclusionRules exclusions(excludedPaths);
     for (const auto& requested : relativePaths) {
         auto normalized = normalizeRelativePath(requested);
@@ -308,12 +299,21 @@ std::vector<ExplorerDirectorySnapshot> ExplorerService::listDirectories(
             snapshots.push_back({requested, {}, "excluded"});
             continue;
         }
-        auto folder = resolveDirectory(*normalized, root);
-        if (!folder) {
+        // A folder that exists but could not be examined (no descriptor left, no permission) is
+        // "unreadable"; one that is missing, no folder, or beyond a link leading out is "notFound".
+        ResolveError error{root || rootError == ENOENT || rootError == ENOTDIR ? ResolveError::Code::notFound
+                                                                               : ResolveError::Code::failed};
+        auto entry =
+            root ? root->resolve(*normalized, ProjectDirectory::FinalLink::follow, error) : std::nullopt;
+        if (!entry && error.code == ResolveError::Code::failed) {
+            snapshots.push_back({*normalized, {}, "unreadable"});
+            continue;
+        }
+        if (!entry || !entry->status || !S_ISDIR(entry->status->st_mode)) {
             snapshots.push_back({requested, {}, "notFound"});
             continue;
         }
-        auto children = listDirectChildren(*folder, root, exclusions);
+        auto children = listFolder(*entry, exclusions);
         if (!children) {
             snapshots.push_back({*normalized, {}, "unreadable"});
             continue;
@@ -324,103 +324,68 @@ std::vector<ExplorerDirectorySnapshot> ExplorerService::listDirectories(
 }
 
 std::string ExplorerService::standardizePath(std::string_view path) {
-    std::string expanded;
-    if (path == "~" || path.starts_with("~/")) {
-        expanded = expandTilde(std::string(path), XdgFolders::process().home);
-        path = expanded;
-    }
-    const bool absolute = path.starts_with('/');
-    std::vector<std::string_view> components;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        auto end = path.find('/', start);
-        if (end == std::string_view::npos) end = path.size();
-        auto component = path.substr(start, end - start);
-        start = end + 1;
-        if (component.empty() || component == ".") continue;
-        if (component == "..") {
-            if (!components.empty() && components.back() != "..") {
-                components.pop_back();
-            } else if (!absolute) {
-                components.push_back(component);
-            }
-            continue;
-        }
-        components.push_back(component);
-    }
-    std::string result = absolute ? "/" : "";
-    for (std::size_t i = 0; i < components.size(); ++i) {
-        if (i > 0) result.push_back('/');
-        result.append(components[i]);
-    }
-    if (result.empty()) result = ".";
-    return result;
+    if (path == "~" || path.starts_with("~/"))
+        return ProjectPath::standardize(expandTilde(std::string(path), XdgFolders::process().home));
+    return ProjectPath::standardize(path);
 }
 
 std::optional<std::string> ExplorerService::normalizeRelativePath(std::string_view relativePath) {
-    if (relativePath.empty() || relativePath == ".") return std::string();
-    // A NUL would cut the path short at the system call, past every check made here.
-    if (relativePath.starts_with('/') || hasNul(relativePath)) return std::nullopt;
-    auto standardized = standardizePath(relativePath);
-    if (standardized == ".." || standardized.starts_with("../") || standardized.starts_with("/")) {
-        return std::nullopt;
-    }
-    if (standardized == ".") return std::string();
-    return standardized;
+    return ProjectPath::normalize(relativePath, ProjectPath::LeadingSlash::refused);
 }
 
 std::optional<std::string> ExplorerService::relativePath(std::string_view path, std::string_view rootPath) {
-    auto standardizedPath = standardizePath(path);
-    auto standardizedRoot = standardizePath(rootPath);
-    if (standardizedPath == standardizedRoot) return std::string();
-    // For the root "/" the separator is the root's own "/".
-    std::string prefix = standardizedRoot;
-    if (!prefix.ends_with('/')) prefix.push_back('/');
-    if (standardizedPath.size() > prefix.size() && standardizedPath.starts_with(prefix)) {
-        return standardizedPath.substr(prefix.size());
-    }
-    return std::nullopt;
+    return ProjectPath::relativeTo(path, rootPath);
 }
 
 std::optional<std::filesystem::path> ExplorerService::resolveDirectory(
     std::string_view relativePath, const std::filesystem::path& resolvedRoot) {
-    if (hasNul(relativePath)) return std::nullopt;
-    std::string candidate = resolvedRoot.string();
-    if (!relativePath.empty()) {
-        if (!candidate.ends_with('/')) candidate.push_back('/');
-        candidate.append(relativePath);
-    }
-    char resolved[PATH_MAX];
-    if (!::realpath(standardizePath(candidate).c_str(), resolved)) return std::nullopt;
-    if (!ExplorerService::relativePath(resolved, resolvedRoot.string())) return std::nullopt;
-    struct stat info {};
-    if (::stat(resolved, &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
-    return std::filesystem::path(resolved);
+    const auto root = ProjectDirectory::open(resolvedRoot);
+    if (!root) return std::nullopt;
+    ResolveError error;
+    auto entry = root->resolve(relativePath, ProjectDirectory::FinalLink::follow, error);
+    if (!entry || !entry->status || !S_ISDIR(entry->status->st_mode)) return std::nullopt;
+    if (entry->relativePath.empty()) return resolvedRoot;
+    return resolvedRoot / entry->relativePath;
 }
 
 std::optional<std::vector<ExplorerNodePayload>> ExplorerService::listDirectChildren(
     const std::filesystem::path& directory, const std::filesystem::path& resolvedRoot,
     const ExplorerExclusionRules& exclusions) {
-    DIR* stream = ::opendir(directory.c_str());
-    if (!stream) return std::nullopt;
     const auto folder = relativePath(directory.string(), resolvedRoot.string());
+    const auto root = ProjectDirectory::open(resolvedRoot);
+    if (!folder || !root) return std::nullopt;
+    ResolveError error;
+    auto entry = root->resolve(*folder, ProjectDirectory::FinalLink::follow, error);
+    if (!entry) return std::nullopt;
+    return listFolder(*entry, exclusions);
+}
+
+std::optional<std::vector<ExplorerNodePayload>> ExplorerService::listFolder(
+    const ProjectDirectory::Entry& entry, const ExplorerExclusionRules& exclusions) {
+    // O_NOFOLLOW: a folder swapped for a link since the walk looked at it is not listed.
+    UniqueFd folderFd = ProjectDirectory::openItem(entry, O_RDONLY | O_DIRECTORY);
+    if (!folderFd.valid()) return std::nullopt;
+    DIR* stream = ::fdopendir(folderFd.get());
+    if (!stream) return std::nullopt;
+    folderFd.release();
+    const std::string& folder = entry.relativePath;
     std::vector<ExplorerNodePayload> nodes;
     bool failed = false;
     for (;;) {
         errno = 0;
-        const dirent* entry = ::readdir(stream);
-        if (!entry) {
+        const dirent* item = ::readdir(stream);
+        if (!item) {
             failed = errno != 0;
             break;
         }
-        std::string_view name(entry->d_name);
-        if (name == "." || name == ".." || !folder) continue;
-        auto path = joinRelative(*folder, name);
+        std::string_view name(item->d_name);
+        if (name == "." || name == "..") continue;
+        auto path = ProjectPath::join(folder, name);
         if (exclusions.contains(path)) continue;
-        unsigned char kind = entry->d_type;
+        unsigned char kind = item->d_type;
         if (kind == DT_UNKNOWN) {
             struct stat info {};
-            if (::fstatat(::dirfd(stream), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (::fstatat(::dirfd(stream), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
             kind = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
         }
         if (kind != DT_DIR && kind != DT_REG) continue;

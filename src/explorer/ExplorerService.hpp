@@ -3,8 +3,11 @@
 // project.
 //
 // Listing (`listDirectories`) is synchronous and blocking, touches no state of the service and may run
-// on any thread; it never recurses, never leaves the project root, never fails as a whole (each
-// requested path gets its own entry) and never throws. Names that are not valid UTF-8 are kept.
+// on any thread; it never recurses, never fails as a whole (each requested path gets its own entry)
+// and never throws. Names that are not valid UTF-8 are kept. Requested paths follow ProjectPath's
+// rule (a leading "/" is refused) and every folder is found and listed through descriptors beneath
+// an open descriptor of the root (ProjectDirectory), so a folder swapped for a link leading out is
+// never listed.
 //
 // Watching: one project at a time. `activateMonitoring` and `stopMonitoring` are called on the main
 // thread. Raw events arrive on the watcher's thread, are reduced to the folders whose listings they
@@ -27,6 +30,7 @@
 #include "explorer/ExplorerEventWatching.hpp"
 #include "explorer/ExplorerExclusionRules.hpp"
 #include "explorer/ExplorerNodePayload.hpp"
+#include "platform/ProjectDirectory.hpp"
 #include "platform/Uuid.hpp"
 
 namespace pelko {
@@ -68,12 +72,10 @@ class ExplorerService {
         const std::filesystem::path& rootPath, const std::vector<std::string>& relativePaths,
         const std::vector<std::string>& excludedPaths) const;
 
-    // Lexical standardization: redundant "/" and "." removed, ".." resolved against the preceding
-    // component (kept when there is none), a leading "~" or "~/" expanded to the home folder, no
-    // trailing "/"; "." for an empty relative result.
+    // ProjectPath::standardize after a leading "~" or "~/" is expanded to the home folder.
     static std::string standardizePath(std::string_view path);
-    // A requested relative path in normalized form ("" for the root); nullopt when it is absolute or
-    // leaves the root.
+    // ProjectPath::normalize with a leading "/" refused: "" for the root; nullopt when it is absolute,
+    // names the home folder or leaves the root.
     static std::optional<std::string> normalizeRelativePath(std::string_view relativePath);
     // `path` relative to `rootPath` ("" for the root itself); nullopt when outside. Works for "/".
     static std::optional<std::string> relativePath(std::string_view path, std::string_view rootPath);
@@ -89,6 +91,10 @@ class ExplorerService {
         const ExplorerExclusionRules& exclusions);
 
   private:
+    // The listed children of the folder a walk beneath the root yielded.
+    static std::optional<std::vector<ExplorerNodePayload>> listFolder(
+        const ProjectDirectory::Entry& entry, const ExplorerExclusionRules& exclusions);
+
     struct State;
     std::shared_ptr<State> state_;
 };

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "explorer/ExplorerService.hpp"
+#include "platform/ProjectPath.hpp"
 #include "platform/SystemLogger.hpp"
 
 namespace pelko {
@@ -43,10 +44,7 @@ std::string joinPath(const std::string& folder, std::string_view name) {
 }
 
 bool isSameOrInside(const std::string& path, const std::string& folder) {
-    if (path == folder) return true;
-    std::string prefix = folder;
-    if (!prefix.ends_with('/')) prefix.push_back('/');
-    return path.size() > prefix.size() && path.starts_with(prefix);
+    return ProjectPath::relativeTo(path, folder).has_value();
 }
 
 }  // namespace
