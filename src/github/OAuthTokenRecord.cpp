@@ -1,6 +1,31 @@
 #include "github/OAuthTokenRecord.hpp"
 
+#include <algorithm>
+#include <sstream>
+
 namespace pelko {
+
+OAuthTokenRecord OAuthTokenRecord::fromResponse(const OAuthTokenResponse& response, const Clock& clock) {
+    OAuthTokenRecord record;
+    record.accessToken = response.accessToken;
+    record.refreshToken = response.refreshToken;
+    record.tokenType = response.tokenType;
+    // Whole seconds: the stored form carries no fraction.
+    record.expiresAt = response.expiresIn > 0 ? Date::fromSeconds(clock().seconds() + response.expiresIn)
+                                              : Date::distantFuture();
+    std::istringstream scopes(response.scope);
+    for (std::string scope; std::getline(scopes, scope, ' ');)
+        if (!scope.empty()) record.scope.push_back(scope);
+    std::sort(record.scope.begin(), record.scope.end());
+    return record;
+}
+
+OAuthTokenRecord OAuthTokenRecord::updating(const OAuthTokenResponse& response, const Clock& clock) const {
+    OAuthTokenRecord record = fromResponse(response, clock);
+    record.accountLogin = accountLogin;
+    record.accountAvatarURL = accountAvatarURL;
+    return record;
+}
 
 Json OAuthTokenRecord::toJson() const {
     Json object = Json::object();

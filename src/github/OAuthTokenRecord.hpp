@@ -6,10 +6,12 @@
 // (sorted), "tokenType", "accountLogin" and "accountAvatarURL" (left out when absent). Reading needs
 // the five required keys with their types, rejects an expiry with fractional seconds, and ignores
 // unknown keys. The access and refresh tokens must never reach a log or an event.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "github/OAuthTokenResponse.hpp"
 #include "platform/Date.hpp"
 #include "platform/Json.hpp"
 
@@ -23,6 +25,14 @@ struct OAuthTokenRecord {
     std::string tokenType;
     std::optional<std::string> accountLogin;
     std::optional<std::string> accountAvatarURL;
+
+    using Clock = std::function<Date()>;
+
+    // A new sign-in's record: tokens and type as granted, expiry clock() + expiresIn (the distant
+    // future without a lifetime), scopes split at spaces and sorted; no account fields.
+    static OAuthTokenRecord fromResponse(const OAuthTokenResponse& response, const Clock& clock);
+    // The record after a refresh: as fromResponse, keeping this record's account fields.
+    OAuthTokenRecord updating(const OAuthTokenResponse& response, const Clock& clock) const;
 
     Json toJson() const;
     // Throws DecodeError.

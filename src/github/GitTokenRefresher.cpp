@@ -1,0 +1,71 @@
+#include "github/GitTokenRefresher.hpp"
+
+namespace pelko {
+
+std::shared_ptr<GitTokenRefresher> GitTokenRefresher::create(std::shared_ptr<GitAuthManager> authManager,
+                                                             std::shared_ptr<GitHubOAuthHTTPClient> client,
+                                                             std::shared_ptr<RefreshScheduler> scheduler,
+                                                             OAuthTokenRecord::Clock clock) {
+    return std::shared_ptr<GitTokenRefresher>(new GitTokenRefresher(std::move(authManager), std::move(client),
+                                                                    std::move(scheduler), std::move(clock)));
+}
+
+GitTokenRefresher::GitTokenRefresher(std::shared_ptr<GitAuthManager> authManager,
+                                     std::shared_ptr<GitHubOAuthHTTPClient> client,
+                                     std::shared_ptr<RefreshScheduler> scheduler,
+                                     OAuthTokenRecord::Clock clock)
+    : authManager_(std::move(authManager)),
+      client_(std::move(client)),
+      scheduler_(std::move(scheduler)),
+      clock_(std::move(clock)) {}
+
+void GitTokenRefresher::setDelegate(std::weak_ptr<GitTokenRefresherDelegate> delegate) {
+    std::lock_guard lock(delegateLock_);
+    delegate_ = std::move(delegate);
+}
+
+std::shared_ptr<GitTokenRefresherDelegate> GitTokenRefresher::delegate() const {
+    std::lock_guard lock(delegateLock_);
+    return delegate_.lock();
+}
+
+void GitTokenRefresher::start() {
+    std::lock_guard lock(startLock_);
+    if (running_) return;
+    running_ = true;
+    scheduler_->scheduleRepeating(checkInterval, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->evaluateRefresh();
+    });
+}
+
+void GitTokenRefresher::stop() {
+    std::lock_guard lock(startLock_);
+    if (!running_) return;
+    scheduler_->cancel();
+    running_ = false;
+}
+
+void GitTokenRefresher::evaluateRefresh() {
+    auto record = authManager_->loadToken();
+    if (!record || record->refreshToken.empty()) return;
+    if (record->expiresAt.seconds() - clock_().seconds() > refreshMarginSeconds) return;
+
+    const std::string sentRefreshToken = record->refreshToken;
+    std::optional<OAuthTokenRecord> refreshed;
+    std::string failure;
+    try {
+        refreshed = record->updating(client_->refreshToken(sentRefreshToken), clock_);
+        // Signed out or signed in anew meanwhile: this refresh no longer applies.
+        if (!running_ || !authManager_->replaceToken(sentRefreshToken, *refreshed)) return;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (refreshed && failure.empty()) {
+        if (auto target = delegate()) target->gitTokenRefresherDidRefresh(*this, *refreshed);
+        return;
+    }
+    if (!running_ || !authManager_->deleteToken(sentRefreshToken)) return;
+    if (auto target = delegate()) target->gitTokenRefresherDidFail(*this, failure);
+}
+
+}  // namespace pelko

@@ -1,0 +1,20 @@
+#pragma once
+// OAuthTokenResponse: what GitHub's token endpoint granted, after the OAuth client's checks. Plain
+// value. `refreshToken` is empty when none was issued, `expiresIn` 0 when no lifetime was given,
+// `scope` holds the scopes separated by single spaces.
+#include <cstdint>
+#include <string>
+
+namespace pelko {
+
+struct OAuthTokenResponse {
+    std::string accessToken;
+    std::string refreshToken;
+    std::int64_t expiresIn = 0;
+    std::string scope;
+    std::string tokenType;
+
+    friend bool operator==(const OAuthTokenResponse&, const OAuthTokenResponse&) = default;
+};
+
+}  // namespace pelko
