@@ -189,37 +189,60 @@ std::optional<std::string> GitBranchAnalysis::revision(const BranchRef& ref) {
     return std::nullopt;
 }
 
-std::pair<std::optional<std::string>, std::string> GitBranchAnalysis::resolveParent(
-    const std::string& name, const std::optional<std::string>& baseBranch, const BranchRefs& refs,
+std::map<std::string, GitBranchAnalysis::Parent> GitBranchAnalysis::resolveParents(
+    const std::optional<std::string>& baseBranch, const BranchRefs& refs,
     const std::map<std::string, std::set<std::string>>& descendants) {
-    if (!baseBranch || name == *baseBranch) return {std::nullopt, "confirmed"};
-    auto contains = [&](const std::string& ref, const std::string& member) {
-        auto found = descendants.find(ref);
-        return found != descendants.end() && found->second.contains(member);
-    };
-    std::vector<const BranchRef*> candidates;
-    for (const auto& ref : refs.all()) {
-        if (ref.name != name && ref.name != *baseBranch && contains(ref.name, name))
-            candidates.push_back(&ref);
+    const auto& all = refs.all();
+    const std::size_t count = all.size();
+    std::map<std::string, std::size_t> index;
+    for (std::size_t position = 0; position < count; ++position) index[all[position].name] = position;
+    // holds[i * count + j]: the history of branch j holds the tip of branch i.
+    std::vector<bool> holds(count * count, false);
+    for (std::size_t position = 0; position < count; ++position) {
+        auto found = descendants.find(all[position].name);
+        if (found == descendants.end()) continue;
+        for (const auto& name : found->second) {
+            if (auto member = index.find(name); member != index.end())
+                holds[position * count + member->second] = true;
+        }
     }
-    if (candidates.empty()) return {baseBranch, "confirmed"};
 
-    const BranchRef* best = nullptr;
-    std::size_t bestAncestors = 0;
-    std::string bestDate;
-    for (const BranchRef* candidate : candidates) {
-        std::size_t ancestors = 0;
-        for (const BranchRef* other : candidates) {
-            if (other != candidate && contains(other->name, candidate->name)) ++ancestors;
+    std::map<std::string, Parent> parents;
+    for (std::size_t branch = 0; branch < count; ++branch) {
+        const auto& name = all[branch].name;
+        if (!baseBranch || name == *baseBranch) {
+            parents[name] = {std::nullopt, "confirmed"};
+            continue;
         }
-        std::string date = candidate->date.value_or("");
-        if (!best || ancestors > bestAncestors || (ancestors == bestAncestors && date > bestDate)) {
-            best = candidate;
-            bestAncestors = ancestors;
-            bestDate = std::move(date);
+        std::vector<std::size_t> candidates;
+        for (std::size_t other = 0; other < count; ++other) {
+            if (other != branch && all[other].name != *baseBranch && holds[other * count + branch]) {
+                candidates.push_back(other);
+            }
         }
+        if (candidates.empty()) {
+            parents[name] = {baseBranch, "confirmed"};
+            continue;
+        }
+        std::optional<std::size_t> best;
+        std::size_t bestAncestors = 0;
+        std::string_view bestDate;
+        for (std::size_t candidate : candidates) {
+            std::size_t ancestors = 0;
+            for (std::size_t other : candidates) {
+                if (other != candidate && holds[other * count + candidate]) ++ancestors;
+            }
+            std::string_view date =
+                all[candidate].date ? std::string_view(*all[candidate].date) : std::string_view();
+            if (!best || ancestors > bestAncestors || (ancestors == bestAncestors && date > bestDate)) {
+                best = candidate;
+                bestAncestors = ancestors;
+                bestDate = date;
+            }
+        }
+        parents[name] = {all[*best].name, "estimated"};
     }
-    return {best->name, "estimated"};
+    return parents;
 }
 
 }  // namespace pelko

@@ -99,9 +99,12 @@ struct GitBranchAnalysis {
     // remote-tracking copy; nullopt without any.
     static std::optional<std::string> revision(const BranchRef& ref);
 
-    // The estimated parent branch and "confirmed" or "estimated".
-    static std::pair<std::optional<std::string>, std::string> resolveParent(
-        const std::string& name, const std::optional<std::string>& baseBranch, const BranchRefs& refs,
+    // Every branch's estimated parent and "confirmed" or "estimated": the branch among those whose tips
+    // lie in its history (base excluded) that itself holds the most of the others, the newest of equals;
+    // the base when there is none. Containment is tabulated once, so this stays cheap for many branches.
+    using Parent = std::pair<std::optional<std::string>, std::string>;
+    static std::map<std::string, Parent> resolveParents(
+        const std::optional<std::string>& baseBranch, const BranchRefs& refs,
         const std::map<std::string, std::set<std::string>>& descendants);
 };
 

@@ -80,8 +80,11 @@ class Computation {
         }
         auto overlaps = GitBranchMapRanking::computeOverlaps(open);
 
+        auto parents = Analysis::resolveParents(payload_.baseBranch, refs_, descendants_);
         std::vector<GitBranchMapNodePayload> nodes;
-        for (const auto& ref : refs_.all()) nodes.push_back(makeNode(ref, computed[ref.name], overlaps));
+        for (const auto& ref : refs_.all()) {
+            nodes.push_back(makeNode(ref, computed[ref.name], parents[ref.name], overlaps));
+        }
         GitBranchMapRanking::applyPriority(nodes, payload_.baseBranch, descendants_, Date::now());
         GitBranchMapRanking::sortNodes(nodes);
         payload_.totalCount = static_cast<std::int64_t>(nodes.size());
@@ -223,15 +226,14 @@ class Computation {
     }
 
     GitBranchMapNodePayload makeNode(
-        const Analysis::BranchRef& ref, const Analysis::Computed& computed,
+        const Analysis::BranchRef& ref, const Analysis::Computed& computed, const Analysis::Parent& parent,
         const std::map<std::string, std::vector<GitBranchMapOverlapPayload>>& overlaps) {
         GitBranchMapNodePayload node;
         node.name = ref.name;
         if (ref.subject && !ref.subject->empty()) node.recentSubject = ref.subject;
         node.isCurrent = payload_.currentBranch == ref.name;
         node.isBase = payload_.baseBranch == ref.name;
-        std::tie(node.parent, node.parentConfidence) =
-            Analysis::resolveParent(ref.name, payload_.baseBranch, refs_, descendants_);
+        std::tie(node.parent, node.parentConfidence) = parent;
         node.mergeState = computed.mergeState;
         node.undeterminedReason = computed.undeterminedReason;
         node.integration = computed.integration;
