@@ -18,7 +18,8 @@ void PreviewTabMessages::handle(BridgeContext& context, const std::string& type,
         const Json* snapshot = &*snapshotValue;
         auto project = context.project(*projectID);
         if (!project || !context.previewTabsService) return;
-        if (!snapshot->is_object() && !snapshot->is_array()) {
+        // Bounded in tabs and bytes: every activation of the project checks each stored tab on disk.
+        if ((!snapshot->is_object() && !snapshot->is_array()) || !PreviewTabsState::withinBounds(*snapshot)) {
             context.previewTabsLogger.error("previewTabs: invalid snapshot payload for project " +
                                             *projectText);
             return;

@@ -1,5 +1,7 @@
 #include "config/ConfigStore.hpp"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <map>
 #include <unordered_set>
@@ -8,6 +10,7 @@
 #include "platform/AtomicFile.hpp"
 #include "platform/Date.hpp"
 #include "platform/Json.hpp"
+#include "platform/ProjectPath.hpp"
 
 namespace fs = std::filesystem;
 
@@ -16,11 +19,20 @@ namespace pelko {
 namespace {
 
 // "." and ".." resolved, repeated and trailing separators removed; relative paths stay relative.
-fs::path normalized(const fs::path& path) {
-    fs::path result = path.lexically_normal();
-    if (!result.has_filename() && result.has_relative_path()) result = result.parent_path();
-    return result;
+std::string normalized(const fs::path& path) {
+    return ProjectPath::standardize(path.string());
 }
+
+// Shown in log lines: bytes that are not UTF-8 (and control characters) escaped.
+std::string printable(const std::string& path) {
+    gchar* escaped = g_strescape(path.c_str(), nullptr);
+    std::string text(escaped);
+    g_free(escaped);
+    return text;
+}
+
+// Writers killed midway left these; a minute is far longer than any write in flight takes.
+constexpr std::chrono::seconds kStaleTemporaryAge{60};
 
 // "20261209T044500Z": sorts by time and holds no characters that need quoting.
 std::string compactUtcStamp() {
@@ -62,6 +74,9 @@ ConfigStore::ConfigStore(const fs::path& storageDirectory, std::string homePath)
         // A failure shows up later as failed saves.
         fs::create_directories(storageDirectory, error);
     }
+    if (auto removed = removeStaleTemporaries(storageDirectory, "config.json", kStaleTemporaryAge))
+        logger_.notice("config: removed " + std::to_string(removed) +
+                       " temporary files of interrupted saves");
 }
 
 AppConfig ConfigStore::config() const {
@@ -88,7 +103,7 @@ std::optional<ConfigStoreError> ConfigStore::bootstrap() {
     if (!fs::exists(filePath_, error)) {
         unreadableFileOnDisk_ = false;
         config_.set(AppConfig::builtInDefault(homePath_).ensuringDefaults(homePath_));
-        return persist();
+        return persistReporting();
     }
     std::string contents;
     if (auto readError = readWholeFile(filePath_, contents)) {
@@ -158,8 +173,25 @@ void ConfigStore::update(bool ensureDefaults, const std::function<void(AppConfig
         withResume.resumeProjects = withResume.projects;
         config_.set(std::move(withResume));
     }
-    // Save failures are dropped: memory stays authoritative until a later save succeeds.
-    (void)persist();
+    // Memory stays authoritative; the failure is logged and every later change writes the whole
+    // file again.
+    (void)persistReporting();
+}
+
+std::optional<ConfigStoreError> ConfigStore::persistReporting() {
+    auto error = persist();
+    if (error) {
+        ++failedSaves_;
+        logger_.error(
+            "config: failed to save config.json; the change is kept in memory and the next change "
+            "tries again: " +
+            error->description());
+    } else if (failedSaves_ > 0) {
+        logger_.notice("config: config.json saved again after " + std::to_string(failedSaves_) +
+                       " failed saves");
+        failedSaves_ = 0;
+    }
+    return error;
 }
 
 std::string ConfigStore::workingDirectory(const std::optional<Uuid>& projectId) const {
@@ -205,15 +237,14 @@ std::vector<ProjectMetadata> ConfigStore::openProjects(const std::vector<fs::pat
                     [](const ProjectMetadata& p) { return ProjectMetadata::isSampleId(p.id); });
 
     // The home folder as written and as resolved, so a home reached through a link still shortens.
-    std::vector<std::string> homes{normalized(homePath_).string()};
+    std::vector<std::string> homes{normalized(homePath_)};
     std::error_code error;
     fs::path canonicalHome = fs::canonical(homePath_, error);
     if (!error && canonicalHome.string() != homes.front()) homes.push_back(canonicalHome.string());
     auto shortened = [&](const std::string& path) {
         for (const auto& home : homes) {
-            if (path == home) return std::string("~");
-            std::string prefix = home == "/" ? home : home + "/";
-            if (path.starts_with(prefix)) return "~/" + path.substr(prefix.size());
+            if (auto relative = ProjectPath::relativeTo(path, home))
+                return relative->empty() ? std::string("~") : "~/" + *relative;
         }
         return path;
     };
@@ -237,6 +268,13 @@ std::vector<ProjectMetadata> ConfigStore::openProjects(const std::vector<fs::pat
         fs::path resolvedPath = fs::canonical(standardized, error);
         if (error) continue;
         std::string resolved = resolvedPath.string();
+        // config.json holds UTF-8 text only: such a path would be stored with U+FFFD in place of its
+        // bytes and point at another folder after a restart.
+        if (!g_utf8_validate(resolved.data(), static_cast<gssize>(resolved.size()), nullptr)) {
+            logger_.error("config: cannot open " + printable(resolved) +
+                          " as a project: its path is not valid UTF-8, which config.json cannot hold");
+            continue;
+        }
         if (!seen.insert(resolved).second) continue;
         if (!onlySamples) {
             auto existing = std::find_if(current.projects.begin(), current.projects.end(),

@@ -7,7 +7,10 @@
 // the last is the final state) and is saved before the call returns. The file is written atomically
 // and only by this store; it is read once, by `bootstrap()`, and never watched. Until then the store
 // holds the built-in default. A file that could not be read is kept beside the original as
-// "config.json.corrupt-<UTC time>" before the first save replaces it.
+// "config.json.corrupt-<UTC time>" before the first save replaces it. A save that fails is logged and
+// the change stays in memory; the next change writes the whole file again. Construction sweeps the
+// temporary files of saves that a killed process left behind. Folders whose path is not valid UTF-8
+// are refused with a log line, never stored in a form that names another folder.
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -67,8 +70,8 @@ class ConfigStore final : public GitProjectProviding, public DashboardProjectPro
     std::optional<ConfigStoreError> bootstrap();
 
     // The change path: mutate in place and publish; when `ensureDefaults`, publish the defaults-pass
-    // copy; when projects are not empty, copy them into the resume list and publish; then save. Save
-    // failures are dropped. Every call publishes and saves, even when nothing changed.
+    // copy; when projects are not empty, copy them into the resume list and publish; then save. A
+    // save failure is logged, not returned. Every call publishes and saves, even when nothing changed.
     void update(bool ensureDefaults, const std::function<void(AppConfig&)>& mutate);
 
     void setActiveProject(const Uuid& id);
@@ -95,6 +98,8 @@ class ConfigStore final : public GitProjectProviding, public DashboardProjectPro
 
   private:
     std::optional<ConfigStoreError> persist();
+    // persist(), logging a failure and the first success after failures.
+    std::optional<ConfigStoreError> persistReporting();
     bool preserveUnreadableFile();
     std::string workingDirectory(const std::optional<Uuid>& projectId) const;
     static void ensureInitialCLISession(const Uuid& projectId, AppConfig& config,
@@ -106,6 +111,8 @@ class ConfigStore final : public GitProjectProviding, public DashboardProjectPro
     SystemLogger logger_;
     // Set when the file existed but could not be read; cleared once it has been kept aside.
     bool unreadableFileOnDisk_ = false;
+    // Saves that failed since the last one that succeeded.
+    std::size_t failedSaves_ = 0;
 };
 
 }  // namespace pelko

@@ -4,6 +4,8 @@
 
 #include "platform/AtomicFile.hpp"
 #include "platform/Json.hpp"
+#include "platform/ProjectDirectory.hpp"
+#include "platform/ProjectPath.hpp"
 #include "platform/SerialQueue.hpp"
 
 namespace fs = std::filesystem;
@@ -24,7 +26,9 @@ Date parseUpdatedAt(const std::string& text) {
 }  // namespace
 
 std::string PreviewTabsPersistenceError::description() const {
-    const char* name = code == Code::encodeFailed ? "encodeFailed" : "writeFailed";
+    const char* name = code == Code::encodeFailed ? "encodeFailed"
+                       : code == Code::tooLarge   ? "tooLarge"
+                                                  : "writeFailed";
     return detail.empty() ? std::string(name) : std::string(name) + " (detail: " + detail + ")";
 }
 
@@ -36,6 +40,10 @@ PreviewTabsPersistenceService::PreviewTabsPersistenceService(fs::path storageDir
       homePath_(std::move(homePath)),
       queue_(std::make_unique<SerialQueue>("app.pelko.preview-tabs.persistence")) {
     ensureStorageDirectoryExists();
+    // Writers killed midway left these; a minute is far longer than any write in flight takes.
+    if (auto removed = removeStaleTemporaries(storageDirectory_, "projects.db", std::chrono::seconds(60)))
+        logger_.notice("previewTabs: removed " + std::to_string(removed) +
+                       " temporary files of interrupted saves");
     loadFromDisk();
 }
 
@@ -68,6 +76,14 @@ void PreviewTabsPersistenceService::loadFromDisk() {
             ProjectSnapshot snapshot{json::reqUuid(entry, "projectId"),
                                      parseUpdatedAt(json::reqString(entry, "updatedAt")),
                                      PreviewTabsState::fromJson(json::reqObject(entry, "previewTabs"))};
+            // A database written before the bound existed: such an entry would cost every
+            // activation of its project a check of each tab on disk.
+            if (snapshot.previewTabs.tabs.size() > PreviewTabsState::maxTabs) {
+                logger_.notice("previewTabs: dropped the snapshot of project " + snapshot.projectId.string() +
+                               ": " + std::to_string(snapshot.previewTabs.tabs.size()) + " tabs, more than " +
+                               std::to_string(PreviewTabsState::maxTabs));
+                continue;
+            }
             // The system never writes a project twice; if a file does, its last entry wins.
             loaded.insert_or_assign(snapshot.projectId, std::move(snapshot));
         }
@@ -101,6 +117,10 @@ PreviewTabsHydrationResult PreviewTabsPersistenceService::hydrateSnapshot(const 
 
 std::optional<PreviewTabsPersistenceError> PreviewTabsPersistenceService::persist(
     const PreviewTabsState& snapshot, const ProjectMetadata& project) {
+    if (snapshot.tabs.size() > PreviewTabsState::maxTabs) {
+        return PreviewTabsPersistenceError{PreviewTabsPersistenceError::Code::tooLarge,
+                                           std::to_string(snapshot.tabs.size()) + " tabs"};
+    }
     ProjectSnapshot entry{project.id, Date::now(), snapshot};
     entry.previewTabs.version = PreviewTabsState::currentVersion;
     std::optional<PreviewTabsPersistenceError> result;
@@ -161,49 +181,24 @@ std::optional<fs::path> PreviewTabsPersistenceService::resolvedRootPath(
     return root;
 }
 
-std::optional<std::string> PreviewTabsPersistenceService::sanitize(const std::string& relativePath,
-                                                                   const std::string& homePath) {
-    std::string expanded = expandTilde(relativePath, homePath);
-    const bool absolute = expanded.starts_with('/');
-    std::vector<std::string> components;
-    std::size_t start = 0;
-    while (start <= expanded.size()) {
-        std::size_t end = expanded.find('/', start);
-        if (end == std::string::npos) end = expanded.size();
-        std::string component = expanded.substr(start, end - start);
-        start = end + 1;
-        if (component.empty() || component == ".") continue;
-        if (component == "..") {
-            if (!components.empty()) {
-                components.pop_back();
-            } else if (!absolute) {
-                return std::nullopt;  // climbs above the root
-            }
-            continue;
-        }
-        components.push_back(std::move(component));
-    }
-    std::string cleaned;
-    for (const auto& component : components) {
-        if (!cleaned.empty()) cleaned.push_back('/');
-        cleaned += component;
-    }
-    return cleaned;
+std::optional<std::string> PreviewTabsPersistenceService::sanitize(std::string_view relativePath) {
+    return ProjectPath::normalize(relativePath);
 }
 
 std::vector<PreviewTabWarning> PreviewTabsPersistenceService::detectMissingTabs(
     const PreviewTabsState& state, const ProjectMetadata& project) const {
+    // At most PreviewTabsState::maxTabs walks, each beneath one descriptor of the root: a tab's path
+    // never probes what exists outside the project.
     std::vector<PreviewTabWarning> warnings;
-    auto root = resolvedRootPath(project);
+    auto rootPath = resolvedRootPath(project);
+    auto root = rootPath ? ProjectDirectory::open(*rootPath) : std::nullopt;
     for (const auto& tab : state.tabs) {
         bool present = false;
-        if (root) {
-            auto cleaned = sanitize(tab.path, homePath_);
-            if (cleaned && !cleaned->empty()) {
-                std::error_code error;
-                auto status = fs::status(*root / *cleaned, error);
-                present = fs::exists(status) && !fs::is_directory(status);
-            }
+        auto cleaned = root ? sanitize(tab.path) : std::nullopt;
+        if (cleaned && !cleaned->empty()) {
+            ResolveError error;
+            auto entry = root->resolve(*cleaned, ProjectDirectory::FinalLink::follow, error);
+            present = entry && entry->status && !S_ISDIR(entry->status->st_mode);
         }
         if (!present) warnings.push_back(PreviewTabWarning::fileMissing(tab.id, tab.path));
     }

@@ -6,7 +6,10 @@
 // it, so saves and lookups are strictly ordered and the file is written by one thread at a time. Every
 // save rewrites the whole file atomically; entries are never removed. A database that could not be
 // read (or has an unsupported version) is kept as "projects.db.bak" before the first save replaces
-// it. The missing-file check runs on the caller's thread and never looks outside the project's root.
+// it. Snapshots hold at most PreviewTabsState::maxTabs tabs: larger ones are refused when saved and
+// dropped (with a log line) when loaded, so the missing-file check, which runs on the caller's thread,
+// is bounded; it walks beneath a descriptor of the project's root and never looks outside it.
+// Construction sweeps the temporary files of saves that a killed process left behind.
 // Nothing here talks to the page; failures are logged (subsystem "app.pelko.preview-tabs", category
 // "persistence") and save failures are returned.
 #include <filesystem>
@@ -28,7 +31,7 @@ namespace pelko {
 class SerialQueue;
 
 struct PreviewTabsPersistenceError {
-    enum class Code { encodeFailed, writeFailed };
+    enum class Code { encodeFailed, writeFailed, tooLarge };
     Code code;
     std::string detail;
 
@@ -53,13 +56,14 @@ class PreviewTabsPersistenceService final {
     // with a warning for each tab whose file is missing under `project.rootPath`.
     PreviewTabsHydrationResult hydrateSnapshot(const ProjectMetadata& project);
     // Stores `snapshot` (as version 1, stamped now) under `project.id` and rewrites the database. On
-    // failure the state stays in memory and the file keeps its previous content.
+    // a write failure the state stays in memory and the file keeps its previous content; a state of
+    // more than PreviewTabsState::maxTabs tabs is refused (tooLarge) and changes nothing.
     std::optional<PreviewTabsPersistenceError> persist(const PreviewTabsState& snapshot,
                                                        const ProjectMetadata& project);
 
-    // The tab path cleaned for the missing-file check: "~" expanded, "." and repeated separators
-    // removed, ".." resolved, leading "/" removed; nullopt when it would leave the root.
-    static std::optional<std::string> sanitize(const std::string& relativePath, const std::string& homePath);
+    // The tab path cleaned for the missing-file check (ProjectPath::normalize: a leading "/" names the
+    // root; "~", NUL and climbing above the root are refused).
+    static std::optional<std::string> sanitize(std::string_view relativePath);
 
   private:
     // One database entry; "updatedAt" is informational and read by nothing.

@@ -63,4 +63,18 @@ PreviewTabsState PreviewTabsState::fromJson(const Json& value) {
     return state;
 }
 
+bool PreviewTabsState::withinBounds(const Json& snapshot) {
+    if (snapshot.is_object()) {
+        auto tabs = snapshot.find("tabs");
+        if (tabs != snapshot.end() && tabs->is_array() && tabs->size() > maxTabs) return false;
+    } else if (snapshot.is_array() && snapshot.size() > maxTabs) {
+        return false;
+    }
+    try {
+        return json::encode(snapshot).size() <= maxEncodedBytes;
+    } catch (const std::exception&) {
+        return true;  // not encodable: decoding reports it
+    }
+}
+
 }  // namespace pelko

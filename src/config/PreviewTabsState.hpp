@@ -38,6 +38,13 @@ struct PreviewTabSnapshot {
 
 struct PreviewTabsState {
     static constexpr std::int64_t currentVersion = 1;
+    // Bounds of one project's snapshot: the page's own tab limit is far below either.
+    static constexpr std::size_t maxTabs = 1000;
+    static constexpr std::size_t maxEncodedBytes = 1024 * 1024;
+
+    // True when a snapshot as the page sends it has at most `maxTabs` tabs and encodes to at most
+    // `maxEncodedBytes`; the tabs are counted first, so an oversized list is never encoded.
+    static bool withinBounds(const Json& snapshot);
 
     std::optional<std::string> activeTabId;
     std::vector<PreviewTabSnapshot> tabs;

@@ -96,6 +96,37 @@ TEST_F(WebBridgePreviewTabs, BadSnapshotsAreLoggedWithTheIdAsSent) {
     EXPECT_TRUE(loaded.webView->scripts.empty());
 }
 
+// Fault mended: snapshots had no bound, and every activation checked each stored tab on disk.
+TEST_F(WebBridgePreviewTabs, SnapshotsBeyondTheBoundOfTabsOrBytesAreRefused) {
+    auto snapshotOf = [](std::size_t tabs, std::size_t titleBytes) {
+        Json list = Json::array();
+        for (std::size_t i = 0; i < tabs; ++i)
+            list.push_back({{"id", "t" + std::to_string(i)},
+                            {"path", "README.md"},
+                            {"title", std::string(titleBytes, 't')},
+                            {"isDirty", false},
+                            {"viewMode", "source"},
+                            {"lastOpenedAt", 1}});
+        return Json{{"tabs", list}, {"version", 1}};
+    };
+    const std::string id = project.id.string();
+    loaded.bridge->handle(
+        message("previewTabs/persist",
+                {{"projectId", id}, {"snapshot", snapshotOf(PreviewTabsState::maxTabs + 1, 1)}}));
+    loaded.bridge->handle(
+        message("previewTabs/persist", {{"projectId", id}, {"snapshot", snapshotOf(4, 300000)}}));
+    auto entries = logs();
+    ASSERT_EQ(entries.size(), 2u);
+    for (const auto& entry : entries)
+        EXPECT_EQ(entry.message, "previewTabs: invalid snapshot payload for project " + id);
+    EXPECT_TRUE(service->hydrateSnapshot(project).state.tabs.empty());
+
+    loaded.bridge->handle(message(
+        "previewTabs/persist", {{"projectId", id}, {"snapshot", snapshotOf(PreviewTabsState::maxTabs, 1)}}));
+    EXPECT_EQ(logs().size(), 2u);
+    EXPECT_EQ(service->hydrateSnapshot(project).state.tabs.size(), PreviewTabsState::maxTabs);
+}
+
 TEST_F(WebBridgePreviewTabs, PersistOrHydrateForAnUnknownProjectOrWithoutItsFieldsDoesNothing) {
     loaded.bridge->handle(
         message("previewTabs/persist", {{"projectId", Uuid::random().string()}, {"snapshot", "x"}}));

@@ -1,8 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <ctime>
 #include <filesystem>
 
 #include "config/ConfigStore.hpp"
+#include "platform/SystemLogger.hpp"
 #include "support/TestSupport.hpp"
 
 namespace fs = std::filesystem;
@@ -137,6 +141,67 @@ TEST_F(ConfigStoreTest, UnwritableFolderStillChangesAndPublishes) {
     CLISessionConfig session = store.addCLISession("x", std::nullopt);
     EXPECT_FALSE(published.empty());
     EXPECT_EQ(store.config().cliSessions.back(), session);
+}
+
+// Fault mended: a change that could not be written was kept in memory and reported to nobody.
+TEST_F(ConfigStoreTest, FailedSavesAreLoggedAndTheNextChangeWritesAgain) {
+    LogCapture logs;
+    test::writeFile(dir / "blocked", "a file where the folder should be");
+    ConfigStore store(dir / "blocked" / "pelko", home);
+    ASSERT_TRUE(store.bootstrap());
+    store.reorderProjects({Uuid::random()});
+    auto entries = logs.entries("app.pelko.config", "persistence");
+    ASSERT_EQ(entries.size(), 2u);
+    for (const auto& entry : entries) {
+        EXPECT_EQ(entry.level, LogLevel::error);
+        EXPECT_TRUE(entry.message.starts_with("config: failed to save config.json")) << entry.message;
+    }
+
+    fs::remove(dir / "blocked");
+    fs::create_directories(dir / "blocked" / "pelko");
+    logs.clear();
+    store.addCLISession("kept", std::nullopt);
+    const auto saved = json::parse(test::readFile(dir / "blocked" / "pelko" / "config.json"));
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(AppConfig::fromJson(*saved, home.string()), store.config());
+    entries = logs.entries("app.pelko.config", "persistence");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].level, LogLevel::notice);
+    EXPECT_EQ(entries[0].message, "config: config.json saved again after 2 failed saves");
+}
+
+// Fault mended: a folder whose path is not UTF-8 was stored with U+FFFD and no longer resolved after
+// a restart. It is refused with a log line; the file stays valid JSON.
+TEST_F(ConfigStoreTest, FoldersWhosePathIsNotUtf8AreRefused) {
+    ConfigStore& store = bootstrapped();
+    const std::string before = fileText();
+    const fs::path bad = folder(work / "caf\xE9");
+    LogCapture logs;
+    record(store);
+    EXPECT_TRUE(store.openProjects({bad}).empty());
+    EXPECT_TRUE(published.empty());
+    EXPECT_EQ(fileText(), before);
+    auto entries = logs.entries("app.pelko.config", "persistence");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].level, LogLevel::error);
+    EXPECT_NE(entries[0].message.find("caf\\351"), std::string::npos) << entries[0].message;
+    EXPECT_NE(entries[0].message.find("not valid UTF-8"), std::string::npos);
+
+    auto opened = store.openProjects({bad, folder(work / "good")});
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].name, "good");
+    EXPECT_TRUE(json::parse(fileText()));
+}
+
+// Fault mended: temporary files of saves killed midway stayed for ever.
+TEST_F(ConfigStoreTest, ConstructionSweepsTemporariesOfInterruptedSaves) {
+    test::writeFile(storage / ".config.json.tmp-Ab12Cd", R"({"proj)");
+    test::writeFile(storage / ".config.json.tmp-fresh1", R"({"proj)");
+    const timespec old[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (storage / ".config.json.tmp-Ab12Cd").c_str(), old, 0), 0);
+    ConfigStore store(storage, home);
+    EXPECT_FALSE(fs::exists(storage / ".config.json.tmp-Ab12Cd"));
+    EXPECT_TRUE(fs::exists(storage / ".config.json.tmp-fresh1"));  // may belong to a write in flight
 }
 
 // Text that fails to decode, whether valid JSON or not, survives beside the file the next save writes.

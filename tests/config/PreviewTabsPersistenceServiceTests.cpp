@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <ctime>
 #include <filesystem>
 #include <regex>
 
@@ -204,16 +207,55 @@ TEST_F(PreviewTabsTest, FailedWriteIsLoggedReturnedAndKeptInMemory) {
 }
 
 TEST(PreviewTabsSanitize, CleansPathsAndRejectsClimbingOut) {
-    const std::string home = "/home/u";
-    EXPECT_EQ(PreviewTabsPersistenceService::sanitize("docs/./readme.md", home), "docs/readme.md");
-    EXPECT_EQ(PreviewTabsPersistenceService::sanitize("//docs///readme.md", home), "docs/readme.md");
-    EXPECT_EQ(PreviewTabsPersistenceService::sanitize("/../etc/x", home), "etc/x");  // absolute: stays at "/"
-    EXPECT_EQ(PreviewTabsPersistenceService::sanitize("a/b/../c", home), "a/c");
-    EXPECT_EQ(PreviewTabsPersistenceService::sanitize("~/n.md", home), "home/u/n.md");
-    EXPECT_EQ(PreviewTabsPersistenceService::sanitize("a/..", home), "");
-    EXPECT_FALSE(PreviewTabsPersistenceService::sanitize("a/../../x", home));
-    EXPECT_FALSE(PreviewTabsPersistenceService::sanitize("../x", home));
-    EXPECT_FALSE(PreviewTabsPersistenceService::sanitize("..", home));
+    EXPECT_EQ(PreviewTabsPersistenceService::sanitize("docs/./readme.md"), "docs/readme.md");
+    EXPECT_EQ(PreviewTabsPersistenceService::sanitize("//docs///readme.md"), "docs/readme.md");
+    EXPECT_EQ(PreviewTabsPersistenceService::sanitize("a/b/../c"), "a/c");
+    EXPECT_EQ(PreviewTabsPersistenceService::sanitize("a/.."), "");
+    EXPECT_FALSE(PreviewTabsPersistenceService::sanitize("a/../../x"));
+    EXPECT_FALSE(PreviewTabsPersistenceService::sanitize("../x"));
+    EXPECT_FALSE(PreviewTabsPersistenceService::sanitize(".."));
+    // Stricter than before: an absolute path no longer stops at "/", and "~" is no home folder here.
+    EXPECT_FALSE(PreviewTabsPersistenceService::sanitize("/../etc/x"));
+    EXPECT_FALSE(PreviewTabsPersistenceService::sanitize("~/n.md"));
+}
+
+// Fault mended: a database holding a huge snapshot made every activation check each tab on disk.
+TEST_F(PreviewTabsTest, SnapshotsBeyondTheBoundAreRefusedAndDroppedWhenLoaded) {
+    PreviewTabsState huge;
+    for (std::size_t i = 0; i <= PreviewTabsState::maxTabs; ++i)
+        huge.tabs.push_back(tab("t" + std::to_string(i), "x"));
+    const ProjectMetadata big = project("/"), small = project("/");
+    {
+        auto service = makeService();
+        auto error = service->persist(huge, big);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, PreviewTabsPersistenceError::Code::tooLarge);
+        EXPECT_TRUE(service->hydrateSnapshot(big).state.tabs.empty());
+    }
+    // A database written before the bound existed.
+    Json entries = Json::array();
+    for (const auto& [p, state] :
+         {std::pair{big, huge}, std::pair{small, PreviewTabsState{std::nullopt, {tab("s", "y")}, 1}}})
+        entries.push_back({{"projectId", p.id.string()},
+                           {"updatedAt", "2026-01-01T00:00:00Z"},
+                           {"previewTabs", state.toJson()}});
+    test::writeFile(storage / "projects.db", json::encode(Json{{"version", 1}, {"projects", entries}}));
+    auto service = makeService();
+    EXPECT_TRUE(service->hydrateSnapshot(big).state.tabs.empty());
+    EXPECT_EQ(service->hydrateSnapshot(small).state.tabs.size(), 1u);
+    auto notices = this->entries(LogLevel::notice);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].message, "previewTabs: dropped the snapshot of project " + big.id.string() + ": " +
+                                      std::to_string(PreviewTabsState::maxTabs + 1) + " tabs, more than " +
+                                      std::to_string(PreviewTabsState::maxTabs));
+}
+
+TEST_F(PreviewTabsTest, ConstructionSweepsTemporariesOfInterruptedSaves) {
+    test::writeFile(storage / ".projects.db.tmp-Ab12Cd", "{");
+    const timespec old[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (storage / ".projects.db.tmp-Ab12Cd").c_str(), old, 0), 0);
+    auto service = makeService();
+    EXPECT_FALSE(fs::exists(storage / ".projects.db.tmp-Ab12Cd"));
 }
 
 TEST(PreviewTabsStateJson, ReadsStrictlyAndWritesWithoutAbsentActiveTab) {
