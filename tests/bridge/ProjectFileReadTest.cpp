@@ -106,6 +106,17 @@ TEST_F(ProjectFileReadTest, SymbolicLinksMustStayInsideTheProject) {
               "inside");
 }
 
+// Fault mended: a missing file beyond a link leading out answered "not found" and an existing one
+// "invalid path", which told the page what exists outside.
+TEST_F(ProjectFileReadTest, OutsideIsAnsweredBeforeMissing) {
+    writeFile(project.outside / "secret.txt", "secret");
+    fs::create_directory_symlink(project.outside, project.root / "link-out");
+    fs::create_symlink("../outside/none", project.root / "dangling-out");
+    for (const std::string path : {"link-out/secret.txt", "link-out/no-such.txt", "link-out/no/such.txt",
+                                   "dangling-out", "~/secret.txt"})
+        expectError(path, "無効なパスです");
+}
+
 TEST_F(ProjectFileReadTest, ImagesAreSentAsBase64WithTheirType) {
     const std::string png("\x89PNG\r\n\x1a\n\0\xff", 10);
     writeFile(project.root / "Logo.PNG", png);

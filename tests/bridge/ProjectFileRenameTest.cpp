@@ -162,6 +162,8 @@ TEST_F(ProjectFileRenameTest, RefusesBadPathsAndNamesInOrder) {
         {"docs/a.md", "docs/a\nb", "docs/a.md", badCharacter, "rename_invalid_name"},
         {"docs/a.md", "docs/a\u2028b", "docs/a.md", badCharacter, "rename_invalid_name"},
         {"docs/missing.md", "docs/b.md", "docs/missing.md", missing, "rename_not_found"},
+        // "~" was expanded, and the error then named the home folder's path below the root.
+        {"~/docs/a.md", "~/docs/b.md", "~/docs/a.md", badPath, "rename_invalid_path"},
         {"nofolder/a.md", "nofolder/b.md", "nofolder/a.md", missing, "rename_not_found"},
         {std::string("docs/a.md\0x", 11), "docs/b.md", std::string("docs/a.md\0x", 11), badPath,
          "rename_invalid_path"},
