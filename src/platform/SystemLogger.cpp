@@ -1,6 +1,6 @@
 #include "platform/SystemLogger.hpp"
 
-#include <systemd/sd-journal.h>
+#include <glib.h>
 
 namespace pelko {
 
@@ -9,18 +9,19 @@ namespace {
 std::mutex captureMutex;
 LogCapture* currentCapture = nullptr;
 
-int journalPriority(LogLevel level) {
+// GLib's error level aborts the process, so errors go out as warnings (journal priority 4).
+GLogLevelFlags glibLevel(LogLevel level) {
     switch (level) {
         case LogLevel::debug:
-            return 7;
+            return G_LOG_LEVEL_DEBUG;
         case LogLevel::info:
-            return 6;
+            return G_LOG_LEVEL_INFO;
         case LogLevel::notice:
-            return 5;
+            return G_LOG_LEVEL_MESSAGE;
         case LogLevel::error:
-            return 3;
+            return G_LOG_LEVEL_WARNING;
     }
-    return 6;
+    return G_LOG_LEVEL_INFO;
 }
 
 }  // namespace
@@ -49,9 +50,16 @@ void SystemLogger::log(LogLevel level, const std::string& message) const {
             return;
         }
     }
-    sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", journalPriority(level),
-                    "PELKO_SUBSYSTEM=%s", subsystem_.c_str(), "PELKO_CATEGORY=%s", category_.c_str(),
-                    "SYSLOG_IDENTIFIER=pelko", nullptr);
+    // The subsystem is the log domain, so G_MESSAGES_DEBUG=app.pelko.terminal shows one subsystem's
+    // debug lines. Lengths are given, so the message is never read as a format.
+    const GLogField fields[] = {
+        {"MESSAGE", message.data(), static_cast<gssize>(message.size())},
+        {"GLIB_DOMAIN", subsystem_.c_str(), -1},
+        {"PELKO_SUBSYSTEM", subsystem_.c_str(), -1},
+        {"PELKO_CATEGORY", category_.c_str(), -1},
+        {"SYSLOG_IDENTIFIER", "pelko", -1},
+    };
+    g_log_structured_array(glibLevel(level), fields, G_N_ELEMENTS(fields));
 }
 
 LogCapture::LogCapture() {

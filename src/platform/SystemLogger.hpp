@@ -2,10 +2,12 @@
 // SystemLogger: diagnostic entries with a subsystem and a category, like "app.pelko.preview-tabs" /
 // "persistence".
 //
-// In production every entry goes to the systemd journal (sd_journal_send with MESSAGE, PRIORITY,
-// PELKO_SUBSYSTEM and PELKO_CATEGORY). Tests install a capturing sink (LogCapture) that receives every
-// entry instead. Safe from any thread. Callers never pass tokens, secrets, request bodies or
-// environment maps.
+// In production every entry goes through GLib's structured logging (log domain = subsystem, with the
+// fields PELKO_SUBSYSTEM and PELKO_CATEGORY): to the journal when standard error is connected to it,
+// to standard error otherwise; debug and info entries show only for the domains in G_MESSAGES_DEBUG,
+// as in any GLib program. Errors are logged at GLib's warning level (its error level aborts). Tests
+// install a capturing sink (LogCapture) that receives every entry instead. Safe from any thread. Callers
+// never pass tokens, secrets, request bodies or environment maps.
 #include <functional>
 #include <memory>
 #include <mutex>

@@ -1,9 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/SystemLogger.hpp"
+#include "support/TestSupport.hpp"
 
 namespace pelko {
 namespace {
@@ -40,6 +48,52 @@ TEST(SystemLoggerTest, WithoutCaptureEntriesGoToTheJournal) {
         EXPECT_EQ(capture.entries().size(), 1u);
     }
     logger.info("after the capture");
+}
+
+// Run by the test below as a process of its own; does nothing in a normal run.
+TEST(SystemLoggerChild, LogsOneLineOfEachLevel) {
+    if (!std::getenv("PELKO_LOGGER_CHILD")) GTEST_SKIP() << "started by SystemLoggerTest only";
+    SystemLogger logger("app.pelko.test", "stream");
+    logger.debug("debug line %s");
+    logger.info("info line");
+    logger.notice("notice line");
+    logger.error("error line");
+}
+
+// Without a journal on standard error, entries reach the standard streams, and debug lines show only
+// when G_MESSAGES_DEBUG names their subsystem.
+TEST(SystemLoggerTest, WithoutAJournalEntriesReachTheStandardStreamsAsInAnyGLibProgram) {
+    test::TempDir dir;
+    auto runChild = [&](const char* messagesDebug) {
+        const auto output = dir / "output.txt";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+        std::string filter = "--gtest_filter=SystemLoggerChild.*";
+        std::string debugVariable = std::string("G_MESSAGES_DEBUG=") + messagesDebug;
+        char* argv[] = {self.data(), filter.data(), nullptr};
+        char child[] = "PELKO_LOGGER_CHILD=1";
+        char* envp[] = {child, debugVariable.data(), nullptr};
+        pid_t pid = -1;
+        EXPECT_EQ(posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, envp), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return test::readFile(output);
+    };
+    const std::string quiet = runChild("");
+    EXPECT_NE(quiet.find("notice line"), std::string::npos) << quiet;
+    EXPECT_NE(quiet.find("error line"), std::string::npos) << quiet;
+    EXPECT_EQ(quiet.find("debug line"), std::string::npos) << quiet;
+    EXPECT_EQ(quiet.find("info line"), std::string::npos) << quiet;
+
+    const std::string verbose = runChild("app.pelko.test");
+    EXPECT_NE(verbose.find("debug line %s"), std::string::npos) << verbose;
+    EXPECT_NE(verbose.find("info line"), std::string::npos) << verbose;
+    EXPECT_NE(verbose.find("app.pelko.test"), std::string::npos) << verbose;
 }
 
 }  // namespace
