@@ -13,12 +13,28 @@
 #include "app/WorkspaceWebView.hpp"
 #include "bridge/WebBridge.hpp"
 #include "platform/Environment.hpp"
+#include "platform/XdgFolders.hpp"
 #include "platform/gui/ApplicationShell.hpp"
 
 namespace pelko {
 
-PelkoApp::PelkoApp()
-    : shell_(std::make_unique<ApplicationShell>(applicationId)), services_(AppServices::build()) {
+std::string PelkoApp::instanceId(const std::filesystem::path& home, const std::filesystem::path& dataHome) {
+    if (dataHome.lexically_normal() == (home / ".local/share").lexically_normal()) return applicationId;
+    // A bus name element: letters and digits, not starting with a digit.
+    const std::string folder = dataHome.lexically_normal().string();
+    gchar* digest = g_compute_checksum_for_string(G_CHECKSUM_SHA256, folder.c_str(), -1);
+    std::string id = std::string(applicationId) + ".Data" + std::string(digest, 16);
+    g_free(digest);
+    return id;
+}
+
+PelkoApp::PelkoApp() {
+    const auto& folders = XdgFolders::process();
+    shell_ = std::make_unique<ApplicationShell>(instanceId(folders.home, folders.dataHome));
+}
+
+void PelkoApp::startup() {
+    services_ = AppServices::build();
     auto parent = [this] { return parentWindow(); };
     services_.bridge->setFolderPicker(std::make_shared<FileChooserFolderPicker>(parent));
 
@@ -47,8 +63,16 @@ PelkoApp::PelkoApp()
 PelkoApp::~PelkoApp() = default;
 
 int PelkoApp::run(int argc, char** argv) {
-    shell_->run(argc, argv, [this] { showWindow(); });
-    return 0;
+    return shell_->run(
+        argc, argv, version, [this] { startup(); }, [this] { activate(); });
+}
+
+void PelkoApp::activate() {
+    if (webView_) {
+        webView_->window()->present();
+        return;
+    }
+    showWindow();
 }
 
 void PelkoApp::showWindow() {

@@ -9,6 +9,7 @@
 #include "app/WebViewLogger.hpp"
 #include "app/ZoomShortcut.hpp"
 #include "bridge/WebBridge.hpp"
+#include "platform/SystemLogger.hpp"
 
 namespace pelko {
 namespace {
@@ -94,6 +95,9 @@ void WorkspaceWebView::build(void* application, const std::filesystem::path& res
     };
     // A failed load leaves the bridge not ready: its scripts wait for a page that loads.
     callbacks.navigationFailed = [] {};
+    callbacks.webProcessCrashed = [weak, indexFile] {
+        if (auto self = weak.lock()) self->webProcessDidCrash(indexFile);
+    };
     if (schemeHandler_) {
         callbacks.schemeRequest = [weak](const std::string& uri) {
             auto self = weak.lock();
@@ -119,6 +123,17 @@ void WorkspaceWebView::build(void* application, const std::filesystem::path& res
     window_ = WorkspaceWindow::create(application, std::move(callbacks), {});
     loadPage(indexFile);
     update();
+}
+
+void WorkspaceWebView::webProcessDidCrash(const std::filesystem::path& indexFile) {
+    static const SystemLogger log("app.pelko.webview", "process");
+    if (!crashRecovery_.shouldReload(WebProcessCrashRecovery::Clock::now())) {
+        log.error("The page's web content process ended; not reloading: it already reloaded " +
+                  std::to_string(WebProcessCrashRecovery::maximumReloads) + " times within a minute");
+        return;
+    }
+    log.error("The page's web content process ended; reloading the page");
+    loadPage(indexFile);
 }
 
 void WorkspaceWebView::loadPage(const std::filesystem::path& indexFile) {

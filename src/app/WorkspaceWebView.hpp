@@ -6,7 +6,9 @@
 // target. Page messages of type "webview/log" go to the web view log, every other message to
 // WebBridge::handle. Navigation start and finish drive the bridge's readiness; a failed navigation
 // leaves the bridge not ready, its scripts held until a later navigation finishes. Dropped files and
-// the zoom keys are handed to the page as events.
+// the zoom keys are handed to the page as events. When the web content process crashes the page is
+// loaded again, at most three times a minute, each logged; the bridge's readiness follows the new
+// navigation as for any other.
 //
 // Main thread only. Holds the bridge strongly (the bridge holds this weakly); made once per window.
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include <string_view>
 
 #include "app/AppBundleSchemeHandler.hpp"
+#include "app/WebProcessCrashRecovery.hpp"
 #include "bridge/ScriptEvaluating.hpp"
 #include "platform/Json.hpp"
 #include "platform/gui/WorkspaceWindow.hpp"
@@ -56,8 +59,10 @@ class WorkspaceWebView final : public ScriptEvaluating,
   private:
     void build(void* application, const std::filesystem::path& resourceBundle);
     void loadPage(const std::filesystem::path& indexFile);
+    void webProcessDidCrash(const std::filesystem::path& indexFile);
 
     std::shared_ptr<WebBridge> bridge_;
+    WebProcessCrashRecovery crashRecovery_;
     std::shared_ptr<GestureBridge> gestureBridge_;
     WebViewLogger& logger_;
     std::optional<AppBundleSchemeHandler> schemeHandler_;

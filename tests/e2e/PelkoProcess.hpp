@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,6 +76,24 @@ class PelkoProcess {
     PelkoProcess& operator=(const PelkoProcess&) = delete;
 
     bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+    pid_t pid() const { return pid_; }
+    void signal(int number) const {
+        if (pid_ > 0) ::kill(pid_, number);
+    }
+    // The wait status once the process has ended within `timeout`; nothing while it still runs.
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (pid_ > 0) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return status;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return std::nullopt;
+    }
 
     std::int64_t startedAt = 0;
 

@@ -1,14 +1,20 @@
 #include "platform/gui/ApplicationShell.hpp"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+
+#include <csignal>
+#include <cstdio>
 
 namespace pelko {
 
 struct ApplicationShell::Impl {
     GtkApplication* application = nullptr;
     std::vector<Command> commands;
+    std::function<void()> startup;
     std::function<void()> activate;
-    bool activated = false;
+    std::string version;
+    guint signalSources[2] = {0, 0};
 };
 
 namespace {
@@ -20,8 +26,30 @@ void onAction(GSimpleAction*, GVariant*, gpointer data) {
     if (*handler) (*handler)();
 }
 
+// A termination signal ends the application the way closing its window does.
+gboolean onTerminationSignal(gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    GList* windows = g_list_copy(gtk_application_get_windows(impl->application));
+    for (GList* item = windows; item; item = item->next) gtk_window_destroy(GTK_WINDOW(item->data));
+    g_list_free(windows);
+    g_application_quit(G_APPLICATION(impl->application));
+    return G_SOURCE_CONTINUE;
+}
+
+gint onLocalOptions(GApplication*, GVariantDict* options, gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    if (g_variant_dict_contains(options, "version")) {
+        std::printf("%s\n", impl->version.c_str());
+        return 0;
+    }
+    return -1;
+}
+
 void onStartup(GApplication* app, gpointer data) {
     auto* impl = static_cast<Impl*>(data);
+    impl->signalSources[0] = g_unix_signal_add(SIGTERM, onTerminationSignal, impl);
+    impl->signalSources[1] = g_unix_signal_add(SIGINT, onTerminationSignal, impl);
+    if (impl->startup) impl->startup();
     GMenu* menubar = g_menu_new();
     std::vector<std::pair<std::string, GMenu*>> menus;
     for (auto& command : impl->commands) {
@@ -56,20 +84,27 @@ void onStartup(GApplication* app, gpointer data) {
 
 void onActivate(GApplication*, gpointer data) {
     auto* impl = static_cast<Impl*>(data);
-    if (impl->activated) return;
-    impl->activated = true;
     if (impl->activate) impl->activate();
 }
 
 }  // namespace
 
 ApplicationShell::ApplicationShell(const std::string& applicationId) : impl_(std::make_unique<Impl>()) {
-    impl_->application = gtk_application_new(applicationId.c_str(), G_APPLICATION_NON_UNIQUE);
+    impl_->application = gtk_application_new(applicationId.c_str(), G_APPLICATION_DEFAULT_FLAGS);
+    static const GOptionEntry entries[] = {
+        {"version", 0, 0, G_OPTION_ARG_NONE, nullptr, "Print the version and exit", nullptr},
+        {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
+    };
+    g_application_add_main_option_entries(G_APPLICATION(impl_->application), entries);
+    g_signal_connect(impl_->application, "handle-local-options", G_CALLBACK(onLocalOptions), impl_.get());
     g_signal_connect(impl_->application, "startup", G_CALLBACK(onStartup), impl_.get());
     g_signal_connect(impl_->application, "activate", G_CALLBACK(onActivate), impl_.get());
 }
 
 ApplicationShell::~ApplicationShell() {
+    for (guint source : impl_->signalSources) {
+        if (source) g_source_remove(source);
+    }
     g_signal_handlers_disconnect_by_data(impl_->application, impl_.get());
     g_object_unref(impl_->application);
 }
@@ -82,7 +117,10 @@ void* ApplicationShell::application() const {
     return impl_->application;
 }
 
-int ApplicationShell::run(int argc, char** argv, std::function<void()> activate) {
+int ApplicationShell::run(int argc, char** argv, const std::string& version, std::function<void()> startup,
+                          std::function<void()> activate) {
+    impl_->version = version;
+    impl_->startup = std::move(startup);
     impl_->activate = std::move(activate);
     return g_application_run(G_APPLICATION(impl_->application), argc, argv);
 }

@@ -3,7 +3,11 @@
 // (GActions with keyboard accelerators). The process ends when its last window closes.
 //
 // Main thread only. Commands are declared before `run`; a command's enabled state is fixed when it is
-// declared. Non-unique: every start is a process of its own.
+// declared. Unique per application identifier on the D-Bus session bus: a second start with the same
+// identifier activates the first process and ends with status 0 before `startup` runs, so it builds
+// nothing and writes nothing (without a session bus every start is a process of its own). "--version"
+// prints the version and exits 0; "--help" prints the options and exits 0; an unknown option exits 1.
+// SIGTERM and SIGINT close the windows and end the main loop as closing the last window does.
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,8 +34,11 @@ class ApplicationShell {
     void addCommand(Command command);
     // The GtkApplication*.
     void* application() const;
-    // Runs the main loop; `activate` is called once, when the application starts. Returns the exit status.
-    int run(int argc, char** argv, std::function<void()> activate);
+    // Runs the main loop and returns the exit status. In the first process `startup` runs once, before
+    // the first `activate`; `activate` runs at the start and again whenever another start is handed
+    // over to this process.
+    int run(int argc, char** argv, const std::string& version, std::function<void()> startup,
+            std::function<void()> activate);
 
     struct Impl;
 

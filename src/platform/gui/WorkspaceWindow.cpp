@@ -216,6 +216,12 @@ gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer
     return TRUE;
 }
 
+void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+    if (impl->callbacks.webProcessCrashed) impl->callbacks.webProcessCrashed();
+}
+
 gboolean onKeyPressed(GtkEventControllerKey*, guint keyval, guint keycode, GdkModifierType state,
                       gpointer data) {
     return static_cast<Impl*>(data)->keyPressed(keyval, keycode, state) ? TRUE : FALSE;
@@ -296,6 +302,7 @@ WorkspaceWindow::WorkspaceWindow(Passkey, void* application, Callbacks callbacks
 
     g_signal_connect(impl->webView, "load-changed", G_CALLBACK(onLoadChanged), impl);
     g_signal_connect(impl->webView, "load-failed", G_CALLBACK(onLoadFailed), impl);
+    g_signal_connect(impl->webView, "web-process-terminated", G_CALLBACK(onWebProcessTerminated), impl);
 
     GtkEventController* keys = gtk_event_controller_key_new();
     gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);

@@ -31,6 +31,9 @@ class WorkspaceWindow final : public EventMonitoring, public std::enable_shared_
         std::function<void()> navigationStarted;
         std::function<void()> navigationFinished;
         std::function<void()> navigationFailed;
+        // The web content process crashed or was killed (not ended by the view itself): the page is
+        // gone until it is loaded again.
+        std::function<void()> webProcessCrashed;
         // Empty: no "app" scheme handler is registered.
         std::function<SchemeResponse(const std::string& uri)> schemeRequest;
         std::function<void(const std::vector<std::string>& paths)> filesDropped;

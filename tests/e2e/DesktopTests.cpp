@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "e2e/PelkoWindowFixture.hpp"
+
+namespace pelko {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PelkoWindowTest;
+
+// Reports each page start, each configuration event and each new terminal's shell pid.
+const char* const lifeScript = R"(
+  log('page-start');
+  window.__pelko__ = {
+    dispatch: function (event) {
+      if (event.type === 'app/config') log('config');
+      if (event.type === 'terminal/created') log('created ' + event.payload.pid);
+    }
+  };
+  (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
+)";
+
+class DesktopTest : public PelkoWindowTest {
+  protected:
+    long count(const std::string& message) const {
+        auto messages = pageMessages();
+        return std::count(messages.begin(), messages.end(), message);
+    }
+
+    // The pids of the processes below `root`.
+    static std::vector<pid_t> descendants(pid_t root) {
+        std::map<pid_t, pid_t> parents;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::ifstream stat(entry.path() / "stat");
+            std::string line;
+            if (!std::getline(stat, line)) continue;
+            const auto close = line.rfind(')');
+            if (close == std::string::npos) continue;
+            std::istringstream rest(line.substr(close + 2));
+            char state = 0;
+            pid_t parent = 0;
+            rest >> state >> parent;
+            parents[std::stoi(name)] = parent;
+        }
+        std::vector<pid_t> found;
+        for (const auto& [pid, parent] : parents) {
+            for (pid_t up = parent; up > 1; up = parents.count(up) ? parents[up] : 0) {
+                if (up == root) {
+                    found.push_back(pid);
+                    break;
+                }
+            }
+        }
+        return found;
+    }
+
+    static bool isWebProcess(pid_t pid) {
+        const std::string commandLine = test::readFile("/proc/" + std::to_string(pid) + "/cmdline");
+        return commandLine.find("WebKitWebProcess") != std::string::npos;
+    }
+
+    static bool alive(pid_t pid) {
+        const std::string stat = test::readFile("/proc/" + std::to_string(pid) + "/stat");
+        const auto close = stat.rfind(')');
+        return close != std::string::npos && stat.size() > close + 2 && stat[close + 2] != 'Z';
+    }
+};
+
+TEST_F(DesktopTest, ASecondStartBringsTheFirstWindowForwardAndEnds) {
+    if (!Environment::process().nonEmpty("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "needs a session bus";
+    writeTestPage(lifeScript);
+    auto first = start();
+    ASSERT_TRUE(test::waitFor([&] { return hasMessage("page-start"); }, 60s)) << output();
+
+    std::map<std::string, std::string> env{{"HOME", (dir / "home").string()},
+                                           {"XDG_CACHE_HOME", (dir / "cache").string()},
+                                           {"XDG_DATA_HOME", (dir / "data").string()},
+                                           {"PELKO_RESOURCE_BUNDLE", (dir / "bundle").string()},
+                                           {"APPCAST_URL", ""}};
+    test::PelkoProcess second(test::binFolder() / "pelko", {}, env, dir / "second.txt");
+    auto status = second.waitForExit(60s);
+    ASSERT_TRUE(status.has_value()) << "the second start keeps running";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << test::readFile(dir / "second.txt");
+    EXPECT_TRUE(first->running());
+    EXPECT_EQ(count("page-start"), 1);
+}
+
+TEST_F(DesktopTest, SigtermEndsTheSessionsAndTheProcessWithStatusZero) {
+    CLISessionConfig session;
+    session.id = Uuid::random();
+    session.title = "CLI #1";
+    session.workingDirectory = (dir / "home").string();
+    session.shell = "/bin/zsh";
+    session.projectId = config.projects.front().id;
+    config.cliSessions = {session};
+    config.enabledFeatures = {AppConfig::Feature::terminalV2};
+    saveConfig();
+    writeTestPage(lifeScript);
+    auto pelko = start();
+    std::string created;
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            for (const auto& message : pageMessages()) {
+                if (message.rfind("created ", 0) == 0) created = message.substr(8);
+            }
+            return !created.empty();
+        },
+        60s))
+        << output();
+    const pid_t shell = std::stoi(created);
+    ASSERT_TRUE(alive(shell));
+
+    pelko->signal(SIGTERM);
+    auto status = pelko->waitForExit(60s);
+    ASSERT_TRUE(status.has_value()) << "still running after SIGTERM";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << output();
+    EXPECT_TRUE(test::waitFor([&] { return !alive(shell); }, 30s)) << "the shell outlived the application";
+}
+
+TEST_F(DesktopTest, ACrashedPageIsLoadedAgainAtMostThreeTimesAMinute) {
+    writeTestPage(lifeScript);
+    auto pelko = start();
+    for (long starts = 1; starts <= 4; ++starts) {
+        ASSERT_TRUE(test::waitFor([&] { return count("page-start") == starts; }, 60s))
+            << "page start " << starts << "\n"
+            << output();
+        pid_t webProcess = 0;
+        ASSERT_TRUE(test::waitFor(
+            [&] {
+                for (pid_t pid : descendants(pelko->pid())) {
+                    if (isWebProcess(pid) && alive(pid)) webProcess = pid;
+                }
+                return webProcess != 0;
+            },
+            30s));
+        ::kill(webProcess, SIGKILL);
+        if (starts == 4) break;
+    }
+    // The fourth crash within the minute is logged and not reloaded; the application stays.
+    EXPECT_TRUE(test::waitFor([&] { return output().find("not reloading") != std::string::npos; }, 30s))
+        << output();
+    EXPECT_EQ(count("page-start"), 4);
+    EXPECT_TRUE(pelko->running());
+}
+
+}  // namespace
+}  // namespace pelko
