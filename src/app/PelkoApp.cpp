@@ -82,6 +82,9 @@ void PelkoApp::showWindow() {
         gtk_icon_theme_add_search_path(gtk_icon_theme_get_for_display(gdk_display_get_default()),
                                        bundle.c_str());
         gtk_window_set_default_icon_name("AppIcon");
+    } else {
+        // The installed icon in the hicolor theme.
+        gtk_window_set_default_icon_name(applicationId);
     }
     webView_ = WorkspaceWebView::create(shell_->application(), services_.bridge, services_.gestureBridge,
                                         bundle, WebViewLogger::shared());
