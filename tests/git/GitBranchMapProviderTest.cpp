@@ -221,5 +221,25 @@ TEST_F(GitBranchMapProviderTest, ShallowCloneLeavesEveryBranchButTheBaseUndeterm
     EXPECT_EQ(findNode(map, "main")->mergeState, "base");
 }
 
+TEST_F(GitBranchMapProviderTest, BranchOnlyOnASecondRemoteIsComparedThroughItsOwnCopy) {
+    ScratchRepository origin;
+    origin.commit("base");
+    auto other = ScratchRepository::cloneOf(origin);
+    other->git({"checkout", "-q", "-b", "extra"});
+    other->commit("extra work", "extra.txt");
+    auto clone = ScratchRepository::cloneOf(origin);
+    clone->git({"remote", "add", "second", "file://" + other->path().string()});
+    clone->git({"fetch", "-q", "second"});
+
+    auto map = load(clone->path());
+    const auto* extra = findNode(map, "extra");
+    ASSERT_TRUE(extra);
+    EXPECT_EQ(extra->location, "remoteOnly");
+    EXPECT_EQ(extra->mergeState, "unmerged");
+    EXPECT_EQ(extra->aheadOfBase, 1);
+    EXPECT_EQ(extra->changedFileCount, 1);
+    EXPECT_EQ(extra->pushState, "pushed");
+}
+
 }  // namespace
 }  // namespace pelko
