@@ -7,7 +7,7 @@
 // Stateless after construction; callable from any thread.
 #include <string>
 
-#include "bridge/AnalyticsLogging.hpp"
+#include "platform/AnalyticsLogging.hpp"
 #include "platform/SystemLogger.hpp"
 
 namespace pelko {

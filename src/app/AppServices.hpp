@@ -2,15 +2,16 @@
 // AppServices: every long-lived service of the application, built once, synchronously on the main
 // thread, before any window exists, and wired to the web bridge. Construction follows the fixed
 // order of the application's start: configuration store (built-in default; the file is read later by
-// the content view), [GitHub token manager], [Git runner and local history], terminal service with
+// the content view), GitHub token manager, Git runner, [local history], terminal service with
 // its coordinator and codex shim installer, [credential broker and Git service], gesture bridge, web
 // bridge with its explorer service, preview-tab persistence (reads its database now), [security
-// log], [dashboard languages provider], analytics logger, [dashboard metrics and controller],
-// [system metrics], [OAuth sign-in]. Bracketed services belong to the GitHub, Git and dashboard
+// log], dashboard languages provider, analytics logger, dashboard metrics and controller, system
+// metrics (the bridge its emitter), [OAuth sign-in]. Bracketed services belong to the GitHub and Git
 // subsystems and join here, in these places, when they exist.
 //
-// Wiring then makes the bridge the terminal service's bridge (first "terminal/snapshot") and sends
-// the sign-in status; all events wait in the bridge until the page has loaded. Nothing here fails
+// Wiring then makes the bridge the terminal service's bridge (first "terminal/snapshot"), sends the
+// sign-in status and starts the system metrics (first "system/metrics"); all events wait in the
+// bridge until the page has loaded. Nothing here fails
 // visibly. Everything lives until the process ends.
 #include <memory>
 
@@ -18,9 +19,11 @@ namespace pelko {
 
 class AnalyticsLogger;
 class ConfigStore;
+class DashboardController;
 class GestureBridge;
 class GitServicing;
 class PreviewTabsPersistenceService;
+class SystemMetricsService;
 class TerminalService;
 class WebBridge;
 
@@ -34,7 +37,9 @@ struct AppServices {
     std::shared_ptr<GestureBridge> gestureBridge;
     std::shared_ptr<WebBridge> bridge;
     std::shared_ptr<PreviewTabsPersistenceService> previewTabsService;
+    std::shared_ptr<DashboardController> dashboardController;
     std::shared_ptr<AnalyticsLogger> analyticsLogger;
+    std::shared_ptr<SystemMetricsService> systemMetricsService;
 
     // Builds and wires everything, with the process's folders.
     static AppServices build();

@@ -12,7 +12,6 @@
 #include <optional>
 #include <string>
 
-#include "bridge/AnalyticsLogging.hpp"
 #include "bridge/FolderPicking.hpp"
 #include "bridge/ProjectFileOperations.hpp"
 #include "bridge/ScriptDelivery.hpp"
@@ -24,6 +23,7 @@
 #include "github/GitHubOAuthCoordinating.hpp"
 #include "github/GitTokenRefreshing.hpp"
 #include "github/SecurityEventLogging.hpp"
+#include "platform/AnalyticsLogging.hpp"
 #include "platform/Json.hpp"
 #include "platform/Published.hpp"
 #include "platform/SerialQueue.hpp"

@@ -29,16 +29,16 @@ void WebBridge::emitDashboardToggled(bool open) {
     dispatchEvent("dashboard.toggled", DashboardTogglePayload{open}.toJson());
 }
 
-void WebBridge::emitDashboardMetrics(const Json& snapshot) {
-    dispatchEvent("dashboard.metrics", snapshot);
+void WebBridge::emitDashboardMetrics(const DashboardSnapshot& snapshot) {
+    dispatchEvent("dashboard.metrics", snapshot.toJson());
 }
 
 void WebBridge::emitDashboardMetricsError(const std::string& message) {
     dispatchEvent("dashboard.metrics.error", DashboardErrorPayload{message}.toJson());
 }
 
-void WebBridge::emitSystemMetrics(const Json& snapshot) {
-    dispatchEvent("system/metrics", snapshot);
+void WebBridge::emitSystemMetrics(const SystemMetricsSnapshot& snapshot) {
+    dispatchEvent("system/metrics", snapshot.toJson());
 }
 
 void WebBridge::emitSystemMetricsError(const std::string& message) {

@@ -31,7 +31,6 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge/AnalyticsLogging.hpp"
 #include "bridge/FolderPicking.hpp"
 #include "bridge/GestureBridgeDelegate.hpp"
 #include "bridge/ScriptEvaluating.hpp"
@@ -46,6 +45,7 @@
 #include "github/GitTokenRefreshing.hpp"
 #include "github/OAuthTokenRecord.hpp"
 #include "github/SecurityEventLogging.hpp"
+#include "platform/AnalyticsLogging.hpp"
 #include "platform/Date.hpp"
 #include "platform/Json.hpp"
 #include "platform/Published.hpp"
@@ -186,11 +186,11 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
 
     // DashboardEventEmitting
     void emitDashboardToggled(bool open) override;
-    void emitDashboardMetrics(const Json& snapshot) override;
+    void emitDashboardMetrics(const DashboardSnapshot& snapshot) override;
     void emitDashboardMetricsError(const std::string& message) override;
 
     // SystemMetricsEventEmitting
-    void emitSystemMetrics(const Json& snapshot) override;
+    void emitSystemMetrics(const SystemMetricsSnapshot& snapshot) override;
     void emitSystemMetricsError(const std::string& message) override;
 
     // GitHubOAuthCoordinatorDelegate / GitTokenRefresherDelegate (any thread; handled on the main queue)

@@ -1,11 +1,11 @@
 #pragma once
 // DashboardEventEmitting: how the dashboard controller reports to the page, one operation per event
-// ("dashboard.toggled", "dashboard.metrics" with the snapshot's JSON object, "dashboard.metrics.error").
+// ("dashboard.toggled", "dashboard.metrics" with the snapshot record, "dashboard.metrics.error").
 //
 // Callable from any thread; events from one thread reach the page in call order. Held weakly.
 #include <string>
 
-#include "platform/Json.hpp"
+#include "dashboard/DashboardSnapshot.hpp"
 
 namespace pelko {
 
@@ -13,7 +13,7 @@ class DashboardEventEmitting {
   public:
     virtual ~DashboardEventEmitting() = default;
     virtual void emitDashboardToggled(bool open) = 0;
-    virtual void emitDashboardMetrics(const Json& snapshot) = 0;
+    virtual void emitDashboardMetrics(const DashboardSnapshot& snapshot) = 0;
     virtual void emitDashboardMetricsError(const std::string& message) = 0;
 };
 

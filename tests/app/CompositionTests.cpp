@@ -55,7 +55,8 @@ TEST(CompositionTest, WiringHoldsTheFirstEventsUntilThePageLoads) {
     EXPECT_TRUE(page->types().empty());
     services.bridge->notifyWebViewDidStartNavigation();
     services.bridge->notifyWebViewDidFinishNavigation();
-    EXPECT_EQ(page->types(), (std::vector<std::string>{"terminal/snapshot", "github/oauth/status"}));
+    EXPECT_EQ(page->types(),
+              (std::vector<std::string>{"terminal/snapshot", "github/oauth/status", "system/metrics"}));
     // The first snapshot describes the built-in default's one session.
     EXPECT_EQ(page->events()[0]["payload"]["sessions"][0]["title"], "CLI #1");
 }

@@ -219,14 +219,14 @@ TEST_F(WebBridgeRouting, GitServiceEventsBecomePageEventsFromAnyThread) {
 TEST_F(WebBridgeRouting, DashboardAndSystemMetricsEventsCarryTheirRecords) {
     loaded.bridge->emitDashboardToggled(true);
     loaded.bridge->emitDashboardMetricsError("boom");
-    loaded.bridge->emitSystemMetrics(
-        Json::parse(R"({"timestamp":"2025-01-31T09:30:00Z","cpuPercent":1.5,"memoryMB":150.0})"));
+    loaded.bridge->emitSystemMetrics({Date::fromSeconds(1738315800), 1.5, 150.0});
     loaded.bridge->emitSystemMetricsError("Failed to collect system metrics");
     auto events = loaded.webView->events();
     ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[0].dump(), R"({"type":"dashboard.toggled","payload":{"open":true}})");
     EXPECT_EQ(events[1].dump(), R"({"type":"dashboard.metrics.error","payload":{"message":"boom"}})");
-    EXPECT_EQ(events[2]["payload"]["timestamp"], "2025-01-31T09:30:00Z");
+    EXPECT_EQ(events[2].dump(), R"({"type":"system/metrics","payload":{"timestamp":"2025-01-31T09:30:00Z",)"
+                                R"("cpuPercent":1.5,"memoryMB":150.0}})");
     EXPECT_EQ(events[3].dump(),
               R"({"type":"system/metrics/error","payload":{"message":"Failed to collect system metrics"}})");
 }

@@ -1,0 +1,41 @@
+#include "dashboard/DashboardGitCommand.hpp"
+
+#include "platform/Environment.hpp"
+#include "platform/XdgFolders.hpp"
+
+namespace pelko::dashboard_git {
+
+namespace {
+
+const Environment::Map& gitEnvironment() {
+    static const Environment::Map environment = [] {
+        Environment::Map values = Environment::process().all();
+        values["GIT_TERMINAL_PROMPT"] = "0";
+        values["GIT_OPTIONAL_LOCKS"] = "0";
+        values["LC_ALL"] = "C";
+        return values;
+    }();
+    return environment;
+}
+
+}  // namespace
+
+std::filesystem::path projectFolder(const ProjectMetadata& project) {
+    return expandTilde(project.rootPath, XdgFolders::process().home);
+}
+
+GitProcessExecutionResult run(GitProcessRunning& runner, std::vector<std::string> arguments,
+                              const std::filesystem::path& folder) {
+    arguments.insert(arguments.begin(), "git");
+    return runner.run(arguments, folder, gitEnvironment());
+}
+
+std::string trimmed(std::string_view text) {
+    constexpr std::string_view space = " \t\n\r\v\f";
+    std::size_t first = text.find_first_not_of(space);
+    if (first == std::string_view::npos) return {};
+    std::size_t last = text.find_last_not_of(space);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+}  // namespace pelko::dashboard_git

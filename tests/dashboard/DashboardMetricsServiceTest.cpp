@@ -1,0 +1,259 @@
+// The metrics service on real repositories with fixed commit dates and fixed time zones: windows and
+// their boundaries, merges, heatmap cells, empty and missing repositories, the caches and the
+// languages fallbacks.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "DashboardTestSupport.hpp"
+#include "dashboard/DashboardMetricsService.hpp"
+
+namespace pelko {
+namespace {
+
+using test::GitRepository;
+
+class ScriptedLanguages final : public DashboardLanguagesProviding {
+  public:
+    LanguageByteCounts answer;
+    bool fail = false;
+    std::atomic<int> calls{0};
+    LanguageByteCounts fetchLanguages(const ProjectMetadata&) override {
+        ++calls;
+        if (fail) throw std::runtime_error("unauthorized");
+        return answer;
+    }
+};
+
+class MetricsServiceTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<test::FixedProjects> projects = std::make_shared<test::FixedProjects>();
+    std::shared_ptr<ScriptedLanguages> languages = std::make_shared<ScriptedLanguages>();
+    std::shared_ptr<test::CountingGitRunner> runner = std::make_shared<test::CountingGitRunner>();
+    std::shared_ptr<test::RecordingAnalytics> analytics = std::make_shared<test::RecordingAnalytics>();
+    Date now;
+
+    std::unique_ptr<DashboardMetricsService> makeService(const std::string& zone) {
+        return std::make_unique<DashboardMetricsService>(
+            projects, languages, runner, analytics, [this] { return now; }, *GregorianCalendar::named(zone));
+    }
+    static Date at(const char* text) { return *Date::parseIso(text); }
+    static std::int64_t cellCount(const DashboardProjectSummary& summary, const char* date) {
+        for (const auto& cell : summary.heatmap) {
+            if (cell.date == at(date)) return cell.count;
+        }
+        ADD_FAILURE() << "no cell for " << date;
+        return -1;
+    }
+};
+
+TEST_F(MetricsServiceTest, WindowsCountEachBoundaryCommitOnceAndHeatmapSkipsMerges) {
+    // Tokyo, late on 10 March 2026: today from 10 March, the last 30 days from 9 February, the 30
+    // before from 10 January (local midnights).
+    now = at("2026-03-10T23:59:00+09:00");
+    GitRepository repository;
+    repository.commit("2025-12-01T10:00:00Z");       // all time only
+    repository.commit("2026-01-10T00:00:00+09:00");  // start of the previous 30 days
+    repository.commit("2026-02-08T23:59:59+09:00");  // last second of the previous 30 days
+    repository.commit("2026-02-09T00:00:00+09:00");  // start of the last 30 days, and only there
+    repository.git({"checkout", "-q", "-b", "side"});
+    repository.commit("2026-03-05T10:00:00+09:00");  // heatmap cell of 5 March
+    repository.git({"checkout", "-q", "main"});
+    repository.commit("2026-03-10T00:00:00+09:00");  // start of today
+    repository.git({"merge", "-q", "--no-ff", "-m", "merge", "side"}, "2026-03-10T12:00:00+09:00");
+    repository.commit("2026-03-10T23:30:00+09:00");  // still today
+    repository.commit("2026-03-11T00:00:00+09:00");  // start of tomorrow: in no window
+    projects->projects = {test::projectAt(repository.path())};
+
+    auto snapshot = makeService("Asia/Tokyo")->fetchSnapshot(false);
+    EXPECT_EQ(snapshot.totalCommits, 9);
+    EXPECT_EQ(snapshot.todaysCommits, 3);
+    EXPECT_EQ(snapshot.last30DayCommits, 5);
+    EXPECT_EQ(snapshot.previous30DayCommits, 2);
+    EXPECT_DOUBLE_EQ(snapshot.last30DayDeltaPercent, 150.0);
+    EXPECT_EQ(snapshot.generatedAt, now);
+
+    ASSERT_EQ(snapshot.projectSummaries.size(), 1u);
+    const auto& summary = snapshot.projectSummaries[0];
+    EXPECT_EQ(summary.branch, "main");
+    EXPECT_EQ(summary.commitCount, 9);
+    EXPECT_EQ(summary.lastCommitAt, at("2026-03-10T15:00:00Z"));
+    ASSERT_EQ(summary.heatmap.size(), 28u);
+    EXPECT_EQ(summary.heatmap.front().date, at("2026-02-11T00:00:00Z"));
+    EXPECT_EQ(summary.heatmap.back().date, at("2026-03-10T00:00:00Z"));
+    EXPECT_EQ(cellCount(summary, "2026-03-10T00:00:00Z"), 2);  // the merge is left out
+    EXPECT_EQ(cellCount(summary, "2026-03-05T00:00:00Z"), 1);
+    std::int64_t cells = 0;
+    for (const auto& cell : summary.heatmap) cells += cell.count;
+    EXPECT_EQ(cells, 3);
+}
+
+TEST_F(MetricsServiceTest, HeatmapCellsWestOfUTCCarryTheLocalDate) {
+    now = at("2026-02-20T20:00:00-08:00");
+    GitRepository repository;
+    repository.commit("2026-02-20T00:30:00-08:00");
+    repository.commit("2026-02-20T23:30:00-08:00");  // already 21 February in UTC
+    projects->projects = {test::projectAt(repository.path())};
+
+    auto summary = makeService("America/Los_Angeles")->fetchSnapshot(false).projectSummaries.at(0);
+    EXPECT_EQ(summary.heatmap.back().date, at("2026-02-20T00:00:00Z"));
+    EXPECT_EQ(summary.heatmap.back().count, 2);
+}
+
+TEST_F(MetricsServiceTest, EmptyAndMissingRepositoriesGiveDefaults) {
+    now = at("2026-03-10T12:00:00Z");
+    GitRepository empty;
+    test::TempDir parent;
+    projects->projects = {test::projectAt(empty.path(), "empty"),
+                          test::projectAt(parent / "missing", "missing")};
+
+    auto snapshot = makeService("UTC")->fetchSnapshot(false);
+    ASSERT_EQ(snapshot.projectSummaries.size(), 2u);
+    for (const auto& summary : snapshot.projectSummaries) {
+        EXPECT_EQ(summary.branch, "HEAD") << summary.projectName;
+        EXPECT_EQ(summary.commitCount, 0);
+        EXPECT_FALSE(summary.lastCommitAt);
+        ASSERT_EQ(summary.heatmap.size(), 28u);
+        for (const auto& cell : summary.heatmap) EXPECT_EQ(cell.count, 0);
+        EXPECT_EQ(summary.techStack.totalBytes, 0);
+    }
+    EXPECT_EQ(snapshot.projectSummaries[1].projectName, "missing");
+    EXPECT_EQ(snapshot.totalCommits, 0);
+    EXPECT_EQ(snapshot.last30DayDeltaPercent, 0);
+}
+
+TEST_F(MetricsServiceTest, CountsAreSignedDecimalIntegersOrZero) {
+    now = at("2026-03-10T12:00:00Z");
+    GitRepository repository;
+    repository.commit("2026-03-10T09:00:00Z");
+    projects->projects = {test::projectAt(repository.path())};
+    // Answers of the four counts in their order: all time, today, last 30, previous 30.
+    std::vector<std::string> answers = {"12abc", "", "99999999999999999999", "-", "+7", "0009", " 3 ", "2"};
+    std::size_t next = 0;
+    std::mutex mutex;
+    runner->rewrite =
+        [&](const std::vector<std::string>& arguments) -> std::optional<GitProcessExecutionResult> {
+        if (arguments.at(1) != "rev-list") return std::nullopt;
+        std::lock_guard lock(mutex);
+        return GitProcessExecutionResult{0, answers.at(next++) + "\n", ""};
+    };
+    auto service = makeService("UTC");
+    auto invalid = service->fetchSnapshot(false);
+    for (auto count : {invalid.totalCommits, invalid.todaysCommits, invalid.last30DayCommits,
+                       invalid.previous30DayCommits}) {
+        EXPECT_EQ(count, 0);
+    }
+    auto parsed = service->fetchSnapshot(true);
+    EXPECT_EQ(parsed.totalCommits, 7);
+    EXPECT_EQ(parsed.todaysCommits, 9);
+    EXPECT_EQ(parsed.last30DayCommits, 3);
+    EXPECT_EQ(parsed.previous30DayCommits, 2);
+}
+
+TEST_F(MetricsServiceTest, DeltaPercentTable) {
+    struct Case {
+        std::int64_t last30, previous30;
+        double expected;
+    };
+    for (const auto& entry : std::vector<Case>{{5, 0, 100},
+                                               {0, 0, 0},
+                                               {4, 3, 33.3},
+                                               {5, 8, -37.5},
+                                               {12, 9, 33.3},
+                                               {3, 4, -25},
+                                               {0, 7, -100},
+                                               {2, 3, -33.3}}) {
+        EXPECT_DOUBLE_EQ(DashboardMetricsService::deltaPercent(entry.last30, entry.previous30),
+                         entry.expected)
+            << entry.last30 << " against " << entry.previous30;
+    }
+}
+
+TEST_F(MetricsServiceTest, SnapshotCacheHoldsFiveMinutesAcrossMidnightUnlessForced) {
+    now = at("2026-03-10T23:59:00Z");
+    GitRepository repository;
+    repository.commit("2026-03-10T09:00:00Z");
+    projects->projects = {test::projectAt(repository.path())};
+    auto service = makeService("UTC");
+
+    auto first = service->fetchSnapshot(false);
+    int processes = runner->processes;
+    EXPECT_EQ(processes, 7);
+    EXPECT_EQ(first.todaysCommits, 1);
+
+    now = at("2026-03-11T00:01:00Z");
+    EXPECT_EQ(service->fetchSnapshot(false), first);
+    EXPECT_EQ(runner->processes, processes);
+
+    auto forced = service->fetchSnapshot(true);
+    EXPECT_EQ(forced.todaysCommits, 0);
+    EXPECT_EQ(forced.generatedAt, now);
+
+    now = at("2026-03-11T00:05:59Z");
+    EXPECT_EQ(service->fetchSnapshot(false), forced);
+    now = at("2026-03-11T00:06:00Z");
+    EXPECT_EQ(service->fetchSnapshot(false).generatedAt, now);
+}
+
+TEST_F(MetricsServiceTest, EmptyProjectListIsTheCachedZeroSnapshot) {
+    now = at("2026-03-10T12:00:00Z");
+    auto service = makeService("UTC");
+    auto first = service->fetchSnapshot(false);
+    EXPECT_EQ(first, (DashboardSnapshot{now, 0, 0, 0, 0, 0, {}}));
+    Date computedAt = now;
+    now = at("2026-03-10T12:04:00Z");
+    projects->projects = {test::projectAt("/nonexistent")};
+    EXPECT_EQ(service->fetchSnapshot(false).generatedAt, computedAt);
+    EXPECT_EQ(runner->processes, 0);
+}
+
+TEST_F(MetricsServiceTest, TechStackSourcesAndCache) {
+    now = at("2026-03-10T12:00:00Z");
+    test::TempDir folder;
+    test::writeFile(folder / "main.go", std::string(3000, 'g'));
+    auto project = test::projectAt(folder.path(), "gadget");
+    projects->projects = {project};
+    auto service = makeService("UTC");
+
+    // The remote answer wins.
+    languages->answer = {{"Swift", 900}, {"Shell", 100}};
+    auto stack = service->fetchSnapshot(false).projectSummaries.at(0).techStack;
+    EXPECT_EQ(stack.totalBytes, 1000);
+    EXPECT_EQ(stack.languages.at(0).name, "Swift");
+
+    // A failure while a fresh entry exists, forced: the cached stack, and the event still logged.
+    languages->fail = true;
+    now = at("2026-03-10T12:01:00Z");
+    EXPECT_EQ(service->fetchSnapshot(true).projectSummaries.at(0).techStack, stack);
+    auto events = analytics->events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].name, "dashboard_languages_unavailable");
+    EXPECT_EQ(events[0].text("reason"), "error");
+    EXPECT_EQ(events[0].text("error"), "unauthorized");
+    EXPECT_EQ(events[0].text("projectId"), project.id.string());
+    EXPECT_EQ(events[0].text("projectName"), "gadget");
+
+    // Once the entry has expired, the failure falls back to the local walk.
+    now = at("2026-03-10T12:10:00Z");
+    auto local = service->fetchSnapshot(true).projectSummaries.at(0).techStack;
+    ASSERT_EQ(local.languages.size(), 1u);
+    EXPECT_EQ(local.languages[0].name, "Go");
+
+    // An empty answer is logged without an error text and also falls back.
+    languages->fail = false;
+    languages->answer = {};
+    now = at("2026-03-10T12:20:00Z");
+    EXPECT_EQ(service->fetchSnapshot(true).projectSummaries.at(0).techStack, local);
+    EXPECT_EQ(analytics->events().back().text("reason"), "empty_response");
+    EXPECT_EQ(analytics->events().back().text("error"), "<absent>");
+
+    // When both caches have expired, an unforced snapshot asks again.
+    int calls = languages->calls;
+    now = at("2026-03-10T12:30:00Z");
+    languages->answer = {{"Rust", 1}};
+    EXPECT_EQ(service->fetchSnapshot(false).projectSummaries.at(0).techStack.languages.at(0).name, "Rust");
+    EXPECT_EQ(languages->calls, calls + 1);
+}
+
+}  // namespace
+}  // namespace pelko
