@@ -397,8 +397,10 @@ RenameOutcome ProjectFileOperations::renameItem(const Uuid& projectId, const fs:
 
     const auto sourceIdentity = renaming_->itemIdentity(folderFd, sourceName);
     if (!sourceIdentity) return notFound();
-    struct stat info {};
-    const bool isFolder = fstatat(folderFd, sourceName.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode);
+    // A link to a folder inside reports "folder"; what a link leading out points at is never looked at.
+    ResolveError ignored;
+    const auto target = directory->resolve(from, ProjectDirectory::FinalLink::follow, ignored);
+    const bool isFolder = target && target->status && S_ISDIR(target->status->st_mode);
 
     auto success = [&] {
         RenameOutcome outcome;

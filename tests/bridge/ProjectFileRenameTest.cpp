@@ -267,7 +267,11 @@ TEST_F(ProjectFileRenameTest, NeverRenamesOutsideTheProject) {
     EXPECT_TRUE(fs::exists(project.root / "top.txt"));
     EXPECT_TRUE(fs::is_directory(project.root / "a/b"));
 
-    // A link itself is renamed, not what it points to.
+    // A link itself is renamed, not what it points to; a link to a folder outside is no "folder".
+    fs::create_directory_symlink(project.outside, project.root / "out-folder");
+    expectRenamed(rename("out-folder", "out-folder-2"), "out-folder", "out-folder-2", "file", "");
+    fs::create_directory_symlink("a", project.root / "in-folder");
+    expectRenamed(rename("in-folder", "in-folder-2"), "in-folder", "in-folder-2", "folder", "");
     fs::create_symlink(project.outside / "victim.txt", project.root / "link.txt");
     expectRenamed(rename("link.txt", "renamed-link.txt"), "link.txt", "renamed-link.txt", "file", "");
     EXPECT_TRUE(fs::is_symlink(project.root / "renamed-link.txt"));
