@@ -104,6 +104,16 @@ std::string percentEncoded(const std::string& text) {
     return result;
 }
 
+// A remote address may carry a user name and token before its host; the log gets it without them.
+std::string withoutCredentials(const std::string& url) {
+    std::size_t scheme = url.find("://");
+    std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    std::size_t pathStart = url.find('/', start);
+    std::size_t at = url.rfind('@', pathStart == std::string::npos ? std::string::npos : pathStart);
+    if (at == std::string::npos || at < start) return url;
+    return url.substr(0, start) + url.substr(at + 1);
+}
+
 std::int64_t clampedCount(const Json& value) {
     constexpr auto max = std::numeric_limits<std::int64_t>::max();
     if (value.is_number_unsigned()) {
@@ -179,7 +189,7 @@ std::optional<DashboardLanguagesProvider::RepositoryCoordinates> DashboardLangua
     if (!url) return std::nullopt;
     auto parsed = parseRemoteURL(*url);
     if (!parsed) {
-        logger_.notice("dashboard.languages: unsupported remote URL " + *url);
+        logger_.notice("dashboard.languages: unsupported remote URL " + withoutCredentials(*url));
         return std::nullopt;
     }
     std::lock_guard lock(remoteCacheLock_);

@@ -125,14 +125,6 @@ TEST(SystemMetricsServiceTest, RestartForgetsThePreviousSampleAndStopEndsTicks) 
     EXPECT_FALSE(harness.ticker->tick);
 }
 
-TEST(SystemMetricsServiceTest, MissingEmitterDropsSamples) {
-    Harness harness;
-    harness.emitter.reset();
-    harness.service->start();
-    harness.ticker->tick();
-    EXPECT_TRUE(harness.service->getCurrentMetrics().has_value());
-}
-
 TEST(ProcSelfResourceReaderTest, ParsesStatWithAwkwardCommandNames) {
     auto times = ProcSelfResourceReader::parseTicks(
         "4242 (a) b (c) S 1 4242 4242 0 -1 4194560 500 0 0 0 1234 567 0 0 20 0 3 0 100 1000 200\n");
