@@ -42,9 +42,14 @@ std::error_code appendRecord(const fs::path& file, const std::string& record) {
     return result;
 }
 
+// A payload nested deeper than json::maxValueDepth is cut to a note: dumping is recursive.
 std::string describe(const Json& value) {
     if (value.is_string()) return value.get<std::string>();
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (json::nestsDeeperThan(value, json::maxValueDepth)) {
+        return "<value nested deeper than " + std::to_string(json::maxValueDepth) + " levels>";
+    }
+    int indent = value.is_structured() ? 2 : -1;
+    return value.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace
@@ -70,26 +75,14 @@ void WebViewLogger::log(const std::string& line) const {
 }
 
 std::optional<std::string> WebViewLogger::lineForMessage(const Json& body) {
-    if (!body.is_object()) return std::nullopt;
-    auto type = body.find("type");
-    if (type == body.end() || !type->is_string() || type->get<std::string>() != "webview/log")
-        return std::nullopt;
-
-    auto text = [&](const char* key, const char* fallback) {
-        auto it = body.find(key);
-        return it != body.end() && it->is_string() ? it->get<std::string>() : std::string(fallback);
-    };
-    std::string line = "[" + text("source", "web") + "] [" + text("level", "info") + "]";
-
-    auto message = body.find("message");
-    if (message != body.end() && message->is_string() && !message->get<std::string>().empty()) {
-        line += " " + message->get<std::string>();
-    } else if (auto payload = body.find("payload"); payload != body.end()) {
-        if (payload->is_object() || payload->is_array()) {
-            line += " " + payload->dump(2, ' ', false, Json::error_handler_t::replace);
-        } else {
-            line += " " + describe(*payload);
-        }
+    if (json::stringField(&body, "type") != "webview/log") return std::nullopt;
+    std::string line = "[" + json::stringField(&body, "source").value_or("web") + "] [" +
+                       json::stringField(&body, "level").value_or("info") + "]";
+    auto message = json::stringField(&body, "message");
+    if (message && !message->empty()) {
+        line += " " + *message;
+    } else if (const Json* payload = json::presentField(&body, "payload")) {
+        line += " " + describe(*payload);
     }
     return line;
 }

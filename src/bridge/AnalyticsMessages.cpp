@@ -6,7 +6,8 @@ namespace pelko {
 
 namespace {
 
-// The analytics properties of a page event: empty unless `properties` is an object.
+// The analytics properties of a page event: empty unless `properties` is an object. A value nested
+// deeper than json::maxValueDepth is left out: the logger copies and prints values recursively.
 AnalyticsProperties analyticsProperties(const Json* properties) {
     AnalyticsProperties result;
     if (!properties || !properties->is_object()) return result;
@@ -26,7 +27,7 @@ AnalyticsProperties analyticsProperties(const Json* properties) {
             }
         } else if (value.is_number_float()) {
             result.emplace(key, value.get<double>());
-        } else {
+        } else if (!json::nestsDeeperThan(value, json::maxValueDepth)) {
             result.emplace(key, value);
         }
     }

@@ -13,9 +13,8 @@ void PreviewTabMessages::handle(BridgeContext& context, const std::string& type,
         auto projectID = projectText ? Uuid::parse(*projectText) : std::nullopt;
         if (!projectID) return;
         // Present with any value, null included: a null snapshot is reported as invalid below.
-        auto snapshotValue = payload->find("snapshot");
-        if (snapshotValue == payload->end()) return;
-        const Json* snapshot = &*snapshotValue;
+        const Json* snapshot = json::presentField(payload, "snapshot");
+        if (!snapshot) return;
         auto project = context.project(*projectID);
         if (!project || !context.previewTabsService) return;
         // Bounded in tabs and bytes: every activation of the project checks each stored tab on disk.

@@ -109,16 +109,11 @@ void WebBridge::dispatchEvent(const std::string& type, const Json& payload) {
 // Inbound routing
 
 void WebBridge::handle(const Json& messageBody) {
-    if (!messageBody.is_object()) return;
-    auto typeValue = messageBody.find("type");
-    if (typeValue == messageBody.end() || !typeValue->is_string()) return;
-    const std::string& type = typeValue->get_ref<const std::string&>();
-    MessageHandler handler = MessageRoutes::handler(type);
+    auto type = json::stringField(&messageBody, "type");
+    if (!type) return;
+    MessageHandler handler = MessageRoutes::handler(*type);
     if (!handler) return;
-    const Json* payload = nullptr;
-    auto payloadValue = messageBody.find("payload");
-    if (payloadValue != messageBody.end() && payloadValue->is_object()) payload = &*payloadValue;
-    handler(*context_, type, payload);
+    handler(*context_, *type, json::objectField(&messageBody, "payload"));
 }
 
 // ---------------------------------------------------------------------------------------------------

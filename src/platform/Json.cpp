@@ -1,6 +1,7 @@
 #include "platform/Json.hpp"
 
 #include <cmath>
+#include <utility>
 
 namespace pelko::json {
 
@@ -55,6 +56,18 @@ std::string encode(const Json& value) {
         escaped.push_back(c);
     }
     return escaped;
+}
+
+bool nestsDeeperThan(const Json& value, std::size_t limit) {
+    std::vector<std::pair<const Json*, std::size_t>> pending{{&value, 0}};
+    while (!pending.empty()) {
+        auto [node, depth] = pending.back();
+        pending.pop_back();
+        if (!node->is_structured()) continue;
+        if (depth + 1 > limit) return true;
+        for (const auto& element : *node) pending.emplace_back(&element, depth + 1);
+    }
+    return false;
 }
 
 std::optional<Json> parse(std::string_view text) noexcept {
@@ -121,11 +134,15 @@ std::optional<std::vector<std::string>> stringArrayValue(const Json& value) {
     return strings;
 }
 
-const Json* field(const Json* object, std::string_view key) {
+const Json* presentField(const Json* object, std::string_view key) {
     if (!object || !object->is_object()) return nullptr;
     auto found = object->find(std::string(key));
-    if (found == object->end() || found->is_null()) return nullptr;
-    return &*found;
+    return found == object->end() ? nullptr : &*found;
+}
+
+const Json* field(const Json* object, std::string_view key) {
+    const Json* value = presentField(object, key);
+    return value && !value->is_null() ? value : nullptr;
 }
 
 std::optional<std::string> stringField(const Json* object, std::string_view key) {

@@ -35,6 +35,14 @@ struct DecodeError : std::runtime_error {
 namespace json {
 
 std::string encode(const Json& value);
+
+// Page values nested deeper than this many arrays and objects are refused (or cut) wherever they would
+// be copied or printed recursively: a deep enough value overflows the stack of a recursive copy or
+// dump. Parsing and destroying are not recursive, so any depth may arrive and be dropped.
+inline constexpr std::size_t maxValueDepth = 64;
+// True when arrays and objects nest more than `limit` levels in the value (a scalar is level 0);
+// checked without recursion.
+bool nestsDeeperThan(const Json& value, std::size_t limit);
 std::optional<Json> parse(std::string_view text) noexcept;
 
 // Value readers, the core of both families: nullopt unless the value has the type.
@@ -51,6 +59,8 @@ std::optional<std::vector<std::string>> stringArrayValue(const Json& value);
 // Page-message readers on a payload that may be absent (nullptr) or not an object: missing, null,
 // or of another type -> nullopt (nullptr for `field`).
 const Json* field(const Json* object, std::string_view key);
+// Present with any value, null included.
+const Json* presentField(const Json* object, std::string_view key);
 std::optional<std::string> stringField(const Json* object, std::string_view key);
 std::optional<bool> boolField(const Json* object, std::string_view key);
 std::optional<std::int64_t> integerField(const Json* object, std::string_view key,

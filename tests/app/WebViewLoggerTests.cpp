@@ -61,5 +61,17 @@ TEST(WebViewLoggerTest, LinesForMessages) {
     EXPECT_EQ(line(R"({"type":"webview/log","payload":2.5})"), "[web] [info] 2.5");
 }
 
+TEST(WebViewLoggerTest, APayloadNestedDeeperThanTheBoundIsCutToANote) {
+    auto line = [](std::size_t depth) {
+        std::string text =
+            R"({"type":"webview/log","payload":)" + std::string(depth, '[') + std::string(depth, ']') + "}";
+        return WebViewLogger::lineForMessage(*json::parse(text)).value();
+    };
+    EXPECT_EQ(line(2), "[web] [info] [\n  []\n]");
+    const std::string cut = "[web] [info] <value nested deeper than 64 levels>";
+    EXPECT_EQ(line(json::maxValueDepth + 1), cut);
+    EXPECT_EQ(line(100'000), cut);
+}
+
 }  // namespace
 }  // namespace pelko

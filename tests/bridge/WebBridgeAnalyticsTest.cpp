@@ -57,6 +57,24 @@ TEST_F(WebBridgeAnalytics, PropertyValuesKeepTheirKinds) {
     EXPECT_EQ(properties.at("nothing"), AnalyticsValue(Json(nullptr)));
 }
 
+// Built from text: copying a deep value would itself recurse.
+Json deepEvent(std::size_t depth) {
+    std::string text = R"({"type":"analytics/event","payload":{"name":"deep","properties":{"kept":1,"deep":)";
+    text += std::string(depth, '[') + std::string(depth, ']') + "}}}";
+    return json::parse(text).value();
+}
+
+TEST_F(WebBridgeAnalytics, PropertiesNestedDeeperThanTheBoundAreLeftOut) {
+    for (std::size_t depth : {json::maxValueDepth, json::maxValueDepth + 1, std::size_t{100'000}}) {
+        analytics->entries.clear();
+        loaded.bridge->handle(deepEvent(depth));
+        ASSERT_EQ(analytics->entries.size(), 1u) << depth;
+        const auto& properties = analytics->entries[0].second;
+        EXPECT_EQ(properties.at("kept"), AnalyticsValue(std::int64_t{1}));
+        EXPECT_EQ(properties.count("deep"), depth <= json::maxValueDepth ? 1u : 0u) << depth;
+    }
+}
+
 TEST(WebBridgeAnalyticsWithoutLogger, EventsAreDroppedQuietly) {
     LoadedBridge loaded;
     loaded.bridge->handle(event({{"name", "opened"}}));

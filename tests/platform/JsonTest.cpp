@@ -113,5 +113,59 @@ TEST(JsonTest, UuidsAndStringArrays) {
     EXPECT_THROW(json::asString(Json(1)), DecodeError);
 }
 
+TEST(JsonTest, PageFieldReadersReadAWrongTypeAsAbsent) {
+    Json object = json::parse(R"({"s":"x","b":true,"i":7,"f":4.0,"frac":2.5,"huge":1e300,"n":null,
+        "id":"0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d","badId":"nope","list":["a","b"],"mixed":["a",1],
+        "o":{"k":1}})")
+                      .value();
+    const Json* p = &object;
+    EXPECT_EQ(json::stringField(p, "s"), "x");
+    EXPECT_EQ(json::boolField(p, "b"), true);
+    EXPECT_EQ(json::integerField(p, "i"), 7);
+    EXPECT_EQ(json::integerField(p, "f"), 4);
+    EXPECT_EQ(json::integerField(p, "i", 0, 5), std::nullopt);
+    EXPECT_EQ(json::numberField(p, "frac"), 2.5);
+    EXPECT_EQ(json::uuidField(p, "id")->string(), "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D");
+    EXPECT_EQ(json::stringArrayField(p, "list"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_NE(json::objectField(p, "o"), nullptr);
+    EXPECT_NE(json::arrayField(p, "mixed"), nullptr);
+    EXPECT_NE(json::presentField(p, "n"), nullptr);
+    EXPECT_EQ(json::field(p, "n"), nullptr);
+
+    // Never a coercion, never a throw: a wrong type, null, a missing key or a payload that is not an
+    // object all read as absent.
+    EXPECT_EQ(json::stringField(p, "i"), std::nullopt);
+    EXPECT_EQ(json::boolField(p, "i"), std::nullopt);
+    EXPECT_EQ(json::integerField(p, "frac"), std::nullopt);
+    EXPECT_EQ(json::integerField(p, "huge"), std::nullopt);
+    EXPECT_EQ(json::integerField(p, "s"), std::nullopt);
+    EXPECT_EQ(json::numberField(p, "b"), std::nullopt);
+    EXPECT_EQ(json::uuidField(p, "badId"), std::nullopt);
+    EXPECT_EQ(json::stringArrayField(p, "mixed"), std::nullopt);
+    EXPECT_EQ(json::objectField(p, "list"), nullptr);
+    EXPECT_EQ(json::arrayField(p, "o"), nullptr);
+    EXPECT_EQ(json::stringField(p, "n"), std::nullopt);
+    EXPECT_EQ(json::stringField(p, "missing"), std::nullopt);
+    Json array = Json::array({"s"});
+    EXPECT_EQ(json::stringField(&array, "s"), std::nullopt);
+    EXPECT_EQ(json::stringField(nullptr, "s"), std::nullopt);
+    EXPECT_EQ(json::presentField(nullptr, "s"), nullptr);
+}
+
+TEST(JsonTest, DepthIsMeasuredWithoutRecursionAndDeepValuesParseAndDrop) {
+    auto nested = [](std::size_t depth) {
+        return json::parse(std::string(depth, '[') + std::string(depth, ']')).value();
+    };
+    EXPECT_FALSE(json::nestsDeeperThan(Json(1), 0));
+    EXPECT_TRUE(json::nestsDeeperThan(Json::array(), 0));
+    EXPECT_FALSE(json::nestsDeeperThan(Json{{"a", Json::array({1})}}, 2));
+    EXPECT_TRUE(json::nestsDeeperThan(Json{{"a", Json::array({Json::object()})}}, 2));
+    EXPECT_FALSE(json::nestsDeeperThan(nested(json::maxValueDepth), json::maxValueDepth));
+    EXPECT_TRUE(json::nestsDeeperThan(nested(json::maxValueDepth + 1), json::maxValueDepth));
+    // Far deeper than any stack allows for recursion: parsed, measured and destroyed all the same.
+    Json deep = nested(100'000);
+    EXPECT_TRUE(json::nestsDeeperThan(deep, json::maxValueDepth));
+}
+
 }  // namespace
 }  // namespace pelko
