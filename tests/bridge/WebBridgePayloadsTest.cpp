@@ -22,11 +22,6 @@ TEST(BridgePayloads, OptionalFieldsAreLeftOutRatherThanNull) {
               R"({"sessionId":"S","status":"ready"})");
     EXPECT_EQ((TerminalStatusPayload{"S", "terminated", 3}.toJson().dump()),
               R"({"sessionId":"S","status":"terminated","exitCode":3})");
-    EXPECT_EQ(
-        (GitOAuthStatusPayload{"connected", GitOAuthAccountPayload{"octo", "u"}, "t", true, "r"}
-             .toJson()
-             .dump()),
-        R"({"status":"connected","account":{"login":"octo","avatarUrl":"u"},"expiresAt":"t","refreshed":true,"reason":"r"})");
     EXPECT_EQ(keysOf((ExplorerChangedPayload{"P", {""}, true}.toJson())),
               (std::vector<std::string>{"projectId", "directoryPaths", "requiresResync"}));
     EXPECT_EQ(keysOf((ExplorerDirectoriesPayload{"P", "R", {}}.toJson())),

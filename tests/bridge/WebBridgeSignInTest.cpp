@@ -170,20 +170,5 @@ TEST_F(WebBridgeSignIn, TheGitServicesTokenInvalidNoticeIsLoggedOnceAndForwarded
               R"({"status":"disconnected","reason":"userLogout"})");
 }
 
-TEST(OAuthTokenRecordJson, RoundTripsAndRejectsFractionalExpiry) {
-    OAuthTokenRecord record = sampleToken();
-    Json encoded = record.toJson();
-    EXPECT_EQ(
-        encoded.dump(),
-        R"({"accessToken":"secret-access","refreshToken":"secret-refresh","expiresAt":"2030-06-01T12:00:00Z",)"
-        R"("scope":["repo","user"],"tokenType":"bearer","accountLogin":"octo",)"
-        R"("accountAvatarURL":"https://avatars.example/octo.png"})");
-    EXPECT_EQ(OAuthTokenRecord::fromJson(encoded), record);
-    encoded["expiresAt"] = "2030-06-01T12:00:00.5Z";
-    EXPECT_THROW(OAuthTokenRecord::fromJson(encoded), DecodeError);
-    encoded.erase("expiresAt");
-    EXPECT_THROW(OAuthTokenRecord::fromJson(encoded), DecodeError);
-}
-
 }  // namespace
 }  // namespace pelko::test
