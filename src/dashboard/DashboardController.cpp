@@ -51,7 +51,9 @@ void DashboardController::noteCardOpened(const Uuid& projectId,
 
 void DashboardController::loadSnapshot(bool forceRefresh) {
     isFetchingSnapshot_ = true;
-    queue_->async([weak = weak_from_this(), service = metricsService_, forceRefresh] {
+    // The task keeps the queue: a controller dropped mid-load then leaves the worker to finish (and
+    // detach) on its own instead of joining it, which could wait for the main thread that drops it.
+    queue_->async([weak = weak_from_this(), service = metricsService_, queue = queue_, forceRefresh] {
         // A snapshot, or the failure's description.
         std::variant<DashboardSnapshot, std::string> outcome;
         try {
