@@ -9,8 +9,12 @@
 #include "dashboard/DashboardLanguagesProvider.hpp"
 #include "dashboard/DashboardMetricsService.hpp"
 #include "dashboard/SystemMetricsService.hpp"
+#include "git/GitCredentialBroker.hpp"
+#include "git/GitService.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
+#include "github/CurlGitHubGraphQLClient.hpp"
 #include "github/GitAuthManager.hpp"
+#include "github/GitHubEndpoints.hpp"
 #include "github/SystemKeychainStore.hpp"
 #include "platform/Environment.hpp"
 #include "terminal/CodexShimInstaller.hpp"
@@ -26,12 +30,17 @@ AppServices AppServices::build() {
     auto gitRunner = std::make_shared<ProcessGitProcessRunner>();
     services.terminalService =
         TerminalService::create(services.configStore, nullptr, CodexShimInstaller::create());
+    auto endpoints = GitHubEndpoints::from(Environment::process());
+    services.gitService = std::make_shared<GitService>(
+        services.configStore, authManager, std::make_shared<GitCredentialBroker>(), gitRunner,
+        std::make_shared<CurlGitHubGraphQLClient>(endpoints),
+        GitService::Options{.gitHubWebHost = GitRemoteURL::hostOf(endpoints.oauthBase)});
     services.gestureBridge = GestureBridge::create(pinchMagnitudeThreshold, pinchDispatchCooldown);
     services.bridge = WebBridge::create(services.gestureBridge);
     services.gestureBridge->setDelegate(services.bridge);
     services.previewTabsService = std::make_shared<PreviewTabsPersistenceService>();
     auto languagesProvider = std::make_shared<DashboardLanguagesProvider>(
-        authManager, gitRunner, GitHubEndpoints::from(Environment::process()));
+        authManager, gitRunner, endpoints);
     services.analyticsLogger = std::make_shared<AnalyticsLogger>();
     auto metricsService = std::make_shared<DashboardMetricsService>(services.configStore, languagesProvider,
                                                                     gitRunner, services.analyticsLogger);

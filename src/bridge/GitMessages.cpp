@@ -79,8 +79,8 @@ void GitMessages::handle(BridgeContext& context, const std::string& type, const 
 // ---------------------------------------------------------------------------------------------------
 // Git events (GitServiceEventSink, any thread)
 
-void WebBridge::gitServiceDidUpdateStatus(const Json& payload) {
-    dispatchEvent("git/status", payload);
+void WebBridge::gitServiceDidUpdateStatus(const GitStatusPayload& payload) {
+    dispatchEvent("git/status", payload.toJson());
 }
 
 void WebBridge::gitServiceDidSucceed(const std::string& message) {
@@ -91,20 +91,20 @@ void WebBridge::gitServiceDidFail(const std::string& message) {
     dispatchEvent("git/result", GitResultPayload{false, message}.toJson());
 }
 
-void WebBridge::gitServiceDidLoadDiff(const Json& payload) {
-    dispatchEvent("git/diff", payload);
+void WebBridge::gitServiceDidLoadDiff(const GitDiffPayload& payload) {
+    dispatchEvent("git/diff", payload.toJson());
 }
 
-void WebBridge::gitServiceDidLoadCommitDiff(const Json& payload) {
-    dispatchEvent("git/commit/diff", payload);
+void WebBridge::gitServiceDidLoadCommitDiff(const GitCommitDiffPayload& payload) {
+    dispatchEvent("git/commit/diff", payload.toJson());
 }
 
-void WebBridge::gitServiceDidLoadWorkingTree(const Json& payload) {
-    dispatchEvent("git/working-tree", payload);
+void WebBridge::gitServiceDidLoadWorkingTree(const GitWorkingTreePayload& payload) {
+    dispatchEvent("git/working-tree", payload.toJson());
 }
 
-void WebBridge::gitServiceDidReachRefreshBarrier(const Json& payload) {
-    dispatchEvent("git/refresh/barrier", payload);
+void WebBridge::gitServiceDidReachRefreshBarrier(const GitRefreshBarrierPayload& payload) {
+    dispatchEvent("git/refresh/barrier", payload.toJson());
 }
 
 void WebBridge::gitServiceDidLoadBranchMap(const Json& payload) {
@@ -127,12 +127,12 @@ void WebBridge::gitServiceDidLoadCommitGraph(const Json& payload) {
     dispatchEvent("git/graph", payload);
 }
 
-void WebBridge::gitServiceDidLoadStatusDetail(const Json& payload) {
-    dispatchEvent("git/status/detail", payload);
+void WebBridge::gitServiceDidLoadStatusDetail(const GitStatusDetailPayload& payload) {
+    dispatchEvent("git/status/detail", payload.toJson());
 }
 
-void WebBridge::gitServiceDidUpdateRemoteTracking(const Json& payload) {
-    dispatchEvent("git/remote/tracking", payload);
+void WebBridge::gitServiceDidUpdateRemoteTracking(const GitRemoteTrackingPayload& payload) {
+    dispatchEvent("git/remote/tracking", payload.toJson());
 }
 
 }  // namespace pelko

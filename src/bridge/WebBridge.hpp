@@ -168,20 +168,20 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     void dispatchTerminalResize(const std::string& sessionId, int cols, int rows) override;
 
     // GitServiceEventSink
-    void gitServiceDidUpdateStatus(const Json& payload) override;
+    void gitServiceDidUpdateStatus(const GitStatusPayload& payload) override;
     void gitServiceDidSucceed(const std::string& message) override;
     void gitServiceDidFail(const std::string& message) override;
-    void gitServiceDidLoadDiff(const Json& payload) override;
-    void gitServiceDidLoadCommitDiff(const Json& payload) override;
-    void gitServiceDidLoadWorkingTree(const Json& payload) override;
-    void gitServiceDidReachRefreshBarrier(const Json& payload) override;
+    void gitServiceDidLoadDiff(const GitDiffPayload& payload) override;
+    void gitServiceDidLoadCommitDiff(const GitCommitDiffPayload& payload) override;
+    void gitServiceDidLoadWorkingTree(const GitWorkingTreePayload& payload) override;
+    void gitServiceDidReachRefreshBarrier(const GitRefreshBarrierPayload& payload) override;
     void gitServiceDidLoadBranchMap(const Json& payload) override;
     void gitServiceDidFailBranchMap(const Json& payload) override;
     void gitServiceDidLoadCommitHistory(const Json& payload) override;
     void gitServiceDidFailCommitHistory(const Json& payload) override;
     void gitServiceDidLoadCommitGraph(const Json& payload) override;
-    void gitServiceDidLoadStatusDetail(const Json& payload) override;
-    void gitServiceDidUpdateRemoteTracking(const Json& payload) override;
+    void gitServiceDidLoadStatusDetail(const GitStatusDetailPayload& payload) override;
+    void gitServiceDidUpdateRemoteTracking(const GitRemoteTrackingPayload& payload) override;
     void gitServiceDidUpdateOAuthStatus(const GitOAuthStatusPayload& payload) override;
 
     // DashboardEventEmitting

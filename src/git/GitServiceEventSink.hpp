@@ -3,9 +3,16 @@
 //
 // Called from the Git service's own queues; the implementation encodes on the calling thread and
 // never waits for the main thread. Events from one queue reach the page in call order. The Git
-// service holds its sink weakly. Payloads of the Git records are handed over as their JSON objects.
+// service holds its sink weakly. Each record is encoded whole (its toJson).
 #include <string>
 
+#include "git/GitCommitDiffPayload.hpp"
+#include "git/GitDiffPayload.hpp"
+#include "git/GitRefreshBarrierPayload.hpp"
+#include "git/GitRemoteTrackingPayload.hpp"
+#include "git/GitStatusDetailPayload.hpp"
+#include "git/GitStatusPayload.hpp"
+#include "git/GitWorkingTreePayload.hpp"
 #include "github/GitOAuthStatusPayload.hpp"
 #include "platform/Json.hpp"
 
@@ -14,20 +21,24 @@ namespace pelko {
 class GitServiceEventSink {
   public:
     virtual ~GitServiceEventSink() = default;
-    virtual void gitServiceDidUpdateStatus(const Json& payload) = 0;          // "git/status"
-    virtual void gitServiceDidSucceed(const std::string& message) = 0;        // "git/result"
-    virtual void gitServiceDidFail(const std::string& message) = 0;           // "git/result"
-    virtual void gitServiceDidLoadDiff(const Json& payload) = 0;              // "git/diff"
-    virtual void gitServiceDidLoadCommitDiff(const Json& payload) = 0;        // "git/commit/diff"
-    virtual void gitServiceDidLoadWorkingTree(const Json& payload) = 0;       // "git/working-tree"
-    virtual void gitServiceDidReachRefreshBarrier(const Json& payload) = 0;   // "git/refresh/barrier"
-    virtual void gitServiceDidLoadBranchMap(const Json& payload) = 0;         // "git/branch-map"
-    virtual void gitServiceDidFailBranchMap(const Json& payload) = 0;         // "git/branch-map/error"
-    virtual void gitServiceDidLoadCommitHistory(const Json& payload) = 0;     // "git/history"
-    virtual void gitServiceDidFailCommitHistory(const Json& payload) = 0;     // "git/history/error"
-    virtual void gitServiceDidLoadCommitGraph(const Json& payload) = 0;       // "git/graph"
-    virtual void gitServiceDidLoadStatusDetail(const Json& payload) = 0;      // "git/status/detail"
-    virtual void gitServiceDidUpdateRemoteTracking(const Json& payload) = 0;  // "git/remote/tracking"
+    virtual void gitServiceDidUpdateStatus(const GitStatusPayload& payload) = 0;        // "git/status"
+    virtual void gitServiceDidSucceed(const std::string& message) = 0;                  // "git/result"
+    virtual void gitServiceDidFail(const std::string& message) = 0;                     // "git/result"
+    virtual void gitServiceDidLoadDiff(const GitDiffPayload& payload) = 0;              // "git/diff"
+    virtual void gitServiceDidLoadCommitDiff(const GitCommitDiffPayload& payload) = 0;  // "git/commit/diff"
+    virtual void gitServiceDidLoadWorkingTree(
+        const GitWorkingTreePayload& payload) = 0;  // "git/working-tree"
+    virtual void gitServiceDidReachRefreshBarrier(
+        const GitRefreshBarrierPayload& payload) = 0;                      // "git/refresh/barrier"
+    virtual void gitServiceDidLoadBranchMap(const Json& payload) = 0;      // "git/branch-map"
+    virtual void gitServiceDidFailBranchMap(const Json& payload) = 0;      // "git/branch-map/error"
+    virtual void gitServiceDidLoadCommitHistory(const Json& payload) = 0;  // "git/history"
+    virtual void gitServiceDidFailCommitHistory(const Json& payload) = 0;  // "git/history/error"
+    virtual void gitServiceDidLoadCommitGraph(const Json& payload) = 0;    // "git/graph"
+    virtual void gitServiceDidLoadStatusDetail(
+        const GitStatusDetailPayload& payload) = 0;  // "git/status/detail"
+    virtual void gitServiceDidUpdateRemoteTracking(
+        const GitRemoteTrackingPayload& payload) = 0;  // "git/remote/tracking"
     virtual void gitServiceDidUpdateOAuthStatus(
         const GitOAuthStatusPayload& payload) = 0;  // "github/oauth/status"
 };

@@ -1,5 +1,5 @@
 #pragma once
-// GitServicing: the Git operations the page can ask for, with GitDiffTarget / GitDiffStage.
+// GitServicing: the Git operations the page can ask for.
 //
 // Every operation returns at once after queueing its work on the Git service's own queues (history on
 // its concurrent history queue, everything else on its serial work queue, in call order); answers go
@@ -11,19 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "git/GitDiffTarget.hpp"
 #include "git/GitServiceEventSink.hpp"
 #include "platform/Uuid.hpp"
 
 namespace pelko {
-
-enum class GitDiffStage { staged, unstaged, head };
-
-struct GitDiffTarget {
-    std::string path;
-    GitDiffStage stage = GitDiffStage::unstaged;
-
-    friend bool operator==(const GitDiffTarget&, const GitDiffTarget&) = default;
-};
 
 class GitServicing {
   public:

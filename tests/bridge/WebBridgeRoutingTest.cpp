@@ -200,7 +200,9 @@ TEST_F(WebBridgeRouting, ConfigRequestSendsTheStoresConfigurationUntilOneWasHand
 }
 
 TEST_F(WebBridgeRouting, GitServiceEventsBecomePageEventsFromAnyThread) {
-    Json status = Json::parse(R"({"projectId":"X","branch":"main"})");
+    GitStatusPayload status;
+    status.projectId = "X";
+    status.branch = "main";
     std::thread([&] {
         loaded.bridge->gitServiceDidUpdateStatus(status);
         loaded.bridge->gitServiceDidSucceed("コミットしました");
@@ -211,7 +213,7 @@ TEST_F(WebBridgeRouting, GitServiceEventsBecomePageEventsFromAnyThread) {
     EXPECT_EQ(loaded.webView->types(),
               (std::vector<std::string>{"git/status", "git/result", "git/result", "git/branch-map"}));
     auto events = loaded.webView->events();
-    EXPECT_EQ(events[0]["payload"], status);
+    EXPECT_EQ(events[0]["payload"], status.toJson());
     EXPECT_EQ(events[1]["payload"].dump(), R"({"success":true,"message":"コミットしました"})");
     EXPECT_EQ(events[2]["payload"].dump(), R"({"success":false,"message":"failed"})");
 }

@@ -1,0 +1,40 @@
+#pragma once
+// GitRemoteURL: what the Git service reads from remote URLs and from a repository's configuration
+// text. Pure functions; safe from any thread.
+//
+// A GitHub host is the configured web host itself or one of its subdomains; a host that merely
+// contains that text (github.com.evil.example, notgithub.com) is not GitHub.
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pelko {
+
+struct RepositoryCoordinates {
+    std::string owner;
+    std::string name;  // without ".git"
+
+    friend bool operator==(const RepositoryCoordinates&, const RepositoryCoordinates&) = default;
+};
+
+struct GitRemoteURL {
+    // Remote name to URL from the text of a git configuration file: `url` lines count only inside a
+    // `[remote "name"]` section; any other section header ends it. A later line for the same remote
+    // wins; the value keeps everything after the first "=".
+    static std::map<std::string, std::string> remotesFromConfig(std::string_view configText);
+
+    // True for an http or https URL whose host is the GitHub host or one of its subdomains.
+    static bool requiresGitHubOAuth(std::string_view url, std::string_view gitHubHost);
+
+    // Owner and name of a GitHub remote in scp-like ("git@host:o/r.git"), ssh://, http(s):// or bare
+    // ("host/o/r") form; nullopt for another host or a path of fewer than two parts.
+    static std::optional<RepositoryCoordinates> parseGitHubRemoteURL(std::string_view url,
+                                                                     std::string_view gitHubHost);
+    // The lower-case host of a URL such as "https://github.com" (no user, no port); "" when unreadable.
+    static std::string hostOf(std::string_view url);
+    // The last two parts of a "/"-separated path as owner and name.
+    static std::optional<RepositoryCoordinates> sanitizeRepositoryPath(std::string_view path);
+};
+
+}  // namespace pelko

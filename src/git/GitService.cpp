@@ -1,0 +1,236 @@
+#include "git/GitService.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+
+#include "git/GitOutputText.hpp"
+#include "platform/MainQueue.hpp"
+#include "platform/XdgFolders.hpp"
+
+namespace pelko {
+
+namespace {
+
+constexpr const char* missingRemoteText = "リモートリポジトリがないプロジェクトです";
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return text;
+}
+
+}  // namespace
+
+GitService::GitService(std::shared_ptr<GitProjectProviding> configProvider,
+                       std::shared_ptr<GitAuthProviding> authProvider,
+                       std::shared_ptr<GitCredentialBroking> credentialBroker,
+                       std::shared_ptr<GitProcessRunning> processRunner,
+                       std::shared_ptr<GitHubGraphQLClient> graphQLClient, Options options)
+    : configProvider_(std::move(configProvider)),
+      authProvider_(std::move(authProvider)),
+      credentialBroker_(std::move(credentialBroker)),
+      processRunner_(std::move(processRunner)),
+      graphQLClient_(std::move(graphQLClient)),
+      options_(std::move(options)),
+      queue_(std::make_unique<SerialQueue>("app.pelko.git-service")) {}
+
+GitService::~GitService() = default;
+
+void GitService::setEventSink(std::weak_ptr<GitServiceEventSink> sink) {
+    std::lock_guard lock(sinkMutex_);
+    eventSink_ = std::move(sink);
+}
+
+void GitService::send(const std::function<void(GitServiceEventSink&)>& event) const {
+    std::shared_ptr<GitServiceEventSink> sink;
+    {
+        std::lock_guard lock(sinkMutex_);
+        sink = eventSink_.lock();
+    }
+    if (sink) event(*sink);
+}
+
+void GitService::enqueue(std::function<void(GitService&)> work) {
+    queue_->async([weak = weak_from_this(), work = std::move(work)] {
+        if (auto self = weak.lock()) work(*self);
+    });
+}
+
+void GitService::waitUntilIdle() {
+    queue_->barrier();
+}
+
+void GitService::reachRefreshBarrier(const Uuid& projectID, const std::string& requestId) {
+    enqueue([payload = GitRefreshBarrierPayload{projectID.string(), requestId}](GitService& self) {
+        self.send([&](GitServiceEventSink& sink) { sink.gitServiceDidReachRefreshBarrier(payload); });
+    });
+}
+
+std::optional<GitService::Project> GitService::metadata(const std::optional<Uuid>& projectID) const {
+    std::optional<Project> found;
+    MainQueue::shared().sync([&] {
+        std::optional<Uuid> id = projectID;
+        if (!id) id = configProvider_->config().activeProjectID;
+        if (!id) return;
+        if (auto project = configProvider_->project(*id)) found = Project{std::move(*project), *id};
+    });
+    return found;
+}
+
+std::filesystem::path GitService::folder(const ProjectMetadata& project) const {
+    auto home = options_.environment.find("HOME");
+    std::filesystem::path homeFolder = XdgFolders::process().home;
+    if (home != options_.environment.end() && !home->second.empty()) homeFolder = home->second;
+    return expandTilde(project.rootPath, homeFolder);
+}
+
+Environment::Map GitService::baseEnvironment(bool readOnly) const {
+    Environment::Map environment = options_.environment;
+    environment["GIT_TERMINAL_PROMPT"] = "0";
+    // Page paths are file names, never patterns or pathspec magic.
+    environment["GIT_LITERAL_PATHSPECS"] = "1";
+    if (readOnly) environment["GIT_OPTIONAL_LOCKS"] = "0";
+    return environment;
+}
+
+GitResult<std::string> GitService::runGit(const std::vector<std::string>& arguments,
+                                          const ProjectMetadata& project, bool requiresAuth, bool readOnly) {
+    Environment::Map environment = baseEnvironment(readOnly);
+    std::optional<OAuthTokenRecord> token;
+    if (requiresAuth) {
+        token = authProvider_ ? authProvider_->loadToken() : std::nullopt;
+        if (!token) return GitError::authenticationRequired();
+        try {
+            for (auto& [key, value] : credentialBroker_->prepareEnvironment(token->accessToken)) {
+                environment[key] = value;
+            }
+        } catch (const std::exception& error) {
+            return GitError::launchFailed(error.what());
+        }
+        environment["GITHUB_TOKEN"] = token->accessToken;
+        environment["GH_TOKEN"] = token->accessToken;
+    }
+
+    std::vector<std::string> command;
+    command.reserve(arguments.size() + 1);
+    command.emplace_back("git");
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    auto result = processRunner_->run(command, folder(project), environment);
+
+    if (result.status == 0) {
+        if (requiresAuth) credentialBroker_->cleanup();
+        return std::move(result.stdout);
+    }
+    if (requiresAuth && isAuthenticationFailure(result.stderr)) {
+        // Only the token that was refused goes: one stored meanwhile (a new sign-in) stays.
+        auto current = authProvider_->loadToken();
+        if (current && current->accessToken == token->accessToken) {
+            authProvider_->deleteToken();
+            GitOAuthStatusPayload status;
+            status.status = "disconnected";
+            status.account = accountPayload(current);
+            status.reason = "tokenInvalid";
+            send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateOAuthStatus(status); });
+        }
+        credentialBroker_->cleanup();
+        return GitError::authenticationFailed(result.stderr);
+    }
+    if (requiresAuth) credentialBroker_->cleanup();
+    return GitError::commandFailed(std::string(GitOutputText::trim(result.stderr)));
+}
+
+GitResult<GitProcessExecutionResult> GitService::runGitAllowingDifferences(
+    const std::vector<std::string>& arguments, const ProjectMetadata& project,
+    const std::set<std::int32_t>& allowedExitCodes) {
+    std::vector<std::string> command;
+    command.reserve(arguments.size() + 1);
+    command.emplace_back("git");
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    auto result = processRunner_->run(command, folder(project), baseEnvironment(true));
+    if (allowedExitCodes.contains(result.status)) return result;
+    return GitError::commandFailed(std::string(GitOutputText::trim(result.stderr)));
+}
+
+bool GitService::ensureAuthenticated(const std::string& operation, bool suppressError) {
+    if (authProvider_ && authProvider_->hasToken() && authProvider_->loadToken()) return true;
+    if (!suppressError) {
+        std::string message = operation + " を実行するには GitHub にサインインしてください";
+        send([&](GitServiceEventSink& sink) { sink.gitServiceDidFail(message); });
+    }
+    return false;
+}
+
+void GitService::handleGitError(const GitError& error, const std::string& commandDescription,
+                                const std::optional<Uuid>& projectId) {
+    std::string message;
+    switch (error.kind()) {
+        case GitError::Kind::launchFailed:
+            message = commandDescription + " の起動に失敗: " + error.text();
+            break;
+        case GitError::Kind::commandFailed:
+            if (auto friendly = friendlyMessageForGitCommandFailure(commandDescription, error.text())) {
+                if (*friendly == missingRemoteText && projectId) {
+                    notifyMissingRemoteIfNeeded(*projectId);
+                    return;
+                }
+                message = *friendly;
+            } else if (!error.text().empty()) {
+                message = error.text();
+            } else {
+                message = commandDescription + " で不明なエラー";
+            }
+            break;
+        case GitError::Kind::authenticationFailed:
+            message = "Git 認証に失敗しました。再度 GitHub にサインインしてください。";
+            if (!error.text().empty()) message += "\n" + error.text();
+            break;
+        case GitError::Kind::authenticationRequired:
+            message = commandDescription + " を実行するには GitHub にサインインしてください";
+            break;
+    }
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidFail(message); });
+}
+
+void GitService::notifyMissingRemoteIfNeeded(const Uuid& projectId) {
+    if (!missingRemoteProjects_.insert(projectId).second) return;
+    send([](GitServiceEventSink& sink) { sink.gitServiceDidFail(missingRemoteText); });
+    queue_->asyncAfter(std::chrono::seconds(1), [weak = weak_from_this(), projectId] {
+        if (auto self = weak.lock()) self->missingRemoteProjects_.erase(projectId);
+    });
+}
+
+std::optional<std::string> GitService::friendlyMessageForGitCommandFailure(const std::string&,
+                                                                           const std::string& reason) {
+    static const char* const noRemoteTexts[] = {"no remote repository",
+                                                "no configured push destination",
+                                                "no remote configured",
+                                                "no remote refs",
+                                                "no such remote",
+                                                "no upstream configured",
+                                                "no tracking information for the current branch",
+                                                "no tracking information",
+                                                "no upstream",
+                                                "not a git repository",
+                                                "is outside repository",
+                                                "unknown option `cached'"};
+    std::string text = lowercased(reason);
+    for (const char* needle : noRemoteTexts) {
+        if (text.find(needle) != std::string::npos) return missingRemoteText;
+    }
+    return std::nullopt;
+}
+
+bool GitService::isAuthenticationFailure(const std::string& text) {
+    std::string lower = lowercased(text);
+    return lower.find("authentication failed") != std::string::npos ||
+           lower.find("http 401") != std::string::npos;
+}
+
+std::optional<GitOAuthAccountPayload> GitService::accountPayload(
+    const std::optional<OAuthTokenRecord>& record) {
+    if (!record || !record->accountLogin) return std::nullopt;
+    return GitOAuthAccountPayload{*record->accountLogin, record->accountAvatarURL};
+}
+
+}  // namespace pelko

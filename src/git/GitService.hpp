@@ -1,0 +1,195 @@
+#pragma once
+// GitService: the one object through which the page drives Git.
+//
+// Every entry point returns at once after queueing its work, with a weak reference to the service,
+// on the serial queue "app.pelko.git-service" (commit history excepted): operations run one at a
+// time in the order they were requested, so a refresh barrier is answered after everything queued
+// before it. Project lookups hop synchronously to the main thread (the configuration store lives
+// there), so the main thread must never wait for this queue. Every result, failure and sign-in
+// consequence is reported through the event sink, held weakly and called from the queue that
+// produced the event; nothing is sent while there is none. `git` runs with the process's
+// environment, GIT_TERMINAL_PROMPT=0 and, for a GitHub HTTP(S) remote, the signed-in token through
+// the credential broker; a token that GitHub rejects is deleted, but only while it is still the one
+// that was used. Page paths never reach `git` unless they stay inside the project; page revisions
+// never start with "-". The service never throws to its callers and never stops.
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/GitProjectProviding.hpp"
+#include "git/GitCommitDiffPayload.hpp"
+#include "git/GitCredentialBroking.hpp"
+#include "git/GitDiffPayload.hpp"
+#include "git/GitError.hpp"
+#include "git/GitProcessRunning.hpp"
+#include "git/GitRemoteURL.hpp"
+#include "git/GitResult.hpp"
+#include "git/GitServiceEventSink.hpp"
+#include "git/GitServicing.hpp"
+#include "git/GitStatusDetailMapper.hpp"
+#include "git/GitStatusPayload.hpp"
+#include "git/GitWorkingTreeParser.hpp"
+#include "github/GitAuthProviding.hpp"
+#include "github/GitHubGraphQLClient.hpp"
+#include "platform/Environment.hpp"
+#include "platform/SerialQueue.hpp"
+
+namespace pelko {
+
+class GitService final : public GitServicing, public std::enable_shared_from_this<GitService> {
+  public:
+    struct Options {
+        // The host whose HTTP(S) remotes get the token, and which names GitHub repositories.
+        std::string gitHubWebHost = "github.com";
+        // What every `git` run starts from.
+        Environment::Map environment = Environment::process().all();
+    };
+
+    GitService(std::shared_ptr<GitProjectProviding> configProvider,
+               std::shared_ptr<GitAuthProviding> authProvider,
+               std::shared_ptr<GitCredentialBroking> credentialBroker,
+               std::shared_ptr<GitProcessRunning> processRunner,
+               std::shared_ptr<GitHubGraphQLClient> graphQLClient, Options options);
+    ~GitService() override;
+
+    // GitServicing
+    void setEventSink(std::weak_ptr<GitServiceEventSink> sink) override;
+    void refreshStatus(const std::optional<Uuid>& projectID) override;
+    void fetchStatusDetail(const Uuid& projectID) override;
+    void commit(const Uuid& projectID, const std::string& message) override;
+    void push(const Uuid& projectID) override;
+    void pull(const Uuid& projectID) override;
+    void fetch(const Uuid& projectID) override;
+    void fetchDiff(const Uuid& projectID, const std::vector<GitDiffTarget>& targets) override;
+    void fetchCommitDiff(const Uuid& projectID, const std::string& commit,
+                         const std::optional<std::string>& path) override;
+    void fetchWorkingTree(const Uuid& projectID) override;
+    void fetchBranchMap(const Uuid& projectID, std::int64_t limit) override;
+    void fetchCommitHistory(const Uuid& projectID, const std::optional<std::string>& cursor,
+                            std::int64_t pageSize, const std::optional<std::string>& requestId) override;
+    void fetchCommitGraph(const Uuid& projectID, std::int64_t pageSize) override;
+    void fetchRemoteTracking(const Uuid& projectID) override;
+    void reachRefreshBarrier(const Uuid& projectID, const std::string& requestId) override;
+
+    // The status porcelain (v1 with the branch line) as the "git/status" record; paths unquoted.
+    static GitStatusPayload parseStatus(const std::string& output, const Uuid& projectId);
+    // Sums `--numstat` lines; a "-" count makes the diff binary.
+    struct Numstat {
+        std::int64_t additions = 0;
+        std::int64_t deletions = 0;
+        bool isBinary = false;
+    };
+    static Numstat parseNumstat(const std::string& output);
+    // "src/{old => new}/a.txt" -> "src/new/a.txt"; "old => new" -> "new".
+    static std::string normalizeRenamedPath(const std::string& path);
+
+    // Remote resolution; on the service's queues.
+    std::optional<std::string> remoteURL(const ProjectMetadata& project,
+                                         const std::optional<std::string>& preferredRemote = std::nullopt);
+    bool requiresGitHubOAuth(const std::optional<std::string>& remoteURL) const;
+    std::optional<RepositoryCoordinates> parseGitHubRemoteURL(const std::string& text) const;
+
+    // Blocks until the queue has run everything queued before this call (tests and benchmarks; never
+    // on the main thread while the queue waits for it).
+    void waitUntilIdle();
+
+  private:
+    enum class OutputMode { patch, numstat };
+    struct Project {
+        ProjectMetadata metadata;
+        Uuid id;
+    };
+
+    // Queues `work` on the serial queue with a weak reference to the service.
+    void enqueue(std::function<void(GitService&)> work);
+    // Hands one event to the sink, when there is one.
+    void send(const std::function<void(GitServiceEventSink&)>& event) const;
+
+    // Shared machinery (GitService.cpp).
+    std::optional<Project> metadata(const std::optional<Uuid>& projectID) const;
+    std::filesystem::path folder(const ProjectMetadata& project) const;
+    Environment::Map baseEnvironment(bool readOnly) const;
+    GitResult<std::string> runGit(const std::vector<std::string>& arguments, const ProjectMetadata& project,
+                                  bool requiresAuth, bool readOnly = false);
+    GitResult<GitProcessExecutionResult> runGitAllowingDifferences(
+        const std::vector<std::string>& arguments, const ProjectMetadata& project,
+        const std::set<std::int32_t>& allowedExitCodes);
+    bool ensureAuthenticated(const std::string& operation, bool suppressError);
+    void handleGitError(const GitError& error, const std::string& commandDescription,
+                        const std::optional<Uuid>& projectId);
+    void notifyMissingRemoteIfNeeded(const Uuid& projectId);
+    static std::optional<std::string> friendlyMessageForGitCommandFailure(
+        const std::string& commandDescription, const std::string& reason);
+    static bool isAuthenticationFailure(const std::string& text);
+    static std::optional<GitOAuthAccountPayload> accountPayload(
+        const std::optional<OAuthTokenRecord>& record);
+
+    // Remotes (GitServiceRemotes.cpp).
+    std::map<std::string, std::string> remoteURLsFromConfig(const ProjectMetadata& project) const;
+    std::optional<std::string> upstreamRemoteName(const ProjectMetadata& project);
+    std::optional<std::string> pushDefaultRemoteName(const ProjectMetadata& project);
+    std::optional<std::string> remoteURLUsingGit(const std::string& name, const ProjectMetadata& project);
+
+    // Status, commit, push, pull, fetch, status detail (GitServiceStatus.cpp).
+    void runRefreshStatus(const std::optional<Uuid>& projectID);
+    void runCommit(const Uuid& projectID, const std::string& message);
+    void runRemoteOperation(const Uuid& projectID, const std::vector<std::string>& arguments,
+                            const std::string& operation, const std::string& commandDescription,
+                            const std::string& successText);
+    void runStatusDetail(const Uuid& projectID);
+    void runRemoteTracking(const Uuid& projectID);  // GitServiceRemoteTracking.cpp
+
+    // Diffs (GitServiceDiffs.cpp).
+    void runDiff(const Uuid& projectID, const std::vector<GitDiffTarget>& targets);
+    std::optional<GitDiffFilePayload> buildDiffPayload(const GitDiffTarget& target, const Project& project);
+    bool isUntrackedFile(const std::string& path, const ProjectMetadata& project);
+    std::optional<GitDiffFilePayload> buildDiffPayloadForUntracked(const GitDiffTarget& target,
+                                                                   const Project& project);
+    static std::vector<std::string> diffArguments(const GitDiffTarget& target, OutputMode mode,
+                                                  bool text = true);
+    void runCommitDiff(const Uuid& projectID, const std::string& commit,
+                       const std::optional<std::string>& path);
+    std::vector<GitCommitDiffFilePayload> buildCommitDiffSummary(const std::string& commit,
+                                                                 const Project& project);
+    std::optional<GitCommitDiffFilePayload> buildCommitDiffPayload(const std::string& commit,
+                                                                   const std::optional<std::string>& path,
+                                                                   const Project& project);
+    std::optional<std::int64_t> commitParentCount(const std::string& commit, const Project& project);
+    static std::vector<std::string> commitDiffArguments(const std::string& commit, OutputMode mode,
+                                                        const std::optional<std::string>& path,
+                                                        std::int64_t parentCount);
+    static std::vector<std::string> mergeCommitPatchArguments(const std::string& commit,
+                                                              const std::optional<std::string>& path);
+    // The page's path as a path inside the project, or nullopt when it is refused.
+    std::optional<std::string> pagePath(const std::string& path, const ProjectMetadata& project) const;
+
+    // Working tree (GitServiceWorkingTree.cpp).
+    void runWorkingTree(const Uuid& projectID);
+
+    std::shared_ptr<GitProjectProviding> configProvider_;
+    std::shared_ptr<GitAuthProviding> authProvider_;
+    std::shared_ptr<GitCredentialBroking> credentialBroker_;
+    std::shared_ptr<GitProcessRunning> processRunner_;
+    std::shared_ptr<GitHubGraphQLClient> graphQLClient_;
+    Options options_;
+
+    mutable std::mutex sinkMutex_;
+    std::weak_ptr<GitServiceEventSink> eventSink_;
+
+    GitStatusDetailMapper statusMapper_;
+    GitWorkingTreeParser workingTreeParser_;
+    // Projects told "no remote" within the last second. Queue only.
+    std::set<Uuid> missingRemoteProjects_;
+
+    // Last: destroyed first, so queued work never outlives the fields it uses.
+    std::unique_ptr<SerialQueue> queue_;
+};
+
+}  // namespace pelko

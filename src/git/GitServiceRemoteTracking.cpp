@@ -1,0 +1,87 @@
+// GitService: the current branch's upstream with its ahead and behind counts.
+#include "git/GitOutputText.hpp"
+#include "git/GitService.hpp"
+
+namespace pelko {
+
+namespace {
+
+constexpr const char* upstreamDescription = "git rev-parse --abbrev-ref --symbolic-full-name @{u}";
+
+// "<behind>\t<ahead>", as `rev-list --left-right --count @{u}...HEAD` prints them.
+std::pair<std::int64_t, std::int64_t> parseCounts(std::string_view output) {
+    std::string_view text = GitOutputText::trim(output);
+    std::vector<std::string_view> parts;
+    for (auto part : GitOutputText::split(text, "\t")) parts.push_back(part);
+    if (parts.size() != 2) {
+        parts.clear();
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find_first_of(" \t", start);
+            if (end == std::string_view::npos) end = text.size();
+            if (end > start) parts.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    if (parts.size() != 2) return {0, 0};
+    auto number = [](std::string_view part) {
+        std::size_t begin = part.find_first_not_of(" \t");
+        if (begin == std::string_view::npos) return std::int64_t{0};
+        part = part.substr(begin, part.find_last_not_of(" \t") - begin + 1);
+        return GitOutputText::parseInteger(part).value_or(0);
+    };
+    return {number(parts[0]), number(parts[1])};
+}
+
+}  // namespace
+
+void GitService::fetchRemoteTracking(const Uuid& projectID) {
+    enqueue([projectID](GitService& self) { self.runRemoteTracking(projectID); });
+}
+
+void GitService::runRemoteTracking(const Uuid& projectID) {
+    auto project = metadata(projectID);
+    if (!project) return;
+    if (remoteURL(project->metadata)) {
+        missingRemoteProjects_.erase(project->id);
+    } else {
+        notifyMissingRemoteIfNeeded(project->id);
+    }
+
+    auto branch = runGit({"rev-parse", "--abbrev-ref", "HEAD"}, project->metadata, false, true);
+    if (!branch.ok()) {
+        handleGitError(branch.error(), "git rev-parse --abbrev-ref HEAD", project->id);
+        return;
+    }
+    GitRemoteTrackingPayload payload;
+    payload.projectId = project->id.string();
+    payload.branch = std::string(GitOutputText::trim(branch.value()));
+
+    auto upstream =
+        runGit({"rev-parse", "--abbrev-ref", "--symbolic-full-name", "@{u}"}, project->metadata, false, true);
+    if (!upstream.ok()) {
+        const GitError& error = upstream.error();
+        std::string lower = error.text();
+        for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        // A detached head, a branch without upstream and one whose upstream is gone (git then finds no
+        // revision "@{u}") are normal states.
+        bool normal = error.kind() == GitError::Kind::commandFailed &&
+                      (lower.find("no upstream") != std::string::npos ||
+                       lower.find("head does not point to a branch") != std::string::npos ||
+                       lower.find("ambiguous argument '@{u}'") != std::string::npos);
+        if (!normal) {
+            handleGitError(error, upstreamDescription, project->id);
+            return;
+        }
+    } else {
+        payload.remote = std::string(GitOutputText::trim(upstream.value()));
+        if (!payload.remote->empty()) {
+            auto counts = runGit({"rev-list", "--left-right", "--count", "@{u}...HEAD"}, project->metadata,
+                                 false, true);
+            if (counts.ok()) std::tie(payload.behind, payload.ahead) = parseCounts(counts.value());
+        }
+    }
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateRemoteTracking(payload); });
+}
+
+}  // namespace pelko

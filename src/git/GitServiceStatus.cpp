@@ -1,0 +1,172 @@
+// GitService: status, commit, push, pull, fetch and status detail.
+#include "git/GitOutputText.hpp"
+#include "git/GitQuotedPath.hpp"
+#include "git/GitService.hpp"
+
+namespace pelko {
+
+namespace {
+
+const std::vector<std::string> statusArguments{"status", "--porcelain", "--branch", "--untracked-files=all"};
+
+std::string_view trimBlanks(std::string_view text) {
+    std::size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) return {};
+    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+}  // namespace
+
+void GitService::refreshStatus(const std::optional<Uuid>& projectID) {
+    enqueue([projectID](GitService& self) { self.runRefreshStatus(projectID); });
+}
+
+void GitService::commit(const Uuid& projectID, const std::string& message) {
+    enqueue([projectID, message](GitService& self) { self.runCommit(projectID, message); });
+}
+
+void GitService::push(const Uuid& projectID) {
+    enqueue([projectID](GitService& self) {
+        self.runRemoteOperation(projectID, {"push"}, "Push", "git push", "Push が完了しました");
+    });
+}
+
+void GitService::pull(const Uuid& projectID) {
+    enqueue([projectID](GitService& self) {
+        self.runRemoteOperation(projectID, {"pull", "--rebase"}, "Pull", "git pull", "Pull が完了しました");
+    });
+}
+
+void GitService::fetch(const Uuid& projectID) {
+    enqueue([projectID](GitService& self) {
+        self.runRemoteOperation(projectID, {"fetch"}, "Fetch", "git fetch", "Fetch が完了しました");
+    });
+}
+
+void GitService::fetchStatusDetail(const Uuid& projectID) {
+    enqueue([projectID](GitService& self) { self.runStatusDetail(projectID); });
+}
+
+GitStatusPayload GitService::parseStatus(const std::string& output, const Uuid& projectId) {
+    GitStatusPayload payload = GitStatusPayload::placeholder(projectId);
+    for (auto line : GitOutputText::nonEmptyLines(output)) {
+        if (line.starts_with("## ")) {
+            std::string_view summary = line.substr(3);
+            std::string_view name = summary;
+            if (std::size_t bracket = summary.find('['); bracket != std::string_view::npos) {
+                name = trimBlanks(summary.substr(0, bracket));
+                std::string_view counts = summary.substr(bracket);
+                payload.ahead = GitStatusDetailMapper::extractCount("ahead", counts);
+                payload.behind = GitStatusDetailMapper::extractCount("behind", counts);
+            } else {
+                payload.ahead = 0;
+                payload.behind = 0;
+            }
+            payload.branch = std::string(name.substr(0, name.find("...")));
+        } else if (line.starts_with("?? ")) {
+            payload.untracked.push_back({GitQuotedPath::unquote(line.substr(3)), "?"});
+        } else if (line.size() > 2) {
+            GitStatusPayload::File file{GitStatusDetailMapper::splitPaths(line.substr(3)).second,
+                                        std::string(line.substr(0, 2))};
+            if (line[0] != ' ') payload.staged.push_back(file);
+            if (line[1] != ' ') payload.unstaged.push_back(std::move(file));
+        }
+    }
+    payload.pending =
+        static_cast<std::int64_t>(payload.staged.size() + payload.unstaged.size() + payload.untracked.size());
+    return payload;
+}
+
+void GitService::runRefreshStatus(const std::optional<Uuid>& projectID) {
+    auto project = metadata(projectID);
+    if (!project) return;
+    auto result = runGit(statusArguments, project->metadata, false, true);
+    if (result.ok()) {
+        auto payload = parseStatus(result.value(), project->id);
+        missingRemoteProjects_.erase(project->id);
+        send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateStatus(payload); });
+        return;
+    }
+    const GitError& error = result.error();
+    auto friendly = error.kind() == GitError::Kind::commandFailed
+                        ? friendlyMessageForGitCommandFailure("git status", error.text())
+                        : std::nullopt;
+    if (friendly && *friendly == "リモートリポジトリがないプロジェクトです") {
+        notifyMissingRemoteIfNeeded(project->id);
+    } else {
+        std::string message = friendly ? *friendly : error.description();
+        send([&](GitServiceEventSink& sink) { sink.gitServiceDidFail(message); });
+    }
+    auto placeholder = GitStatusPayload::placeholder(project->id);
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateStatus(placeholder); });
+}
+
+void GitService::runCommit(const Uuid& projectID, const std::string& message) {
+    if (GitOutputText::trim(message).empty()) {
+        send([](GitServiceEventSink& sink) {
+            sink.gitServiceDidFail("コミットメッセージを入力してください");
+        });
+        return;
+    }
+    auto project = metadata(projectID);
+    if (!project) return;
+    if (auto added = runGit({"add", "-A"}, project->metadata, false); !added.ok()) {
+        handleGitError(added.error(), "git add", project->id);
+        return;
+    }
+    if (auto committed = runGit({"commit", "-m", message}, project->metadata, false); !committed.ok()) {
+        handleGitError(committed.error(), "git commit", project->id);
+        return;
+    }
+    send([](GitServiceEventSink& sink) { sink.gitServiceDidSucceed("コミットしました"); });
+    refreshStatus(project->id);
+}
+
+void GitService::runRemoteOperation(const Uuid& projectID, const std::vector<std::string>& arguments,
+                                    const std::string& operation, const std::string& commandDescription,
+                                    const std::string& successText) {
+    auto project = metadata(projectID);
+    if (!project) return;
+    auto url = remoteURL(project->metadata);
+    if (!url) {
+        notifyMissingRemoteIfNeeded(project->id);
+        return;
+    }
+    missingRemoteProjects_.erase(project->id);
+    bool requiresAuth = requiresGitHubOAuth(url);
+    if (requiresAuth && !ensureAuthenticated(operation, false)) return;
+    auto result = runGit(arguments, project->metadata, requiresAuth);
+    if (!result.ok()) {
+        handleGitError(result.error(), commandDescription, project->id);
+        return;
+    }
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidSucceed(successText); });
+    refreshStatus(project->id);
+}
+
+void GitService::runStatusDetail(const Uuid& projectID) {
+    auto project = metadata(projectID);
+    if (!project) return;
+    auto result = runGit(statusArguments, project->metadata, false, true);
+    if (!result.ok()) {
+        handleGitError(result.error(), "git status", project->id);
+        return;
+    }
+    missingRemoteProjects_.erase(project->id);
+    auto components = statusMapper_.parse(result.value());
+
+    GitStatusDetailPayload payload;
+    payload.projectId = project->id.string();
+    payload.branch = components.branch.empty() ? "--" : components.branch;
+    auto head = runGit({"rev-parse", "HEAD"}, project->metadata, false, true);
+    payload.headSha = head.ok() ? std::string(GitOutputText::trim(head.value())) : "--";
+    payload.ahead = components.ahead;
+    payload.behind = components.behind;
+    payload.remote = components.remote;
+    payload.staged = statusMapper_.buildTree(components.staged);
+    payload.unstaged = statusMapper_.buildTree(components.unstaged);
+    payload.untracked = statusMapper_.buildTree(components.untracked);
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadStatusDetail(payload); });
+}
+
+}  // namespace pelko

@@ -1,0 +1,268 @@
+#pragma once
+// Real repositories for the Git tests: an isolated git configuration (no system file, a global file
+// of the test's own), fakes at the Git service's seams, and a sink that records events as JSON.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/GitProjectProviding.hpp"
+#include "git/GitCredentialBroker.hpp"
+#include "git/GitService.hpp"
+#include "git/GitServiceEventSink.hpp"
+#include "git/ProcessGitProcessRunner.hpp"
+#include "github/GitAuthProviding.hpp"
+#include "platform/Environment.hpp"
+#include "platform/MainQueue.hpp"
+#include "support/TestSupport.hpp"
+
+namespace pelko::test {
+
+// The process environment with git's system and user configuration replaced by one test file.
+inline Environment::Map isolatedGitEnvironment() {
+    static const std::filesystem::path config = [] {
+        auto path = testRoot() / "gitconfig";
+        writeFile(path,
+                  "[user]\n\tname = Pelko Test\n\temail = test@pelko.invalid\n"
+                  "[init]\n\tdefaultBranch = main\n[protocol \"file\"]\n\tallow = always\n"
+                  "[advice]\n\tdetachedHead = false\n");
+        return path;
+    }();
+    auto environment = Environment::process().all();
+    environment["GIT_CONFIG_NOSYSTEM"] = "1";
+    environment["GIT_CONFIG_GLOBAL"] = config.string();
+    return environment;
+}
+
+// A folder with git run directly in it; every command must succeed unless run with `tryGit`.
+class GitRepo {
+  public:
+    explicit GitRepo(std::filesystem::path path) : path_(std::move(path)) {
+        std::filesystem::create_directories(path_);
+    }
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
+
+    GitProcessExecutionResult tryGit(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), "git");
+        return ProcessGitProcessRunner().run(arguments, path_, isolatedGitEnvironment());
+    }
+    std::string git(const std::vector<std::string>& arguments) const {
+        auto result = tryGit(arguments);
+        EXPECT_EQ(result.status, 0) << arguments.front() << ": " << result.stderr;
+        return result.stdout;
+    }
+    void write(const std::string& relative, const std::string& contents) const {
+        writeFile(path_ / relative, contents);
+    }
+    void commitAll(const std::string& message) const {
+        git({"add", "-A"});
+        git({"commit", "-q", "-m", message});
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
+struct GitEvent {
+    std::string type;
+    Json payload;
+};
+
+class RecordingGitSink final : public GitServiceEventSink {
+  public:
+    std::vector<GitEvent> events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+    std::vector<Json> payloads(const std::string& type) const {
+        std::vector<Json> found;
+        for (const auto& event : events()) {
+            if (event.type == type) found.push_back(event.payload);
+        }
+        return found;
+    }
+    std::vector<std::string> types() const {
+        std::vector<std::string> found;
+        for (const auto& event : events()) found.push_back(event.type);
+        return found;
+    }
+    // Pumps the main queue (the service's project lookups hop there) until `count` events arrived.
+    bool waitForCount(std::size_t count) const {
+        return MainQueue::shared().drainUntil([&] { return events().size() >= count; },
+                                              std::chrono::seconds(120));
+    }
+    bool waitForType(const std::string& type) const {
+        return MainQueue::shared().drainUntil([&] { return !payloads(type).empty(); },
+                                              std::chrono::seconds(120));
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        events_.clear();
+    }
+
+    void gitServiceDidUpdateStatus(const GitStatusPayload& p) override { add("git/status", p.toJson()); }
+    void gitServiceDidSucceed(const std::string& message) override {
+        add("git/result", Json{{"success", true}, {"message", message}});
+    }
+    void gitServiceDidFail(const std::string& message) override {
+        add("git/result", Json{{"success", false}, {"message", message}});
+    }
+    void gitServiceDidLoadDiff(const GitDiffPayload& p) override { add("git/diff", p.toJson()); }
+    void gitServiceDidLoadCommitDiff(const GitCommitDiffPayload& p) override {
+        add("git/commit/diff", p.toJson());
+    }
+    void gitServiceDidLoadWorkingTree(const GitWorkingTreePayload& p) override {
+        add("git/working-tree", p.toJson());
+    }
+    void gitServiceDidReachRefreshBarrier(const GitRefreshBarrierPayload& p) override {
+        add("git/refresh/barrier", p.toJson());
+    }
+    void gitServiceDidLoadBranchMap(const Json& p) override { add("git/branch-map", p); }
+    void gitServiceDidFailBranchMap(const Json& p) override { add("git/branch-map/error", p); }
+    void gitServiceDidLoadCommitHistory(const Json& p) override { add("git/history", p); }
+    void gitServiceDidFailCommitHistory(const Json& p) override { add("git/history/error", p); }
+    void gitServiceDidLoadCommitGraph(const Json& p) override { add("git/graph", p); }
+    void gitServiceDidLoadStatusDetail(const GitStatusDetailPayload& p) override {
+        add("git/status/detail", p.toJson());
+    }
+    void gitServiceDidUpdateRemoteTracking(const GitRemoteTrackingPayload& p) override {
+        add("git/remote/tracking", p.toJson());
+    }
+    void gitServiceDidUpdateOAuthStatus(const GitOAuthStatusPayload& p) override {
+        add("github/oauth/status", p.toJson());
+    }
+
+  private:
+    void add(std::string type, Json payload) {
+        std::lock_guard lock(mutex_);
+        events_.push_back({std::move(type), std::move(payload)});
+    }
+    mutable std::mutex mutex_;
+    std::vector<GitEvent> events_;
+};
+
+class FakeProjects final : public GitProjectProviding {
+  public:
+    Uuid add(const std::filesystem::path& root) {
+        ProjectMetadata project;
+        project.id = Uuid::random();
+        project.name = root.filename().string();
+        project.rootPath = root.string();
+        projects_.push_back(project);
+        return project.id;
+    }
+    void setActive(std::optional<Uuid> id) { active_ = id; }
+
+    AppConfig config() const override {
+        EXPECT_TRUE(MainQueue::isMainThread());
+        AppConfig config;
+        config.activeProjectID = active_;
+        return config;
+    }
+    std::optional<ProjectMetadata> project(const Uuid& id) const override {
+        EXPECT_TRUE(MainQueue::isMainThread());
+        for (const auto& project : projects_) {
+            if (project.id == id) return project;
+        }
+        return std::nullopt;
+    }
+
+  private:
+    std::vector<ProjectMetadata> projects_;
+    std::optional<Uuid> active_;
+};
+
+class FakeAuth final : public GitAuthProviding {
+  public:
+    void store(std::optional<OAuthTokenRecord> record) {
+        std::lock_guard lock(mutex_);
+        token_ = std::move(record);
+    }
+    // Stands for a new sign-in that lands while git runs: from the given load on, a new token is stored.
+    void replaceOnLoad(int load, OAuthTokenRecord record) {
+        std::lock_guard lock(mutex_);
+        replaceAt_ = load;
+        replacement_ = std::move(record);
+    }
+    int deletions() const {
+        std::lock_guard lock(mutex_);
+        return deletions_;
+    }
+    std::optional<OAuthTokenRecord> stored() const {
+        std::lock_guard lock(mutex_);
+        return token_;
+    }
+
+    bool hasToken() const override {
+        std::lock_guard lock(mutex_);
+        return token_.has_value();
+    }
+    std::optional<OAuthTokenRecord> loadToken() const override {
+        std::lock_guard lock(mutex_);
+        if (++loads_ == replaceAt_) token_ = replacement_;
+        return token_;
+    }
+    void deleteToken() override {
+        std::lock_guard lock(mutex_);
+        ++deletions_;
+        token_.reset();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    mutable std::optional<OAuthTokenRecord> token_;
+    mutable int loads_ = 0;
+    int replaceAt_ = -1;
+    OAuthTokenRecord replacement_;
+    int deletions_ = 0;
+};
+
+inline OAuthTokenRecord tokenRecord(const std::string& accessToken,
+                                    std::optional<std::string> login = "octocat") {
+    OAuthTokenRecord record;
+    record.accessToken = accessToken;
+    record.tokenType = "bearer";
+    record.accountLogin = std::move(login);
+    return record;
+}
+
+// A Git service over real git, with fakes for the configuration and the token.
+struct GitServiceHarness {
+    TempDir dir;
+    std::shared_ptr<FakeProjects> projects = std::make_shared<FakeProjects>();
+    std::shared_ptr<FakeAuth> auth = std::make_shared<FakeAuth>();
+    std::shared_ptr<GitCredentialBroker> broker = std::make_shared<GitCredentialBroker>(dir / "credentials");
+    std::shared_ptr<RecordingGitSink> sink = std::make_shared<RecordingGitSink>();
+    std::shared_ptr<GitService> service;
+
+    explicit GitServiceHarness(std::string gitHubWebHost = "github.com") {
+        service = std::make_shared<GitService>(
+            projects, auth, broker, std::make_shared<ProcessGitProcessRunner>(), nullptr,
+            GitService::Options{std::move(gitHubWebHost), isolatedGitEnvironment()});
+        service->setEventSink(sink);
+    }
+    static Json placeholderJson(const Uuid& id) { return GitStatusPayload::placeholder(id).toJson(); }
+    // Everything queued so far has run and reported.
+    void settle() {
+        std::atomic<bool> done = false;
+        std::thread waiter([&] {
+            service->waitUntilIdle();
+            done = true;
+        });
+        MainQueue::shared().drainUntil([&] { return done.load(); }, std::chrono::seconds(120));
+        waiter.join();
+    }
+};
+
+}  // namespace pelko::test
