@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -149,16 +150,12 @@ PTYProcess PTYDriver::spawn(const std::string& shell, const std::vector<std::str
     return PTYProcess{TerminalProcess::watch(pid), std::make_shared<TerminalMasterHandle>(master.release())};
 }
 
-void PTYDriver::sendSignal(pid_t processID, int signal, pid_t foregroundGroup) {
-    if (processID < 1) return;
-    if (foregroundGroup > 0 && foregroundGroup != processID) {
-        if (kill(-foregroundGroup, signal) == 0) return;
-        if (errno != ESRCH) throw PTYDriverError(Code::signalFailed, errno);
-    }
-    if (kill(-processID, signal) == 0) return;
-    if (errno != ESRCH) throw PTYDriverError(Code::signalFailed, errno);
-    if (kill(processID, signal) == 0 || errno == ESRCH) return;
-    throw PTYDriverError(Code::signalFailed, errno);
+void PTYDriver::sendSignal(const TerminalProcess& process, int masterFd, int signal) {
+    bool terminalSignal = signal == SIGINT || signal == SIGQUIT || signal == SIGTSTP;
+    if (terminalSignal && masterFd >= 0 && tcgetpgrp(masterFd) > 0 && ioctl(masterFd, TIOCSIG, signal) == 0)
+        return;
+    if (int error = process.sendGroupSignal(signal); error != 0)
+        throw PTYDriverError(Code::signalFailed, error);
 }
 
 }  // namespace pelko

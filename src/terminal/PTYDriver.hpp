@@ -39,10 +39,12 @@ class PTYDriver {
                      const std::map<std::string, std::string>& environment, std::int64_t cols,
                      std::int64_t rows) const;
 
-    // Signals the terminal's foreground process group when one is given (the group a Ctrl-C would
-    // reach, such as a command the shell runs as a job), else the process's group, else the pid; a
-    // process that is gone is not an error. A pid below 1 does nothing.
-    static void sendSignal(pid_t processID, int signal, pid_t foregroundGroup = 0);
+    // An interrupt, quit or stop goes to the foreground process group of the terminal on `masterFd`
+    // (what the key would reach, such as a command the shell runs as a job), found by the kernel, so
+    // no group number is looked up and then signalled. Any other signal, or a terminal without a
+    // foreground group, goes to the process's group through its pidfd. A process that is gone is not
+    // an error; other failures throw signalFailed.
+    static void sendSignal(const TerminalProcess& process, int masterFd, int signal);
 
     // The environment a child gets: the base, overrides (an empty override keeps an existing value),
     // TERM=xterm-256color and COLORTERM=truecolor when absent, PELKO_TERMINAL=1.

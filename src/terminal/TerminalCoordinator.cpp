@@ -85,11 +85,12 @@ struct TerminalCoordinator::SessionState {
 TerminalCoordinator::TerminalCoordinator(std::shared_ptr<PTYDriver> driver,
                                          std::shared_ptr<TerminalLogger> logger,
                                          std::shared_ptr<TerminalDebugDumpStore> debugDumpStore,
-                                         int initialCols, int initialRows)
+                                         int initialCols, int initialRows, std::size_t maxSessions)
     : driver_(std::move(driver)),
       logger_(std::move(logger)),
       initialCols_(initialCols),
       initialRows_(initialRows),
+      maxSessions_(maxSessions),
       debugDumpStore_(std::move(debugDumpStore)) {}
 
 std::shared_ptr<TerminalCoordinator> TerminalCoordinator::makeDefault() {
@@ -146,7 +147,17 @@ void TerminalCoordinator::attachDumpWriter(SessionState& state) {
     state.setDumpWriter(TerminalDebugDumpWriter::create(debugDumpStore_, state.config.id));
 }
 
+std::string TerminalCoordinator::sessionLimitReached() const {
+    return fmt::format("sessionLimitReached(limit: {})", maxSessions_);
+}
+
 void TerminalCoordinator::startSession(const CLISessionConfig& config) {
+    if (sessions_.size() >= maxSessions_) {
+        logger_->record({config.id, TerminalLogEvent::Event::error, std::nullopt, "spawn_failed",
+                         std::map<std::string, std::string>{{"error", sessionLimitReached()}}});
+        transitionToFailure(config.id, sessionLimitReached());
+        return;
+    }
     std::string workingDirectory = resolvedWorkingDirectory(config);
     PTYProcess spawned;
     try {
@@ -222,12 +233,16 @@ void TerminalCoordinator::installReadHandler(const std::shared_ptr<SessionState>
         } else {
             normalized = state->normalizer.normalize(chunk);
         }
-        if (normalized.empty()) return;
-        if (auto delegate = self->delegate_.lock())
-            delegate->terminalCoordinatorDidReceiveOutput(normalized, id);
-        self->logger_->record(
-            {id, TerminalLogEvent::Event::output, std::move(normalized), std::nullopt, std::nullopt});
+        self->forwardOutput(id, std::move(normalized));
     });
+}
+
+void TerminalCoordinator::forwardOutput(const Uuid& sessionID, TerminalOutputNormalizer::Bytes normalized) {
+    if (normalized.empty()) return;
+    if (auto delegate = delegate_.lock())
+        delegate->terminalCoordinatorDidReceiveOutput(normalized, sessionID);
+    logger_->record(
+        {sessionID, TerminalLogEvent::Event::output, std::move(normalized), std::nullopt, std::nullopt});
 }
 
 void TerminalCoordinator::installTerminationHandler(const std::shared_ptr<SessionState>& state) {
@@ -252,6 +267,12 @@ void TerminalCoordinator::installTerminationHandler(const std::shared_ptr<Sessio
                 auto state = weakState.lock();
                 if (!self || !state) return;
                 TerminalCoordinator* coordinator = self.get();
+                // The reader has stopped, so nothing can complete a sequence the normaliser still
+                // holds: it goes out as it is, before the exit.
+                auto held = state->normalizer.flush();
+                if (auto writer = state->currentDumpWriter(); writer && !held.empty())
+                    writer->record({}, held);
+                coordinator->forwardOutput(state->config.id, std::move(held));
                 coordinator->onMainWhileCurrent(state, [coordinator](SessionState& session) {
                     const Uuid id = session.config.id;
                     coordinator->dispose(session);
@@ -275,10 +296,12 @@ void TerminalCoordinator::terminateSession(const Uuid& id) {
     if (it == sessions_.end()) return;
     auto state = it->second;
     sessions_.erase(it);
+    // Decided before the master is closed: closing it hangs the terminal up, and the shell may die of
+    // that at once, which must not turn a session ended while running into one found gone.
+    bool running = !state->process->hasExited();
     dispose(*state);
-    pid_t pid = state->process->pid();
-    if (!state->process->terminated() && kill(pid, 0) == 0) {
-        if (!state->process->terminated()) kill(pid, SIGTERM);
+    if (running) {
+        state->process->sendSignal(SIGTERM);
         return;
     }
     state->status = SessionStatus::terminated();
@@ -291,10 +314,16 @@ void TerminalCoordinator::terminateAll() {
     for (const auto& id : ids) terminateSession(id);
 }
 
-void TerminalCoordinator::write(const Uuid& sessionID, std::span<const std::uint8_t> data) {
+TerminalCoordinator::SessionState* TerminalCoordinator::liveSession(const Uuid& sessionID) const {
     auto it = sessions_.find(sessionID);
-    if (it == sessions_.end() || it->second->disposed) return;
-    int error = writeAll(data, it->second->masterHandle->fd());
+    if (it == sessions_.end() || it->second->disposed || it->second->process->hasExited()) return nullptr;
+    return it->second.get();
+}
+
+void TerminalCoordinator::write(const Uuid& sessionID, std::span<const std::uint8_t> data) {
+    auto* state = liveSession(sessionID);
+    if (!state) return;
+    int error = writeAll(data, state->masterHandle->fd());
     if (error == 0) {
         logger_->record({sessionID, TerminalLogEvent::Event::input,
                          std::vector<std::uint8_t>(data.begin(), data.end()), std::nullopt, std::nullopt});
@@ -304,12 +333,10 @@ void TerminalCoordinator::write(const Uuid& sessionID, std::span<const std::uint
 }
 
 void TerminalCoordinator::sendSignal(const Uuid& sessionID, int signal) {
-    auto it = sessions_.find(sessionID);
-    if (it == sessions_.end() || it->second->disposed) return;
+    auto* state = liveSession(sessionID);
+    if (!state) return;
     try {
-        // The foreground job (not only the shell) is what an interrupt is meant for.
-        pid_t foreground = tcgetpgrp(it->second->masterHandle->fd());
-        PTYDriver::sendSignal(it->second->process->pid(), signal, foreground > 0 ? foreground : 0);
+        PTYDriver::sendSignal(*state->process, state->masterHandle->fd(), signal);
         logger_->record({sessionID, TerminalLogEvent::Event::signal, std::nullopt, std::nullopt,
                          std::map<std::string, std::string>{{"signal", std::to_string(signal)}}});
     } catch (const PTYDriverError& error) {
@@ -320,9 +347,9 @@ void TerminalCoordinator::sendSignal(const Uuid& sessionID, int signal) {
 }
 
 void TerminalCoordinator::resize(const Uuid& sessionID, std::int64_t cols, std::int64_t rows) {
-    auto it = sessions_.find(sessionID);
-    if (it == sessions_.end() || it->second->disposed) return;
-    auto& state = *it->second;
+    auto* live = liveSession(sessionID);
+    if (!live) return;
+    auto& state = *live;
     int newCols = clampDimension(cols);
     int newRows = clampDimension(rows);
     winsize size{};
@@ -331,8 +358,8 @@ void TerminalCoordinator::resize(const Uuid& sessionID, std::int64_t cols, std::
     std::optional<PTYDriverError> failure;
     if (ioctl(state.masterHandle->fd(), TIOCSWINSZ, &size) != 0) {
         failure = PTYDriverError(PTYDriverError::Code::resizeFailed, errno);
-    } else if (pid_t pid = state.process->pid(); pid > 0 && kill(pid, SIGWINCH) != 0) {
-        failure = PTYDriverError(PTYDriverError::Code::signalFailed, errno);
+    } else if (int error = state.process->sendSignal(SIGWINCH); error != 0) {
+        failure = PTYDriverError(PTYDriverError::Code::signalFailed, error);
     }
     if (failure) {
         transitionToFailure(sessionID, "resize_failed: " + failure->description());

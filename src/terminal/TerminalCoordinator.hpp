@@ -7,11 +7,15 @@
 //
 // Threads: every public operation is called on the main thread, and creation and status reports are
 // made there. Output is read on one reader thread per session and reported from it, chunk by chunk
-// in order; when a session ends, its reader drains what the shell wrote before the descriptor is
-// closed, so the output reports of a session precede its "terminated" report. `write` blocks the
-// calling thread while the pseudo-terminal is full, up to 1000 ms per wait. Operations naming a
-// session that is not live are ignored. A shell still running when its session is ended gets SIGTERM
-// and is reaped in the background; its exit is not reported.
+// in order; when a shell exits, its reader drains what the shell wrote before the descriptor is
+// closed and the normaliser then hands over whatever it still holds, so every byte of a session's
+// output is reported before its "terminated" report. `write` blocks the calling thread while the
+// pseudo-terminal is full, up to 1000 ms per wait. Operations naming a session that is not live are
+// ignored; a session whose shell has been seen to exit is no longer live, so it takes no more input,
+// resizes or signals. Signals reach a shell through its pidfd, or its terminal's foreground group
+// through the terminal, never through a pid number that may have been reused. A shell still running
+// when its session is ended gets SIGTERM and is reaped in the background; its exit is not reported.
+// At most `maxSessions` sessions are live at once; a start beyond that fails the session.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -24,6 +28,7 @@
 
 #include "platform/Uuid.hpp"
 #include "terminal/TerminalCoordinatorDelegate.hpp"
+#include "terminal/TerminalOutputNormalizer.hpp"
 #include "terminal/TerminalSessionStatus.hpp"
 
 namespace pelko {
@@ -40,11 +45,13 @@ class TerminalCoordinator : public std::enable_shared_from_this<TerminalCoordina
 
     static constexpr int defaultCols = 120;
     static constexpr int defaultRows = 40;
+    // Each live session holds a pseudo-terminal, two threads and four descriptors.
+    static constexpr std::size_t defaultMaxSessions = 64;
 
     // `debugDumpStore` may be null (no caches folder): dumps then stay off.
     TerminalCoordinator(std::shared_ptr<PTYDriver> driver, std::shared_ptr<TerminalLogger> logger,
                         std::shared_ptr<TerminalDebugDumpStore> debugDumpStore, int initialCols = defaultCols,
-                        int initialRows = defaultRows);
+                        int initialRows = defaultRows, std::size_t maxSessions = defaultMaxSessions);
     // The driver, the log at its default place (10 MiB), the dump store in the caches folder (when
     // there is one) and 120 by 40.
     static std::shared_ptr<TerminalCoordinator> makeDefault();
@@ -76,6 +83,9 @@ class TerminalCoordinator : public std::enable_shared_from_this<TerminalCoordina
     void updateDebugDump(bool enabled);
     bool debugDumpEnabled() const { return debugDumpEnabled_; }
     bool hasLiveSession(const Uuid& sessionID) const { return sessions_.count(sessionID) != 0; }
+    std::size_t maxSessions() const { return maxSessions_; }
+    // The failure text of a start refused for the bound, such as "sessionLimitReached(limit: 64)".
+    std::string sessionLimitReached() const;
 
   private:
     struct SessionState;
@@ -83,6 +93,8 @@ class TerminalCoordinator : public std::enable_shared_from_this<TerminalCoordina
     std::string resolvedWorkingDirectory(const CLISessionConfig& config) const;
     void installReadHandler(const std::shared_ptr<SessionState>& state);
     void installTerminationHandler(const std::shared_ptr<SessionState>& state);
+    // Logs and reports one piece of normalised output; nothing for an empty one. On the reader thread.
+    void forwardOutput(const Uuid& sessionID, TerminalOutputNormalizer::Bytes normalized);
     void transitionToFailure(const Uuid& sessionID, const std::string& message);
     void dispose(SessionState& state);
     // Runs `work` on the main queue, only while this coordinator lives and `state` is still the live
@@ -90,6 +102,8 @@ class TerminalCoordinator : public std::enable_shared_from_this<TerminalCoordina
     void onMainWhileCurrent(const std::shared_ptr<SessionState>& state,
                             std::function<void(SessionState&)> work);
     void attachDumpWriter(SessionState& state);
+    // The session when it is live: present, not disposed, and its shell not seen to exit.
+    SessionState* liveSession(const Uuid& sessionID) const;
     void report(const SessionStatus& status, const Uuid& sessionID, std::optional<std::int32_t> exitCode);
 
     std::weak_ptr<TerminalCoordinatorDelegate> delegate_;
@@ -98,6 +112,7 @@ class TerminalCoordinator : public std::enable_shared_from_this<TerminalCoordina
     std::unordered_map<Uuid, std::shared_ptr<SessionState>> sessions_;
     int initialCols_;
     int initialRows_;
+    std::size_t maxSessions_;
     std::shared_ptr<TerminalDebugDumpStore> debugDumpStore_;
     bool debugDumpEnabled_ = false;
     std::map<std::string, std::string> environmentOverrides_;

@@ -153,4 +153,11 @@ TerminalOutputNormalizer::Bytes TerminalOutputNormalizer::normalize(std::span<co
     return output;
 }
 
+TerminalOutputNormalizer::Bytes TerminalOutputNormalizer::flush() {
+    Bytes held = osc_.buffer();
+    osc_.reset();
+    if (!held.empty()) previousWasCarriageReturn_ = held.back() == cr;
+    return held;
+}
+
 }  // namespace pelko

@@ -7,7 +7,8 @@
 //
 // A held sequence is bounded: past `maxHeldSequenceBytes` the held bytes are emitted as they are and
 // the filter returns to its idle state, so an unterminated sequence cannot swallow a session's output
-// or grow without limit. One instance per session, used by one thread at a time.
+// or grow without limit. When the session's output ends, `flush` hands over what is still held, so no
+// byte the shell wrote is lost. One instance per session, used by one thread at a time.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -45,6 +46,9 @@ class TerminalOutputNormalizer {
     // An empty chunk is returned at once without a sink call; otherwise the sink (when given) is
     // called once with the raw chunk and the result.
     Bytes normalize(std::span<const std::uint8_t> chunk, const DebugSink& debugSink = nullptr);
+    // The bytes of a sequence still held, as they came (empty when none); the filter is idle after.
+    // For the end of output, when nothing more can complete the sequence.
+    Bytes flush();
 
   private:
     std::optional<std::size_t> consumePromptFiller(std::span<const std::uint8_t> chunk, std::size_t index,

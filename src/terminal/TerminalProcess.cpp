@@ -14,6 +14,21 @@
 
 namespace pelko {
 
+namespace {
+
+// Linux 6.9; absent from older kernel headers.
+#ifndef PIDFD_SIGNAL_PROCESS_GROUP
+constexpr unsigned int PIDFD_SIGNAL_PROCESS_GROUP = 1u << 2;
+#endif
+
+int pidfdSignal(int pidfd, int signal, unsigned int flags) {
+    if (syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, flags) == 0) return 0;
+    // A child that has been reaped has nothing left to signal.
+    return errno == ESRCH ? 0 : errno;
+}
+
+}  // namespace
+
 std::shared_ptr<TerminalProcess> TerminalProcess::watch(pid_t pid) {
     std::shared_ptr<TerminalProcess> process(new TerminalProcess(pid));
     process->startWatch();
@@ -74,6 +89,21 @@ void TerminalProcess::setTerminationHandler(TerminationHandler handler) {
         if (terminated_) callNow = terminationHandler_;
     }
     if (callNow) callNow(*this);
+}
+
+bool TerminalProcess::hasExited() const {
+    if (terminated_) return true;
+    pollfd entry{pidfd_, POLLIN, 0};
+    return pidfd_ >= 0 && poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
+}
+
+int TerminalProcess::sendSignal(int signal) const {
+    return pidfdSignal(pidfd_, signal, 0);
+}
+
+int TerminalProcess::sendGroupSignal(int signal) const {
+    int error = pidfdSignal(pidfd_, signal, PIDFD_SIGNAL_PROCESS_GROUP);
+    return error == EINVAL ? pidfdSignal(pidfd_, signal, 0) : error;
 }
 
 TerminalProcess::~TerminalProcess() {

@@ -7,6 +7,10 @@
 // been seen; set after the exit, it is called at once on the setter's thread. Releasing the process
 // before its exit hands the child to TerminalProcessReaper, so it never stays a zombie; its exit is
 // then not reported.
+//
+// Signals go through the pidfd only: a pid number is never signalled, so a signal can never reach a
+// process that took over the number of a child already reaped. The signalling operations may be
+// called from any thread.
 #include <sys/types.h>
 
 #include <atomic>
@@ -33,6 +37,14 @@ class TerminalProcess : public std::enable_shared_from_this<TerminalProcess> {
     bool terminated() const { return terminated_.load(); }
     std::int32_t terminationStatus() const { return terminationStatus_.load(); }
     void setTerminationHandler(TerminationHandler handler);
+
+    // True once the child has exited (reaped or not), even before the exit watch has run.
+    bool hasExited() const;
+    // Sends `signal` to the child. 0 when sent or when the child is gone; else the error number.
+    int sendSignal(int signal) const;
+    // Sends `signal` to the child's process group (the child leads its own); on a kernel that cannot
+    // signal a group through a pidfd, to the child alone. Results as `sendSignal`.
+    int sendGroupSignal(int signal) const;
 
   private:
     explicit TerminalProcess(pid_t pid);

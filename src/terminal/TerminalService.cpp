@@ -57,9 +57,11 @@ void TerminalService::start() {
     if (codexShimInstaller_)
         coordinator_->setEnvironmentOverrides(codexShimInstaller_->environmentOverrides());
     std::weak_ptr<TerminalService> weak = weak_from_this();
-    configSubscription_ = configStore_->subscribe([weak](const AppConfig& config) {
-        MainQueue::shared().async([weak, config] {
-            if (auto self = weak.lock()) self->handleConfigChange(config);
+    // Each change is reconciled against the configuration as it is when the delivery runs, not as it
+    // was published: a session created in between would otherwise be ended and started again.
+    configSubscription_ = configStore_->subscribe([weak](const AppConfig&) {
+        MainQueue::shared().async([weak] {
+            if (auto self = weak.lock()) self->handleConfigChange(AppConfig(self->configStore_->config()));
         });
     });
 }
@@ -158,6 +160,12 @@ void TerminalService::dispatchSnapshot(const std::vector<CLISessionConfig>& sess
 
 void TerminalService::createSession(const std::optional<std::string>& title,
                                     const std::optional<Uuid>& projectID) {
+    if (configStore_->config().cliSessions.size() >= coordinator_->maxSessions()) {
+        // Nothing is added; the identifier names no session (the page asked for none in particular).
+        if (auto target = bridge())
+            target->dispatchTerminalError(Uuid::random().string(), coordinator_->sessionLimitReached());
+        return;
+    }
     CLISessionConfig session = configStore_->addCLISession(title, projectID);
     runtimeStates_[session.id] = bootingRecord(session.id);
     bool enabled = isTerminalV2Enabled();

@@ -8,8 +8,9 @@
 //
 // Threads: main thread only, except that output reports pass from a session's reader thread straight
 // to the bridge. The configuration arrives from the store on a later turn of the main queue (the first
-// reconciliation never runs inside `create`). Without a bridge nothing is sent. Nothing here fails
-// towards the caller: unknown session identifiers are ignored.
+// reconciliation never runs inside `create`) and is reconciled as it stands when it arrives, so a
+// session created meanwhile is never ended and started again. Without a bridge nothing is sent. Nothing here
+// fails towards the caller: unknown session identifiers are ignored.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -57,6 +58,8 @@ class TerminalService final : public TerminalCoordinatorDelegate,
     // The first call sends a snapshot; later calls do nothing.
     void bootstrapIfNeeded();
 
+    // With as many sessions configured as the coordinator's bound, adds nothing and sends only a
+    // `terminal/error` under a fresh identifier.
     void createSession(const std::optional<std::string>& title, const std::optional<Uuid>& projectID);
     void closeSession(const Uuid& id);
     // The sessions of a closed project (the store has already removed them from the configuration).

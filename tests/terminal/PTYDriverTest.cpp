@@ -124,7 +124,8 @@ TEST(PTYDriverTest, ExitCodesAndSignalDeaths) {
     killed.spawned.process->setTerminationHandler([&](TerminalProcess&) { called = true; });
     EXPECT_TRUE(called);
     // Signalling a process that is gone is not an error.
-    EXPECT_NO_THROW(PTYDriver::sendSignal(killed.spawned.process->pid(), SIGTERM));
+    EXPECT_NO_THROW(
+        PTYDriver::sendSignal(*killed.spawned.process, killed.spawned.masterHandle->fd(), SIGTERM));
 }
 
 TEST(PTYDriverTest, NoDescriptorAboveTwoLeaksIntoTheChild) {

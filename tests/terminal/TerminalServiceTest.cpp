@@ -107,6 +107,18 @@ TEST_F(TerminalServiceTest, CreatedSessionFollowsTheDocumentedEventOrder) {
     EXPECT_EQ(bridge->events("created").size(), 1u);
 }
 
+TEST_F(TerminalServiceTest, AChangeQueuedBeforeACreateNeitherEndsNorRestartsTheNewSession) {
+    // Published now, delivered on a later turn of the main queue, after the create below.
+    store->update(false, [](AppConfig&) {});
+    service->createSession(std::string("Mine"), std::nullopt);
+    auto id = store->config().cliSessions.back().id;
+    type(id, "echo typed-$((2*4))\n");
+    EXPECT_TRUE(waitForOutput(id, "typed-8"));
+    MainQueue::shared().drain();
+    EXPECT_EQ(bridge->events("created").size(), 1u);
+    EXPECT_TRUE(coordinator->hasLiveSession(id));
+}
+
 TEST_F(TerminalServiceTest, SwitchingTheFeatureOffEndsEverySession) {
     auto session = addSession();
     pid_t shell = waitForCreated(session.id);
@@ -159,6 +171,32 @@ TEST_F(TerminalServiceTest, DebugDumpsFollowTheirFeatureFlag) {
     ASSERT_TRUE(waitForOutput(session.id, "quiet\r\n"));
     dumps->flush();
     EXPECT_EQ(fs::file_size(file), size);
+}
+
+class BoundedTerminalServiceTest : public test::TerminalSessionFixture {
+  protected:
+    BoundedTerminalServiceTest() { sessionBound = 2; }
+};
+
+TEST_F(BoundedTerminalServiceTest, SessionsBeyondTheBoundAreRefused) {
+    service->createSession(std::string("one"), std::nullopt);
+    service->createSession(std::string("two"), std::nullopt);
+    EXPECT_EQ(bridge->events("created").size(), 2u);
+    bridge->clear();
+    // A page's create: nothing is added, one error answers it.
+    service->createSession(std::string("three"), std::nullopt);
+    EXPECT_EQ(store->config().cliSessions.size(), 2u);
+    auto errors = bridge->events("error");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].text, "sessionLimitReached(limit: 2)");
+    EXPECT_TRUE(bridge->events("created").empty());
+    EXPECT_TRUE(bridge->events("snapshot").empty());
+
+    // A configuration that already lists more (written before the bound) starts no more shells.
+    auto extra = addSession();
+    ASSERT_TRUE(test::waitFor([&] { return bridge->hasStatus(extra.id.string(), "failed"); }));
+    EXPECT_FALSE(coordinator->hasLiveSession(extra.id));
+    EXPECT_TRUE(bridge->events("created").empty());
 }
 
 }  // namespace

@@ -41,7 +41,9 @@ class TerminalSessionFixture : public ::testing::Test {
             Environment({{"HOME", home.string()}, {"PATH", fakeBin.string() + ":/usr/bin:/bin"}}));
         logger = std::make_shared<TerminalLogger>(root / "cache" / "pelko" / "pelko-terminal.log");
         dumps = std::make_shared<TerminalDebugDumpStore>(root / "cache" / "pelko" / "terminal-dumps");
-        coordinator = std::make_shared<TerminalCoordinator>(std::make_shared<PTYDriver>(), logger, dumps);
+        coordinator = std::make_shared<TerminalCoordinator>(std::make_shared<PTYDriver>(), logger, dumps,
+                                                            TerminalCoordinator::defaultCols,
+                                                            TerminalCoordinator::defaultRows, sessionBound);
         service = TerminalService::create(
             store, coordinator, installer,
             std::make_shared<TerminalInputModeSwitcher>(std::make_shared<TextInputSourceNullBackend>()));
@@ -90,6 +92,8 @@ class TerminalSessionFixture : public ::testing::Test {
         return waitFor([&] { return bridge->outputContains(id.string(), text); });
     }
 
+    // The most live sessions; a fixture that tests the bound lowers it before SetUp.
+    std::size_t sessionBound = TerminalCoordinator::defaultMaxSessions;
     TempDir root;
     std::filesystem::path home;
     std::filesystem::path fakeBin;

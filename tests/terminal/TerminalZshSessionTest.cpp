@@ -1,7 +1,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "terminal/TerminalSessionFixture.hpp"
 
@@ -167,6 +169,49 @@ TEST_F(ZshSessionTest, FastExitDeliversAllOfItsOutputBeforeTheExit) {
     auto events = bridge->events();
     auto exitAt = std::find_if(events.begin(), events.end(), [](auto& e) { return e.type == "exit"; });
     EXPECT_TRUE(std::none_of(exitAt, events.end(), [](auto& e) { return e.type == "output"; }));
+}
+
+TEST_F(ZshSessionTest, AnExitedShellTakesNoMoreInputResizesOrSignals) {
+    auto session = addSession();
+    pid_t shell = waitForCreated(session.id);
+    ASSERT_GT(shell, 0);
+    type(session.id, "exit\n");
+    // The exit watch reaps the shell on its own thread; the main queue is not turned meanwhile, so the
+    // session's end has not been handled yet and its pid is free for another process to take.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!(kill(shell, 0) != 0 && errno == ESRCH) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(kill(shell, 0), -1);
+    service->resizeSession(session.id, 90, 30);
+    type(session.id, "echo too-late\n");
+    service->sendSignal(session.id, "SIGINT");
+    ASSERT_TRUE(test::waitFor([&] { return !bridge->events("exit").empty(); }));
+    EXPECT_FALSE(bridge->hasStatus(session.id.string(), "failed"));
+    EXPECT_TRUE(bridge->events("error").empty());
+    logger->flush();
+    std::string log = test::readFile(logger->fileURL());
+    auto count = [&log](const std::string& text) {
+        std::size_t found = 0;
+        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
+        return found;
+    };
+    EXPECT_EQ(count("\"event\":\"input\""), 1u);
+    EXPECT_EQ(count("\"event\":\"resize\""), 0u);
+    EXPECT_EQ(count("\"event\":\"signal\""), 0u);
+}
+
+TEST_F(ZshSessionTest, OutputHeldByTheNormalizerIsDeliveredBeforeTheExit) {
+    auto session = addSession();
+    ASSERT_GT(waitForCreated(session.id), 0);
+    // An escape sequence that nothing ends: only the session's end can release it.
+    type(session.id, "printf 'xxxxxxxxxx\\033]0;title-without-terminator'; exit\n");
+    ASSERT_TRUE(test::waitFor([&] { return !bridge->events("exit").empty(); }));
+    std::string output;
+    for (auto& event : bridge->events()) {
+        if (event.type == "exit") break;
+        if (event.type == "output") output += event.text;
+    }
+    EXPECT_NE(output.find("xxxxxxxxxx\x1b]0;title-without-terminator"), std::string::npos) << output;
 }
 
 TEST_F(ZshSessionTest, EndedSessionsAreReapedNotLeftAsZombies) {
