@@ -2,13 +2,20 @@
 
 namespace pelko {
 
-Json FileContentPayload::toJson() const {
+Json FileContentPayload::toJson() const& {
+    return FileContentPayload(*this).toJson();
+}
+
+Json FileContentPayload::toJson() && {
     Json json = Json::object();
+    // Room for every key first: the object is a vector whose growth copies its values (their keys
+    // are const), the whole content included.
+    json.get_ref<Json::object_t&>().reserve(5);
     json["projectId"] = projectId.string();
-    json["path"] = path;
-    json["content"] = content;
-    if (encoding) json["encoding"] = *encoding;
-    if (mimeType) json["mimeType"] = *mimeType;
+    json["path"] = std::move(path);
+    json["content"] = std::move(content);
+    if (encoding) json["encoding"] = std::move(*encoding);
+    if (mimeType) json["mimeType"] = std::move(*mimeType);
     return json;
 }
 

@@ -19,7 +19,9 @@ struct FileContentPayload {
     std::string content;
     std::optional<std::string> encoding;
     std::optional<std::string> mimeType;
-    Json toJson() const;
+    Json toJson() const&;
+    // Moves the content into the JSON value: a whole file is never copied.
+    Json toJson() &&;
 };
 
 // "project/file/confirm": the file is above the soft limit and the page did not allow large files.

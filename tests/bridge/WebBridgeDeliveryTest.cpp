@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <random>
 #include <thread>
 
 #include "bridge/BridgeTestSupport.hpp"
@@ -310,6 +311,30 @@ TEST(WebBridgeDelivery, TheOnePassScriptEqualsTheEncodedEnvelopeEscaped) {
     Json nonFinite = Json::object();
     nonFinite["v"] = Json::array({std::numeric_limits<double>::quiet_NaN()});
     EXPECT_THROW(WebBridge::eventScript("x", nonFinite), EncodeError);
+}
+
+// Random strings over the bytes where escaping and UTF-8 repair differ: lead bytes with their
+// special second-byte ranges, continuation bytes, bytes that never occur, and the escaped characters.
+TEST(WebBridgeDelivery, TheScriptWriterRepairsUtf8AndEscapesAsTheJsonLibraryDoes) {
+    const std::string alphabet(
+        "a\"\\/"
+        "'\n\x01\x7f\x80\x8f\x90\x9f\xa0\xa9\xbf\xc0\xc1\xc2\xc3\xdf\xe0\xe2\xed\xef\xf0\xf3\xf4\xf5\xff");
+    std::mt19937 random(20261209);
+    for (int round = 0; round < 5000; ++round) {
+        std::string text(random() % 24, 'a');
+        for (char& c : text) c = alphabet[random() % alphabet.size()];
+        Json payload = {{"s", text}};
+        Json envelope = {{"type", "t"}, {"payload", payload}};
+        std::string script = WebBridge::eventScript("t", payload);
+        ASSERT_EQ(script, makeScript(json::encode(envelope))) << testing::PrintToString(text);
+    }
+    // A large event (a whole file) is measured first and written into a buffer of exactly its size.
+    std::string large(300 * 1024, 'a');
+    for (char& c : large) c = alphabet[random() % alphabet.size()];
+    Json payload = {{"content", large}, {"encoding", "x"}};
+    std::string script = WebBridge::eventScript("t", payload);
+    EXPECT_EQ(script, makeScript(json::encode(Json{{"type", "t"}, {"payload", payload}})));
+    EXPECT_EQ(script.size(), script.capacity());
 }
 
 }  // namespace
