@@ -1,6 +1,8 @@
 // GitService: diffs of the working tree and of commits.
 #include "git/GitOutputText.hpp"
 #include "git/GitService.hpp"
+#include "platform/ProjectDirectory.hpp"
+#include "platform/ProjectPath.hpp"
 
 namespace pelko {
 
@@ -40,15 +42,15 @@ GitService::Numstat GitService::parseNumstat(const std::string& output) {
     return total;
 }
 
-std::optional<std::string> GitService::pagePath(const std::string& path, const ProjectMetadata&) const {
-    if (path.find('\0') != std::string::npos || path.starts_with('/') || path.starts_with('-') ||
-        path.starts_with('~')) {
-        return std::nullopt;
-    }
-    for (auto component : GitOutputText::split(path, "/")) {
-        if (component == "..") return std::nullopt;
-    }
-    return path;
+std::optional<std::string> GitService::pagePath(const std::string& path) {
+    return ProjectPath::normalize(path, ProjectPath::LeadingSlash::refused);
+}
+
+bool GitService::staysInside(const std::string& relativePath, const ProjectMetadata& project) const {
+    auto root = ProjectDirectory::open(folder(project));
+    if (!root) return false;
+    ResolveError error;
+    return root->resolve(relativePath, ProjectDirectory::FinalLink::keep, error).has_value();
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -90,7 +92,7 @@ std::vector<std::string> GitService::diffArguments(const GitDiffTarget& target, 
 
 std::optional<GitDiffFilePayload> GitService::buildDiffPayload(const GitDiffTarget& requested,
                                                                const Project& project) {
-    auto path = pagePath(requested.path, project.metadata);
+    auto path = pagePath(requested.path);
     if (!path) return std::nullopt;
     GitDiffTarget target{*path, requested.stage};
     if (target.stage == GitDiffStage::unstaged && !target.path.empty() &&
@@ -131,6 +133,8 @@ bool GitService::isUntrackedFile(const std::string& path, const ProjectMetadata&
 
 std::optional<GitDiffFilePayload> GitService::buildDiffPayloadForUntracked(const GitDiffTarget& target,
                                                                            const Project& project) {
+    // git reads an untracked path itself, following links in folders: one leading out is refused.
+    if (!staysInside(target.path, project.metadata)) return std::nullopt;
     auto numstat = runGitAllowingDifferences(
         {"diff", "--no-index", "--numstat", "/dev/null", "--", target.path}, project.metadata, {0, 1});
     if (!numstat.ok()) {
@@ -292,7 +296,7 @@ std::optional<GitCommitDiffFilePayload> GitService::buildCommitDiffPayload(
     const std::string& commit, const std::optional<std::string>& requested, const Project& project) {
     std::optional<std::string> path;
     if (requested) {
-        path = pagePath(*requested, project.metadata);
+        path = pagePath(*requested);
         if (!path) return std::nullopt;
     }
     std::int64_t parents = commitParentCount(commit, project).value_or(1);

@@ -246,10 +246,12 @@ struct GitServiceHarness {
     std::shared_ptr<RecordingGitSink> sink = std::make_shared<RecordingGitSink>();
     std::shared_ptr<GitService> service;
 
-    explicit GitServiceHarness(std::string gitHubWebHost = "github.com") {
-        service = std::make_shared<GitService>(
-            projects, auth, broker, std::make_shared<ProcessGitProcessRunner>(), nullptr,
-            GitService::Options{std::move(gitHubWebHost), isolatedGitEnvironment()});
+    explicit GitServiceHarness(std::string gitHubWebHost = "github.com", const Environment::Map& extra = {}) {
+        auto environment = isolatedGitEnvironment();
+        for (const auto& [key, value] : extra) environment[key] = value;
+        service =
+            std::make_shared<GitService>(projects, auth, broker, std::make_shared<ProcessGitProcessRunner>(),
+                                         nullptr, GitService::Options{std::move(gitHubWebHost), environment});
         service->setEventSink(sink);
     }
     static Json placeholderJson(const Uuid& id) { return GitStatusPayload::placeholder(id).toJson(); }

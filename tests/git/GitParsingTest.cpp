@@ -1,0 +1,173 @@
+// The pure readers of git's output and of remote URLs, case by case.
+#include <gtest/gtest.h>
+
+#include "git/GitRemoteURL.hpp"
+#include "git/GitService.hpp"
+#include "git/GitStatusDetailMapper.hpp"
+#include "git/GitWorkingTreeParser.hpp"
+
+namespace pelko {
+namespace {
+
+TEST(GitStatusParsingTest, BranchLinesAndEntries) {
+    struct Case {
+        std::string header;
+        std::string branch;
+        int ahead;
+        int behind;
+    };
+    const Case cases[] = {
+        {"## main...origin/main [ahead 2, behind 1]", "main", 2, 1},
+        {"## main...origin/main [behind 3]", "main", 0, 3},
+        {"## main...origin/main [gone]", "main", 0, 0},
+        {"## main", "main", 0, 0},
+        {"## HEAD (no branch)", "HEAD (no branch)", 0, 0},
+        {"## No commits yet on main", "No commits yet on main", 0, 0},
+    };
+    Uuid id = Uuid::random();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.header);
+        auto status = GitService::parseStatus(c.header + "\n", id);
+        EXPECT_EQ(status.branch, c.branch);
+        EXPECT_EQ(status.ahead, c.ahead);
+        EXPECT_EQ(status.behind, c.behind);
+    }
+
+    auto status = GitService::parseStatus(
+        "## main\nR  \"a -> b.txt\" -> \"c d.txt\"\nUU conflict.txt\n?? \"\\346\\227\\245.txt\"\nx\n", id);
+    EXPECT_EQ(status.staged,
+              (std::vector<GitStatusPayload::File>{{"c d.txt", "R "}, {"conflict.txt", "UU"}}));
+    EXPECT_EQ(status.unstaged, (std::vector<GitStatusPayload::File>{{"conflict.txt", "UU"}}));
+    EXPECT_EQ(status.untracked, (std::vector<GitStatusPayload::File>{{"\xE6\x97\xA5.txt", "?"}}));
+    EXPECT_EQ(status.pending, 4);
+}
+
+TEST(GitStatusDetailMapperTest, ChangesAndBranch) {
+    GitStatusDetailMapper mapper;
+    auto parts = mapper.parse(
+        "## main...origin/main [ahead 2, behind 3]\nRM a.txt -> b.txt\nR  c.txt -> d.txt\n"
+        "UU u.txt\n?? \"sp ace.txt\"\n");
+    EXPECT_EQ(parts.branch, "main");
+    EXPECT_EQ(parts.remote, "origin/main");
+    EXPECT_EQ(parts.ahead, 2);
+    EXPECT_EQ(parts.behind, 3);
+    using Change = GitStatusDetailComponents::Change;
+    EXPECT_EQ(parts.staged,
+              (std::vector<Change>{{"b.txt", "renamed"}, {"d.txt", "renamed"}, {"u.txt", "modified"}}));
+    EXPECT_EQ(parts.unstaged, (std::vector<Change>{{"a.txt", "modified"}, {"u.txt", "modified"}}));
+    EXPECT_EQ(parts.untracked, (std::vector<Change>{{"sp ace.txt", "untracked"}}));
+
+    auto none = mapper.parse("");
+    EXPECT_EQ(none.branch, "--");
+    EXPECT_FALSE(none.remote);
+    EXPECT_FALSE(mapper.parse("## main\n").remote);
+}
+
+TEST(GitStatusDetailMapperTest, TreesPutFoldersFirstAndKeepAFolderChangesOwnStatus) {
+    GitStatusDetailMapper mapper;
+    auto nodes = mapper.buildTree({{"src/a.swift", "modified"},
+                                   {"src/lib/b.swift", "added"},
+                                   {"README", "modified"},
+                                   {"docs", "deleted"},
+                                   {"docs/x.md", "added"},
+                                   {"b.txt", "added"},
+                                   {"A.txt", "added"}});
+    Json json = Json::array();
+    for (const auto& node : nodes) json.push_back(node.toJson());
+    EXPECT_EQ(json, Json::parse(R"([
+        {"path":"docs","status":"deleted","children":[{"path":"x.md","status":"added"}]},
+        {"path":"src","status":"directory","children":[
+            {"path":"lib","status":"directory","children":[{"path":"b.swift","status":"added"}]},
+            {"path":"a.swift","status":"modified"}]},
+        {"path":"A.txt","status":"added"},
+        {"path":"b.txt","status":"added"},
+        {"path":"README","status":"modified"}])"));
+}
+
+TEST(GitWorkingTreeParserTest, LineShapes) {
+    GitWorkingTreeParser parser;
+    const std::string zeros = "0000000000000000000000000000000000000000";
+    const std::string modes = "100644 100644 100644";
+    auto entries =
+        parser.parse("# branch.oid " + zeros + "\n# branch.head main\n" + "2 R. N... " + modes + " " + zeros +
+                     " " + zeros + " R100 new name\told name\n" + "1 MM N... " + modes + " " + zeros + " " +
+                     zeros + " both.txt\n" + "1 .A N... 000000 000000 100644 " + zeros + " " + zeros +
+                     " ita.txt\n" + "2 R. N... " + modes + " " + zeros + " " + zeros + " R090 lonely\n" +
+                     "u UU N... 100644 100644 100644 100644 " + zeros + " " + zeros + " " + zeros +
+                     " clash.txt\n" + "? \"\\346\\227\\245\\tx.txt\"\n" + "! ignored.txt\n" + "1 M broken\n");
+    ASSERT_EQ(entries.size(), 6u);
+    EXPECT_EQ(entries[0].path, "new name");
+    EXPECT_EQ(entries[0].oldPath, "old name");
+    EXPECT_EQ(entries[0].stagedStatus, "renamed");
+    EXPECT_FALSE(entries[0].unstagedStatus);
+    EXPECT_EQ(entries[0].renameScore, 100);
+    EXPECT_EQ(entries[1].stagedStatus, "modified");
+    EXPECT_EQ(entries[1].unstagedStatus, "modified");
+    EXPECT_EQ(entries[2].unstagedStatus, "added");
+    EXPECT_EQ(entries[3].oldPath, "");
+    EXPECT_EQ(entries[3].renameScore, 90);
+    EXPECT_TRUE(entries[4].isConflicted);
+    EXPECT_EQ(entries[4].stagedStatus, "conflicted");
+    EXPECT_EQ(entries[5].path, "\xE6\x97\xA5\tx.txt");
+    EXPECT_TRUE(entries[5].isUntracked);
+}
+
+TEST(GitDiffParsingTest, NumstatAndRenamedPaths) {
+    auto counts = GitService::parseNumstat("3\t1\ta.txt\r\n-\t-\timg.png\n10\t0\tb.txt\nbad line\n");
+    EXPECT_EQ(counts.additions, 13);
+    EXPECT_EQ(counts.deletions, 1);
+    EXPECT_TRUE(counts.isBinary);
+    EXPECT_FALSE(GitService::parseNumstat("1\t2\tx\n").isBinary);
+
+    const std::pair<const char*, const char*> renames[] = {
+        {"plain/path.txt", "plain/path.txt"}, {"src/{old => new}/a.txt", "src/new/a.txt"},
+        {"{ => sub}/a.txt", "sub/a.txt"},     {"dir/{sub => }/f.txt", "dir/f.txt"},
+        {"old.txt => new.txt", "new.txt"},    {"{a => b}/{c => d}.txt", "b/d.txt"},
+    };
+    for (const auto& [input, expected] : renames)
+        EXPECT_EQ(GitService::normalizeRenamedPath(input), expected) << input;
+}
+
+TEST(GitRemoteURLTest, RemotesFromConfigText) {
+    auto remotes = GitRemoteURL::remotesFromConfig(
+        "[core]\n\turl = not-a-remote\n[remote \"origin\"]\n\turl = https://github.com/o/r.git\n"
+        "\tfetch = +refs/heads/*:refs/remotes/origin/*\n[submodule \"lib\"]\n\turl = "
+        "https://example.com/lib.git\n"
+        "[Remote \"up\"]\n  url = \"ssh://host/x?a=b\"\n[remote \"up\"]\n\turl = ssh://host/y?a=b=c\n"
+        "[remote \"broken]\n\turl = x\n");
+    EXPECT_EQ(remotes, (std::map<std::string, std::string>{{"origin", "https://github.com/o/r.git"},
+                                                           {"up", "ssh://host/y?a=b=c"}}));
+}
+
+TEST(GitRemoteURLTest, GitHubHostsAndCoordinates) {
+    const std::pair<const char*, bool> oauth[] = {
+        {"https://github.com/o/r.git", true},
+        {"http://GitHub.com/o/r", true},
+        {"https://user@api.github.com:443/o/r", true},
+        {"ssh://git@github.com/o/r.git", false},
+        {"git@github.com:o/r.git", false},
+        {"https://github.com.evil.example/o/r", false},
+        {"https://notgithub.com/o/r", false},
+        {"https://evil.example/github.com/o/r", false},
+        {"not a url", false},
+    };
+    for (const auto& [url, expected] : oauth) {
+        EXPECT_EQ(GitRemoteURL::requiresGitHubOAuth(url, "github.com"), expected) << url;
+    }
+
+    const RepositoryCoordinates expected{"octo", "repo"};
+    for (const char* url : {"git@github.com:octo/repo.git", "ssh://git@github.com/octo/repo",
+                            "https://github.com/octo/repo.git", "https://github.com/octo/repo/",
+                            "github.com/octo/repo\nnext line"}) {
+        EXPECT_EQ(GitRemoteURL::parseGitHubRemoteURL(url, "github.com"), expected) << url;
+    }
+    for (const char* url : {"https://github.com/octo", "https://github.com.evil.example/octo/repo",
+                            "https://evil.example/github.com/octo/repo",
+                            "git@evil.example:github.com/octo/repo", "git@notgithub.com:octo/repo"}) {
+        EXPECT_FALSE(GitRemoteURL::parseGitHubRemoteURL(url, "github.com")) << url;
+    }
+    EXPECT_EQ(GitRemoteURL::sanitizeRepositoryPath("a/b/c"), (RepositoryCoordinates{"b", "c"}));
+}
+
+}  // namespace
+}  // namespace pelko

@@ -1,0 +1,110 @@
+// Authenticated runs against a loopback server standing in for GitHub that refuses every token with
+// a Basic challenge.
+#include <gtest/gtest.h>
+
+#include "git/GitOutputText.hpp"
+#include "git/GitTestSupport.hpp"
+#include "platform/Base64.hpp"
+#include "support/RoutedHttpServer.hpp"
+
+namespace pelko {
+namespace {
+
+using test::GitRepo;
+
+class GitServiceAuthTest : public ::testing::Test {
+  protected:
+    test::RoutedHttpServer server;
+    test::GitServiceHarness h{"127.0.0.1", {{"GIT_ASKPASS", "/bin/false"}}};
+    GitRepo work{h.dir / "work"};
+    Uuid id;
+
+    void SetUp() override {
+        server.route("GET", "/octo/repo.git/info/refs", [](const test::HttpExchangeRequest&) {
+            return test::HttpExchangeResponse{
+                401, "denied", {{"WWW-Authenticate", "Basic realm=\"GitHub\""}}};
+        });
+        work.git({"init", "-q"});
+        work.write("a.txt", "a\n");
+        work.commitAll("first");
+        work.git({"remote", "add", "origin", server.url("/octo/repo.git")});
+        work.git({"config", "branch.main.remote", "origin"});
+        work.git({"config", "branch.main.merge", "refs/heads/main"});
+        id = h.projects->add(work.path());
+    }
+
+    std::vector<std::string> authorizations() const {
+        std::vector<std::string> found;
+        for (const auto& request : server.requests("/octo/repo.git/info/refs")) {
+            if (!request.header("authorization").empty()) found.push_back(request.header("authorization"));
+        }
+        return found;
+    }
+};
+
+TEST_F(GitServiceAuthTest, RefusedTokenIsDeletedAndReportedBeforeTheFailure) {
+    h.auth->store(test::tokenRecord("gho_first"));
+    h.service->push(id);
+    ASSERT_TRUE(h.sink->waitForCount(2));
+    auto events = h.sink->events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].type, "github/oauth/status");
+    EXPECT_EQ(
+        events[0].payload,
+        Json::parse(R"({"status":"disconnected","account":{"login":"octocat"},"reason":"tokenInvalid"})"));
+    EXPECT_EQ(events[1].type, "git/result");
+    EXPECT_EQ(events[1].payload["success"], false);
+    std::string message = events[1].payload["message"];
+    EXPECT_TRUE(message.starts_with("Git 認証に失敗しました。再度 GitHub にサインインしてください。\n"))
+        << message;
+
+    auto sent = authorizations();
+    ASSERT_FALSE(sent.empty());
+    std::string expected = "x-access-token:gho_first";
+    EXPECT_EQ(sent[0], "Basic " + base64::encode(expected));
+    EXPECT_EQ(h.auth->deletions(), 1);
+    EXPECT_FALSE(h.auth->stored());
+    // The askpass script is gone once git has ended.
+    EXPECT_TRUE(std::filesystem::is_empty(h.dir / "credentials"));
+}
+
+TEST_F(GitServiceAuthTest, ATokenStoredWhileGitRanIsKept) {
+    h.auth->store(test::tokenRecord("gho_old"));
+    // Loads: the sign-in check, the run, then the check after the refusal, which finds a new token.
+    h.auth->replaceOnLoad(3, test::tokenRecord("gho_new", "hubot"));
+    h.service->fetch(id);
+    ASSERT_TRUE(h.sink->waitForCount(1));
+    h.settle();
+    EXPECT_EQ(h.sink->types(), (std::vector<std::string>{"git/result"}));
+    EXPECT_EQ(h.auth->deletions(), 0);
+    ASSERT_TRUE(h.auth->stored());
+    EXPECT_EQ(h.auth->stored()->accessToken, "gho_new");
+}
+
+TEST_F(GitServiceAuthTest, WithoutATokenNothingRuns) {
+    h.service->pull(id);
+    ASSERT_TRUE(h.sink->waitForCount(1));
+    h.settle();
+    EXPECT_EQ(h.sink->events()[0].payload,
+              (Json{{"success", false}, {"message", "Pull を実行するには GitHub にサインインしてください"}}));
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(GitServiceAuthTest, OtherHostsNeverGetTheToken) {
+    h.auth->store(test::tokenRecord("gho_secret"));
+    // The same server under another host name is not GitHub.
+    std::string url = server.url("/octo/repo.git");
+    url.replace(url.find("127.0.0.1"), 9, "localhost");
+    work.git({"remote", "set-url", "origin", url});
+    h.service->fetch(id);
+    ASSERT_TRUE(h.sink->waitForCount(1));
+    h.settle();
+    EXPECT_EQ(h.sink->types(), (std::vector<std::string>{"git/result"}));
+    EXPECT_FALSE(server.requests().empty());
+    EXPECT_TRUE(authorizations().empty());
+    EXPECT_EQ(h.auth->deletions(), 0);
+    EXPECT_FALSE(std::filesystem::exists(h.dir / "credentials"));
+}
+
+}  // namespace
+}  // namespace pelko
