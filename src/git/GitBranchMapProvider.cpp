@@ -22,11 +22,12 @@ using Text = GitOutputText;
 // One branch-map computation: the folder, the environment and what the earlier steps found.
 class Computation {
   public:
-    Computation(GitProcessRunning& runner, const ProjectMetadata& metadata, const SystemLogger& logger)
+    Computation(GitProcessRunning& runner, const Environment::Map& environment,
+                const ProjectMetadata& metadata, const SystemLogger& logger)
         : runner_(runner),
           logger_(logger),
-          folder_(expandTilde(metadata.rootPath, XdgFolders::process().home)) {
-        environment_ = Environment::process().all();
+          folder_(expandTilde(metadata.rootPath, XdgFolders::process().home)),
+          environment_(environment) {
         environment_["GIT_TERMINAL_PROMPT"] = "0";
         environment_["GIT_OPTIONAL_LOCKS"] = "0";
         environment_["LC_ALL"] = "C";
@@ -271,11 +272,12 @@ class Computation {
 
 }  // namespace
 
-GitBranchMapProvider::GitBranchMapProvider(std::shared_ptr<GitProcessRunning> processRunner)
-    : processRunner_(std::move(processRunner)) {}
+GitBranchMapProvider::GitBranchMapProvider(std::shared_ptr<GitProcessRunning> processRunner,
+                                           Environment::Map environment)
+    : processRunner_(std::move(processRunner)), environment_(std::move(environment)) {}
 
 GitBranchMapPayload GitBranchMapProvider::loadBranchMap(const ProjectMetadata& metadata, std::int64_t limit) {
-    return Computation(*processRunner_, metadata, logger_).run(limit);
+    return Computation(*processRunner_, environment_, metadata, logger_).run(limit);
 }
 
 }  // namespace pelko

@@ -10,18 +10,22 @@
 
 #include "git/GitBranchMapProviding.hpp"
 #include "git/GitProcessRunning.hpp"
+#include "platform/Environment.hpp"
 #include "platform/SystemLogger.hpp"
 
 namespace pelko {
 
 class GitBranchMapProvider final : public GitBranchMapProviding {
   public:
-    explicit GitBranchMapProvider(std::shared_ptr<GitProcessRunning> processRunner);
+    // `environment` is what every git run starts from (the process environment by default).
+    explicit GitBranchMapProvider(std::shared_ptr<GitProcessRunning> processRunner,
+                                  Environment::Map environment = Environment::process().all());
 
     GitBranchMapPayload loadBranchMap(const ProjectMetadata& metadata, std::int64_t limit) override;
 
   private:
     std::shared_ptr<GitProcessRunning> processRunner_;
+    Environment::Map environment_;
     SystemLogger logger_{"app.pelko.git", "git-branch-map"};
 };
 

@@ -17,8 +17,7 @@ using Text = GitOutputText;
 constexpr char headerSeparator = '\x1f';
 constexpr char recordSeparator = '\x1e';
 
-std::map<std::string, std::string> makeEnvironment() {
-    auto environment = Environment::process().all();
+Environment::Map makeEnvironment(Environment::Map environment) {
     environment["GIT_TERMINAL_PROMPT"] = "0";
     environment["GIT_OPTIONAL_LOCKS"] = "0";
     environment["LC_ALL"] = "C";
@@ -75,8 +74,9 @@ std::optional<GitCommitEdgePayload> parseLogRecord(std::string_view record) {
 
 }  // namespace
 
-GitLocalHistoryProvider::GitLocalHistoryProvider(std::shared_ptr<GitProcessRunning> processRunner)
-    : processRunner_(std::move(processRunner)) {}
+GitLocalHistoryProvider::GitLocalHistoryProvider(std::shared_ptr<GitProcessRunning> processRunner,
+                                                 Environment::Map environment)
+    : processRunner_(std::move(processRunner)), environment_(makeEnvironment(std::move(environment))) {}
 
 GitLocalHistoryPage GitLocalHistoryProvider::loadUnpushedHistory(const ProjectMetadata& metadata,
                                                                  std::int64_t offset, std::int64_t limit) {
@@ -91,7 +91,7 @@ GitLocalHistoryPage GitLocalHistoryProvider::loadHistory(const ProjectMetadata& 
 GitLocalHistoryPage GitLocalHistoryProvider::loadHistory(const ProjectMetadata& metadata, std::int64_t offset,
                                                          std::int64_t limit, bool includeUpstreamCommits) {
     const std::filesystem::path folder = expandTilde(metadata.rootPath, XdgFolders::process().home);
-    const auto environment = makeEnvironment();
+    const auto& environment = environment_;
     auto git = [&](std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), "git");
         return processRunner_->run(arguments, folder, environment);

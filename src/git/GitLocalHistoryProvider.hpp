@@ -9,13 +9,16 @@
 
 #include "git/GitLocalHistoryProviding.hpp"
 #include "git/GitProcessRunning.hpp"
+#include "platform/Environment.hpp"
 #include "platform/SystemLogger.hpp"
 
 namespace pelko {
 
 class GitLocalHistoryProvider final : public GitLocalHistoryProviding {
   public:
-    explicit GitLocalHistoryProvider(std::shared_ptr<GitProcessRunning> processRunner);
+    // `environment` is what every git run starts from (the process environment by default).
+    explicit GitLocalHistoryProvider(std::shared_ptr<GitProcessRunning> processRunner,
+                                     Environment::Map environment = Environment::process().all());
 
     GitLocalHistoryPage loadUnpushedHistory(const ProjectMetadata& metadata, std::int64_t offset,
                                             std::int64_t limit) override;
@@ -34,6 +37,7 @@ class GitLocalHistoryProvider final : public GitLocalHistoryProviding {
 
   private:
     std::shared_ptr<GitProcessRunning> processRunner_;
+    Environment::Map environment_;
     SystemLogger logger_{"app.pelko.git", "git-local-history"};
 };
 

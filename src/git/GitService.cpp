@@ -4,6 +4,8 @@
 #include <chrono>
 #include <exception>
 
+#include "git/GitBranchMapProvider.hpp"
+#include "git/GitLocalHistoryProvider.hpp"
 #include "git/GitOutputText.hpp"
 #include "platform/MainQueue.hpp"
 #include "platform/XdgFolders.hpp"
@@ -33,6 +35,14 @@ GitService::GitService(std::shared_ptr<GitProjectProviding> configProvider,
       processRunner_(std::move(processRunner)),
       graphQLClient_(std::move(graphQLClient)),
       options_(std::move(options)),
+      localHistoryProvider_(options_.localHistoryProvider ? options_.localHistoryProvider
+                                                          : std::make_shared<GitLocalHistoryProvider>(
+                                                                processRunner_, options_.environment)),
+      branchMapProvider_(options_.branchMapProvider
+                             ? options_.branchMapProvider
+                             : std::make_shared<GitBranchMapProvider>(processRunner_, options_.environment)),
+      historyPager_(localHistoryProvider_, graphQLClient_),
+      historyQueue_(std::make_unique<ConcurrentQueue>("app.pelko.git-service.history", 4)),
       queue_(std::make_unique<SerialQueue>("app.pelko.git-service")) {}
 
 GitService::~GitService() = default;

@@ -12,6 +12,10 @@
 // the credential broker; a token that GitHub rejects is deleted, but only while it is still the one
 // that was used. Page paths never reach `git` unless they stay inside the project; page revisions
 // never start with "-". The service never throws to its callers and never stops.
+//
+// Commit history runs on the concurrent queue "app.pelko.git-service.history", so history requests
+// may overlap one another and the serial queue's work; the branch map and the commit graph hold the
+// serial queue for their whole series of git runs or their GraphQL request.
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -24,10 +28,13 @@
 #include <vector>
 
 #include "config/GitProjectProviding.hpp"
+#include "git/GitBranchMapProviding.hpp"
 #include "git/GitCommitDiffPayload.hpp"
+#include "git/GitCommitHistoryPager.hpp"
 #include "git/GitCredentialBroking.hpp"
 #include "git/GitDiffPayload.hpp"
 #include "git/GitError.hpp"
+#include "git/GitLocalHistoryProviding.hpp"
 #include "git/GitProcessRunning.hpp"
 #include "git/GitRemoteURL.hpp"
 #include "git/GitResult.hpp"
@@ -38,6 +45,7 @@
 #include "git/GitWorkingTreeParser.hpp"
 #include "github/GitAuthProviding.hpp"
 #include "github/GitHubGraphQLClient.hpp"
+#include "platform/ConcurrentQueue.hpp"
 #include "platform/Environment.hpp"
 #include "platform/SerialQueue.hpp"
 
@@ -50,6 +58,9 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
         std::string gitHubWebHost = "github.com";
         // What every `git` run starts from.
         Environment::Map environment = Environment::process().all();
+        // Null: one over the service's process runner.
+        std::shared_ptr<GitLocalHistoryProviding> localHistoryProvider;
+        std::shared_ptr<GitBranchMapProviding> branchMapProvider;
     };
 
     GitService(std::shared_ptr<GitProjectProviding> configProvider,
@@ -176,6 +187,18 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     // Working tree (GitServiceWorkingTree.cpp).
     void runWorkingTree(const Uuid& projectID);
 
+    // Commit history, commit graph and branch map (GitServiceCommitHistory.cpp, GitServiceCommitGraph.cpp,
+    // GitServiceBranchMap.cpp).
+    void runCommitHistory(const Uuid& projectID, const std::optional<std::string>& cursor,
+                          std::int64_t pageSize, const std::optional<std::string>& requestId,
+                          bool allowFiles);
+    void runCommitGraph(const Uuid& projectID, std::int64_t pageSize);
+    void runBranchMap(const Uuid& projectID, std::int64_t limit);
+    // The stored token and the GitHub repository of the project's remote; nullopt when either is missing.
+    std::optional<GitCommitHistoryPager::RemoteAccess> gitHubAccess(const ProjectMetadata& project);
+    // GitHub refused `accessToken`: deletes it and tells the page, unless another token was stored since.
+    void revokeRejectedToken(const std::string& accessToken);
+
     std::shared_ptr<GitProjectProviding> configProvider_;
     std::shared_ptr<GitAuthProviding> authProvider_;
     std::shared_ptr<GitCredentialBroking> credentialBroker_;
@@ -191,7 +214,15 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     // Projects told "no remote" within the last second. Queue only.
     std::set<Uuid> missingRemoteProjects_;
 
+    std::shared_ptr<GitLocalHistoryProviding> localHistoryProvider_;
+    std::shared_ptr<GitBranchMapProviding> branchMapProvider_;
+    // Per-project paging state and the files-field flag of the commit history.
+    GitCommitHistoryPager historyPager_;
+    // Projects whose GitHub answer had no data or could not be decoded. Queue only; only grows.
+    std::set<Uuid> commitGraphUnavailableProjects_;
+
     // Last: destroyed first, so queued work never outlives the fields it uses.
+    std::unique_ptr<ConcurrentQueue> historyQueue_;
     std::unique_ptr<SerialQueue> queue_;
 };
 

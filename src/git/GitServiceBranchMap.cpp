@@ -1,8 +1,21 @@
-// GitService: the branch map. Not built yet: the request is accepted and answered with nothing.
+// GitService: the branch map, computed on the serial queue.
 #include "git/GitService.hpp"
 
 namespace pelko {
 
-void GitService::fetchBranchMap(const Uuid&, std::int64_t) {}
+void GitService::fetchBranchMap(const Uuid& projectID, std::int64_t limit) {
+    enqueue([projectID, limit](GitService& self) { self.runBranchMap(projectID, limit); });
+}
+
+void GitService::runBranchMap(const Uuid& projectID, std::int64_t limit) {
+    auto project = metadata(projectID);
+    if (!project) {
+        GitBranchMapErrorPayload error{projectID.string(), "プロジェクトを確認できません"};
+        send([&](GitServiceEventSink& sink) { sink.gitServiceDidFailBranchMap(error.toJson()); });
+        return;
+    }
+    auto map = branchMapProvider_->loadBranchMap(project->metadata, limit);
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadBranchMap(map.toJson()); });
+}
 
 }  // namespace pelko

@@ -1,8 +1,61 @@
-// GitService: the commit graph. Not built yet: the request is accepted and answered with nothing.
+// GitService: the commit graph of the GitHub repository's default branch, on the serial queue.
+#include "git/GitCommitGraphPayload.hpp"
+#include "git/GitHubHistoryQueries.hpp"
 #include "git/GitService.hpp"
+#include "github/GitHubGraphQLClientError.hpp"
 
 namespace pelko {
+namespace {
 
-void GitService::fetchCommitGraph(const Uuid&, std::int64_t) {}
+// An answer without data or one that does not decode will not improve: the project gets no more
+// graph requests.
+bool shouldDisableCommitGraph(const std::exception& error) {
+    if (const auto* graphQLError = dynamic_cast<const GitHubGraphQLClientError*>(&error)) {
+        return graphQLError->code() == GitHubGraphQLClientError::Code::emptyData;
+    }
+    return dynamic_cast<const DecodeError*>(&error) != nullptr;
+}
+
+}  // namespace
+
+void GitService::fetchCommitGraph(const Uuid& projectID, std::int64_t pageSize) {
+    enqueue([projectID, pageSize](GitService& self) { self.runCommitGraph(projectID, pageSize); });
+}
+
+void GitService::runCommitGraph(const Uuid& projectID, std::int64_t pageSize) {
+    auto project = metadata(projectID);
+    if (!project) return;
+    GitCommitGraphPayload graph{projectID.string(), {}, {}};
+    auto sendGraph = [&] {
+        send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadCommitGraph(graph.toJson()); });
+    };
+    if (commitGraphUnavailableProjects_.contains(projectID)) return sendGraph();
+    auto access = gitHubAccess(project->metadata);
+    if (!access) return sendGraph();
+
+    try {
+        Json data = graphQLClient_->execute(
+            std::string(GitHubHistoryQueries::commitGraph),
+            GitHubHistoryQueries::graphVariables(access->owner, access->name, pageSize), access->token);
+        auto response = GitHubHistoryResponse::decode(data, false);
+        if (const auto* history = response.defaultBranchHistory()) {
+            std::vector<GitHubHistoryResponse::CommitNode> commits;
+            for (const auto& edge : history->edges) commits.push_back(edge.node);
+            graph = buildCommitGraphPayload(projectID.string(), commits);
+        }
+        sendGraph();
+    } catch (const std::exception& error) {
+        if (shouldDisableCommitGraph(error)) {
+            commitGraphUnavailableProjects_.insert(projectID);
+            return sendGraph();
+        }
+        const auto* graphQLError = dynamic_cast<const GitHubGraphQLClientError*>(&error);
+        if (graphQLError && graphQLError->code() == GitHubGraphQLClientError::Code::unauthorized) {
+            revokeRejectedToken(access->token);
+        }
+        std::string message = std::string("コミットグラフの取得に失敗しました: ") + error.what();
+        send([&](GitServiceEventSink& sink) { sink.gitServiceDidFail(message); });
+    }
+}
 
 }  // namespace pelko

@@ -1,9 +1,58 @@
-// GitService: the commit history. Not built yet: the request is accepted and answered with nothing.
+// GitService: commit history pages, on the concurrent history queue.
 #include "git/GitService.hpp"
 
 namespace pelko {
 
-void GitService::fetchCommitHistory(const Uuid&, const std::optional<std::string>&, std::int64_t,
-                                    const std::optional<std::string>&) {}
+void GitService::fetchCommitHistory(const Uuid& projectID, const std::optional<std::string>& cursor,
+                                    std::int64_t pageSize, const std::optional<std::string>& requestId) {
+    historyQueue_->async([weak = weak_from_this(), projectID, cursor, pageSize, requestId] {
+        if (auto self = weak.lock()) {
+            self->runCommitHistory(projectID, cursor, pageSize, requestId,
+                                   self->historyPager_.supportsCommitFilesField());
+        }
+    });
+}
+
+std::optional<GitCommitHistoryPager::RemoteAccess> GitService::gitHubAccess(const ProjectMetadata& project) {
+    if (!graphQLClient_ || !authProvider_) return std::nullopt;
+    auto token = authProvider_->loadToken();
+    auto url = remoteURL(project);
+    auto coordinates = url ? parseGitHubRemoteURL(*url) : std::nullopt;
+    if (!token || !coordinates) return std::nullopt;
+    return GitCommitHistoryPager::RemoteAccess{token->accessToken, coordinates->owner, coordinates->name};
+}
+
+void GitService::revokeRejectedToken(const std::string& accessToken) {
+    // Only the refused token goes: one stored meanwhile (a new sign-in) stays.
+    auto current = authProvider_->loadToken();
+    if (!current || current->accessToken != accessToken) return;
+    authProvider_->deleteToken();
+    GitOAuthStatusPayload status;
+    status.status = "disconnected";
+    status.account = accountPayload(current);
+    status.reason = "tokenInvalid";
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateOAuthStatus(status); });
+}
+
+void GitService::runCommitHistory(const Uuid& projectID, const std::optional<std::string>& cursor,
+                                  std::int64_t pageSize, const std::optional<std::string>& requestId,
+                                  bool allowFiles) {
+    auto project = metadata(projectID);
+    if (!project) return;
+    std::optional<std::string> usedToken;
+    auto result = historyPager_.loadPage(project->metadata, {cursor, pageSize, requestId, allowFiles}, [&] {
+        auto access = gitHubAccess(project->metadata);
+        if (access) usedToken = access->token;
+        return access;
+    });
+    if (result.unauthorized && usedToken) revokeRejectedToken(*usedToken);
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadCommitHistory(result.payload.toJson()); });
+    if (!result.failure) return;
+    send([&](GitServiceEventSink& sink) {
+        sink.gitServiceDidFail("コミット履歴の取得に失敗しました: " + *result.failure);
+    });
+    GitCommitHistoryErrorPayload error{result.payload.projectId, *result.failure, requestId};
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidFailCommitHistory(error.toJson()); });
+}
 
 }  // namespace pelko
