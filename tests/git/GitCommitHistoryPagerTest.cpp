@@ -81,6 +81,24 @@ class FakeGitHubHistory {
     std::size_t served_ = 0;
 };
 
+// The real local history, counting how often the whole history is read.
+class CountingLocalHistory final : public GitLocalHistoryProviding {
+  public:
+    GitLocalHistoryPage loadUnpushedHistory(const ProjectMetadata& metadata, std::int64_t offset,
+                                            std::int64_t limit) override {
+        return real_.loadUnpushedHistory(metadata, offset, limit);
+    }
+    GitLocalHistoryPage loadHistory(const ProjectMetadata& metadata, std::int64_t offset,
+                                    std::int64_t limit) override {
+        ++wholeHistoryReads;
+        return real_.loadHistory(metadata, offset, limit);
+    }
+    std::atomic<int> wholeHistoryReads = 0;
+
+  private:
+    GitLocalHistoryProvider real_{std::make_shared<ProcessGitProcessRunner>()};
+};
+
 class GitCommitHistoryPagerTest : public ::testing::Test {
   protected:
     GitCommitHistoryPager::Result page(const std::optional<std::string>& cursor, std::int64_t pageSize) {
@@ -113,9 +131,9 @@ class GitCommitHistoryPagerTest : public ::testing::Test {
     }
 
     FakeGitHubHistory github;
+    std::shared_ptr<CountingLocalHistory> localHistory = std::make_shared<CountingLocalHistory>();
     GitCommitHistoryPager pager{
-        std::make_shared<GitLocalHistoryProvider>(std::make_shared<ProcessGitProcessRunner>()),
-        std::make_shared<CurlGitHubGraphQLClient>(GitHubEndpoints{"", github.server.base()})};
+        localHistory, std::make_shared<CurlGitHubGraphQLClient>(GitHubEndpoints{"", github.server.base()})};
     GitCommitHistoryPager::RemoteAccessProvider access = [] { return std::nullopt; };
     ProjectMetadata project{Uuid::random(), "project", "", std::nullopt, {}};
 };
@@ -164,8 +182,13 @@ TEST_F(GitCommitHistoryPagerTest, EveryCommitComesExactlyOnce) {
         access = [] { return std::nullopt; };
         if (c.signedIn) signIn();
 
+        localHistory->wholeHistoryReads = 0;
         auto delivered = allPages(c.pageSize);
         EXPECT_EQ(delivered, expected);
+        // Without an upstream the unpushed commits are the whole history: it is not read again.
+        if (!c.upstream) {
+            EXPECT_EQ(localHistory->wholeHistoryReads, 0);
+        }
     }
 }
 
