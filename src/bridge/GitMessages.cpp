@@ -107,24 +107,24 @@ void WebBridge::gitServiceDidReachRefreshBarrier(const GitRefreshBarrierPayload&
     dispatchEvent("git/refresh/barrier", payload.toJson());
 }
 
-void WebBridge::gitServiceDidLoadBranchMap(const Json& payload) {
-    dispatchEvent("git/branch-map", payload);
+void WebBridge::gitServiceDidLoadBranchMap(const GitBranchMapPayload& payload) {
+    dispatchEvent("git/branch-map", payload.toJson());
 }
 
-void WebBridge::gitServiceDidFailBranchMap(const Json& payload) {
-    dispatchEvent("git/branch-map/error", payload);
+void WebBridge::gitServiceDidFailBranchMap(const GitBranchMapErrorPayload& payload) {
+    dispatchEvent("git/branch-map/error", payload.toJson());
 }
 
-void WebBridge::gitServiceDidLoadCommitHistory(const Json& payload) {
-    dispatchEvent("git/history", payload);
+void WebBridge::gitServiceDidLoadCommitHistory(const GitCommitHistoryPayload& payload) {
+    dispatchEvent("git/history", payload.toJson());
 }
 
-void WebBridge::gitServiceDidFailCommitHistory(const Json& payload) {
-    dispatchEvent("git/history/error", payload);
+void WebBridge::gitServiceDidFailCommitHistory(const GitCommitHistoryErrorPayload& payload) {
+    dispatchEvent("git/history/error", payload.toJson());
 }
 
-void WebBridge::gitServiceDidLoadCommitGraph(const Json& payload) {
-    dispatchEvent("git/graph", payload);
+void WebBridge::gitServiceDidLoadCommitGraph(const GitCommitGraphPayload& payload) {
+    dispatchEvent("git/graph", payload.toJson());
 }
 
 void WebBridge::gitServiceDidLoadStatusDetail(const GitStatusDetailPayload& payload) {

@@ -175,11 +175,11 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     void gitServiceDidLoadCommitDiff(const GitCommitDiffPayload& payload) override;
     void gitServiceDidLoadWorkingTree(const GitWorkingTreePayload& payload) override;
     void gitServiceDidReachRefreshBarrier(const GitRefreshBarrierPayload& payload) override;
-    void gitServiceDidLoadBranchMap(const Json& payload) override;
-    void gitServiceDidFailBranchMap(const Json& payload) override;
-    void gitServiceDidLoadCommitHistory(const Json& payload) override;
-    void gitServiceDidFailCommitHistory(const Json& payload) override;
-    void gitServiceDidLoadCommitGraph(const Json& payload) override;
+    void gitServiceDidLoadBranchMap(const GitBranchMapPayload& payload) override;
+    void gitServiceDidFailBranchMap(const GitBranchMapErrorPayload& payload) override;
+    void gitServiceDidLoadCommitHistory(const GitCommitHistoryPayload& payload) override;
+    void gitServiceDidFailCommitHistory(const GitCommitHistoryErrorPayload& payload) override;
+    void gitServiceDidLoadCommitGraph(const GitCommitGraphPayload& payload) override;
     void gitServiceDidLoadStatusDetail(const GitStatusDetailPayload& payload) override;
     void gitServiceDidUpdateRemoteTracking(const GitRemoteTrackingPayload& payload) override;
     void gitServiceDidUpdateOAuthStatus(const GitOAuthStatusPayload& payload) override;

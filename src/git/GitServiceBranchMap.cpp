@@ -11,11 +11,11 @@ void GitService::runBranchMap(const Uuid& projectID, std::int64_t limit) {
     auto project = metadata(projectID);
     if (!project) {
         GitBranchMapErrorPayload error{projectID.string(), "プロジェクトを確認できません"};
-        send([&](GitServiceEventSink& sink) { sink.gitServiceDidFailBranchMap(error.toJson()); });
+        send([&](GitServiceEventSink& sink) { sink.gitServiceDidFailBranchMap(error); });
         return;
     }
     auto map = branchMapProvider_->loadBranchMap(project->metadata, limit);
-    send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadBranchMap(map.toJson()); });
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadBranchMap(map); });
 }
 
 }  // namespace pelko

@@ -27,7 +27,7 @@ void GitService::runCommitGraph(const Uuid& projectID, std::int64_t pageSize) {
     if (!project) return;
     GitCommitGraphPayload graph{projectID.string(), {}, {}};
     auto sendGraph = [&] {
-        send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadCommitGraph(graph.toJson()); });
+        send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadCommitGraph(graph); });
     };
     if (commitGraphUnavailableProjects_.contains(projectID)) return sendGraph();
     auto access = gitHubAccess(project->metadata);

@@ -46,13 +46,13 @@ void GitService::runCommitHistory(const Uuid& projectID, const std::optional<std
         return access;
     });
     if (result.unauthorized && usedToken) revokeRejectedToken(*usedToken);
-    send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadCommitHistory(result.payload.toJson()); });
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadCommitHistory(result.payload); });
     if (!result.failure) return;
     send([&](GitServiceEventSink& sink) {
         sink.gitServiceDidFail("コミット履歴の取得に失敗しました: " + *result.failure);
     });
     GitCommitHistoryErrorPayload error{result.payload.projectId, *result.failure, requestId};
-    send([&](GitServiceEventSink& sink) { sink.gitServiceDidFailCommitHistory(error.toJson()); });
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidFailCommitHistory(error); });
 }
 
 }  // namespace pelko

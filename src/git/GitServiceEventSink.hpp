@@ -6,7 +6,10 @@
 // service holds its sink weakly. Each record is encoded whole (its toJson).
 #include <string>
 
+#include "git/GitBranchMapPayload.hpp"
 #include "git/GitCommitDiffPayload.hpp"
+#include "git/GitCommitGraphPayload.hpp"
+#include "git/GitCommitHistoryPayload.hpp"
 #include "git/GitDiffPayload.hpp"
 #include "git/GitRefreshBarrierPayload.hpp"
 #include "git/GitRemoteTrackingPayload.hpp"
@@ -29,12 +32,14 @@ class GitServiceEventSink {
     virtual void gitServiceDidLoadWorkingTree(
         const GitWorkingTreePayload& payload) = 0;  // "git/working-tree"
     virtual void gitServiceDidReachRefreshBarrier(
-        const GitRefreshBarrierPayload& payload) = 0;                      // "git/refresh/barrier"
-    virtual void gitServiceDidLoadBranchMap(const Json& payload) = 0;      // "git/branch-map"
-    virtual void gitServiceDidFailBranchMap(const Json& payload) = 0;      // "git/branch-map/error"
-    virtual void gitServiceDidLoadCommitHistory(const Json& payload) = 0;  // "git/history"
-    virtual void gitServiceDidFailCommitHistory(const Json& payload) = 0;  // "git/history/error"
-    virtual void gitServiceDidLoadCommitGraph(const Json& payload) = 0;    // "git/graph"
+        const GitRefreshBarrierPayload& payload) = 0;                                 // "git/refresh/barrier"
+    virtual void gitServiceDidLoadBranchMap(const GitBranchMapPayload& payload) = 0;  // "git/branch-map"
+    virtual void gitServiceDidFailBranchMap(
+        const GitBranchMapErrorPayload& payload) = 0;  // "git/branch-map/error"
+    virtual void gitServiceDidLoadCommitHistory(const GitCommitHistoryPayload& payload) = 0;  // "git/history"
+    virtual void gitServiceDidFailCommitHistory(
+        const GitCommitHistoryErrorPayload& payload) = 0;  // "git/history/error"
+    virtual void gitServiceDidLoadCommitGraph(const GitCommitGraphPayload& payload) = 0;  // "git/graph"
     virtual void gitServiceDidLoadStatusDetail(
         const GitStatusDetailPayload& payload) = 0;  // "git/status/detail"
     virtual void gitServiceDidUpdateRemoteTracking(

@@ -207,7 +207,7 @@ TEST_F(WebBridgeRouting, GitServiceEventsBecomePageEventsFromAnyThread) {
         loaded.bridge->gitServiceDidUpdateStatus(status);
         loaded.bridge->gitServiceDidSucceed("コミットしました");
         loaded.bridge->gitServiceDidFail("failed");
-        loaded.bridge->gitServiceDidLoadBranchMap(Json::object());
+        loaded.bridge->gitServiceDidLoadBranchMap(GitBranchMapPayload{});
     }).join();
     ASSERT_TRUE(loaded.webView->waitForCount(4));
     EXPECT_EQ(loaded.webView->types(),

@@ -128,11 +128,21 @@ class RecordingGitSink final : public GitServiceEventSink {
     void gitServiceDidReachRefreshBarrier(const GitRefreshBarrierPayload& p) override {
         add("git/refresh/barrier", p.toJson());
     }
-    void gitServiceDidLoadBranchMap(const Json& p) override { add("git/branch-map", p); }
-    void gitServiceDidFailBranchMap(const Json& p) override { add("git/branch-map/error", p); }
-    void gitServiceDidLoadCommitHistory(const Json& p) override { add("git/history", p); }
-    void gitServiceDidFailCommitHistory(const Json& p) override { add("git/history/error", p); }
-    void gitServiceDidLoadCommitGraph(const Json& p) override { add("git/graph", p); }
+    void gitServiceDidLoadBranchMap(const GitBranchMapPayload& p) override {
+        add("git/branch-map", p.toJson());
+    }
+    void gitServiceDidFailBranchMap(const GitBranchMapErrorPayload& p) override {
+        add("git/branch-map/error", p.toJson());
+    }
+    void gitServiceDidLoadCommitHistory(const GitCommitHistoryPayload& p) override {
+        add("git/history", p.toJson());
+    }
+    void gitServiceDidFailCommitHistory(const GitCommitHistoryErrorPayload& p) override {
+        add("git/history/error", p.toJson());
+    }
+    void gitServiceDidLoadCommitGraph(const GitCommitGraphPayload& p) override {
+        add("git/graph", p.toJson());
+    }
     void gitServiceDidLoadStatusDetail(const GitStatusDetailPayload& p) override {
         add("git/status/detail", p.toJson());
     }
