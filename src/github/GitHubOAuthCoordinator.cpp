@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <stdexcept>
+#include <utility>
 
 #include "github/GitHubOAuthCoordinatorError.hpp"
 #include "github/UrlEncoding.hpp"

@@ -1,0 +1,141 @@
+// GitHub sign-in through the real sign-in window: the application runs on a private D-Bus session
+// with a gnome-keyring of its own, GitHub's hosts point at a loopback server whose authorise page
+// answers with a redirect to the callback address, and the page reports the statuses it receives.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "e2e/PelkoWindowFixture.hpp"
+#include "github/GitHubOAuthCoordinator.hpp"
+#include "github/UrlEncoding.hpp"
+#include "support/RoutedHttpServer.hpp"
+
+namespace pelko {
+namespace {
+
+using namespace std::chrono_literals;
+
+const char* const signInScript = R"(
+  let started = false;
+  window.__pelko__ = {
+    dispatch: function (event) {
+      if (event.type === 'github/oauth/status') {
+        const p = event.payload;
+        log('status ' + p.status + ' ' + (p.account ? p.account.login : '-') + ' ' + (p.reason || '-'));
+        if (!started) {
+          started = true;
+          post({ type: 'github/oauth/start' });
+        } else if (p.status === 'connected') {
+          post({ type: 'github/oauth/logout' });
+        }
+      }
+      if (event.type === 'github/oauth/error') log('error ' + event.payload.message);
+    }
+  };
+  (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
+)";
+
+// A session bus and an unlocked gnome-keyring that only this test's application uses.
+class PrivateKeyring {
+  public:
+    explicit PrivateKeyring(const std::filesystem::path& folder) {
+        FILE* bus = ::popen("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1", "r");
+        if (!bus) return;
+        char line[512];
+        if (std::fgets(line, sizeof line, bus)) address = std::string(line, std::strcspn(line, "\n"));
+        if (std::fgets(line, sizeof line, bus)) busPid = std::atoi(line);
+        ::pclose(bus);
+        std::string command = "printf pelko-e2e | env DBUS_SESSION_BUS_ADDRESS='" + address +
+                              "' XDG_DATA_HOME='" + folder.string() + "' XDG_RUNTIME_DIR='" +
+                              folder.string() +
+                              "' gnome-keyring-daemon --unlock --components=secrets --daemonize >/dev/null";
+        ready = !address.empty() && busPid > 0 && std::system(command.c_str()) == 0;
+    }
+    ~PrivateKeyring() {
+        // The keyring daemon leaves with its bus.
+        if (busPid > 0) ::kill(busPid, SIGTERM);
+    }
+    std::string address;
+    pid_t busPid = -1;
+    bool ready = false;
+};
+
+std::string filesUnder(const std::filesystem::path& folder) {
+    std::string all;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_regular_file()) all += test::readFile(it->path());
+    }
+    return all;
+}
+
+class SignInWindowTest : public test::PelkoWindowTest {};
+
+TEST_F(SignInWindowTest, SignInThroughTheWindowStoresTheTokenAndReportsTheAccount) {
+    test::TempDir keyringFolder;
+    PrivateKeyring keyring(keyringFolder.path());
+    ASSERT_TRUE(keyring.ready) << "dbus-daemon or gnome-keyring-daemon could not start";
+
+    test::RoutedHttpServer github;
+    github.route("GET", "/login/oauth/authorize", [](const test::HttpExchangeRequest& request) {
+        std::string state;
+        auto at = request.query.find("state=");
+        if (at != std::string::npos)
+            state = request.query.substr(at + 6, request.query.find('&', at) - at - 6);
+        return test::HttpExchangeResponse{
+            302, "", {{"Location", "pelko://oauth/callback?code=e2e-code&state=" + state}}};
+    });
+    github.respond("POST", "/login/oauth/access_token", 200,
+                   R"({"access_token":"gho_e2eAccessSecret","refresh_token":"ghr_e2eRefreshSecret",)"
+                   R"("token_type":"bearer","scope":"repo","expires_in":28800})");
+    github.respond("GET", "/user", 200, R"({"login":"octocat-e2e"})");
+
+    writeTestPage(signInScript);
+    auto pelko = start({{"DBUS_SESSION_BUS_ADDRESS", keyring.address},
+                        {"PELKO_GITHUB_OAUTH_CLIENT_ID_DEV", "e2e-client"},
+                        {"PELKO_GITHUB_OAUTH_BASE_URL", github.base()},
+                        {"PELKO_GITHUB_API_BASE_URL", github.base()}});
+    ASSERT_TRUE(test::waitFor([&] { return hasMessage("status disconnected - userLogout"); }, 120s))
+        << output() << test::readFile(logFile());
+
+    std::vector<std::string> statuses;
+    for (const auto& message : pageMessages())
+        if (message.rfind("status ", 0) == 0 || message.rfind("error ", 0) == 0) statuses.push_back(message);
+    // Start-up sends the stored status twice with sign-in configured, the content view once more;
+    // then the sign-in (read back from the keyring) and the sign-out.
+    ASSERT_GE(statuses.size(), 3u);
+    EXPECT_EQ(statuses.front(), "status disconnected - -");
+    EXPECT_EQ(statuses[statuses.size() - 2], "status connected octocat-e2e -");
+    EXPECT_EQ(statuses.back(), "status disconnected - userLogout");
+
+    // The exchange sent the code from the redirect and the verifier behind the challenge.
+    auto authorize = github.requests("/login/oauth/authorize");
+    auto exchange = github.requests("/login/oauth/access_token");
+    ASSERT_EQ(authorize.size(), 1u);
+    ASSERT_EQ(exchange.size(), 1u);
+    EXPECT_NE(exchange[0].body.find("code=e2e-code"), std::string::npos);
+    auto field = [](const std::string& text, const std::string& name) {
+        auto at = text.find(name + "=");
+        auto end = text.find('&', at);
+        return urlencoding::decode(
+            text.substr(at + name.size() + 1, end == std::string::npos ? end : end - at - name.size() - 1));
+    };
+    EXPECT_EQ(GitHubOAuthCoordinator::codeChallengeS256(field(exchange[0].body, "code_verifier")),
+              field(authorize[0].query, "code_challenge"));
+
+    auto securityLog = test::readJsonLines(dir / "cache/pelko/security-events.log");
+    std::vector<std::string> actions;
+    for (const auto& line : securityLog) actions.push_back(line["action"]);
+    EXPECT_EQ(actions, (std::vector<std::string>{"oauthStart", "oauthSuccess", "oauthLogout"}));
+    EXPECT_EQ(securityLog.at(1)["login"], "octocat-e2e");
+
+    const std::string written = filesUnder(dir / "cache") + output();
+    EXPECT_EQ(written.find("e2eAccessSecret"), std::string::npos);
+    EXPECT_EQ(written.find("e2eRefreshSecret"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pelko
