@@ -1,9 +1,10 @@
 #pragma once
 // GitHubOAuthCoordinatorDelegate: how the sign-in coordinator reports the end of a sign-in.
 //
-// Called on the thread of the browser-session callback, once per started sign-in, after the new token
-// has been stored (success) or with the error's description (failure). The coordinator holds its
-// delegate weakly.
+// Called once per sign-in attempt that ends: on the coordinator's own queue after the callback was
+// checked (success after the new token has been stored, or a refused callback, exchange or save), or
+// on the main thread when the window was closed or failed to load. A window closed by a newer start is
+// not reported. Failures carry the error's description. The coordinator holds its delegate weakly.
 #include <string>
 
 #include "github/OAuthTokenRecord.hpp"

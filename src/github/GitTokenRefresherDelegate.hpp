@@ -2,7 +2,8 @@
 // GitTokenRefresherDelegate: how the token refresher reports a refresh.
 //
 // Called on the refresher's timer queue: after the refreshed token was stored, or after the stored
-// token was deleted because the refresh failed (with the error's description). Held weakly.
+// token was deleted because the refresh failed (with the error's description). A refresh overtaken by
+// a sign-out or a new sign-in is dropped and not reported. Held weakly.
 #include <string>
 
 #include "github/OAuthTokenRecord.hpp"
