@@ -10,6 +10,7 @@
 #include "e2e/PelkoWindowFixture.hpp"
 #include "github/GitHubOAuthCoordinator.hpp"
 #include "github/UrlEncoding.hpp"
+#include "support/PrivateKeyring.hpp"
 #include "support/RoutedHttpServer.hpp"
 
 namespace pelko {
@@ -37,31 +38,6 @@ const char* const signInScript = R"(
   (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
 )";
 
-// A session bus and an unlocked gnome-keyring that only this test's application uses.
-class PrivateKeyring {
-  public:
-    explicit PrivateKeyring(const std::filesystem::path& folder) {
-        FILE* bus = ::popen("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1", "r");
-        if (!bus) return;
-        char line[512];
-        if (std::fgets(line, sizeof line, bus)) address = std::string(line, std::strcspn(line, "\n"));
-        if (std::fgets(line, sizeof line, bus)) busPid = std::atoi(line);
-        ::pclose(bus);
-        std::string command = "printf pelko-e2e | env DBUS_SESSION_BUS_ADDRESS='" + address +
-                              "' XDG_DATA_HOME='" + folder.string() + "' XDG_RUNTIME_DIR='" +
-                              folder.string() +
-                              "' gnome-keyring-daemon --unlock --components=secrets --daemonize >/dev/null";
-        ready = !address.empty() && busPid > 0 && std::system(command.c_str()) == 0;
-    }
-    ~PrivateKeyring() {
-        // The keyring daemon leaves with its bus.
-        if (busPid > 0) ::kill(busPid, SIGTERM);
-    }
-    std::string address;
-    pid_t busPid = -1;
-    bool ready = false;
-};
-
 std::string filesUnder(const std::filesystem::path& folder) {
     std::string all;
     std::error_code error;
@@ -76,7 +52,7 @@ class SignInWindowTest : public test::PelkoWindowTest {};
 
 TEST_F(SignInWindowTest, SignInThroughTheWindowStoresTheTokenAndReportsTheAccount) {
     test::TempDir keyringFolder;
-    PrivateKeyring keyring(keyringFolder.path());
+    test::PrivateKeyring keyring(keyringFolder.path());
     ASSERT_TRUE(keyring.ready) << "dbus-daemon or gnome-keyring-daemon could not start";
 
     test::RoutedHttpServer github;
