@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -45,8 +47,11 @@ gboolean dispatch(gpointer) noexcept {
         std::lock_guard lock(pending().mutex);
         batch = pending().work.size();
     }
-    // Only what was queued on entry, so input and drawing get their turn between batches.
+    // At most what was queued on entry and at most one time slice, so input and drawing get their
+    // turn between batches however fast producers add work.
+    const auto deadline = std::chrono::steady_clock::now() + MainQueue::timeSlice;
     for (std::size_t i = 0; i < batch && runNext(); ++i) {
+        if (std::chrono::steady_clock::now() >= deadline) break;
     }
     std::lock_guard lock(pending().mutex);
     if (!pending().work.empty()) return G_SOURCE_CONTINUE;
@@ -56,7 +61,7 @@ gboolean dispatch(gpointer) noexcept {
 
 void schedule() {
     GSource* source = g_idle_source_new();
-    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_priority(source, G_PRIORITY_DEFAULT_IDLE);
     // A closure that spins a nested loop must not stall the closures queued behind it.
     g_source_set_can_recurse(source, TRUE);
     g_source_set_callback(source, dispatch, nullptr, nullptr);
@@ -96,6 +101,7 @@ void MainQueue::sync(const std::function<void()>& work) {
 }
 
 bool MainQueue::drainUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
+    PELKO_REQUIRE_MAIN_THREAD();
     auto deadline = std::chrono::steady_clock::now() + timeout;
     GMainContext* context = g_main_context_default();
     // Wakes the blocking iteration now and then, so a predicate set from another thread is seen.
@@ -114,8 +120,15 @@ bool MainQueue::drainUntil(const std::function<bool()>& predicate, std::chrono::
 }
 
 void MainQueue::drain() {
+    PELKO_REQUIRE_MAIN_THREAD();
     while (runNext()) {
     }
+}
+
+void requireMainThread(const char* function) {
+    if (MainQueue::isMainThread()) return;
+    std::fprintf(stderr, "pelko: %s is main-thread only and was called from another thread\n", function);
+    std::abort();
 }
 
 }  // namespace pelko

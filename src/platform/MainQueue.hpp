@@ -29,6 +29,9 @@ class MainQueue {
     // Runs everything queued so far (and whatever that queues), without blocking.
     void drain();
 
+    // Longest run of closures in one turn of the main loop (a single closure may take longer).
+    static constexpr std::chrono::milliseconds timeSlice{8};
+
     MainQueue(const MainQueue&) = delete;
     MainQueue& operator=(const MainQueue&) = delete;
 
@@ -36,4 +39,14 @@ class MainQueue {
     MainQueue() = default;
 };
 
+// Debug builds stop at once when a main-thread-only entry point is called from another thread (a
+// data race that would otherwise show up far away and rarely); release builds check nothing.
+void requireMainThread(const char* function);
+
 }  // namespace pelko
+
+#ifdef NDEBUG
+#define PELKO_REQUIRE_MAIN_THREAD() ((void)0)
+#else
+#define PELKO_REQUIRE_MAIN_THREAD() ::pelko::requireMainThread(__func__)
+#endif

@@ -1,3 +1,4 @@
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -80,6 +81,52 @@ TEST(MainQueueTest, DrainUntilSeesAFlagSetFromAnotherThreadAndTimesOut) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(MainQueue::shared().drainUntil([] { return false; }, 30ms));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+}
+
+// A flood of queued work must not hold off drawing: a source at GTK's redraw priority
+// (G_PRIORITY_HIGH_IDLE + 20) keeps firing while the queue still holds most of the flood.
+TEST(MainQueueTest, ARedrawPrioritySourceFiresWhileTheQueueIsFlooded) {
+    constexpr int flood = 200000;
+    std::atomic<int> ran = 0;
+    std::thread producer([&] {
+        for (int i = 0; i < flood; ++i) {
+            MainQueue::shared().async([&ran] {
+                volatile int spin = 0;
+                for (int j = 0; j < 200; ++j) spin = spin + j;
+                ++ran;
+            });
+        }
+    });
+    producer.join();
+    struct Frames {
+        std::atomic<int>* ran;
+        std::vector<int> ranAtFrame;
+    } frames{&ran, {}};
+    GSource* redraw = g_timeout_source_new(2);
+    g_source_set_priority(redraw, G_PRIORITY_HIGH_IDLE + 20);
+    g_source_set_callback(
+        redraw,
+        [](gpointer data) -> gboolean {
+            auto* f = static_cast<Frames*>(data);
+            f->ranAtFrame.push_back(f->ran->load());
+            return G_SOURCE_CONTINUE;
+        },
+        &frames, nullptr);
+    g_source_attach(redraw, g_main_context_default());
+    EXPECT_TRUE(MainQueue::shared().drainUntil([&] { return ran == flood; }, 120s));
+    g_source_destroy(redraw);
+    g_source_unref(redraw);
+    int duringFlood = 0;
+    for (int count : frames.ranAtFrame) duringFlood += count < flood / 2 ? 1 : 0;
+    EXPECT_GE(duringFlood, 3) << "frames: " << frames.ranAtFrame.size();
+}
+
+TEST(MainQueueDeathTest, MainThreadOnlyEntryPointsStopWhenCalledFromAnotherThread) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "checked in debug builds only";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(std::thread([] { MainQueue::shared().drain(); }).join(), "main-thread only");
 }
 
 }  // namespace
