@@ -1,7 +1,6 @@
 #include "terminal/TerminalCoordinator.hpp"
 
 #include <fmt/format.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -19,39 +18,15 @@
 #include "terminal/TerminalDebugDumpStore.hpp"
 #include "terminal/TerminalDebugDumpWriter.hpp"
 #include "terminal/TerminalLogger.hpp"
+#include "terminal/TerminalOutputFlow.hpp"
 #include "terminal/TerminalOutputNormalizer.hpp"
 
 namespace pelko {
 
 namespace {
 
-constexpr int writeWaitMilliseconds = 1000;
-
 std::string posixDescription(int error) {
     return fmt::format("{} (errno: {})", std::strerror(error), error);
-}
-
-// Writes every byte, waiting up to 1000 ms at a time for room. Returns 0 or the error number.
-int writeAll(std::span<const std::uint8_t> data, int fd) {
-    std::size_t position = 0;
-    while (position < data.size()) {
-        ssize_t written = ::write(fd, data.data() + position, data.size() - position);
-        if (written > 0) {
-            position += static_cast<std::size_t>(written);
-            continue;
-        }
-        if (written == 0) return EIO;
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN) return errno;
-        for (;;) {
-            pollfd entry{fd, POLLOUT, 0};
-            int ready = poll(&entry, 1, writeWaitMilliseconds);
-            if (ready > 0) break;
-            if (ready == 0) return EAGAIN;
-            if (errno != EINTR) return errno;
-        }
-    }
-    return 0;
 }
 
 }  // namespace
@@ -62,6 +37,7 @@ struct TerminalCoordinator::SessionState {
     std::shared_ptr<TerminalMasterHandle> masterHandle;
     // Used only by the output reader.
     TerminalOutputNormalizer normalizer;
+    TerminalOutputFlow outputFlow;
     int cols = 0;
     int rows = 0;
     SessionStatus status = SessionStatus::booting();
@@ -126,6 +102,7 @@ void TerminalCoordinator::report(const SessionStatus& status, const Uuid& sessio
 }
 
 void TerminalCoordinator::synchronize(const std::vector<CLISessionConfig>& sessions) {
+    PELKO_REQUIRE_MAIN_THREAD();
     std::vector<Uuid> stale;
     for (const auto& [id, state] : sessions_) {
         bool configured = std::any_of(sessions.begin(), sessions.end(),
@@ -152,6 +129,7 @@ std::string TerminalCoordinator::sessionLimitReached() const {
 }
 
 void TerminalCoordinator::startSession(const CLISessionConfig& config) {
+    PELKO_REQUIRE_MAIN_THREAD();
     if (sessions_.size() >= maxSessions_) {
         logger_->record({config.id, TerminalLogEvent::Event::error, std::nullopt, "spawn_failed",
                          std::map<std::string, std::string>{{"error", sessionLimitReached()}}});
@@ -219,7 +197,8 @@ void TerminalCoordinator::installReadHandler(const std::shared_ptr<SessionState>
     std::weak_ptr<TerminalCoordinator> weakSelf = weak_from_this();
     std::weak_ptr<SessionState> weakState = state;
     Uuid id = state->config.id;
-    state->masterHandle->startReading([weakSelf, weakState, id](std::span<const std::uint8_t> chunk) {
+    TerminalMasterHandle::Handlers handlers;
+    handlers.onData = [weakSelf, weakState, id](std::span<const std::uint8_t> chunk) {
         auto self = weakSelf.lock();
         auto state = weakState.lock();
         if (!self || !state) return;
@@ -233,16 +212,56 @@ void TerminalCoordinator::installReadHandler(const std::shared_ptr<SessionState>
         } else {
             normalized = state->normalizer.normalize(chunk);
         }
-        self->forwardOutput(id, std::move(normalized));
-    });
+        self->forwardOutput(*state, std::move(normalized));
+        self->sendOutput(state, false);
+    };
+    handlers.shouldRead = [weakState] {
+        auto state = weakState.lock();
+        return !state || state->outputFlow.shouldRead();
+    };
+    auto send = [weakSelf, weakState](bool all) {
+        auto self = weakSelf.lock();
+        auto state = weakState.lock();
+        if (self && state) self->sendOutput(state, all);
+    };
+    handlers.onWake = [send] { send(false); };
+    handlers.onStop = [send] { send(true); };
+    handlers.onWriteFailed = [weakSelf, weakState, id](int error) {
+        auto self = weakSelf.lock();
+        auto state = weakState.lock();
+        if (!self || !state) return;
+        TerminalCoordinator* coordinator = self.get();
+        coordinator->onMainWhileCurrent(state, [coordinator, id, error](SessionState&) {
+            coordinator->transitionToFailure(id, "write_failed: " + posixDescription(error));
+        });
+    };
+    state->masterHandle->startReading(std::move(handlers));
 }
 
-void TerminalCoordinator::forwardOutput(const Uuid& sessionID, TerminalOutputNormalizer::Bytes normalized) {
+void TerminalCoordinator::sendOutput(const std::shared_ptr<SessionState>& state, bool all) {
+    auto delegate = delegate_.lock();
+    std::weak_ptr<SessionState> weakState = state;
+    while (auto event = state->outputFlow.nextEvent(all)) {
+        std::size_t size = event->size();
+        auto onDelivered = [weakState, size] {
+            if (auto state = weakState.lock()) {
+                state->outputFlow.acknowledge(size);
+                state->masterHandle->wake();
+            }
+        };
+        if (!delegate) {
+            onDelivered();
+            continue;
+        }
+        delegate->terminalCoordinatorDidReceiveOutput(*event, state->config.id, std::move(onDelivered));
+    }
+}
+
+void TerminalCoordinator::forwardOutput(SessionState& state, TerminalOutputNormalizer::Bytes normalized) {
     if (normalized.empty()) return;
-    if (auto delegate = delegate_.lock())
-        delegate->terminalCoordinatorDidReceiveOutput(normalized, sessionID);
-    logger_->record(
-        {sessionID, TerminalLogEvent::Event::output, std::move(normalized), std::nullopt, std::nullopt});
+    state.outputFlow.append(normalized);
+    logger_->record({state.config.id, TerminalLogEvent::Event::output, std::move(normalized), std::nullopt,
+                     std::nullopt});
 }
 
 void TerminalCoordinator::installTerminationHandler(const std::shared_ptr<SessionState>& state) {
@@ -272,7 +291,8 @@ void TerminalCoordinator::installTerminationHandler(const std::shared_ptr<Sessio
                 auto held = state->normalizer.flush();
                 if (auto writer = state->currentDumpWriter(); writer && !held.empty())
                     writer->record({}, held);
-                coordinator->forwardOutput(state->config.id, std::move(held));
+                coordinator->forwardOutput(*state, std::move(held));
+                coordinator->sendOutput(state, true);
                 coordinator->onMainWhileCurrent(state, [coordinator](SessionState& session) {
                     const Uuid id = session.config.id;
                     coordinator->dispose(session);
@@ -292,6 +312,7 @@ void TerminalCoordinator::dispose(SessionState& state) {
 }
 
 void TerminalCoordinator::terminateSession(const Uuid& id) {
+    PELKO_REQUIRE_MAIN_THREAD();
     auto it = sessions_.find(id);
     if (it == sessions_.end()) return;
     auto state = it->second;
@@ -309,6 +330,7 @@ void TerminalCoordinator::terminateSession(const Uuid& id) {
 }
 
 void TerminalCoordinator::terminateAll() {
+    PELKO_REQUIRE_MAIN_THREAD();
     std::vector<Uuid> ids;
     for (const auto& [id, state] : sessions_) ids.push_back(id);
     for (const auto& id : ids) terminateSession(id);
@@ -321,18 +343,19 @@ TerminalCoordinator::SessionState* TerminalCoordinator::liveSession(const Uuid& 
 }
 
 void TerminalCoordinator::write(const Uuid& sessionID, std::span<const std::uint8_t> data) {
+    PELKO_REQUIRE_MAIN_THREAD();
     auto* state = liveSession(sessionID);
     if (!state) return;
-    int error = writeAll(data, state->masterHandle->fd());
-    if (error == 0) {
-        logger_->record({sessionID, TerminalLogEvent::Event::input,
-                         std::vector<std::uint8_t>(data.begin(), data.end()), std::nullopt, std::nullopt});
+    if (!state->masterHandle->queueInput(data)) {
+        transitionToFailure(sessionID, "write_failed: " + posixDescription(ENOBUFS));
         return;
     }
-    transitionToFailure(sessionID, "write_failed: " + posixDescription(error));
+    logger_->record({sessionID, TerminalLogEvent::Event::input,
+                     std::vector<std::uint8_t>(data.begin(), data.end()), std::nullopt, std::nullopt});
 }
 
 void TerminalCoordinator::sendSignal(const Uuid& sessionID, int signal) {
+    PELKO_REQUIRE_MAIN_THREAD();
     auto* state = liveSession(sessionID);
     if (!state) return;
     try {
@@ -347,6 +370,7 @@ void TerminalCoordinator::sendSignal(const Uuid& sessionID, int signal) {
 }
 
 void TerminalCoordinator::resize(const Uuid& sessionID, std::int64_t cols, std::int64_t rows) {
+    PELKO_REQUIRE_MAIN_THREAD();
     auto* live = liveSession(sessionID);
     if (!live) return;
     auto& state = *live;
@@ -382,7 +406,13 @@ std::optional<std::pair<int, int>> TerminalCoordinator::dimensions(const Uuid& s
     return std::make_pair(it->second->cols, it->second->rows);
 }
 
+std::size_t TerminalCoordinator::undeliveredOutputBytes(const Uuid& sessionID) const {
+    auto it = sessions_.find(sessionID);
+    return it == sessions_.end() ? 0 : it->second->outputFlow.undeliveredBytes();
+}
+
 void TerminalCoordinator::updateDebugDump(bool enabled) {
+    PELKO_REQUIRE_MAIN_THREAD();
     if (enabled == debugDumpEnabled_) return;
     debugDumpEnabled_ = enabled;
     if (!enabled) {

@@ -6,15 +6,20 @@
 // they are on). It knows nothing of the page, the configuration store or the feature flags.
 //
 // Threads: every public operation is called on the main thread, and creation and status reports are
-// made there. Output is read on one reader thread per session and reported from it, chunk by chunk
-// in order; when a shell exits, its reader drains what the shell wrote before the descriptor is
-// closed and the normaliser then hands over whatever it still holds, so every byte of a session's
-// output is reported before its "terminated" report. `write` blocks the calling thread while the
-// pseudo-terminal is full, up to 1000 ms per wait. Operations naming a session that is not live are
-// ignored; a session whose shell has been seen to exit is no longer live, so it takes no more input,
-// resizes or signals. Signals reach a shell through its pidfd, or its terminal's foreground group
-// through the terminal, never through a pid number that may have been reused. A shell still running
-// when its session is ended gets SIGTERM and is reaped in the background; its exit is not reported.
+// made there (debug builds stop when one is called elsewhere). Output is read on one I/O thread per
+// session and reported from it in order; while the page has not yet acknowledged earlier output, the
+// output piles up and leaves as fewer, larger reports, and once too much of a session's output is
+// undelivered its thread stops reading the pseudo-terminal until delivery catches up (the bounds are
+// TerminalOutputFlow::Limits). When a shell exits, its reader drains what the shell wrote before the
+// descriptor is closed and the normaliser then hands over whatever it still holds, so every byte of a
+// session's output is reported before its "terminated" report. `write` never waits: input is queued
+// (at most 512 KiB per session) and written by the session's I/O thread as the terminal takes it; a
+// write that fails, or input that would pass the bound (dropped whole), fails the session with
+// "write_failed: ". Operations naming a session that is not live are ignored; a session whose shell
+// has been seen to exit is no longer live, so it takes no more input, resizes or signals. Signals reach
+// a shell through its pidfd, or its terminal's foreground group through the terminal, never through a
+// pid number that may have been reused. A shell still running when its session is ended gets SIGTERM
+// and is reaped in the background; its exit is not reported.
 // At most `maxSessions` sessions are live at once; a start beyond that fails the session.
 #include <cstdint>
 #include <map>
@@ -86,6 +91,8 @@ class TerminalCoordinator : public std::enable_shared_from_this<TerminalCoordina
     std::size_t maxSessions() const { return maxSessions_; }
     // The failure text of a start refused for the bound, such as "sessionLimitReached(limit: 64)".
     std::string sessionLimitReached() const;
+    // Output of a live session that the page has not yet acknowledged, queued and in flight.
+    std::size_t undeliveredOutputBytes(const Uuid& sessionID) const;
 
   private:
     struct SessionState;
@@ -93,8 +100,11 @@ class TerminalCoordinator : public std::enable_shared_from_this<TerminalCoordina
     std::string resolvedWorkingDirectory(const CLISessionConfig& config) const;
     void installReadHandler(const std::shared_ptr<SessionState>& state);
     void installTerminationHandler(const std::shared_ptr<SessionState>& state);
-    // Logs and reports one piece of normalised output; nothing for an empty one. On the reader thread.
-    void forwardOutput(const Uuid& sessionID, TerminalOutputNormalizer::Bytes normalized);
+    // Queues one piece of normalised output for the page and logs it; nothing for an empty one. On the
+    // session's I/O thread.
+    void forwardOutput(SessionState& state, TerminalOutputNormalizer::Bytes normalized);
+    // On the session's I/O thread: hands on the queued output the flow lets go (`all`: everything).
+    void sendOutput(const std::shared_ptr<SessionState>& state, bool all);
     void transitionToFailure(const Uuid& sessionID, const std::string& message);
     void dispose(SessionState& state);
     // Runs `work` on the main queue, only while this coordinator lives and `state` is still the live

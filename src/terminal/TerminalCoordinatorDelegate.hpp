@@ -1,9 +1,12 @@
 #pragma once
 // TerminalCoordinatorDelegate: how the terminal coordinator reports its sessions (implemented by the
 // terminal service). The coordinator holds it weakly. Creation and status reports come on the main
-// thread; output reports come on the session's output reader thread, chunk by chunk in order, never
-// empty. An implementation must not wait on the main thread from an output report.
+// thread; output reports come on the session's I/O thread, in order, never empty. Each output report
+// carries `onDelivered`, which the implementation calls exactly once, from any thread, when the page
+// has taken the bytes or they were dropped: the session's further output waits for it. An
+// implementation must not wait on the main thread from an output report.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -32,7 +35,8 @@ class TerminalCoordinatorDelegate {
                                                     const Uuid& sessionID,
                                                     std::optional<std::int32_t> exitCode) = 0;
     virtual void terminalCoordinatorDidReceiveOutput(std::span<const std::uint8_t> data,
-                                                     const Uuid& sessionID) = 0;
+                                                     const Uuid& sessionID,
+                                                     std::function<void()> onDelivered) = 0;
 };
 
 }  // namespace pelko

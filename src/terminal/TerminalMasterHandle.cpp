@@ -30,14 +30,44 @@ struct TerminalMasterHandle::State {
     bool started = false;
     bool stopped = false;
     std::function<void()> onFinished;
+    std::vector<std::uint8_t> input;
+    std::size_t inputStart = 0;  // bytes before it are written
     std::thread reader;
 
-    void wake() const {
+    // Callers hold `mutex`.
+    void wakeLocked() const {
+        if (wakeFd < 0) return;
         std::uint64_t one = 1;
         (void)!::write(wakeFd, &one, sizeof one);
     }
 
-    void run(const DataHandler& onData) {
+    bool hasInput() {
+        std::lock_guard lock(mutex);
+        return inputStart < input.size();
+    }
+
+    // Writes queued input until the terminal takes no more. Returns 0 or the error that ended it.
+    int writeInput() {
+        std::lock_guard lock(mutex);
+        while (inputStart < input.size()) {
+            ssize_t written = ::write(fd, input.data() + inputStart, input.size() - inputStart);
+            if (written > 0) {
+                inputStart += static_cast<std::size_t>(written);
+                continue;
+            }
+            if (written < 0 && errno == EINTR) continue;
+            if (written < 0 && errno == EAGAIN) return 0;
+            int error = written == 0 ? EIO : errno;
+            input.clear();
+            inputStart = 0;
+            return error;
+        }
+        input.clear();
+        inputStart = 0;
+        return 0;
+    }
+
+    void run(const Handlers& handlers) {
         std::vector<std::uint8_t> buffer(readChunkSize);
         std::chrono::steady_clock::time_point drainDeadline{};
         bool draining = false;
@@ -56,7 +86,11 @@ struct TerminalMasterHandle::State {
                 timeout =
                     static_cast<int>(std::min(left, std::chrono::milliseconds(drainQuietPeriod)).count());
             }
-            pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+            // Draining reads whatever the flow says: the pseudo-terminal's buffer bounds what is left.
+            bool reading = draining || !handlers.shouldRead || handlers.shouldRead();
+            bool writing = hasInput();
+            short events = static_cast<short>((reading ? POLLIN : 0) | (writing ? POLLOUT : 0));
+            pollfd fds[2] = {{events != 0 ? fd : -1, events, 0}, {wakeFd, POLLIN, 0}};
             int ready = poll(fds, 2, timeout);
             if (ready < 0) {
                 if (errno == EINTR) continue;
@@ -66,20 +100,29 @@ struct TerminalMasterHandle::State {
             if (fds[1].revents != 0) {
                 std::uint64_t value = 0;
                 (void)!::read(wakeFd, &value, sizeof value);
+                if (handlers.onWake) handlers.onWake();
             }
-            if (fds[0].revents == 0) continue;
+            if (writing && fds[0].revents != 0) {
+                if (int error = writeInput(); error != 0 && handlers.onWriteFailed)
+                    handlers.onWriteFailed(error);
+            }
+            if (!reading || (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
             ssize_t count = ::read(fd, buffer.data(), buffer.size());
             if (count > 0) {
-                onData(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(count)));
+                handlers.onData(
+                    std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(count)));
                 continue;
             }
             if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             break;  // 0, EIO after the last slave descriptor closed, or a real error: output is over
         }
+        if (mode.load() != Mode::stopping && handlers.onStop) handlers.onStop();
         std::function<void()> finished;
         {
             std::lock_guard lock(mutex);
             stopped = true;
+            input.clear();
+            inputStart = 0;
             finished = std::move(onFinished);
             onFinished = nullptr;
         }
@@ -88,7 +131,10 @@ struct TerminalMasterHandle::State {
 
     void stopAndJoin() {
         mode = Mode::stopping;
-        if (wakeFd >= 0) wake();
+        {
+            std::lock_guard lock(mutex);
+            wakeLocked();
+        }
         if (reader.joinable()) {
             if (reader.get_id() == std::this_thread::get_id()) {
                 reader.detach();
@@ -112,12 +158,18 @@ int TerminalMasterHandle::fd() const {
     return state_->fd;
 }
 
-void TerminalMasterHandle::startReading(DataHandler onData) {
+void TerminalMasterHandle::startReading(Handlers handlers) {
     std::lock_guard lock(state_->mutex);
     if (state_->started || state_->fd < 0) return;
     state_->started = true;
     auto state = state_;
-    state_->reader = std::thread([state, onData = std::move(onData)] { state->run(onData); });
+    state_->reader = std::thread([state, handlers = std::move(handlers)] { state->run(handlers); });
+}
+
+void TerminalMasterHandle::startReading(DataHandler onData) {
+    Handlers handlers;
+    handlers.onData = std::move(onData);
+    startReading(std::move(handlers));
 }
 
 void TerminalMasterHandle::finishReading(std::function<void()> onFinished) {
@@ -127,11 +179,30 @@ void TerminalMasterHandle::finishReading(std::function<void()> onFinished) {
             state_->onFinished = std::move(onFinished);
             Mode expected = Mode::reading;
             state_->mode.compare_exchange_strong(expected, Mode::finishing);
-            state_->wake();
+            state_->wakeLocked();
             return;
         }
     }
     if (onFinished) onFinished();
+}
+
+void TerminalMasterHandle::wake() {
+    std::lock_guard lock(state_->mutex);
+    state_->wakeLocked();
+}
+
+bool TerminalMasterHandle::queueInput(std::span<const std::uint8_t> bytes) {
+    std::lock_guard lock(state_->mutex);
+    if (!state_->started || state_->stopped || state_->fd < 0) return true;
+    auto& input = state_->input;
+    if (input.size() - state_->inputStart + bytes.size() > inputQueueLimit) return false;
+    if (state_->inputStart > 0) {
+        input.erase(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(state_->inputStart));
+        state_->inputStart = 0;
+    }
+    input.insert(input.end(), bytes.begin(), bytes.end());
+    state_->wakeLocked();
+    return true;
 }
 
 void TerminalMasterHandle::close() {
@@ -141,6 +212,7 @@ void TerminalMasterHandle::close() {
         state_->onFinished = nullptr;
     }
     state_->stopAndJoin();
+    std::lock_guard lock(state_->mutex);
     ::close(state_->fd);
     state_->fd = -1;
     if (state_->wakeFd >= 0) ::close(state_->wakeFd);

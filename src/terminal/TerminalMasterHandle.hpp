@@ -1,13 +1,22 @@
 #pragma once
-// TerminalMasterHandle: owns the master descriptor of a pseudo-terminal and its output reader.
+// TerminalMasterHandle: owns the master descriptor of a pseudo-terminal and its I/O thread, which
+// reads the shell's output and writes the input queued for it.
 //
-// The reader is one thread per handle; it hands each chunk it reads to the data handler, in order,
+// The I/O thread is one thread per handle; it hands each chunk it reads to the data handler, in order,
 // on that thread. End of output (a read of 0, or EIO once every slave descriptor is closed, as Linux
-// reports it) stops the reader; it is not an error. `finishReading` lets the reader drain what is
-// still buffered (until EIO, or until nothing arrived for a short while, since a background job may
-// keep the slave open) and then calls its handler on the reader thread. `close` stops the reader
-// without draining, waits for it (unless called from it) and closes the descriptor; the destructor
-// does the same. The data handler must not wait on the thread that calls `close`.
+// reports it) stops it; it is not an error. While `shouldRead` answers false the thread stops reading
+// the master (the kernel then holds the shell back) and asks again after every `wake`. `finishReading`
+// lets it drain what is still buffered, whatever `shouldRead` says (until EIO, or until nothing
+// arrived for a short while, since a background job may keep the slave open), then calls `onStop` and
+// its own handler on the I/O thread. `close` stops the thread without draining, waits for it (unless
+// called from it) and closes the descriptor; the destructor does the same. No handler may wait on the
+// thread that calls `close`.
+//
+// Input never blocks the caller: `queueInput` appends to a queue of at most `inputQueueLimit` bytes,
+// which the I/O thread writes as the terminal takes it (non-blocking writes, waiting for POLLOUT). A
+// write that fails empties the queue and reports the error number to `onWriteFailed`; input queued
+// after the I/O thread has stopped is dropped, since no shell is left to read it.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +28,19 @@ class TerminalMasterHandle {
   public:
     using DataHandler = std::function<void(std::span<const std::uint8_t>)>;
 
+    struct Handlers {
+        DataHandler onData;
+        // Empty: always read.
+        std::function<bool()> shouldRead;
+        // After every `wake`.
+        std::function<void()> onWake;
+        // Once, when output has ended or drained (not after `close`), before `finishReading`'s handler.
+        std::function<void()> onStop;
+        std::function<void(int error)> onWriteFailed;
+    };
+
+    static constexpr std::size_t inputQueueLimit = std::size_t{512} * 1024;
+
     // Takes ownership of `fd` (non-blocking).
     explicit TerminalMasterHandle(int fd);
     ~TerminalMasterHandle();
@@ -27,11 +49,16 @@ class TerminalMasterHandle {
 
     // -1 once closed.
     int fd() const;
-    // Starts the reader; called at most once.
+    // Starts the I/O thread; called at most once.
+    void startReading(Handlers handlers);
     void startReading(DataHandler onData);
-    // `onFinished` runs once the reader has stopped: on the reader thread, or at once on the caller's
+    // `onFinished` runs once the I/O thread has stopped: on that thread, or at once on the caller's
     // thread when it already has (or was never started).
     void finishReading(std::function<void()> onFinished);
+    // Any thread: runs `onWake` on the I/O thread and asks `shouldRead` again.
+    void wake();
+    // Any thread. False, queueing nothing, when the bytes would pass `inputQueueLimit`.
+    bool queueInput(std::span<const std::uint8_t> bytes);
     void close();
 
   private:

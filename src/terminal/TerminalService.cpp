@@ -67,6 +67,7 @@ void TerminalService::start() {
 }
 
 void TerminalService::attach(std::weak_ptr<TerminalBridging> bridge) {
+    PELKO_REQUIRE_MAIN_THREAD();
     {
         std::lock_guard lock(bridgeMutex_);
         bridge_ = std::move(bridge);
@@ -80,10 +81,12 @@ std::shared_ptr<TerminalBridging> TerminalService::bridge() const {
 }
 
 void TerminalService::sendSnapshot() {
+    PELKO_REQUIRE_MAIN_THREAD();
     dispatchSnapshot(configStore_->config().cliSessions, isTerminalV2Enabled());
 }
 
 void TerminalService::bootstrapIfNeeded() {
+    PELKO_REQUIRE_MAIN_THREAD();
     if (hasBootstrapped_) return;
     hasBootstrapped_ = true;
     sendSnapshot();
@@ -160,6 +163,7 @@ void TerminalService::dispatchSnapshot(const std::vector<CLISessionConfig>& sess
 
 void TerminalService::createSession(const std::optional<std::string>& title,
                                     const std::optional<Uuid>& projectID) {
+    PELKO_REQUIRE_MAIN_THREAD();
     if (configStore_->config().cliSessions.size() >= coordinator_->maxSessions()) {
         // Nothing is added; the identifier names no session (the page asked for none in particular).
         if (auto target = bridge())
@@ -178,6 +182,7 @@ void TerminalService::createSession(const std::optional<std::string>& title,
 }
 
 void TerminalService::closeSession(const Uuid& id) {
+    PELKO_REQUIRE_MAIN_THREAD();
     // The flag as it was when the page closed the session (re-applying the defaults may switch it on).
     bool enabled = isTerminalV2Enabled();
     configStore_->removeCLISession(id);
@@ -191,6 +196,7 @@ void TerminalService::closeSession(const Uuid& id) {
 }
 
 void TerminalService::terminateSessions(const std::vector<Uuid>& ids) {
+    PELKO_REQUIRE_MAIN_THREAD();
     if (ids.empty()) return;
     for (const auto& id : ids) {
         forget(id);
@@ -200,6 +206,7 @@ void TerminalService::terminateSessions(const std::vector<Uuid>& ids) {
 }
 
 void TerminalService::resizeSession(const Uuid& id, std::int64_t cols, std::int64_t rows) {
+    PELKO_REQUIRE_MAIN_THREAD();
     if (!isTerminalV2Enabled()) return;
     int newCols = TerminalCoordinator::clampDimension(cols);
     int newRows = TerminalCoordinator::clampDimension(rows);
@@ -221,6 +228,7 @@ void TerminalService::resizeSession(const Uuid& id, std::int64_t cols, std::int6
 }
 
 void TerminalService::sendInput(const Uuid& sessionID, std::span<const std::uint8_t> data) {
+    PELKO_REQUIRE_MAIN_THREAD();
     if (isTerminalV2Enabled()) {
         coordinator_->write(sessionID, data);
     } else {
@@ -229,6 +237,7 @@ void TerminalService::sendInput(const Uuid& sessionID, std::span<const std::uint
 }
 
 void TerminalService::sendSignal(const Uuid& sessionID, std::string_view signal) {
+    PELKO_REQUIRE_MAIN_THREAD();
     if (!isTerminalV2Enabled()) return;
     std::string upper(signal);
     std::transform(upper.begin(), upper.end(), upper.begin(),
@@ -237,6 +246,7 @@ void TerminalService::sendSignal(const Uuid& sessionID, std::string_view signal)
 }
 
 void TerminalService::setInputFocus(const Uuid& sessionID, bool focused) {
+    PELKO_REQUIRE_MAIN_THREAD();
     if (focused) {
         activeInputSessionID_ = sessionID;
     } else if (activeInputSessionID_ == sessionID) {
@@ -245,6 +255,7 @@ void TerminalService::setInputFocus(const Uuid& sessionID, bool focused) {
 }
 
 bool TerminalService::handleNativeKeyDown(const NativeKeyEvent& event) {
+    PELKO_REQUIRE_MAIN_THREAD();
     if (!activeInputSessionID_) return false;
     if (event.keyCode == NativeKeyEvent::eisuKeyCode || event.keyCode == NativeKeyEvent::kanaKeyCode) {
         auto mode = event.keyCode == NativeKeyEvent::eisuKeyCode ? TerminalNativeInputMode::ascii
@@ -307,11 +318,15 @@ void TerminalService::terminalCoordinatorDidUpdateStatus(const TerminalSessionSt
 }
 
 void TerminalService::terminalCoordinatorDidReceiveOutput(std::span<const std::uint8_t> data,
-                                                          const Uuid& sessionID) {
+                                                          const Uuid& sessionID,
+                                                          std::function<void()> onDelivered) {
     auto target = bridge();
-    if (!target) return;
+    if (!target) {
+        onDelivered();
+        return;
+    }
     std::string id = sessionID.string();
-    target->dispatchTerminalOutput(id, data);
+    target->deliverTerminalOutput(id, data, std::move(onDelivered));
     target->dispatchTerminalActivity(id);
 }
 

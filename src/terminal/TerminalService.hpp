@@ -6,11 +6,13 @@
 // reports into page events through TerminalBridging, switches the debug dumps with
 // "terminal.debugDump", and feeds native key input to the focused session.
 //
-// Threads: main thread only, except that output reports pass from a session's reader thread straight
-// to the bridge. The configuration arrives from the store on a later turn of the main queue (the first
-// reconciliation never runs inside `create`) and is reconciled as it stands when it arrives, so a
-// session created meanwhile is never ended and started again. Without a bridge nothing is sent. Nothing here
-// fails towards the caller: unknown session identifiers are ignored.
+// Threads: main thread only (debug builds stop when a public operation is called elsewhere), except
+// that output reports pass from a session's I/O thread straight to the bridge, with the
+// acknowledgement through which the page paces the session. Input is queued, never waited for. The
+// configuration arrives from the store on a later turn of the main queue (the first reconciliation
+// never runs inside `create`) and is reconciled as it stands when it arrives, so a session created
+// meanwhile is never ended and started again. Without a bridge nothing is sent. Nothing here fails
+// towards the caller: unknown session identifiers are ignored.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -86,8 +88,8 @@ class TerminalService final : public TerminalCoordinatorDelegate,
     void terminalCoordinatorDidCreateSession(const TerminalSessionInfo& info) override;
     void terminalCoordinatorDidUpdateStatus(const TerminalSessionStatus& status, const Uuid& sessionID,
                                             std::optional<std::int32_t> exitCode) override;
-    void terminalCoordinatorDidReceiveOutput(std::span<const std::uint8_t> data,
-                                             const Uuid& sessionID) override;
+    void terminalCoordinatorDidReceiveOutput(std::span<const std::uint8_t> data, const Uuid& sessionID,
+                                             std::function<void()> onDelivered) override;
 
   private:
     struct RuntimeState {

@@ -1,0 +1,157 @@
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <fstream>
+
+#include "terminal/TerminalSessionFixture.hpp"
+
+namespace pelko {
+namespace {
+
+// A page that takes output only when the test says so: it records every event in order and keeps the
+// acknowledgements of output until `acknowledgeAll`.
+class SlowPageBridge final : public TerminalBridging {
+  public:
+    void dispatchTerminalSnapshot(const TerminalSnapshotPayload&) override {}
+    void dispatchTerminalCreated(const TerminalCreatedPayload& payload) override {
+        shellPid = payload.pid;
+        add("created");
+    }
+    void dispatchTerminalStatus(const std::string&, const std::string& status,
+                                std::optional<std::int32_t>) override {
+        add("status " + status);
+    }
+    void dispatchTerminalExit(const std::string&, std::int32_t) override { add("exit"); }
+    void dispatchTerminalError(const std::string&, const std::string& message) override {
+        add("error " + message);
+    }
+    void dispatchTerminalOutput(const std::string&, std::span<const std::uint8_t>) override {
+        add("untracked");
+    }
+    void deliverTerminalOutput(const std::string&, std::span<const std::uint8_t> data,
+                               std::function<void()> onDelivered) override {
+        std::lock_guard lock(mutex_);
+        events_.push_back("output");
+        output_.append(data.begin(), data.end());
+        eventSizes_.push_back(data.size());
+        held_.push_back(std::move(onDelivered));
+    }
+    void dispatchTerminalActivity(const std::string&) override {}
+    void dispatchTerminalResize(const std::string&, int, int) override {}
+
+    std::atomic<std::int32_t> shellPid = 0;
+
+    void acknowledgeAll() {
+        std::deque<std::function<void()>> held;
+        {
+            std::lock_guard lock(mutex_);
+            held.swap(held_);
+        }
+        for (auto& acknowledge : held) acknowledge();
+    }
+    std::size_t heldCount() const {
+        std::lock_guard lock(mutex_);
+        return held_.size();
+    }
+    std::vector<std::string> events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+    std::string output() const {
+        std::lock_guard lock(mutex_);
+        return output_;
+    }
+    std::vector<std::size_t> eventSizes() const {
+        std::lock_guard lock(mutex_);
+        return eventSizes_;
+    }
+
+  private:
+    void add(std::string event) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::string> events_;
+    std::string output_;
+    std::vector<std::size_t> eventSizes_;
+    std::deque<std::function<void()>> held_;
+};
+
+// Whether the process's first child runs `sleep`.
+bool sleepsInAChild(pid_t parent) {
+    std::ifstream children("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) +
+                           "/children");
+    pid_t child = 0;
+    if (!(children >> child)) return false;
+    std::string name;
+    std::ifstream("/proc/" + std::to_string(child) + "/comm") >> name;
+    return name == "sleep";
+}
+
+class TerminalFlowControlTest : public test::TerminalSessionFixture {
+  protected:
+    void SetUp() override {
+        TerminalSessionFixture::SetUp();
+        service->attach(slowPage);
+    }
+    std::shared_ptr<SlowPageBridge> slowPage = std::make_shared<SlowPageBridge>();
+};
+
+// A shell that prints far more than the page takes: the reader stops at the high watermark, and once
+// the page catches up every byte arrives, in order, in events of at most 128 KiB that are larger than
+// any one read, all before the exit.
+TEST_F(TerminalFlowControlTest, OutputWaitsForThePageAndArrivesWholeBeforeTheExit) {
+    constexpr int lines = 400000;
+    writeExecutable(root / "print.sh", "#!/bin/sh\nexec seq 1 " + std::to_string(lines) + "\n");
+    auto session = addSession((root / "print.sh").string());
+    ASSERT_TRUE(test::waitFor([&] { return coordinator->undeliveredOutputBytes(session.id) >= 1024 * 1024; }))
+        << coordinator->undeliveredOutputBytes(session.id);
+    // Paused: at most one read (64 KiB) past the watermark, and only the first two events went out.
+    EXPECT_LE(coordinator->undeliveredOutputBytes(session.id), 1024u * 1024 + 64 * 1024);
+    EXPECT_EQ(slowPage->heldCount(), 2u);
+
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            slowPage->acknowledgeAll();
+            auto events = slowPage->events();
+            return std::find(events.begin(), events.end(), "exit") != events.end();
+        },
+        std::chrono::seconds(120)));
+    std::string expected;
+    for (int i = 1; i <= lines; ++i) expected += std::to_string(i) + "\r\n";
+    EXPECT_TRUE(slowPage->output() == expected) << slowPage->output().size() << " of " << expected.size();
+    auto sizes = slowPage->eventSizes();
+    EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), 128u * 1024);
+    EXPECT_GT(*std::max_element(sizes.begin(), sizes.end()), 64u * 1024);
+    auto events = slowPage->events();
+    auto lastOutput = std::find(events.rbegin(), events.rend(), "output").base();
+    auto terminated = std::find(events.begin(), events.end(), "status terminated");
+    EXPECT_LE(lastOutput - events.begin(), terminated - events.begin());
+    EXPECT_EQ(std::count(events.begin(), events.end(), "untracked"), 0);
+}
+
+// Input for a terminal that reads nothing is queued without waiting and written once it reads.
+TEST_F(TerminalFlowControlTest, InputForATerminalThatDoesNotReadIsQueuedWithoutWaiting) {
+    writeExecutable(root / "later.sh",
+                    "#!/bin/sh\ntrap : INT\nstty raw -echo\necho ready\nsleep 60\nhead -c 65536 | wc -c\n");
+    auto session = addSession((root / "later.sh").string());
+    ASSERT_TRUE(test::waitFor([&] {
+        slowPage->acknowledgeAll();
+        return slowPage->output().find("ready") != std::string::npos;
+    }));
+    type(session.id, std::string(64 * 1024, 'a'));
+    auto events = slowPage->events();
+    EXPECT_EQ(
+        std::count_if(events.begin(), events.end(), [](const auto& e) { return e.rfind("error", 0) == 0; }),
+        0);
+    ASSERT_TRUE(test::waitFor([&] { return sleepsInAChild(slowPage->shellPid); }));
+    service->sendSignal(session.id, "SIGINT");  // ends the sleep; the script goes on to read
+    EXPECT_TRUE(test::waitFor([&] {
+        slowPage->acknowledgeAll();
+        return slowPage->output().find("65536") != std::string::npos;
+    })) << slowPage->output();
+}
+
+}  // namespace
+}  // namespace pelko
