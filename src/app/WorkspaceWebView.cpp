@@ -158,6 +158,10 @@ void WorkspaceWebView::evaluateScript(const std::string& script) {
     window_->evaluateScript(script);
 }
 
+void WorkspaceWebView::evaluateScriptAndNotify(const std::string& script, std::function<void()> onEvaluated) {
+    window_->evaluateScript(script, std::move(onEvaluated));
+}
+
 std::optional<Json> WorkspaceWebView::parseMessageBody(std::string_view bodyJson) {
     if (auto body = json::parse(bodyJson)) return body;
     return json::parse(replacingLoneSurrogates(bodyJson));

@@ -48,6 +48,7 @@ class WorkspaceWebView final : public ScriptEvaluating,
 
     // ScriptEvaluating
     void evaluateScript(const std::string& script) override;
+    void evaluateScriptAndNotify(const std::string& script, std::function<void()> onEvaluated) override;
 
     // Coordinator: one script message body as JSON text.
     void didReceiveScriptMessage(const std::string& bodyJson);

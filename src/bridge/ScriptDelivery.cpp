@@ -2,6 +2,12 @@
 
 namespace pelko {
 
+ScriptDelivery::~ScriptDelivery() {
+    for (auto& held : pendingScripts_) {
+        if (held.onEvaluated) held.onEvaluated();
+    }
+}
+
 void ScriptDelivery::attach(const std::shared_ptr<ScriptEvaluating>& webView) {
     if (hasWebView_ && webView_.lock() == webView) return;
     webView_ = webView;
@@ -18,9 +24,9 @@ std::size_t ScriptDelivery::navigationFinished() {
     std::size_t held = pendingScripts_.size();
     auto webView = webView_.lock();
     if (!webView) return held;
-    std::vector<std::string> scripts;
+    std::vector<Held> scripts;
     scripts.swap(pendingScripts_);
-    for (const auto& script : scripts) webView->evaluateScript(script);
+    for (auto& script : scripts) evaluate(*webView, std::move(script));
     return held;
 }
 
@@ -29,12 +35,24 @@ bool ScriptDelivery::isReady() const {
 }
 
 void ScriptDelivery::deliver(std::string script) {
+    deliver(std::move(script), nullptr);
+}
+
+void ScriptDelivery::deliver(std::string script, std::function<void()> onEvaluated) {
     auto webView = webView_.lock();
     if (webView && isReady_) {
-        webView->evaluateScript(script);
+        evaluate(*webView, {std::move(script), std::move(onEvaluated)});
         return;
     }
-    pendingScripts_.push_back(std::move(script));
+    pendingScripts_.push_back({std::move(script), std::move(onEvaluated)});
+}
+
+void ScriptDelivery::evaluate(ScriptEvaluating& webView, Held held) {
+    if (held.onEvaluated) {
+        webView.evaluateScriptAndNotify(held.script, std::move(held.onEvaluated));
+    } else {
+        webView.evaluateScript(held.script);
+    }
 }
 
 }  // namespace pelko

@@ -1,8 +1,11 @@
 #pragma once
 // ScriptDelivery: ordered delivery of event scripts to the web view. While no web view is attached
 // or the page is loading, scripts are held in order, without limit, and run in that order when a
-// navigation finishes. Main thread only. Holds the web view weakly.
+// navigation finishes. Main thread only. Holds the web view weakly. A script delivered with
+// `onEvaluated` reports once when the page has run it (or when this delivery goes away still holding
+// it), so a producer can pace itself by the page.
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +16,11 @@ namespace pelko {
 
 class ScriptDelivery {
   public:
+    ScriptDelivery() = default;
+    ~ScriptDelivery();
+    ScriptDelivery(const ScriptDelivery&) = delete;
+    ScriptDelivery& operator=(const ScriptDelivery&) = delete;
+
     // A web view other than the current one (or the first) is not ready until its navigation ends.
     void attach(const std::shared_ptr<ScriptEvaluating>& webView);
     void navigationStarted();
@@ -21,12 +29,19 @@ class ScriptDelivery {
     bool isReady() const;
     // Runs the script now when ready, else holds it.
     void deliver(std::string script);
+    void deliver(std::string script, std::function<void()> onEvaluated);
 
   private:
+    struct Held {
+        std::string script;
+        std::function<void()> onEvaluated;  // may be empty
+    };
+    static void evaluate(ScriptEvaluating& webView, Held held);
+
     std::weak_ptr<ScriptEvaluating> webView_;
     bool hasWebView_ = false;
     bool isReady_ = false;
-    std::vector<std::string> pendingScripts_;
+    std::vector<Held> pendingScripts_;
 };
 
 }  // namespace pelko

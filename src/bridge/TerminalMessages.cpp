@@ -1,23 +1,18 @@
 #include "bridge/TerminalMessages.hpp"
 
-#include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <csignal>
 
 #include "bridge/BridgeContext.hpp"
 #include "bridge/BridgePayloads.hpp"
 #include "bridge/EventScript.hpp"
 #include "bridge/WebBridge.hpp"
 #include "platform/Base64.hpp"
-#include "terminal/TerminalCoordinator.hpp"
+#include "platform/MainQueue.hpp"
 #include "terminal/TerminalService.hpp"
 
 namespace pelko {
 
 namespace {
-
-constexpr int kInterruptSignal = SIGINT;
 
 // A terminal size from a page number: the fraction is cut off; anything absent or not a number, or a
 // number outside the 64-bit range (1e300), gives 0 and is refused by the caller.
@@ -25,12 +20,6 @@ std::int64_t truncatedSize(const Json* value) {
     if (!value || !value->is_number()) return 0;
     Json whole = value->is_number_float() ? Json(std::trunc(value->get<double>())) : *value;
     return json::integerValue(whole).value_or(0);
-}
-
-std::string upperCased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
 }
 
 }  // namespace
@@ -58,11 +47,7 @@ void TerminalMessages::handle(BridgeContext& context, const std::string& type, c
         } else {
             bytes.assign(data->begin(), data->end());
         }
-        if (!service->isTerminalV2Enabled()) {
-            service->notifyUnavailable(*sessionID, std::nullopt);
-            return;
-        }
-        service->coordinator().write(*sessionID, bytes);
+        service->sendInput(*sessionID, bytes);
     } else if (type == "terminal/close" || type == "cli/close") {
         service->closeSession(*sessionID);
     } else if (type == "terminal/resize" || type == "cli/resize") {
@@ -72,9 +57,7 @@ void TerminalMessages::handle(BridgeContext& context, const std::string& type, c
         service->resizeSession(*sessionID, cols, rows);
     } else if (type == "terminal/signal" || type == "cli/signal") {
         auto signal = json::stringField(payload, "signal");
-        if (!signal) return;
-        if (!service->isTerminalV2Enabled()) return;
-        if (upperCased(*signal) == "SIGINT") service->coordinator().sendSignal(*sessionID, kInterruptSignal);
+        if (signal) service->sendSignal(*sessionID, *signal);
     } else if (type == "terminal/focus") {
         auto focused = json::boolField(payload, "focused");
         if (!focused) return;
@@ -108,13 +91,47 @@ void WebBridge::dispatchTerminalError(const std::string& sessionId, const std::s
     dispatchEvent("terminal/error", TerminalErrorPayload{sessionId, message, true}.toJson());
 }
 
-void WebBridge::dispatchTerminalOutput(const std::string& sessionId, std::span<const std::uint8_t> data) {
-    // The hottest event: built in place so the chunk is moved, never copied.
+namespace {
+
+// The hottest event: built in place so the chunk is moved, never copied.
+Json terminalOutputPayload(const std::string& sessionId, std::span<const std::uint8_t> data) {
     Json payload = Json::object();
     payload["sessionId"] = sessionId;
     payload["chunk"] = EventScript::base64(data);
     payload["encoding"] = "base64";
-    dispatchEvent("terminal/output", payload);
+    return payload;
+}
+
+}  // namespace
+
+void WebBridge::dispatchTerminalOutput(const std::string& sessionId, std::span<const std::uint8_t> data) {
+    dispatchEvent("terminal/output", terminalOutputPayload(sessionId, data));
+}
+
+// Like every event, encoded here and delivered in order on the main queue; the acknowledgement waits
+// for the page to have run the script. Dropped events (bridge gone, not encodable) count as taken.
+void WebBridge::deliverTerminalOutput(const std::string& sessionId, std::span<const std::uint8_t> data,
+                                      std::function<void()> onDelivered) {
+    std::string script;
+    try {
+        script = EventScript::build("terminal/output", terminalOutputPayload(sessionId, data));
+    } catch (const EncodeError&) {
+        onDelivered();
+        return;
+    }
+    auto deliver = [weak = std::weak_ptr<BridgeContext>(context_), script = std::move(script),
+                    onDelivered = std::move(onDelivered)]() mutable {
+        if (auto context = weak.lock()) {
+            context->delivery.deliver(std::move(script), std::move(onDelivered));
+        } else {
+            onDelivered();
+        }
+    };
+    if (MainQueue::isMainThread()) {
+        deliver();
+    } else {
+        MainQueue::shared().async(std::move(deliver));
+    }
 }
 
 void WebBridge::dispatchTerminalActivity(const std::string& sessionId) {

@@ -164,6 +164,8 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
     void dispatchTerminalExit(const std::string& sessionId, std::int32_t exitCode) override;
     void dispatchTerminalError(const std::string& sessionId, const std::string& message) override;
     void dispatchTerminalOutput(const std::string& sessionId, std::span<const std::uint8_t> data) override;
+    void deliverTerminalOutput(const std::string& sessionId, std::span<const std::uint8_t> data,
+                               std::function<void()> onDelivered) override;
     void dispatchTerminalActivity(const std::string& sessionId) override;
     void dispatchTerminalResize(const std::string& sessionId, int cols, int rows) override;
 

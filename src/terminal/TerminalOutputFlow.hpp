@@ -23,10 +23,10 @@ namespace pelko {
 class TerminalOutputFlow {
   public:
     struct Limits {
-        std::size_t maxEventBytes = std::size_t{128} * 1024;
-        std::size_t maxEventsInFlight = 2;
-        std::size_t highWatermark = std::size_t{1024} * 1024;
-        std::size_t lowWatermark = std::size_t{256} * 1024;
+        std::size_t maxEventBytes = std::size_t{256} * 1024;
+        std::size_t maxEventsInFlight = 4;
+        std::size_t highWatermark = std::size_t{2048} * 1024;
+        std::size_t lowWatermark = std::size_t{512} * 1024;
     };
 
     TerminalOutputFlow() : TerminalOutputFlow(Limits{}) {}

@@ -81,7 +81,6 @@ class TerminalService final : public TerminalCoordinatorDelegate,
     // With "terminal.v2" off: once per session, a notice as output and the status "unavailable".
     void notifyUnavailable(const Uuid& sessionID, const std::optional<std::string>& title);
 
-    TerminalCoordinator& coordinator() { return *coordinator_; }
     std::optional<Uuid> activeInputSessionID() const { return activeInputSessionID_; }
 
     // TerminalCoordinatorDelegate.

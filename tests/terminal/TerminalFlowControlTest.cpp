@@ -3,6 +3,7 @@
 #include <deque>
 #include <fstream>
 
+#include "terminal/TerminalOutputFlow.hpp"
 #include "terminal/TerminalSessionFixture.hpp"
 
 namespace pelko {
@@ -99,17 +100,20 @@ class TerminalFlowControlTest : public test::TerminalSessionFixture {
 };
 
 // A shell that prints far more than the page takes: the reader stops at the high watermark, and once
-// the page catches up every byte arrives, in order, in events of at most 128 KiB that are larger than
+// the page catches up every byte arrives, in order, in events within the size bound and larger than
 // any one read, all before the exit.
 TEST_F(TerminalFlowControlTest, OutputWaitsForThePageAndArrivesWholeBeforeTheExit) {
-    constexpr int lines = 400000;
+    constexpr int lines = 600000;
     writeExecutable(root / "print.sh", "#!/bin/sh\nexec seq 1 " + std::to_string(lines) + "\n");
+    const TerminalOutputFlow::Limits limits;
+    constexpr std::size_t readSize = 64 * 1024;
     auto session = addSession((root / "print.sh").string());
-    ASSERT_TRUE(test::waitFor([&] { return coordinator->undeliveredOutputBytes(session.id) >= 1024 * 1024; }))
-        << coordinator->undeliveredOutputBytes(session.id);
-    // Paused: at most one read (64 KiB) past the watermark, and only the first two events went out.
-    EXPECT_LE(coordinator->undeliveredOutputBytes(session.id), 1024u * 1024 + 64 * 1024);
-    EXPECT_EQ(slowPage->heldCount(), 2u);
+    ASSERT_TRUE(test::waitFor([&] {
+        return coordinator->undeliveredOutputBytes(session.id) >= limits.highWatermark;
+    })) << coordinator->undeliveredOutputBytes(session.id);
+    // Paused: at most one read past the watermark, and only the events the page may hold went out.
+    EXPECT_LE(coordinator->undeliveredOutputBytes(session.id), limits.highWatermark + readSize);
+    EXPECT_EQ(slowPage->heldCount(), limits.maxEventsInFlight);
 
     ASSERT_TRUE(test::waitFor(
         [&] {
@@ -122,8 +126,8 @@ TEST_F(TerminalFlowControlTest, OutputWaitsForThePageAndArrivesWholeBeforeTheExi
     for (int i = 1; i <= lines; ++i) expected += std::to_string(i) + "\r\n";
     EXPECT_TRUE(slowPage->output() == expected) << slowPage->output().size() << " of " << expected.size();
     auto sizes = slowPage->eventSizes();
-    EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), 128u * 1024);
-    EXPECT_GT(*std::max_element(sizes.begin(), sizes.end()), 64u * 1024);
+    EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), limits.maxEventBytes);
+    EXPECT_GT(*std::max_element(sizes.begin(), sizes.end()), readSize);
     auto events = slowPage->events();
     auto lastOutput = std::find(events.rbegin(), events.rend(), "output").base();
     auto terminated = std::find(events.begin(), events.end(), "status terminated");

@@ -353,6 +353,27 @@ void WorkspaceWindow::evaluateScript(const std::string& script) {
                                         nullptr, nullptr);
 }
 
+void WorkspaceWindow::evaluateScript(const std::string& script, std::function<void()> onFinished) {
+    if (!impl_->webView) {
+        onFinished();
+        return;
+    }
+    auto* finished = new std::function<void()>(std::move(onFinished));
+    webkit_web_view_evaluate_javascript(
+        WEBKIT_WEB_VIEW(impl_->webView), script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
+        nullptr,
+        [](GObject* view, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<std::function<void()>> finished(static_cast<std::function<void()>*>(data));
+            GError* error = nullptr;
+            if (JSCValue* value =
+                    webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error))
+                g_object_unref(value);
+            if (error) g_error_free(error);
+            (*finished)();
+        },
+        finished);
+}
+
 void WorkspaceWindow::focusWebViewSoon() {
     std::weak_ptr<WorkspaceWindow> weak = weak_from_this();
     MainQueue::shared().async([weak] {

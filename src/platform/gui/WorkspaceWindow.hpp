@@ -62,6 +62,9 @@ class WorkspaceWindow final : public EventMonitoring, public std::enable_shared_
     // `baseUri` empty: no base address.
     void loadHtml(const std::string& html, const std::string& baseUri);
     void evaluateScript(const std::string& script);
+    // `onFinished` runs once on the main thread after the page has run the script, or failed to, or
+    // its web view went away.
+    void evaluateScript(const std::string& script, std::function<void()> onFinished);
     // Gives the web view keyboard focus on a later turn of the main loop, when it is in a window then.
     void focusWebViewSoon();
 
