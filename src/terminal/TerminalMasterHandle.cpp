@@ -1,6 +1,7 @@
 #include "terminal/TerminalMasterHandle.hpp"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -163,7 +164,10 @@ void TerminalMasterHandle::startReading(Handlers handlers) {
     if (state_->started || state_->fd < 0) return;
     state_->started = true;
     auto state = state_;
-    state_->reader = std::thread([state, handlers = std::move(handlers)] { state->run(handlers); });
+    state_->reader = std::thread([state, handlers = std::move(handlers)] {
+        pthread_setname_np(pthread_self(), "pelko.terminal");
+        state->run(handlers);
+    });
 }
 
 void TerminalMasterHandle::startReading(DataHandler onData) {

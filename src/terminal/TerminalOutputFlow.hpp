@@ -22,11 +22,13 @@ namespace pelko {
 
 class TerminalOutputFlow {
   public:
+    // Eight events of 256 KiB keep the page busy across the round trip of an acknowledgement without
+    // queueing more script than it runs between two frames; 4 MiB undelivered bounds a session's memory.
     struct Limits {
         std::size_t maxEventBytes = std::size_t{256} * 1024;
-        std::size_t maxEventsInFlight = 4;
-        std::size_t highWatermark = std::size_t{2048} * 1024;
-        std::size_t lowWatermark = std::size_t{512} * 1024;
+        std::size_t maxEventsInFlight = 8;
+        std::size_t highWatermark = std::size_t{4} * 1024 * 1024;
+        std::size_t lowWatermark = std::size_t{1} * 1024 * 1024;
     };
 
     TerminalOutputFlow() : TerminalOutputFlow(Limits{}) {}

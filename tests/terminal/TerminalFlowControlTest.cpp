@@ -103,7 +103,7 @@ class TerminalFlowControlTest : public test::TerminalSessionFixture {
 // the page catches up every byte arrives, in order, in events within the size bound and larger than
 // any one read, all before the exit.
 TEST_F(TerminalFlowControlTest, OutputWaitsForThePageAndArrivesWholeBeforeTheExit) {
-    constexpr int lines = 600000;
+    constexpr int lines = 1000000;
     writeExecutable(root / "print.sh", "#!/bin/sh\nexec seq 1 " + std::to_string(lines) + "\n");
     const TerminalOutputFlow::Limits limits;
     constexpr std::size_t readSize = 64 * 1024;
