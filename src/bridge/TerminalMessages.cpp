@@ -108,8 +108,10 @@ void WebBridge::dispatchTerminalOutput(const std::string& sessionId, std::span<c
     dispatchEvent("terminal/output", terminalOutputPayload(sessionId, data));
 }
 
-// Like every event, encoded here and delivered in order on the main queue; the acknowledgement waits
-// for the page to have run the script. Dropped events (bridge gone, not encodable) count as taken.
+// Encoded on the calling thread and always delivered through the main queue, even from the main
+// thread, so that output a session hands on at its end never overtakes output it queued before. The
+// acknowledgement waits for the page to have run the script; dropped events (bridge gone, not
+// encodable) count as taken.
 void WebBridge::deliverTerminalOutput(const std::string& sessionId, std::span<const std::uint8_t> data,
                                       std::function<void()> onDelivered) {
     std::string script;
@@ -119,19 +121,14 @@ void WebBridge::deliverTerminalOutput(const std::string& sessionId, std::span<co
         onDelivered();
         return;
     }
-    auto deliver = [weak = std::weak_ptr<BridgeContext>(context_), script = std::move(script),
-                    onDelivered = std::move(onDelivered)]() mutable {
+    MainQueue::shared().async([weak = std::weak_ptr<BridgeContext>(context_), script = std::move(script),
+                               onDelivered = std::move(onDelivered)]() mutable {
         if (auto context = weak.lock()) {
             context->delivery.deliver(std::move(script), std::move(onDelivered));
         } else {
             onDelivered();
         }
-    };
-    if (MainQueue::isMainThread()) {
-        deliver();
-    } else {
-        MainQueue::shared().async(std::move(deliver));
-    }
+    });
 }
 
 void WebBridge::dispatchTerminalActivity(const std::string& sessionId) {
