@@ -18,8 +18,10 @@ namespace {
 
 using Error = GitHubOAuthCoordinatorError;
 
-// The address's scheme ("pelko" of "pelko://oauth/callback"); nothing when it has none.
-std::optional<std::string> schemeOf(const std::string& address) {
+// The redirect address's scheme as the session's callback scheme ("pelko" of "pelko://oauth/callback");
+// nothing when it has none, or when it is one the web view loads itself: a session that waited for
+// "https" would take GitHub's own pages for the callback.
+std::optional<std::string> callbackSchemeOf(const std::string& address) {
     size_t colon = address.find(':');
     if (colon == 0 || colon == std::string::npos || !std::isalpha(static_cast<unsigned char>(address[0])))
         return std::nullopt;
@@ -30,6 +32,8 @@ std::optional<std::string> schemeOf(const std::string& address) {
     std::string scheme = address.substr(0, colon);
     std::transform(scheme.begin(), scheme.end(), scheme.begin(),
                    [](unsigned char c) { return std::tolower(c); });
+    for (const char* builtIn : {"http", "https", "file", "about", "data", "blob", "javascript"})
+        if (scheme == builtIn) return std::nullopt;
     return scheme;
 }
 
@@ -146,7 +150,7 @@ void GitHubOAuthCoordinator::startAuthorization(Initiator) {
         pendingCodeVerifier_ = verifier;
     }
 
-    auto callbackScheme = schemeOf(configuration_.redirectURI);
+    auto callbackScheme = callbackSchemeOf(configuration_.redirectURI);
     if (!callbackScheme || endpoints_.oauthBase.rfind("http", 0) != 0) {
         reportFailure(Error(Error::Code::invalidRedirect).what());
         return;

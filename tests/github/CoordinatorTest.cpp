@@ -189,6 +189,20 @@ TEST_F(CoordinatorTest, ANewStartClosesThePreviousWindowAndIgnoresItsCompletion)
     EXPECT_EQ(calls[0].kind, "complete");
 }
 
+TEST_F(CoordinatorTest, RedirectsWithoutAnOwnSchemeOpenNoWindow) {
+    for (const char* redirect : {"oauth/callback", "https://example.com/callback", "HTTP://127.0.0.1/cb"}) {
+        auto other = GitHubOAuthCoordinator::create({"cid", redirect, {"repo"}}, endpoints, authManager,
+                                                    client, refresher, factory);
+        other->setDelegate(delegate);
+        size_t before = delegate->calls().size();
+        other->startAuthorization(GitHubOAuthCoordinating::Initiator::user);
+        auto calls = delegate->waitFor(before + 1);
+        ASSERT_EQ(calls.size(), before + 1) << redirect;
+        EXPECT_EQ(calls.back().detail, "invalidRedirect") << redirect;
+    }
+    EXPECT_TRUE(factory->urls.empty());
+}
+
 TEST_F(CoordinatorTest, ClosingTheWindowReportsCancelled) {
     start();
     factory->completions[0](
