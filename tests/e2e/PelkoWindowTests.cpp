@@ -111,6 +111,9 @@ TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
     EXPECT_TRUE(hasMessage("cut \xEF\xBF\xBD")) << test::readFile(logFile());
 
     const auto seen = events();
+    // The first metrics sample is held with the wiring's events.
+    ASSERT_GE(events(true).size(), 3u);
+    EXPECT_EQ(events(true)[2], "system/metrics");
     // Held at wiring, then the content view's first configuration and project, in order.
     ASSERT_GE(seen.size(), 5u);
     EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 4),
