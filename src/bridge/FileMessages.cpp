@@ -99,7 +99,10 @@ void FileMessages::handle(BridgeContext& context, const std::string& type, const
 }
 
 void FileMessages::activateExplorerMonitoring(BridgeContext& context, const Uuid& projectID) {
-    if (context.monitoredExplorerProjectID == projectID) return;
+    // The running watch goes on, unless its root went away and is not watched again: then it starts
+    // anew (on the root as it is now, or not at all when the root is still missing).
+    if (context.monitoredExplorerProjectID == projectID && context.explorerService->isWatching(projectID))
+        return;
     auto project = context.project(projectID);
     auto root = project ? context.fileOperations->projectRoot(project->rootPath) : std::nullopt;
     if (!root) {

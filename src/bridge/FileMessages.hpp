@@ -18,8 +18,8 @@ struct FileMessages {
     static constexpr std::size_t maxExplorerPaths = 512;
 
     static void handle(BridgeContext& context, const std::string& type, const Json* payload);
-    // No-op for the watched project; otherwise watches the project's root, or stops watching when the
-    // project or its folder is unknown.
+    // No-op for the watched project while its root is under watch; otherwise watches the project's
+    // root, or stops watching when the project or its folder is unknown.
     static void activateExplorerMonitoring(BridgeContext& context, const Uuid& projectID);
     static void stopExplorerMonitoring(BridgeContext& context);
     static void requestExplorerDirectories(BridgeContext& context, const Uuid& projectID,

@@ -21,6 +21,9 @@ class ExplorerEventWatching {
     virtual ~ExplorerEventWatching() = default;
     virtual bool start(Handler handler) = 0;
     virtual void stop() = 0;
+    // False while the watcher knows its root to be gone (deleted, moved away, unmounted) and is not
+    // watching it again yet. Any thread.
+    virtual bool isWatchingRoot() const { return true; }
 };
 
 }  // namespace pelko

@@ -278,6 +278,12 @@ void ExplorerService::stopMonitoring() {
     state_->stopMonitoring();
 }
 
+bool ExplorerService::isWatching(const Uuid& projectId) const {
+    std::lock_guard guard(state_->lock);
+    return state_->context && state_->context->projectId == projectId && state_->watcher &&
+           state_->watcher->isWatchingRoot();
+}
+
 std::vector<ExplorerDirectorySnapshot> ExplorerService::listDirectories(
     const std::filesystem::path& rootPath, const std::vector<std::string>& relativePaths,
     const std::vector<std::string>& excludedPaths) const {

@@ -65,6 +65,9 @@ class ExplorerService {
                             const std::vector<std::string>& excludedPaths, ChangeHandler onChange);
     // Ends the current watch, if any, and drops whatever it had gathered.
     void stopMonitoring();
+    // True while `projectId` is watched and its watcher has its root under watch (false once the root
+    // went away and has not been watched again).
+    bool isWatching(const Uuid& projectId) const;
 
     // One entry per requested path, in request order, with error "invalidPath", "excluded", "notFound"
     // or "unreadable" for a path that cannot be listed.

@@ -30,6 +30,9 @@ namespace {
 constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
                                      IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                      IN_DONT_FOLLOW;
+// While the root is gone: its nearest existing ancestor, for the next folder on the way to appear.
+constexpr std::uint32_t kAncestorMask =
+    IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
 
 const SystemLogger& logger() {
     static const SystemLogger instance("app.pelko.explorer.inotify", "watcher");
@@ -41,6 +44,11 @@ std::string joinPath(const std::string& folder, std::string_view name) {
     if (!joined.ends_with('/')) joined.push_back('/');
     joined.append(name);
     return joined;
+}
+
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool isSameOrInside(const std::string& path, const std::string& folder) {
@@ -62,6 +70,10 @@ struct InotifyExplorerWatcher::Session {
     std::unordered_map<int, std::string> pathByWatch;
     std::unordered_map<std::string, int> watchByPath;
     bool rootGone = false;
+    int ancestorWatch = -1;
+    std::string ancestorPath;
+    // Read by other threads: whether the root is watched (false from its loss until it is back).
+    std::atomic<bool> rootWatched{true};
     timespec startTime{};
     bool limitLogged = false;  // once per session: a tree over the limit fails on every new folder
 
@@ -196,11 +208,55 @@ struct InotifyExplorerWatcher::Session {
     void rootLost(ExplorerFileChangeKind change, std::vector<ExplorerFileEvent>& events) {
         if (rootGone) return;
         rootGone = true;
+        rootWatched.store(false);
         events.push_back({root, ExplorerFileItemKind::directory, change, true});
         // The tree is no longer where its paths say; nothing more can be reported reliably.
         for (const auto& [watch, path] : pathByWatch) ::inotify_rm_watch(inotifyFd, watch);
         pathByWatch.clear();
         watchByPath.clear();
+        awaitRoot(events);
+    }
+
+    void dropAncestorWatch() {
+        if (ancestorWatch >= 0) ::inotify_rm_watch(inotifyFd, ancestorWatch);
+        ancestorWatch = -1;
+        ancestorPath.clear();
+    }
+
+    // The root when it exists, else its nearest ancestor that does.
+    std::string nearestExistingFolder() const {
+        std::string path = root;
+        while (!isFolder(path)) {
+            auto slash = path.rfind('/');
+            if (slash == std::string::npos || path == "/") break;
+            path = slash == 0 ? std::string("/") : path.substr(0, slash);
+        }
+        return path;
+    }
+
+    // While the root is gone: watches the nearest existing folder above it until the root is back,
+    // then watches the tree again and asks for a resync. Looks again after each watch is placed, so
+    // a folder that appeared meanwhile is not missed. When no watch can be placed the wait ends; the
+    // next activation starts a new watch.
+    void awaitRoot(std::vector<ExplorerFileEvent>& events) {
+        while (rootGone && !stopping.load(std::memory_order_relaxed)) {
+            std::string nearest = nearestExistingFolder();
+            if (nearest == root) {
+                dropAncestorWatch();
+                watchTree(root, ScanReport::nothing, events);
+                if (!watchByPath.count(root)) continue;  // gone again before its watch was placed
+                rootGone = false;
+                rootWatched.store(true);
+                events.push_back(resyncEvent());
+                return;
+            }
+            if (ancestorWatch >= 0 && nearest == ancestorPath) return;
+            dropAncestorWatch();
+            int watch = ::inotify_add_watch(inotifyFd, nearest.c_str(), kAncestorMask);
+            if (watch < 0) return;
+            ancestorWatch = watch;
+            ancestorPath = nearest;
+        }
     }
 
     struct MoveSource {
@@ -217,12 +273,22 @@ struct InotifyExplorerWatcher::Session {
             cursor += sizeof(inotify_event) + event->len;
 
             if (event->mask & IN_Q_OVERFLOW) {
-                if (overflowHandled || rootGone) continue;
+                if (rootGone) {
+                    awaitRoot(events);
+                    continue;
+                }
+                if (overflowHandled) continue;
                 overflowHandled = true;
                 logger().notice("inotify queue overflowed; asking for a resync");
                 events.push_back(resyncEvent());
                 // Folders created meanwhile went unseen: watch them now.
                 watchTree(root, ScanReport::nothing, events);
+                continue;
+            }
+            if (rootGone && event->wd == ancestorWatch) {
+                // The ancestor went (look higher up) or gained a folder (perhaps the next one down).
+                if (event->mask & IN_IGNORED) ancestorWatch = -1;
+                if (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_ISDIR)) awaitRoot(events);
                 continue;
             }
             auto known = pathByWatch.find(event->wd);
@@ -351,6 +417,11 @@ bool InotifyExplorerWatcher::start(Handler handler) {
     });
     session_ = std::move(session);
     return true;
+}
+
+bool InotifyExplorerWatcher::isWatchingRoot() const {
+    std::lock_guard guard(mutex_);
+    return session_ && session_->rootWatched.load();
 }
 
 void InotifyExplorerWatcher::stop() {

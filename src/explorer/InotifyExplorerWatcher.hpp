@@ -7,7 +7,8 @@
 // so watches follow moved folders. No watch is placed inside an excluded folder, and symbolic links are never
 // followed. Lost events (queue overflow), a watch that cannot be placed (the per-user watch limit) and the
 // root being deleted, moved or unmounted are reported as an event with `requiresResync` set, never dropped
-// silently.
+// silently. A root that is gone is waited for: the nearest folder above it that exists is watched
+// until the root is there again, which is then watched as a whole again and reported as a resync.
 //
 // Events are read and delivered on the watcher's own reader thread, which polls the inotify
 // descriptor and a wake-up eventfd. `stop` wakes it, cuts a scan short and joins it (from the reader
@@ -31,6 +32,7 @@ class InotifyExplorerWatcher final : public ExplorerEventWatching {
 
     bool start(Handler handler) override;
     void stop() override;
+    bool isWatchingRoot() const override;
 
   private:
     struct Session;
@@ -38,7 +40,7 @@ class InotifyExplorerWatcher final : public ExplorerEventWatching {
     ExplorerExclusionRules exclusions_;
     // Guards session_: the handler may call stop() on the reader thread while start() publishes it.
     // Never held while joining the reader.
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::shared_ptr<Session> session_;
 };
 

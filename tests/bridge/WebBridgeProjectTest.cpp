@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "bridge/BridgeTestSupport.hpp"
@@ -136,6 +137,39 @@ TEST_F(WebBridgeProject, ReactivatingTheWatchedProjectKeepsItsWatchRunning) {
         return false;
     };
     EXPECT_TRUE(MainQueue::shared().drainUntil(sawRootChange));
+}
+
+// A watcher whose loss of its root the test decides (one that could not wait for the root's return).
+class RootLosingWatcher final : public ExplorerEventWatching {
+  public:
+    RootLosingWatcher(std::shared_ptr<std::atomic<bool>> rootWatched, int& starts)
+        : rootWatched_(std::move(rootWatched)), starts_(starts) {}
+    bool start(Handler) override { return ++starts_ > 0; }
+    void stop() override {}
+    bool isWatchingRoot() const override { return *rootWatched_; }
+
+  private:
+    std::shared_ptr<std::atomic<bool>> rootWatched_;
+    int& starts_;
+};
+
+TEST_F(WebBridgeProject, ActivatingTheWatchedProjectRestartsAWatchThatLostItsRoot) {
+    auto rootWatched = std::make_shared<std::atomic<bool>>(true);
+    int starts = 0;
+    auto explorer =
+        std::make_shared<ExplorerService>(ExplorerService::defaultDebounceInterval, nullptr, nullptr,
+                                          [&](const fs::path&, const ExplorerExclusionRules&) {
+                                              return std::make_unique<RootLosingWatcher>(rootWatched, starts);
+                                          });
+    auto bridge = WebBridge::create(nullptr, explorer);
+    bridge->configure({.configStore = store});
+    bridge->activateExplorerMonitoring(projectA.id);
+    bridge->activateExplorerMonitoring(projectA.id);
+    EXPECT_EQ(starts, 1);
+    rootWatched->store(false);
+    bridge->activateExplorerMonitoring(projectA.id);
+    EXPECT_EQ(starts, 2);
+    EXPECT_EQ(bridge->monitoredExplorerProjectID(), projectA.id);
 }
 
 TEST_F(WebBridgeProject, SwitchingToAProjectWithoutItsFolderLeavesNothingWatched) {

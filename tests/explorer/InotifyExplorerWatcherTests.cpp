@@ -222,6 +222,44 @@ TEST_F(InotifyWatchTest, RootMovedAsksForResync) {
     EXPECT_TRUE(seen().count(""));
 }
 
+// The root goes away and comes back: its watch is armed again by itself, with a resync.
+TEST_F(InotifyWatchTest, RootThatComesBackIsWatchedAgain) {
+    struct Case {
+        const char* what;
+        fs::path root;
+        std::function<void(const fs::path&)> lose;
+        std::function<void(const fs::path&)> restore;
+    };
+    const Case cases[] = {
+        {"deleted and made again", dir / "made", [](const fs::path& r) { fs::remove_all(r); },
+         [](const fs::path& r) { fs::create_directories(r); }},
+        {"moved away and back", dir / "moved", [&](const fs::path& r) { fs::rename(r, dir / "away"); },
+         [&](const fs::path& r) { fs::rename(dir / "away", r); }},
+        {"deleted with its parent, made again with it", dir / "outer/inner/nested",
+         [&](const fs::path&) { fs::remove_all(dir / "outer"); },
+         [](const fs::path& r) { fs::create_directories(r); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        root = c.root;
+        fs::create_directories(root);
+        activate();
+        c.lose(root);
+        ASSERT_TRUE(waitForResync());
+        EXPECT_FALSE(service->isWatching(project));
+        batches.clear();
+        c.restore(root);
+        ASSERT_TRUE(waitForResync());
+        EXPECT_TRUE(service->isWatching(project));
+        batches.clear();
+        fs::create_directories(root / "sub");
+        writeFile(root / "sub/after.txt", "x");
+        ASSERT_TRUE(waitForFolders({"", "sub"}));
+        service->stopMonitoring();
+        batches.clear();
+    }
+}
+
 TEST_F(InotifyWatchTest, NoWatchesInsideExcludedFoldersOrThroughLinks) {
     fs::create_directories(root / "node_modules/pkg/deep");
     fs::create_directories(root / ".git/objects");
