@@ -5,6 +5,7 @@
 #include "platform/Base64.hpp"
 #include "platform/Date.hpp"
 #include "platform/Json.hpp"
+#include "platform/MainQueue.hpp"
 #include "platform/SerialQueue.hpp"
 #include "platform/XdgFolders.hpp"
 #include "terminal/PrivateFiles.hpp"
@@ -40,9 +41,13 @@ TerminalLogger::~TerminalLogger() {
 void TerminalLogger::record(TerminalLogEvent event) {
     bool schedule;
     {
-        std::lock_guard lock(pendingMutex_);
+        std::size_t size = event.chunk ? event.chunk->size() : 0;
+        std::unique_lock lock(pendingMutex_);
+        if (size > 0 && !MainQueue::isMainThread())
+            written_.wait(lock, [this] { return pendingChunkBytes_ < maxPendingChunkBytes; });
         schedule = pending_.empty();
         pending_.push_back(std::move(event));
+        pendingChunkBytes_ += size;
     }
     // Lines gather for a moment, so a streaming session wakes the queue once per batch, not per chunk.
     // `this` outlives the queue's work: the destructor writes what is left before the queue goes.
@@ -53,12 +58,19 @@ void TerminalLogger::flush() {
     queue_->sync([this] { writePending(); });
 }
 
+std::size_t TerminalLogger::pendingChunkBytes() const {
+    std::lock_guard lock(pendingMutex_);
+    return pendingChunkBytes_;
+}
+
 void TerminalLogger::writePending() {
     std::vector<TerminalLogEvent> events;
     {
         std::lock_guard lock(pendingMutex_);
         events.swap(pending_);
     }
+    std::size_t batchBytes = 0;
+    for (const auto& event : events) batchBytes += event.chunk ? event.chunk->size() : 0;
     // One open file per batch; the size is tracked so each line still sees the rotation test first.
     int fd = -1;
     std::optional<std::uint64_t> size;
@@ -84,6 +96,11 @@ void TerminalLogger::writePending() {
         if (privatefiles::writeAll(fd, *line)) size = size.value_or(0) + line->size();
     }
     if (fd >= 0) close(fd);
+    {
+        std::lock_guard lock(pendingMutex_);
+        pendingChunkBytes_ -= batchBytes;
+    }
+    written_.notify_all();
 }
 
 std::optional<std::string> TerminalLogger::formatLine(const TerminalLogEvent& event) {

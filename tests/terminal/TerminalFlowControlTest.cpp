@@ -1,8 +1,14 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <deque>
 #include <fstream>
+#include <thread>
 
+#include "terminal/TerminalLogger.hpp"
 #include "terminal/TerminalOutputFlow.hpp"
 #include "terminal/TerminalSessionFixture.hpp"
 
@@ -155,6 +161,55 @@ TEST_F(TerminalFlowControlTest, InputForATerminalThatDoesNotReadIsQueuedWithoutW
         slowPage->acknowledgeAll();
         return slowPage->output().find("65536") != std::string::npos;
     })) << slowPage->output();
+}
+
+// A log that cannot keep up holds the session's reader back instead of piling up copies of its output:
+// here the log is a pipe that nobody reads until the writer has been stopped at the bound.
+TEST(TerminalLoggerBoundTest, AReaderWaitsWhileTheLogHasTooMuchToWrite) {
+    test::TempDir folder;
+    const auto file = folder.path() / "pelko-terminal.log";
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    TerminalLogger logger(file);
+    constexpr std::size_t chunk = 256 * 1024;
+    constexpr int chunks = 32;  // twice the bound
+    std::atomic<int> recorded = 0;
+    std::thread reader([&] {
+        for (int i = 0; i < chunks; ++i) {
+            logger.record({Uuid::random(), TerminalLogEvent::Event::output,
+                           std::vector<std::uint8_t>(chunk, 'x'), std::nullopt, std::nullopt});
+            ++recorded;
+        }
+    });
+    ASSERT_TRUE(
+        test::waitFor([&] { return logger.pendingChunkBytes() >= TerminalLogger::maxPendingChunkBytes; }));
+    EXPECT_LT(recorded.load(), chunks);
+    EXPECT_LE(logger.pendingChunkBytes(), TerminalLogger::maxPendingChunkBytes + chunk);
+    // The logger opens the file for each batch: the drain opens it again after each one.
+    std::atomic<bool> stop = false;
+    std::atomic<bool> drained = false;
+    std::thread drain([&] {
+        std::vector<char> buffer(1 << 16);
+        while (!stop) {
+            int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) break;
+            while (read(fd, buffer.data(), buffer.size()) > 0) {
+            }
+            close(fd);
+        }
+        drained = true;
+    });
+    reader.join();
+    EXPECT_EQ(recorded.load(), chunks);
+    logger.flush();
+    EXPECT_EQ(logger.pendingChunkBytes(), 0u);
+    stop = true;
+    // A drain waiting to open the pipe is let go by a writer that opens and closes it.
+    EXPECT_TRUE(test::waitFor([&] {
+        int fd = open(file.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) close(fd);
+        return drained.load();
+    }));
+    drain.join();
 }
 
 }  // namespace
