@@ -1,9 +1,8 @@
 // Window start-up: the time from process start until the page's first script message arrives, for
 // Pelko (its window, services and "app" scheme) and for a bare WebKitGTK window showing the same page.
-// Needs a display and a session bus (the web process sandbox proxies it):
-// `dbus-run-session -- xvfb-run -a build/bin/bench_window_startup`. With `--bare-window <page> <record>` this
-// program is the bare window itself: it records the time of the first message in milliseconds since 1970 and
-// quits.
+// Needs a display: `xvfb-run -a build/bin/bench_window_startup`. Each run gets a session bus of its own. With
+// `--bare-window <page> <record>` this program is the bare window itself: it records the time of the first
+// message in milliseconds since 1970 and quits.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <gtk/gtk.h>
@@ -149,11 +148,43 @@ fs::path scratchFolder() {
     return pattern;
 }
 
+// A session bus for one run, as a desktop session gives every application. Without one, GLib starts a
+// bus through X11 autolaunch that outlives the run, and with it an accessibility bus whose socket lies in
+// the run's runtime folder; once that folder is removed, the web process sandbox of every later run on the
+// display fails to start ("Can't find source path .../runtime/at-spi"). Ending this bus ends the services
+// it started.
+class SessionBus {
+  public:
+    explicit SessionBus(const fs::path& root) : socket_(root / "runtime/bus") {
+        pid_ = spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile",
+                      "--address=unix:path=" + socket_.string()},
+                     {"XDG_RUNTIME_DIR=" + (root / "runtime").string(), "HOME=" + (root / "home").string()},
+                     root / "bus.txt");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (pid_ > 0 && !fs::exists(socket_) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ~SessionBus() { end(); }
+    SessionBus(const SessionBus&) = delete;
+    SessionBus& operator=(const SessionBus&) = delete;
+
+    void end() {
+        stop(pid_);
+        pid_ = -1;
+    }
+    std::string environment() const { return "DBUS_SESSION_BUS_ADDRESS=unix:path=" + socket_.string(); }
+
+  private:
+    fs::path socket_;
+    pid_t pid_ = -1;
+};
+
 // Stops the program and records the time to its first page message; false (and the run skipped)
 // when no message came.
-bool finishIteration(benchmark::State& state, pid_t pid, const fs::path& root, std::int64_t started,
-                     std::int64_t first) {
+bool finishIteration(benchmark::State& state, pid_t pid, SessionBus& bus, const fs::path& root,
+                     std::int64_t started, std::int64_t first) {
     stop(pid);
+    bus.end();
     const std::string output = readAll(root / "output.txt");
     removeScratch(root);
     if (!first) {
@@ -171,13 +202,15 @@ void BM_PelkoFirstPageMessage(benchmark::State& state) {
             fs::create_directories(root / folder);
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         std::ofstream(root / "bundle/web/index.html") << page;
+        SessionBus bus(root);
         const std::int64_t started = nowMilliseconds();
-        pid_t pid = spawn(
-            {(binFolder() / "pelko").string()},
-            {"HOME=" + (root / "home").string(), "XDG_CACHE_HOME=" + (root / "cache").string(),
-             "XDG_DATA_HOME=" + (root / "data").string(), "XDG_RUNTIME_DIR=" + (root / "runtime").string(),
-             "PELKO_RESOURCE_BUNDLE=" + (root / "bundle").string()},
-            root / "output.txt");
+        pid_t pid =
+            spawn({(binFolder() / "pelko").string()},
+                  {bus.environment(), "HOME=" + (root / "home").string(),
+                   "XDG_CACHE_HOME=" + (root / "cache").string(), "XDG_DATA_HOME=" + (root / "data").string(),
+                   "XDG_RUNTIME_DIR=" + (root / "runtime").string(),
+                   "PELKO_RESOURCE_BUNDLE=" + (root / "bundle").string()},
+                  root / "output.txt");
         const std::int64_t first = waitForFirstMessage([&]() -> std::int64_t {
             std::smatch match;
             const std::string log = readAll(root / "cache/pelko-webview.log");
@@ -186,7 +219,7 @@ void BM_PelkoFirstPageMessage(benchmark::State& state) {
             auto date = pelko::Date::parseIso(match[1].str());
             return date ? date->milliseconds() : 0;
         });
-        if (!finishIteration(state, pid, root, started, first)) break;
+        if (!finishIteration(state, pid, bus, root, started, first)) break;
     }
 }
 
@@ -196,18 +229,20 @@ void BM_BareWebKitFirstPageMessage(benchmark::State& state) {
         for (const char* folder : {"home", "cache", "data", "runtime"}) fs::create_directories(root / folder);
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         std::ofstream(root / "index.html") << page;
+        SessionBus bus(root);
         const std::int64_t started = nowMilliseconds();
-        pid_t pid = spawn(
-            {fs::read_symlink("/proc/self/exe").string(), "--bare-window", (root / "index.html").string(),
-             (root / "record.txt").string()},
-            {"HOME=" + (root / "home").string(), "XDG_CACHE_HOME=" + (root / "cache").string(),
-             "XDG_DATA_HOME=" + (root / "data").string(), "XDG_RUNTIME_DIR=" + (root / "runtime").string()},
-            root / "output.txt");
+        pid_t pid =
+            spawn({fs::read_symlink("/proc/self/exe").string(), "--bare-window",
+                   (root / "index.html").string(), (root / "record.txt").string()},
+                  {bus.environment(), "HOME=" + (root / "home").string(),
+                   "XDG_CACHE_HOME=" + (root / "cache").string(), "XDG_DATA_HOME=" + (root / "data").string(),
+                   "XDG_RUNTIME_DIR=" + (root / "runtime").string()},
+                  root / "output.txt");
         const std::int64_t first = waitForFirstMessage([&]() -> std::int64_t {
             const std::string text = readAll(root / "record.txt");
             return text.find('\n') == std::string::npos ? 0 : std::atoll(text.c_str());
         });
-        if (!finishIteration(state, pid, root, started, first)) break;
+        if (!finishIteration(state, pid, bus, root, started, first)) break;
     }
 }
 
