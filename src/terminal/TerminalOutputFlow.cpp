@@ -15,16 +15,22 @@ std::optional<std::vector<std::uint8_t>> TerminalOutputFlow::nextEvent(bool igno
     if (available == 0) return std::nullopt;
     if (!ignoringInFlightLimit && eventsInFlight_ >= limits_.maxEventsInFlight) return std::nullopt;
     std::size_t size = std::min(available, limits_.maxEventBytes);
-    auto first = queued_.begin() + static_cast<std::ptrdiff_t>(queuedStart_);
-    std::vector<std::uint8_t> event(first, first + static_cast<std::ptrdiff_t>(size));
-    queuedStart_ += size;
-    // Compacting only once the taken part outweighs the rest keeps the copying linear.
-    if (queuedStart_ == queued_.size()) {
-        queued_.clear();
-        queuedStart_ = 0;
-    } else if (queuedStart_ >= queued_.size() / 2) {
-        queued_.erase(queued_.begin(), queued_.begin() + static_cast<std::ptrdiff_t>(queuedStart_));
-        queuedStart_ = 0;
+    std::vector<std::uint8_t> event;
+    if (queuedStart_ == 0 && size == queued_.size()) {
+        // The usual case while the page keeps up: the whole queue leaves without a copy.
+        event.swap(queued_);
+    } else {
+        auto first = queued_.begin() + static_cast<std::ptrdiff_t>(queuedStart_);
+        event.assign(first, first + static_cast<std::ptrdiff_t>(size));
+        queuedStart_ += size;
+        // Compacting only once the taken part outweighs the rest keeps the copying linear.
+        if (queuedStart_ == queued_.size()) {
+            queued_.clear();
+            queuedStart_ = 0;
+        } else if (queuedStart_ >= queued_.size() / 2) {
+            queued_.erase(queued_.begin(), queued_.begin() + static_cast<std::ptrdiff_t>(queuedStart_));
+            queuedStart_ = 0;
+        }
     }
     ++eventsInFlight_;
     bytesInFlight_ += size;
