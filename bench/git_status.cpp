@@ -1,0 +1,233 @@
+// Git status speed: the status of a repository of 100,000 files through GitService (project lookup
+// on the main thread, the git run, parsing, the typed event and its JSON text) against
+// `git status --porcelain` started directly on the same repository, in the same run.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "config/GitProjectProviding.hpp"
+#include "git/GitService.hpp"
+#include "git/ProcessGitProcessRunner.hpp"
+#include "platform/Environment.hpp"
+#include "platform/Json.hpp"
+#include "platform/MainQueue.hpp"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+fs::path gScratch;
+
+fs::path scratch() {
+    if (gScratch.empty()) {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/pelko-bench-git.XXXXXX";
+        if (!::mkdtemp(pattern.data())) std::abort();
+        gScratch = fs::canonical(pattern);
+    }
+    return gScratch;
+}
+
+pelko::Environment::Map gitEnvironment() {
+    auto environment = pelko::Environment::process().all();
+    environment["GIT_CONFIG_NOSYSTEM"] = "1";
+    environment["GIT_CONFIG_GLOBAL"] = "/dev/null";
+    return environment;
+}
+
+void git(const fs::path& folder, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(),
+                     {"git", "-c", "user.name=Bench", "-c", "user.email=bench@pelko.invalid"});
+    auto result = pelko::ProcessGitProcessRunner().run(arguments, folder, gitEnvironment());
+    if (result.status != 0) {
+        std::fprintf(stderr, "git %s failed: %s\n", arguments[5].c_str(), result.stderr.c_str());
+        std::abort();
+    }
+}
+
+// 100,000 committed files in 1,000 folders; then 1,000 of them changed and 1,000 new ones, so the
+// status has lines to read. Every file is dated an hour back, so none is racily clean.
+const fs::path& repository() {
+    static const fs::path root = [] {
+        fs::path path = scratch() / "repo";
+        const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
+        auto writeFile = [&](const fs::path& file, const std::string& text) {
+            std::ofstream(file, std::ios::binary) << text;
+            fs::last_write_time(file, past);
+        };
+        for (int folder = 0; folder < 1000; ++folder) {
+            fs::path dir = path / ("module" + std::to_string(folder));
+            fs::create_directories(dir);
+            for (int file = 0; file < 100; ++file) {
+                writeFile(dir / ("file" + std::to_string(file) + ".txt"),
+                          "line " + std::to_string(file) + "\n");
+            }
+        }
+        git(path, {"init", "-q", "-b", "main"});
+        git(path, {"add", "-A"});
+        git(path, {"commit", "-q", "-m", "files"});
+        for (int i = 0; i < 1000; ++i) {
+            fs::path dir = path / ("module" + std::to_string(i));
+            writeFile(dir / "file0.txt", "changed\n");
+            writeFile(dir / "new.txt", "new\n");
+        }
+        return path;
+    }();
+    return root;
+}
+
+// `git status --porcelain` started directly, its output read through a pipe.
+std::chrono::nanoseconds timeDirectStatus(const fs::path& folder, std::size_t& lines) {
+    const auto start = Clock::now();
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) std::abort();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    char* argv[] = {const_cast<char*>("git"), const_cast<char*>("status"), const_cast<char*>("--porcelain"),
+                    nullptr};
+    // The same isolated configuration as the service's runs.
+    static std::vector<std::string> envStrings = [] {
+        std::vector<std::string> strings;
+        for (const auto& [name, value] : gitEnvironment()) strings.push_back(name + "=" + value);
+        return strings;
+    }();
+    std::vector<char*> envp;
+    for (auto& entry : envStrings) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    int spawned = ::posix_spawnp(&pid, "git", &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (spawned != 0) std::abort();
+    char buffer[65536];
+    lines = 0;
+    for (;;) {
+        ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        for (ssize_t i = 0; i < got; ++i) lines += buffer[i] == '\n';
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return Clock::now() - start;
+}
+
+class OneProject final : public pelko::GitProjectProviding {
+  public:
+    explicit OneProject(pelko::ProjectMetadata project) : project_(std::move(project)) {}
+    pelko::AppConfig config() const override { return {}; }
+    std::optional<pelko::ProjectMetadata> project(const pelko::Uuid& id) const override {
+        if (id == project_.id) return project_;
+        return std::nullopt;
+    }
+
+  private:
+    pelko::ProjectMetadata project_;
+};
+
+// Encodes each status as the bridge would and counts it.
+class CountingSink final : public pelko::GitServiceEventSink {
+  public:
+    std::atomic<int> statuses = 0;
+    std::atomic<std::size_t> files = 0;
+    std::atomic<std::size_t> bytes = 0;
+
+    void gitServiceDidUpdateStatus(const pelko::GitStatusPayload& payload) override {
+        bytes = pelko::json::encode(payload.toJson()).size();
+        files = static_cast<std::size_t>(payload.pending);
+        ++statuses;
+    }
+    void gitServiceDidSucceed(const std::string&) override {}
+    void gitServiceDidFail(const std::string& message) override {
+        std::fprintf(stderr, "status failed: %s\n", message.c_str());
+    }
+    void gitServiceDidLoadDiff(const pelko::GitDiffPayload&) override {}
+    void gitServiceDidLoadCommitDiff(const pelko::GitCommitDiffPayload&) override {}
+    void gitServiceDidLoadWorkingTree(const pelko::GitWorkingTreePayload&) override {}
+    void gitServiceDidReachRefreshBarrier(const pelko::GitRefreshBarrierPayload&) override {}
+    void gitServiceDidLoadBranchMap(const pelko::GitBranchMapPayload&) override {}
+    void gitServiceDidFailBranchMap(const pelko::GitBranchMapErrorPayload&) override {}
+    void gitServiceDidLoadCommitHistory(const pelko::GitCommitHistoryPayload&) override {}
+    void gitServiceDidFailCommitHistory(const pelko::GitCommitHistoryErrorPayload&) override {}
+    void gitServiceDidLoadCommitGraph(const pelko::GitCommitGraphPayload&) override {}
+    void gitServiceDidLoadStatusDetail(const pelko::GitStatusDetailPayload&) override {}
+    void gitServiceDidUpdateRemoteTracking(const pelko::GitRemoteTrackingPayload&) override {}
+    void gitServiceDidUpdateOAuthStatus(const pelko::GitOAuthStatusPayload&) override {}
+};
+
+void BM_StatusOf100000FilesVsGitStatus(benchmark::State& state) {
+    const fs::path& root = repository();
+    pelko::ProjectMetadata project;
+    project.id = pelko::Uuid::random();
+    project.name = "bench";
+    project.rootPath = root.string();
+    auto sink = std::make_shared<CountingSink>();
+    auto service =
+        std::make_shared<pelko::GitService>(std::make_shared<OneProject>(project), nullptr, nullptr,
+                                            std::make_shared<pelko::ProcessGitProcessRunner>(), nullptr,
+                                            pelko::GitService::Options{"github.com", gitEnvironment()});
+    service->setEventSink(sink);
+
+    auto throughService = [&] {
+        const int before = sink->statuses;
+        const auto start = Clock::now();
+        service->refreshStatus(project.id);
+        pelko::MainQueue::shared().drainUntil([&] { return sink->statuses > before; },
+                                              std::chrono::minutes(5));
+        return Clock::now() - start;
+    };
+    std::size_t directLines = 0;
+    // Both warm the same caches once before anything is measured.
+    throughService();
+    timeDirectStatus(root, directLines);
+
+    std::chrono::nanoseconds serviceTotal{0};
+    std::chrono::nanoseconds directTotal{0};
+    for (auto _ : state) {
+        const auto elapsed = throughService();
+        serviceTotal += elapsed;
+        directTotal += timeDirectStatus(root, directLines);
+        state.SetIterationTime(std::chrono::duration<double>(elapsed).count());
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["status_files"] = static_cast<double>(sink->files);
+    state.counters["direct_lines"] = static_cast<double>(directLines);
+    state.counters["event_bytes"] = static_cast<double>(sink->bytes);
+    state.counters["service_ms"] =
+        std::chrono::duration<double, std::milli>(serviceTotal).count() / iterations;
+    state.counters["direct_ms"] = std::chrono::duration<double, std::milli>(directTotal).count() / iterations;
+    state.counters["ratio_vs_git_status"] = std::chrono::duration<double>(serviceTotal).count() /
+                                            std::chrono::duration<double>(directTotal).count();
+}
+BENCHMARK(BM_StatusOf100000FilesVsGitStatus)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(5.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (!gScratch.empty()) {
+        std::error_code ignored;
+        fs::remove_all(gScratch, ignored);
+    }
+    return 0;
+}
