@@ -63,7 +63,7 @@ void writeSample(const fs::path& file, Kind kind, std::size_t size) {
             line = "設定を読み込めませんでした: line of mixed text\n";
             break;
         case latin1Text:
-            line = "caf\xe9 cr\xe8me br\xfbl\xe9e \xbd price\n";
+            line = "caf\xe9 cr\xe8me br\xfbl\xe9" "e \xbd price\n";
             break;
         case pngImage:
             for (int i = 0; i < 251; ++i) line.push_back(static_cast<char>(i * 37 + 11));

@@ -45,7 +45,7 @@ bool AppcastFeedResolver::isAbsoluteUri(const std::string& text) {
     return !text.empty() && g_uri_is_valid(text.c_str(), G_URI_FLAGS_NONE, nullptr);
 }
 
-std::optional<std::string> AppcastFeedResolver::resolve(const InfoPlist& info,
+std::optional<std::string> AppcastFeedResolver::resolve(const PropertyList& info,
                                                         const Environment& environment) {
     if (auto value = environment.get("APPCAST_URL")) {
         std::string address = trimmed(*value);
@@ -55,7 +55,8 @@ std::optional<std::string> AppcastFeedResolver::resolve(const InfoPlist& info,
     return std::nullopt;
 }
 
-std::shared_ptr<AppcastUpdater> AppcastUpdater::create(const InfoPlist& info, const Environment& environment,
+std::shared_ptr<AppcastUpdater> AppcastUpdater::create(const PropertyList& info,
+                                                       const Environment& environment,
                                                        std::shared_ptr<UpdatePresenting> presenter) {
     std::optional<std::string> feed;
     if (info.has("SUPublicEDKey")) feed = AppcastFeedResolver::resolve(info, environment);

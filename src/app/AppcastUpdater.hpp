@@ -16,16 +16,16 @@
 #include <string>
 
 #include "app/AppcastFeed.hpp"
-#include "app/InfoPlist.hpp"
 #include "app/UpdatePresenting.hpp"
 #include "platform/Environment.hpp"
+#include "platform/PropertyList.hpp"
 
 namespace pelko {
 
 class SerialQueue;
 
 struct AppcastFeedResolver {
-    static std::optional<std::string> resolve(const InfoPlist& info, const Environment& environment);
+    static std::optional<std::string> resolve(const PropertyList& info, const Environment& environment);
     static bool isAbsoluteUri(const std::string& text);
 };
 
@@ -35,7 +35,7 @@ class AppcastUpdater final : public std::enable_shared_from_this<AppcastUpdater>
   public:
     enum class CycleKind { updateInformation, interactive };
 
-    static std::shared_ptr<AppcastUpdater> create(const InfoPlist& info, const Environment& environment,
+    static std::shared_ptr<AppcastUpdater> create(const PropertyList& info, const Environment& environment,
                                                   std::shared_ptr<UpdatePresenting> presenter);
     AppcastUpdater(Passkey, std::optional<std::string> feedURL, std::string currentVersion,
                    std::shared_ptr<UpdatePresenting> presenter);

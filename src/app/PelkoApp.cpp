@@ -6,13 +6,13 @@
 #include "app/ContentView.hpp"
 #include "app/DialogUpdatePresenter.hpp"
 #include "app/FileChooserFolderPicker.hpp"
-#include "app/InfoPlist.hpp"
 #include "app/InputCommandCenter.hpp"
 #include "app/ResourceBundle.hpp"
 #include "app/WebViewLogger.hpp"
 #include "app/WorkspaceWebView.hpp"
 #include "bridge/WebBridge.hpp"
 #include "platform/Environment.hpp"
+#include "platform/PropertyList.hpp"
 #include "platform/XdgFolders.hpp"
 #include "platform/gui/ApplicationShell.hpp"
 
@@ -39,7 +39,7 @@ void PelkoApp::startup() {
     services_.bridge->setFolderPicker(std::make_shared<FileChooserFolderPicker>(parent));
 
     const auto& bundle = ResourceBundle::resourceBundle();
-    const InfoPlist info = InfoPlist::read(bundle / "Info.plist").value_or(InfoPlist{});
+    const PropertyList info = PropertyList::read(bundle / "Info.plist").value_or(PropertyList{});
     updater_ =
         AppcastUpdater::create(info, Environment::process(), std::make_shared<DialogUpdatePresenter>(parent));
 

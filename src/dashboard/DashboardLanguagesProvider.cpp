@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dashboard/DashboardGitCommand.hpp"
+#include "git/GitRemoteURL.hpp"
 #include "github/CurlHttpTransport.hpp"
 
 namespace pelko {
@@ -34,10 +35,6 @@ std::string lowercased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
-}
-
-bool hostIsGitHub(const std::string& host) {
-    return lowercased(host).find(DashboardLanguagesProvider::webHostName) != std::string::npos;
 }
 
 std::vector<std::string> nonEmptyParts(const std::string& text, char separator) {
@@ -138,6 +135,7 @@ DashboardLanguagesProvider::DashboardLanguagesProvider(std::shared_ptr<GitAuthPr
     : authProvider_(std::move(authProvider)),
       processRunner_(std::move(processRunner)),
       endpoints_(std::move(endpoints)),
+      webHost_(GitRemoteURL::hostOf(endpoints_.oauthBase)),
       logger_(std::move(logger)) {}
 
 LanguageByteCounts DashboardLanguagesProvider::fetchLanguages(const ProjectMetadata& project) {
@@ -187,7 +185,7 @@ std::optional<DashboardLanguagesProvider::RepositoryCoordinates> DashboardLangua
     }
     auto url = readRemoteURL(project);
     if (!url) return std::nullopt;
-    auto parsed = parseRemoteURL(*url);
+    auto parsed = parseRemoteURL(*url, webHost_);
     if (!parsed) {
         logger_.notice("dashboard.languages: unsupported remote URL " + withoutCredentials(*url));
         return std::nullopt;
@@ -208,22 +206,23 @@ std::optional<std::string> DashboardLanguagesProvider::readRemoteURL(const Proje
 }
 
 std::optional<DashboardLanguagesProvider::RepositoryCoordinates> DashboardLanguagesProvider::parseRemoteURL(
-    const std::string& url) {
+    const std::string& url, std::string_view webHost) {
     std::string text = dashboard_git::trimmed(url);
     if (text.size() >= 4 && text.ends_with(".git")) text.resize(text.size() - 4);
 
     if (auto address = hostAndPath(text)) {
-        if (hostIsGitHub(address->first)) return coordinates(nonEmptyParts(address->second, '/'));
+        if (GitRemoteURL::isGitHubHost(address->first, webHost))
+            return coordinates(nonEmptyParts(address->second, '/'));
     }
     if (text.find('@') != std::string::npos && text.find(':') != std::string::npos) {
         auto atParts = splitOnce(text, '@');
         if (atParts.size() != 2) return std::nullopt;
         auto hostParts = splitOnce(atParts[1], ':');
-        if (hostParts.size() != 2 || !hostIsGitHub(hostParts[0])) return std::nullopt;
+        if (hostParts.size() != 2 || !GitRemoteURL::isGitHubHost(hostParts[0], webHost)) return std::nullopt;
         return coordinates(nonEmptyParts(hostParts[1], '/'));
     }
-    const std::string prefix = std::string(webHostName) + "/";
-    if (lowercased(text.substr(0, prefix.size())) == prefix) {
+    const std::string prefix = lowercased(std::string(webHost)) + "/";
+    if (!webHost.empty() && lowercased(text.substr(0, prefix.size())) == prefix) {
         return coordinates(nonEmptyParts(text.substr(prefix.size()), '/'));
     }
     return std::nullopt;

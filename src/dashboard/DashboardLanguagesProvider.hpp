@@ -12,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "dashboard/DashboardLanguagesProviding.hpp"
@@ -43,9 +44,6 @@ class DashboardLanguagesProvider final : public DashboardLanguagesProviding {
         friend bool operator==(const RepositoryCoordinates&, const RepositoryCoordinates&) = default;
     };
 
-    // The host name that marks a GitHub remote, compared case-insensitively as part of the host.
-    static constexpr const char* webHostName = "github.com";
-
     DashboardLanguagesProvider(std::shared_ptr<GitAuthProviding> authProvider,
                                std::shared_ptr<GitProcessRunning> processRunner, GitHubEndpoints endpoints,
                                SystemLogger logger = SystemLogger("app.pelko.dashboard", "languages"));
@@ -54,7 +52,10 @@ class DashboardLanguagesProvider final : public DashboardLanguagesProviding {
     LanguageByteCounts fetchLanguages(const ProjectMetadata& project) override;
 
     // The owner and repository of a GitHub remote address (https, ssh, scp-like or host/owner/repo).
-    static std::optional<RepositoryCoordinates> parseRemoteURL(const std::string& url);
+    // The address's host must be `webHost` (the host of GitHub's pages, not of its API) or one of its
+    // subdomains, as for the Git service: a host that merely contains it is another server.
+    static std::optional<RepositoryCoordinates> parseRemoteURL(const std::string& url,
+                                                               std::string_view webHost);
     // The REST address of a repository's languages under `apiBase`.
     static std::string makeLanguagesURL(const std::string& apiBase, const RepositoryCoordinates& coordinates);
     // A JSON object of numbers; other members are skipped, counts are clamped into [0, INT64_MAX].
@@ -68,6 +69,7 @@ class DashboardLanguagesProvider final : public DashboardLanguagesProviding {
     std::shared_ptr<GitAuthProviding> authProvider_;
     std::shared_ptr<GitProcessRunning> processRunner_;
     GitHubEndpoints endpoints_;
+    std::string webHost_;
     SystemLogger logger_;
     std::unordered_map<Uuid, RepositoryCoordinates> remoteCache_;
     std::mutex remoteCacheLock_;

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <glib.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -14,6 +13,7 @@
 #include <set>
 
 #include "explorer/InotifyExplorerWatcher.hpp"
+#include "platform/Collation.hpp"
 #include "platform/MainQueue.hpp"
 #include "platform/ProjectPath.hpp"
 #include "platform/SerialQueue.hpp"
@@ -34,21 +34,6 @@ std::string resolveRoot(const std::filesystem::path& rootPath) {
 
 std::string parentOf(const std::string& relativePath) {
     return std::string(ProjectPath::folderOf(relativePath));
-}
-
-// The sort key of a name: case-folded and collated in the user's locale. Names that are not valid
-// UTF-8 are made valid first (GLib's functions require it); the raw bytes still break ties.
-std::string collationKey(const std::string& name) {
-    const auto length = static_cast<gssize>(name.size());
-    gchar* valid =
-        g_utf8_validate(name.data(), length, nullptr) ? nullptr : g_utf8_make_valid(name.data(), length);
-    gchar* folded = valid ? g_utf8_casefold(valid, -1) : g_utf8_casefold(name.data(), length);
-    gchar* key = g_utf8_collate_key(folded, -1);
-    std::string result(key);
-    g_free(key);
-    g_free(folded);
-    g_free(valid);
-    return result;
 }
 
 struct MonitoringContext {

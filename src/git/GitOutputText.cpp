@@ -11,6 +11,12 @@ std::string_view GitOutputText::trim(std::string_view text) {
     return text.substr(begin, text.find_last_not_of(blank) - begin + 1);
 }
 
+std::string_view GitOutputText::trimBlanks(std::string_view text) {
+    std::size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) return {};
+    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
 std::vector<std::string_view> GitOutputText::split(std::string_view text, std::string_view delimiter) {
     std::vector<std::string_view> pieces;
     for (std::size_t start = 0;;) {

@@ -10,6 +10,8 @@ namespace pelko {
 struct GitOutputText {
     // Without white space and line breaks at both ends.
     static std::string_view trim(std::string_view text);
+    // Without spaces and tabs at both ends (line breaks kept).
+    static std::string_view trimBlanks(std::string_view text);
     // The pieces between occurrences of `delimiter`, empty pieces kept.
     static std::vector<std::string_view> split(std::string_view text, std::string_view delimiter);
     static std::vector<std::string_view> nonEmptyLines(std::string_view text);

@@ -17,19 +17,6 @@ std::string lower(std::string_view text) {
     return result;
 }
 
-std::string_view trimBlanks(std::string_view text) {
-    std::size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string_view::npos) return {};
-    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
-
-bool isGitHubHost(std::string_view host, std::string_view gitHubHost) {
-    if (host.empty() || gitHubHost.empty()) return false;
-    std::string h = lower(host);
-    std::string g = lower(gitHubHost);
-    return h == g || (h.size() > g.size() && h.ends_with(g) && h[h.size() - g.size() - 1] == '.');
-}
-
 struct URLParts {
     std::string scheme;  // lower case
     std::string host;    // without user and port
@@ -68,8 +55,8 @@ std::map<std::string, std::string> GitRemoteURL::remotesFromConfig(std::string_v
     std::map<std::string, std::string> remotes;
     std::optional<std::string> current;
     for (auto rawLine : GitOutputText::split(configText, "\n")) {
-        std::string_view line = trimBlanks(rawLine);
-        if (line.ends_with('\r')) line = trimBlanks(line.substr(0, line.size() - 1));
+        std::string_view line = GitOutputText::trimBlanks(rawLine);
+        if (line.ends_with('\r')) line = GitOutputText::trimBlanks(line.substr(0, line.size() - 1));
         if (line.starts_with('[')) {
             // Any section header ends the remote section before it.
             current.reset();
@@ -84,13 +71,20 @@ std::map<std::string, std::string> GitRemoteURL::remotesFromConfig(std::string_v
         if (!current || current->empty()) continue;
         std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) continue;
-        if (lower(trimBlanks(line.substr(0, equals))) != "url") continue;
-        std::string_view value = trimBlanks(line.substr(equals + 1));
+        if (lower(GitOutputText::trimBlanks(line.substr(0, equals))) != "url") continue;
+        std::string_view value = GitOutputText::trimBlanks(line.substr(equals + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
         if (!value.empty()) remotes[*current] = std::string(value);
     }
     return remotes;
+}
+
+bool GitRemoteURL::isGitHubHost(std::string_view host, std::string_view gitHubHost) {
+    if (host.empty() || gitHubHost.empty()) return false;
+    std::string h = lower(host);
+    std::string g = lower(gitHubHost);
+    return h == g || (h.size() > g.size() && h.ends_with(g) && h[h.size() - g.size() - 1] == '.');
 }
 
 bool GitRemoteURL::requiresGitHubOAuth(std::string_view url, std::string_view gitHubHost) {
@@ -102,7 +96,7 @@ bool GitRemoteURL::requiresGitHubOAuth(std::string_view url, std::string_view gi
 std::optional<RepositoryCoordinates> GitRemoteURL::parseGitHubRemoteURL(std::string_view url,
                                                                         std::string_view gitHubHost) {
     std::string_view text = url.substr(0, url.find_first_of("\r\n"));
-    text = trimBlanks(text);
+    text = GitOutputText::trimBlanks(text);
     while (text.ends_with('/')) text.remove_suffix(1);
     if (text.ends_with(".git")) text.remove_suffix(4);
 

@@ -31,6 +31,8 @@ struct GitRemoteURL {
     // ("host/o/r") form; nullopt for another host or a path of fewer than two parts.
     static std::optional<RepositoryCoordinates> parseGitHubRemoteURL(std::string_view url,
                                                                      std::string_view gitHubHost);
+    // True when `host` is `gitHubHost` or one of its subdomains, compared without regard to case.
+    static bool isGitHubHost(std::string_view host, std::string_view gitHubHost);
     // The lower-case host of a URL such as "https://github.com" (no user, no port); "" when unreadable.
     static std::string hostOf(std::string_view url);
     // The last two parts of a "/"-separated path as owner and name.

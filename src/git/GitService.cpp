@@ -133,16 +133,7 @@ GitResult<std::string> GitService::runGit(const std::vector<std::string>& argume
         return std::move(result.stdout);
     }
     if (requiresAuth && isAuthenticationFailure(result.stderr)) {
-        // Only the token that was refused goes: one stored meanwhile (a new sign-in) stays.
-        auto current = authProvider_->loadToken();
-        if (current && current->accessToken == token->accessToken) {
-            authProvider_->deleteToken();
-            GitOAuthStatusPayload status;
-            status.status = "disconnected";
-            status.account = accountPayload(current);
-            status.reason = "tokenInvalid";
-            send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateOAuthStatus(status); });
-        }
+        revokeRejectedToken(token->accessToken);
         credentialBroker_->cleanup();
         return GitError::authenticationFailed(result.stderr);
     }
@@ -241,6 +232,18 @@ std::optional<GitOAuthAccountPayload> GitService::accountPayload(
     const std::optional<OAuthTokenRecord>& record) {
     if (!record || !record->accountLogin) return std::nullopt;
     return GitOAuthAccountPayload{*record->accountLogin, record->accountAvatarURL};
+}
+
+void GitService::revokeRejectedToken(const std::string& accessToken) {
+    // Only the refused token goes: one stored meanwhile (a new sign-in) stays.
+    auto current = authProvider_->loadToken();
+    if (!current || current->accessToken != accessToken) return;
+    authProvider_->deleteToken();
+    GitOAuthStatusPayload status;
+    status.status = "disconnected";
+    status.account = accountPayload(current);
+    status.reason = "tokenInvalid";
+    send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateOAuthStatus(status); });
 }
 
 }  // namespace pelko

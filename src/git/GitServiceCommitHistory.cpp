@@ -22,18 +22,6 @@ std::optional<GitCommitHistoryPager::RemoteAccess> GitService::gitHubAccess(cons
     return GitCommitHistoryPager::RemoteAccess{token->accessToken, coordinates->owner, coordinates->name};
 }
 
-void GitService::revokeRejectedToken(const std::string& accessToken) {
-    // Only the refused token goes: one stored meanwhile (a new sign-in) stays.
-    auto current = authProvider_->loadToken();
-    if (!current || current->accessToken != accessToken) return;
-    authProvider_->deleteToken();
-    GitOAuthStatusPayload status;
-    status.status = "disconnected";
-    status.account = accountPayload(current);
-    status.reason = "tokenInvalid";
-    send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateOAuthStatus(status); });
-}
-
 void GitService::runCommitHistory(const Uuid& projectID, const std::optional<std::string>& cursor,
                                   std::int64_t pageSize, const std::optional<std::string>& requestId,
                                   bool allowFiles) {

@@ -166,11 +166,7 @@ void GitService::fetchCommitDiff(const Uuid& projectID, const std::string& commi
 }
 
 std::string GitService::normalizeRenamedPath(const std::string& path) {
-    auto trimBlanks = [](std::string_view text) {
-        std::size_t begin = text.find_first_not_of(" \t");
-        if (begin == std::string_view::npos) return std::string();
-        return std::string(text.substr(begin, text.find_last_not_of(" \t") - begin + 1));
-    };
+    auto trimBlanks = [](std::string_view text) { return std::string(GitOutputText::trimBlanks(text)); };
     if (path.find("=>") == std::string::npos) return path;
     std::string result = path;
     for (;;) {

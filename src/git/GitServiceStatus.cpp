@@ -9,12 +9,6 @@ namespace {
 
 const std::vector<std::string> statusArguments{"status", "--porcelain", "--branch", "--untracked-files=all"};
 
-std::string_view trimBlanks(std::string_view text) {
-    std::size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string_view::npos) return {};
-    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
-
 }  // namespace
 
 void GitService::refreshStatus(const std::optional<Uuid>& projectID) {
@@ -54,7 +48,7 @@ GitStatusPayload GitService::parseStatus(const std::string& output, const Uuid& 
             std::string_view summary = line.substr(3);
             std::string_view name = summary;
             if (std::size_t bracket = summary.find('['); bracket != std::string_view::npos) {
-                name = trimBlanks(summary.substr(0, bracket));
+                name = GitOutputText::trimBlanks(summary.substr(0, bracket));
                 std::string_view counts = summary.substr(bracket);
                 payload.ahead = GitStatusDetailMapper::extractCount("ahead", counts);
                 payload.behind = GitStatusDetailMapper::extractCount("behind", counts);

@@ -1,22 +1,15 @@
 #include "git/GitStatusDetailMapper.hpp"
 
-#include <glib.h>
-
 #include <algorithm>
 #include <map>
 
 #include "git/GitOutputText.hpp"
 #include "git/GitQuotedPath.hpp"
+#include "platform/Collation.hpp"
 
 namespace pelko {
 
 namespace {
-
-std::string_view trimBlanks(std::string_view text) {
-    std::size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string_view::npos) return {};
-    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
 
 std::string describeStatus(char code) {
     switch (code) {
@@ -51,30 +44,16 @@ BranchLine parseBranchLine(std::string_view summary) {
         std::string_view counts = summary.substr(bracket);
         line.ahead = GitStatusDetailMapper::extractCount("ahead", counts);
         line.behind = GitStatusDetailMapper::extractCount("behind", counts);
-        name = trimBlanks(summary.substr(0, bracket));
+        name = GitOutputText::trimBlanks(summary.substr(0, bracket));
     }
     if (std::size_t dots = name.find("..."); dots != std::string_view::npos) {
         line.branch = std::string(name.substr(0, dots));
-        std::string_view remote = trimBlanks(name.substr(dots + 3));
+        std::string_view remote = GitOutputText::trimBlanks(name.substr(dots + 3));
         if (!remote.empty()) line.remote = std::string(remote);
     } else {
         line.branch = std::string(name);
     }
     return line;
-}
-
-// Case-folded and collated in the user's locale; invalid UTF-8 made valid first (GLib needs it).
-std::string collationKey(const std::string& name) {
-    const auto length = static_cast<gssize>(name.size());
-    gchar* valid =
-        g_utf8_validate(name.data(), length, nullptr) ? nullptr : g_utf8_make_valid(name.data(), length);
-    gchar* folded = valid ? g_utf8_casefold(valid, -1) : g_utf8_casefold(name.data(), length);
-    gchar* key = g_utf8_collate_key(folded, -1);
-    std::string result(key);
-    g_free(key);
-    g_free(folded);
-    g_free(valid);
-    return result;
 }
 
 struct TreeBuilder {
@@ -163,7 +142,7 @@ std::int64_t GitStatusDetailMapper::extractCount(std::string_view prefix, std::s
     std::size_t end = after.find(',');
     if (end == std::string_view::npos) end = after.find(']');
     if (end == std::string_view::npos) return 0;
-    return GitOutputText::parseInteger(trimBlanks(after.substr(0, end))).value_or(0);
+    return GitOutputText::parseInteger(GitOutputText::trimBlanks(after.substr(0, end))).value_or(0);
 }
 
 GitStatusDetailComponents GitStatusDetailMapper::parse(std::string_view statusOutput) const {

@@ -13,8 +13,8 @@ std::string plist(const std::string& entries) {
            entries + "</dict></plist>";
 }
 
-InfoPlist info(const std::string& entries) {
-    return *InfoPlist::parse(plist(entries));
+PropertyList info(const std::string& entries) {
+    return *PropertyList::parse(plist(entries));
 }
 
 std::string feed(const std::string& version) {

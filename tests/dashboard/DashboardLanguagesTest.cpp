@@ -40,10 +40,21 @@ TEST(DashboardLanguagesTest, RemoteAddressesThatNameAGitHubRepository) {
         {"git@github.com:octo/..", std::nullopt},
         {"github.com/./hello", std::nullopt},
         {"https://github.com/%2E%2E/hello", std::nullopt},
+        // Only GitHub's host and its subdomains are GitHub; a host that merely contains it is not.
+        {"https://www.GitHub.com/octo/hello", Coordinates{"octo", "hello"}},
+        {"https://github.com.evil.example/octo/hello", std::nullopt},
+        {"https://notgithub.com/octo/hello", std::nullopt},
+        {"git@github.com.evil.example:octo/hello.git", std::nullopt},
     };
     for (const auto& entry : cases) {
-        EXPECT_EQ(DashboardLanguagesProvider::parseRemoteURL(entry.remote), entry.expected) << entry.remote;
+        EXPECT_EQ(DashboardLanguagesProvider::parseRemoteURL(entry.remote, "github.com"), entry.expected)
+            << entry.remote;
     }
+    // The host is the configured one: a GitHub Enterprise address counts, github.com then does not.
+    EXPECT_EQ(DashboardLanguagesProvider::parseRemoteURL("git@ghe.example:octo/hello.git", "ghe.example"),
+              (Coordinates{"octo", "hello"}));
+    EXPECT_EQ(DashboardLanguagesProvider::parseRemoteURL("https://github.com/octo/hello", "ghe.example"),
+              std::nullopt);
     EXPECT_EQ(DashboardLanguagesProvider::makeLanguagesURL("https://api.test", {"oc to", "he?llo#x"}),
               "https://api.test/repos/oc%20to/he%3Fllo%23x/languages");
 }
