@@ -1,7 +1,5 @@
 #pragma once
 // A one-route HTTP server on 127.0.0.1 for tests: every request gets the same status and body.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -9,20 +7,16 @@
 #include <string>
 #include <thread>
 
+#include "support/LoopbackListener.hpp"
+
 namespace pelko::test {
 
 class LoopbackHttpServer {
   public:
     LoopbackHttpServer(int status, std::string body) : status_(status), body_(std::move(body)) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(fd_, 8);
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        const auto listener = listenOnLoopback(8);
+        fd_ = listener.fd;
+        port_ = listener.port;
         thread_ = std::thread([this] { serve(); });
     }
     ~LoopbackHttpServer() {

@@ -93,15 +93,7 @@ TEST_F(DesktopTest, ASecondStartBringsTheFirstWindowForwardAndEnds) {
 }
 
 TEST_F(DesktopTest, SigtermEndsTheSessionsAndTheProcessWithStatusZero) {
-    CLISessionConfig session;
-    session.id = Uuid::random();
-    session.title = "CLI #1";
-    session.workingDirectory = (dir / "home").string();
-    session.shell = "/bin/zsh";
-    session.projectId = config.projects.front().id;
-    config.cliSessions = {session};
-    config.enabledFeatures = {AppConfig::Feature::terminalV2};
-    saveConfig();
+    saveWithZshSession();
     writeTestPage(lifeScript);
     auto pelko = start();
     std::string created;

@@ -2,13 +2,13 @@
 // The real window for a test: the application started with its own XDG folders and a test page in its
 // own resource bundle; the page reports what it sees through "webview/log" lines, read from the log file.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <unistd.h>
 
 #include <sstream>
 
 #include "config/AppConfig.hpp"
 #include "e2e/PelkoProcess.hpp"
+#include "support/LoopbackListener.hpp"
 
 namespace pelko::test {
 
@@ -28,15 +28,9 @@ inline std::string pageWith(const char* body) {
 }
 
 inline int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    const auto listener = listenOnLoopback(1);
+    ::close(listener.fd);
+    return listener.port;
 }
 
 class PelkoWindowTest : public ::testing::Test {
@@ -65,6 +59,18 @@ class PelkoWindowTest : public ::testing::Test {
         return metadata;
     }
     void saveConfig() const { test::writeFile(dir / "data/pelko/config.json", config.toJson().dump()); }
+    // One zsh session in the home folder, of the first project, with the terminal on; saved.
+    void saveWithZshSession() {
+        CLISessionConfig session;
+        session.id = Uuid::random();
+        session.title = "CLI #1";
+        session.workingDirectory = (dir / "home").string();
+        session.shell = "/bin/zsh";
+        session.projectId = config.projects.front().id;
+        config.cliSessions = {session};
+        config.enabledFeatures = {AppConfig::Feature::terminalV2};
+        saveConfig();
+    }
 
     void writeTestPage(const char* script) {
         test::writeFile(dir / "bundle/web/index.html", indexHtml);

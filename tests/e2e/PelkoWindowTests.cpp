@@ -183,15 +183,7 @@ TEST_F(PelkoWindowTest, ZoomMenuAndTerminalKeysGoWhereTheyBelong) {
     test::XKeyboard keyboard(display);
     if (!keyboard.available()) GTEST_SKIP() << "needs the XTEST extension";
     config.projects.push_back(project("E2E second"));
-    CLISessionConfig session;
-    session.id = Uuid::random();
-    session.title = "CLI #1";
-    session.workingDirectory = (dir / "home").string();
-    session.shell = "/bin/zsh";
-    session.projectId = config.projects.front().id;
-    config.cliSessions = {session};
-    config.enabledFeatures = {AppConfig::Feature::terminalV2};
-    saveConfig();
+    saveWithZshSession();
     writeTestPage(keysScript);
     auto pelko = start({{"DISPLAY", display}});
     ASSERT_TRUE(test::waitFor([&] { return hasMessage("activate E2E"); }, 60s)) << output();

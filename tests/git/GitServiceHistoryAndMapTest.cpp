@@ -60,15 +60,7 @@ class GitServiceHistoryAndMapTest : public ::testing::Test {
         service->fetchCommitGraph(projectId, 50);
         settle();
     }
-    void settle() {
-        std::atomic<bool> done = false;
-        std::thread waiter([&] {
-            service->waitUntilIdle();
-            done = true;
-        });
-        MainQueue::shared().drainUntil([&] { return done.load(); }, std::chrono::seconds(120));
-        waiter.join();
-    }
+    void settle() { test::settle(*service); }
 
     test::TempDir dir;
     test::GitRepo repo{dir / "repo"};

@@ -28,6 +28,14 @@ class GitServiceStatusTest : public ::testing::Test {
         id = h.projects->add(work.path());
     }
 
+    // A commit of theirs reaches origin and work fetches it, so work is one behind.
+    void theirsOnOriginFetched() {
+        other.write("theirs.txt", "x\n");
+        other.commitAll("theirs");
+        other.git({"push", "-q"});
+        work.git({"fetch", "-q"});
+    }
+
     Json onlyPayload(const std::string& type) {
         EXPECT_TRUE(h.sink->waitForType(type));
         auto payloads = h.sink->payloads(type);
@@ -37,10 +45,7 @@ class GitServiceStatusTest : public ::testing::Test {
 };
 
 TEST_F(GitServiceStatusTest, StatusListsAheadBehindRenamesConflictFreeChangesAndUnquotedNames) {
-    other.write("theirs.txt", "x\n");
-    other.commitAll("theirs");
-    other.git({"push", "-q"});
-    work.git({"fetch", "-q"});
+    theirsOnOriginFetched();
     work.write("a.txt", "1\n");
     work.write("b.txt", "2\n");
     work.commitAll("two");
@@ -189,10 +194,7 @@ TEST_F(GitServiceStatusTest, StatusDetailBuildsTreesAndHeadSha) {
 }
 
 TEST_F(GitServiceStatusTest, RemoteTrackingCountsAndNormalStatesWithoutUpstream) {
-    other.write("theirs.txt", "x\n");
-    other.commitAll("theirs");
-    other.git({"push", "-q"});
-    work.git({"fetch", "-q"});
+    theirsOnOriginFetched();
     work.write("a.txt", "1\n");
     work.commitAll("a");
     work.write("b.txt", "2\n");

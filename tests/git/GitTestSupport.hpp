@@ -247,6 +247,17 @@ inline OAuthTokenRecord tokenRecord(const std::string& accessToken,
     return record;
 }
 
+// Everything queued on the service so far has run and reported (the main queue drained meanwhile).
+inline void settle(GitService& service) {
+    std::atomic<bool> done = false;
+    std::thread waiter([&] {
+        service.waitUntilIdle();
+        done = true;
+    });
+    MainQueue::shared().drainUntil([&] { return done.load(); }, std::chrono::seconds(120));
+    waiter.join();
+}
+
 // A Git service over real git, with fakes for the configuration and the token.
 struct GitServiceHarness {
     TempDir dir;
@@ -265,16 +276,7 @@ struct GitServiceHarness {
         service->setEventSink(sink);
     }
     static Json placeholderJson(const Uuid& id) { return GitStatusPayload::placeholder(id).toJson(); }
-    // Everything queued so far has run and reported.
-    void settle() {
-        std::atomic<bool> done = false;
-        std::thread waiter([&] {
-            service->waitUntilIdle();
-            done = true;
-        });
-        MainQueue::shared().drainUntil([&] { return done.load(); }, std::chrono::seconds(120));
-        waiter.join();
-    }
+    void settle() { test::settle(*service); }
 };
 
 }  // namespace pelko::test

@@ -6,7 +6,6 @@
 #include "github/GitHubOAuthCoordinator.hpp"
 #include "github/GitHubOAuthCoordinatorError.hpp"
 #include "github/GitHubTestSupport.hpp"
-#include "github/UrlEncoding.hpp"
 #include "support/RoutedHttpServer.hpp"
 
 namespace pelko {
@@ -39,18 +38,10 @@ class ScriptedSessionFactory final : public OAuthSessionFactory {
 };
 
 std::optional<std::string> queryValue(const std::string& url, const std::string& name) {
-    std::string query = url.substr(url.find('?') + 1);
-    size_t position = 0;
-    while (position < query.size()) {
-        size_t amp = query.find('&', position);
-        std::string item =
-            query.substr(position, amp == std::string::npos ? std::string::npos : amp - position);
-        size_t equals = item.find('=');
-        if (item.substr(0, equals) == name) return urlencoding::decode(item.substr(equals + 1));
-        if (amp == std::string::npos) break;
-        position = amp + 1;
-    }
-    return std::nullopt;
+    auto fields = test::formFields(url.substr(url.find('?') + 1));
+    auto found = fields.find(name);
+    if (found == fields.end()) return std::nullopt;
+    return found->second;
 }
 
 class CoordinatorTest : public ::testing::Test {

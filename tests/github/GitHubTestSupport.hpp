@@ -1,5 +1,6 @@
 #pragma once
-// Fakes at the GitHub subsystem's seams: an in-memory keyring and delegates that record their calls.
+// Fakes at the GitHub subsystem's seams: an in-memory keyring and delegates that record their calls;
+// and a reader of the form-encoded fields that requests and sign-in addresses carry.
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -12,8 +13,25 @@
 #include "github/GitTokenRefresherDelegate.hpp"
 #include "github/KeychainStore.hpp"
 #include "github/RefreshScheduler.hpp"
+#include "github/UrlEncoding.hpp"
 
 namespace pelko::test {
+
+// The fields of a form-encoded text ("a=1&b=2"), names and values decoded.
+inline std::map<std::string, std::string> formFields(const std::string& text) {
+    std::map<std::string, std::string> fields;
+    size_t position = 0;
+    while (position < text.size()) {
+        size_t amp = text.find('&', position);
+        std::string pair =
+            text.substr(position, amp == std::string::npos ? std::string::npos : amp - position);
+        size_t equals = pair.find('=');
+        fields[urlencoding::decode(pair.substr(0, equals))] = urlencoding::decode(pair.substr(equals + 1));
+        if (amp == std::string::npos) break;
+        position = amp + 1;
+    }
+    return fields;
+}
 
 class MemoryKeychain final : public KeychainStore {
   public:

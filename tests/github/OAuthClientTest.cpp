@@ -3,7 +3,7 @@
 
 #include "github/CurlGitHubOAuthClient.hpp"
 #include "github/GitHubOAuthHTTPClientError.hpp"
-#include "github/UrlEncoding.hpp"
+#include "github/GitHubTestSupport.hpp"
 #include "support/RoutedHttpServer.hpp"
 
 namespace pelko {
@@ -11,20 +11,7 @@ namespace {
 
 using Code = GitHubOAuthHTTPClientError::Code;
 
-std::map<std::string, std::string> formFields(const std::string& body) {
-    std::map<std::string, std::string> fields;
-    size_t position = 0;
-    while (position < body.size()) {
-        size_t amp = body.find('&', position);
-        std::string pair =
-            body.substr(position, amp == std::string::npos ? std::string::npos : amp - position);
-        size_t equals = pair.find('=');
-        fields[urlencoding::decode(pair.substr(0, equals))] = urlencoding::decode(pair.substr(equals + 1));
-        if (amp == std::string::npos) break;
-        position = amp + 1;
-    }
-    return fields;
-}
+using test::formFields;
 
 class OAuthClientTest : public ::testing::Test {
   protected:

@@ -2,8 +2,6 @@
 // An HTTP/1.1 server on 127.0.0.1 for tests that stand in for GitHub: requests are answered by the
 // handler registered for their method and path (404 otherwise) and recorded with their headers and
 // body. Each connection is served on its own thread, so a handler may block until the test lets it go.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,6 +14,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/LoopbackListener.hpp"
 
 namespace pelko::test {
 
@@ -43,15 +43,9 @@ class RoutedHttpServer {
     using Handler = std::function<HttpExchangeResponse(const HttpExchangeRequest&)>;
 
     RoutedHttpServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(fd_, 16);
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        const auto listener = listenOnLoopback(16);
+        fd_ = listener.fd;
+        port_ = listener.port;
         acceptor_ = std::thread([this] { acceptLoop(); });
     }
     ~RoutedHttpServer() {
