@@ -7,21 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "bridge/WebBridge.hpp"
 #include "platform/Base64.hpp"
 #include "platform/Uuid.hpp"
 
 namespace {
 
-class CountingWebView : public pelko::ScriptEvaluating {
-  public:
-    void evaluateScript(const std::string& script) override {
-        ++scripts;
-        bytes += script.size();
-    }
-    std::size_t scripts = 0;
-    std::size_t bytes = 0;
-};
+using pelko::bench::CountingWebView;
 
 std::vector<std::uint8_t> outputChunk() {
     // 3 KiB of raw bytes become 4 KiB of base64; every byte value appears, so "/" and "+" do too.

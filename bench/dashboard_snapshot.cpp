@@ -3,20 +3,18 @@
 // cache), each with the number of git processes it starts. No token is stored, so the languages come
 // from the local walk and nothing leaves the machine.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "dashboard/DashboardLanguagesProvider.hpp"
 #include "dashboard/DashboardMetricsService.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
-#include "platform/Environment.hpp"
 
 namespace fs = std::filesystem;
 
@@ -25,17 +23,14 @@ namespace {
 constexpr int projectCount = 20;
 constexpr int commitsPerProject = 5000;
 
-fs::path gScratch;
+pelko::bench::ScratchFolder scratch("pelko-bench-dashboard");
 
 class CountingRunner final : public pelko::GitProcessRunning {
   public:
     pelko::GitProcessExecutionResult run(const std::vector<std::string>& arguments, const fs::path& directory,
                                          const std::map<std::string, std::string>& environment) override {
         ++processes;
-        auto isolated = environment;
-        isolated["GIT_CONFIG_GLOBAL"] = "/dev/null";
-        isolated["GIT_CONFIG_NOSYSTEM"] = "1";
-        return runner_.run(arguments, directory, isolated);
+        return runner_.run(arguments, directory, pelko::bench::isolatedGitEnvironment(environment));
     }
     std::atomic<long> processes{0};
 
@@ -61,26 +56,10 @@ class BenchProjects final : public pelko::DashboardProjectProviding {
     std::vector<pelko::ProjectMetadata> listActiveProjects() const override { return projects; }
 };
 
-void runShell(const fs::path& directory, const std::string& script) {
-    auto environment = pelko::Environment::process().all();
-    environment["GIT_CONFIG_GLOBAL"] = "/dev/null";
-    environment["GIT_CONFIG_NOSYSTEM"] = "1";
-    auto result = pelko::ProcessGitProcessRunner().run({"sh", "-c", script}, directory, environment);
-    if (result.status != 0) {
-        std::fprintf(stderr, "setup failed: %s\n", result.stderr.c_str());
-        std::abort();
-    }
-}
-
 // One repository of 5,000 commits over the last 120 days (so every window has commits), with a few
 // source files, copied 20 times with their own origin remotes.
 const std::shared_ptr<BenchProjects>& projects() {
     static std::shared_ptr<BenchProjects> provider = [] {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/pelko-bench-dashboard.XXXXXX";
-        if (!::mkdtemp(pattern.data())) std::abort();
-        gScratch = fs::canonical(pattern);
-
         const long now = static_cast<long>(pelko::Date::now().seconds());
         const long span = 120L * 24 * 3600;
         std::string stream;
@@ -94,18 +73,18 @@ const std::shared_ptr<BenchProjects>& projects() {
                       (index % 3 == 0 ? ".ts" : ".go") + "\ndata " + std::to_string(content.size()) + "\n" +
                       content + "\n";
         }
-        const fs::path seed = gScratch / "seed";
+        const fs::path seed = scratch.path() / "seed";
         fs::create_directories(seed);
-        std::ofstream(gScratch / "import") << stream;
-        runShell(seed,
-                 "git init -q -b main && git fast-import --quiet < ../import && git reset -q --hard main");
+        std::ofstream(scratch.path() / "import") << stream;
+        pelko::bench::runShell(
+            seed, "git init -q -b main && git fast-import --quiet < ../import && git reset -q --hard main");
 
         auto provider = std::make_shared<BenchProjects>();
         for (int index = 0; index < projectCount; ++index) {
-            const fs::path copy = gScratch / ("project-" + std::to_string(index));
+            const fs::path copy = scratch.path() / ("project-" + std::to_string(index));
             fs::copy(seed, copy, fs::copy_options::recursive);
-            runShell(copy,
-                     "git remote add origin git@github.com:bench/project-" + std::to_string(index) + ".git");
+            pelko::bench::runShell(
+                copy, "git remote add origin git@github.com:bench/project-" + std::to_string(index) + ".git");
             provider->projects.push_back(
                 {pelko::Uuid::random(), "project-" + std::to_string(index), copy.string(), std::nullopt, {}});
         }
@@ -164,14 +143,4 @@ BENCHMARK(BM_DashboardSnapshotCached)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (!gScratch.empty()) {
-        std::error_code ignored;
-        fs::remove_all(gScratch, ignored);
-    }
-    return 0;
-}
+BENCHMARK_MAIN();

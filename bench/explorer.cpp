@@ -2,45 +2,29 @@
 // to start watching a tree of 20,000 folders.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <string>
 
+#include "BenchSupport.hpp"
 #include "explorer/ExplorerService.hpp"
 #include "explorer/InotifyExplorerWatcher.hpp"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-extern char** environ;
-
 namespace {
 
-fs::path gScratch;
-
-fs::path scratch() {
-    if (gScratch.empty()) {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/pelko-bench-explorer.XXXXXX";
-        if (!::mkdtemp(pattern.data())) std::abort();
-        gScratch = fs::canonical(pattern);
-    }
-    return gScratch;
-}
+pelko::bench::ScratchFolder scratch("pelko-bench-explorer");
 
 // 10,000 entries: 1,000 folders and 9,000 files with mixed-case names.
 const fs::path& wideFolder() {
     static const fs::path folder = [] {
-        fs::path path = scratch() / "wide";
+        fs::path path = scratch.path() / "wide";
         fs::create_directories(path);
         for (int i = 0; i < 10000; ++i) {
             std::string name = (i % 3 == 0 ? "Entry-" : "entry-") + std::to_string(i * 7919 % 10007);
@@ -59,7 +43,7 @@ const fs::path& wideFolder() {
 // 20,000 folders: 20 x 20 x 50.
 const fs::path& deepTree() {
     static const fs::path tree = [] {
-        fs::path path = scratch() / "tree";
+        fs::path path = scratch.path() / "tree";
         for (int a = 0; a < 20; ++a) {
             for (int b = 0; b < 20; ++b) {
                 for (int c = 0; c < 50; ++c) {
@@ -73,47 +57,6 @@ const fs::path& deepTree() {
     return tree;
 }
 
-// Runs `ls -f folder` with its output read through a pipe, the way a caller would consume it.
-std::chrono::nanoseconds timeLs(const fs::path& folder, std::size_t& lines) {
-    const auto start = Clock::now();
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) std::abort();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t pipeSignal;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &pipeSignal);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    std::string folderText = folder.string();
-    char* argv[] = {const_cast<char*>("ls"), const_cast<char*>("-f"), folderText.data(), nullptr};
-    pid_t pid = 0;
-    int spawned = ::posix_spawnp(&pid, "ls", &actions, &attributes, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    ::close(pipeFds[1]);
-    if (spawned != 0) std::abort();
-    char buffer[65536];
-    lines = 0;
-    for (;;) {
-        ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
-        if (got <= 0) break;
-        for (ssize_t i = 0; i < got; ++i) lines += buffer[i] == '\n';
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return Clock::now() - start;
-}
-
 void BM_ListFolderOf10000EntriesVsLs(benchmark::State& state) {
     const fs::path& folder = wideFolder();
     pelko::ExplorerService service;
@@ -121,6 +64,7 @@ void BM_ListFolderOf10000EntriesVsLs(benchmark::State& state) {
     std::chrono::nanoseconds lsTotal{0};
     std::size_t nodes = 0;
     std::size_t lsLines = 0;
+    const auto& lsEnvironment = pelko::Environment::process().all();
     for (auto _ : state) {
         const auto start = Clock::now();
         auto result = service.listDirectories(folder, {""}, {});
@@ -128,7 +72,10 @@ void BM_ListFolderOf10000EntriesVsLs(benchmark::State& state) {
         nodes = result.front().nodes.size();
         benchmark::DoNotOptimize(result);
         explorerTotal += elapsed;
-        lsTotal += timeLs(folder, lsLines);
+        // `ls -f` read through a pipe, the way a caller would consume it.
+        const auto ls = pelko::bench::timeCommand({"ls", "-f", folder.string()}, {}, lsEnvironment);
+        lsTotal += ls.elapsed;
+        lsLines = ls.lines;
         state.SetIterationTime(std::chrono::duration<double>(elapsed).count());
     }
     const double iterations = static_cast<double>(state.iterations());
@@ -182,14 +129,4 @@ BENCHMARK(BM_StartWatching20000Folders)->UseManualTime()->Unit(benchmark::kMilli
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (!gScratch.empty()) {
-        std::error_code ignored;
-        fs::remove_all(gScratch, ignored);
-    }
-    return 0;
-}
+BENCHMARK_MAIN();

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchSupport.hpp"
 #include "bridge/WebBridge.hpp"
 #include "config/AppConfig.hpp"
 #include "config/ConfigStore.hpp"
@@ -29,27 +30,6 @@ namespace fs = std::filesystem;
 namespace {
 
 enum Kind { asciiText, utf8Text, latin1Text, pngImage };
-
-class CountingWebView : public pelko::ScriptEvaluating {
-  public:
-    void evaluateScript(const std::string& script) override {
-        ++scripts;
-        bytes += script.size();
-    }
-    std::size_t scripts = 0;
-    std::size_t bytes = 0;
-};
-
-// A /proc/self/status value in KiB ("VmRSS", "VmHWM").
-long statusKiB(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
-    }
-    return -1;
-}
 
 void writeSample(const fs::path& file, Kind kind, std::size_t size) {
     // One MiB of whole lines (padded with spaces), so a text of whole MiB stays valid UTF-8.
@@ -87,23 +67,22 @@ struct Result {
 
 // In a child process: one request, and the rise of the peak resident memory it caused.
 Result measureInChild(Kind kind, std::size_t size) {
-    char folder[] = "/tmp/pelko-bench-read-XXXXXX";
-    if (!mkdtemp(folder)) std::abort();
-    const fs::path root = fs::path(folder) / "project";
+    const fs::path folder = pelko::bench::temporaryFolder("pelko-bench-read");
+    const fs::path root = folder / "project";
     fs::create_directories(root);
     const std::string name = kind == pngImage ? "sample.png" : "sample.txt";
     writeSample(root / name, kind, size);
 
     Result result;
     {
-        auto store = std::make_shared<pelko::ConfigStore>(fs::path(folder) / "data", folder);
+        auto store = std::make_shared<pelko::ConfigStore>(folder / "data", folder.string());
         pelko::ProjectMetadata project{pelko::Uuid::random(), "Bench", root.string(), std::nullopt, {}};
         store->update(false, [&](pelko::AppConfig& config) {
             config.projects = {project};
             config.cliSessions.clear();
         });
         auto bridge = pelko::WebBridge::create();
-        auto webView = std::make_shared<CountingWebView>();
+        auto webView = std::make_shared<pelko::bench::CountingWebView>();
         bridge->attachWebView(webView);
         bridge->notifyWebViewDidFinishNavigation();
         bridge->configure({.configStore = store});
@@ -114,14 +93,15 @@ Result measureInChild(Kind kind, std::size_t size) {
             std::ofstream clear("/proc/self/clear_refs");
             clear << "5";  // resets the peak resident size to the current one
         }
-        const long before = statusKiB("VmRSS");
+        const long before = pelko::bench::statusKiB("/proc/self/status", "VmRSS");
         pelko::Json message = {
             {"type", "project/file/open"},
             {"payload", {{"projectId", project.id.string()}, {"path", name}, {"allowLargeFile", true}}}};
         bridge->handle(message);
         pelko::MainQueue::shared().drainUntil([&] { return webView->scripts == 1; }, std::chrono::minutes(5));
         if (webView->scripts != 1) std::abort();
-        result.peakRiseMiB = static_cast<double>(statusKiB("VmHWM") - before) / 1024.0;
+        result.peakRiseMiB =
+            static_cast<double>(pelko::bench::statusKiB("/proc/self/status", "VmHWM") - before) / 1024.0;
         result.scriptMiB = static_cast<double>(webView->bytes) / (1 << 20);
     }
     fs::remove_all(folder);

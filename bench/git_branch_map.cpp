@@ -2,10 +2,8 @@
 // branches, against running the same git command lines directly in one shell loop on the same
 // repository.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -14,33 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "git/GitBranchMapProvider.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
-#include "platform/Environment.hpp"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-fs::path gScratch;
-
-fs::path scratch() {
-    if (gScratch.empty()) {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/pelko-bench-branch-map.XXXXXX";
-        if (!::mkdtemp(pattern.data())) std::abort();
-        gScratch = fs::canonical(pattern);
-    }
-    return gScratch;
-}
-
-std::map<std::string, std::string> isolatedEnvironment() {
-    auto environment = pelko::Environment::process().all();
-    environment["GIT_CONFIG_GLOBAL"] = "/dev/null";
-    environment["GIT_CONFIG_NOSYSTEM"] = "1";
-    return environment;
-}
+pelko::bench::ScratchFolder scratch("pelko-bench-branch-map");
 
 // Records every command line it runs.
 class RecordingRunner final : public pelko::GitProcessRunning {
@@ -51,10 +32,7 @@ class RecordingRunner final : public pelko::GitProcessRunning {
             std::lock_guard lock(mutex_);
             commands_.push_back(arguments);
         }
-        auto merged = environment;
-        merged["GIT_CONFIG_GLOBAL"] = "/dev/null";
-        merged["GIT_CONFIG_NOSYSTEM"] = "1";
-        return runner_.run(arguments, directory, merged);
+        return runner_.run(arguments, directory, pelko::bench::isolatedGitEnvironment(environment));
     }
     std::vector<std::vector<std::string>> take() {
         std::lock_guard lock(mutex_);
@@ -67,24 +45,13 @@ class RecordingRunner final : public pelko::GitProcessRunning {
     std::vector<std::vector<std::string>> commands_;
 };
 
-void runShell(const fs::path& directory, const std::string& script) {
-    fs::path file = directory.parent_path() / (directory.filename().string() + ".sh");
-    std::ofstream(file) << script;
-    auto result =
-        pelko::ProcessGitProcessRunner().run({"sh", file.string()}, directory, isolatedEnvironment());
-    if (result.status != 0) {
-        std::fprintf(stderr, "shell failed: %s\n", result.stderr.c_str());
-        std::abort();
-    }
-}
-
 // A repository whose main line has 40 commits and `branches` branches: every fourth one at a commit of
 // main (merged), the others with a commit of their own on seven shared files (unmerged, overlapping).
 const fs::path& repositoryWith(int branches) {
     static std::map<int, fs::path> repositories;
     auto& path = repositories[branches];
     if (!path.empty()) return path;
-    path = scratch() / ("repo-" + std::to_string(branches));
+    path = scratch.path() / ("repo-" + std::to_string(branches));
     fs::create_directories(path);
     std::string stream;
     int mark = 0;
@@ -110,8 +77,8 @@ const fs::path& repositoryWith(int branches) {
                   std::to_string(index % 7) + ".txt\n" + data("branch " + std::to_string(index));
     }
     std::ofstream(path.parent_path() / ("import-" + std::to_string(branches))) << stream;
-    runShell(path, "git init -q -b main && git fast-import --quiet < ../import-" + std::to_string(branches) +
-                       " && git reset -q --hard main\n");
+    pelko::bench::runShell(path, "git init -q -b main && git fast-import --quiet < ../import-" +
+                                     std::to_string(branches) + " && git reset -q --hard main\n");
     return path;
 }
 
@@ -149,7 +116,7 @@ void BM_BranchMapVsShellLoop(benchmark::State& state) {
         }
         script += "exit 0\n";
         const auto shellStart = Clock::now();
-        runShell(repository, script);
+        pelko::bench::runShell(repository, script);
         shellTotal += Clock::now() - shellStart;
     }
     const double iterations = static_cast<double>(state.iterations());
@@ -170,14 +137,4 @@ BENCHMARK(BM_BranchMapVsShellLoop)
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (!gScratch.empty()) {
-        std::error_code ignored;
-        fs::remove_all(gScratch, ignored);
-    }
-    return 0;
-}
+BENCHMARK_MAIN();

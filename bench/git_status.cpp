@@ -2,12 +2,6 @@
 // on the main thread, the git run, parsing, the typed event and its JSON text) against
 // `git status --porcelain` started directly on the same repository, in the same run.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "config/GitProjectProviding.hpp"
 #include "git/GitService.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
-#include "platform/Environment.hpp"
 #include "platform/Json.hpp"
 #include "platform/MainQueue.hpp"
 
@@ -29,29 +23,13 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-fs::path gScratch;
-
-fs::path scratch() {
-    if (gScratch.empty()) {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/pelko-bench-git.XXXXXX";
-        if (!::mkdtemp(pattern.data())) std::abort();
-        gScratch = fs::canonical(pattern);
-    }
-    return gScratch;
-}
-
-pelko::Environment::Map gitEnvironment() {
-    auto environment = pelko::Environment::process().all();
-    environment["GIT_CONFIG_NOSYSTEM"] = "1";
-    environment["GIT_CONFIG_GLOBAL"] = "/dev/null";
-    return environment;
-}
+pelko::bench::ScratchFolder scratch("pelko-bench-git");
 
 void git(const fs::path& folder, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(),
                      {"git", "-c", "user.name=Bench", "-c", "user.email=bench@pelko.invalid"});
-    auto result = pelko::ProcessGitProcessRunner().run(arguments, folder, gitEnvironment());
+    auto result =
+        pelko::ProcessGitProcessRunner().run(arguments, folder, pelko::bench::isolatedGitEnvironment());
     if (result.status != 0) {
         std::fprintf(stderr, "git %s failed: %s\n", arguments[5].c_str(), result.stderr.c_str());
         std::abort();
@@ -62,7 +40,7 @@ void git(const fs::path& folder, std::vector<std::string> arguments) {
 // status has lines to read. Every file is dated an hour back, so none is racily clean.
 const fs::path& repository() {
     static const fs::path root = [] {
-        fs::path path = scratch() / "repo";
+        fs::path path = scratch.path() / "repo";
         const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
         auto writeFile = [&](const fs::path& file, const std::string& text) {
             std::ofstream(file, std::ios::binary) << text;
@@ -87,46 +65,6 @@ const fs::path& repository() {
         return path;
     }();
     return root;
-}
-
-// `git status --porcelain` started directly, its output read through a pipe.
-std::chrono::nanoseconds timeDirectStatus(const fs::path& folder, std::size_t& lines) {
-    const auto start = Clock::now();
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) std::abort();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    char* argv[] = {const_cast<char*>("git"), const_cast<char*>("status"), const_cast<char*>("--porcelain"),
-                    nullptr};
-    // The same isolated configuration as the service's runs.
-    static std::vector<std::string> envStrings = [] {
-        std::vector<std::string> strings;
-        for (const auto& [name, value] : gitEnvironment()) strings.push_back(name + "=" + value);
-        return strings;
-    }();
-    std::vector<char*> envp;
-    for (auto& entry : envStrings) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    int spawned = ::posix_spawnp(&pid, "git", &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) std::abort();
-    char buffer[65536];
-    lines = 0;
-    for (;;) {
-        ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
-        if (got <= 0) break;
-        for (ssize_t i = 0; i < got; ++i) lines += buffer[i] == '\n';
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return Clock::now() - start;
 }
 
 class OneProject final : public pelko::GitProjectProviding {
@@ -179,10 +117,10 @@ void BM_StatusOf100000FilesVsGitStatus(benchmark::State& state) {
     project.name = "bench";
     project.rootPath = root.string();
     auto sink = std::make_shared<CountingSink>();
-    auto service =
-        std::make_shared<pelko::GitService>(std::make_shared<OneProject>(project), nullptr, nullptr,
-                                            std::make_shared<pelko::ProcessGitProcessRunner>(), nullptr,
-                                            pelko::GitService::Options{"github.com", gitEnvironment()});
+    auto service = std::make_shared<pelko::GitService>(
+        std::make_shared<OneProject>(project), nullptr, nullptr,
+        std::make_shared<pelko::ProcessGitProcessRunner>(), nullptr,
+        pelko::GitService::Options{"github.com", pelko::bench::isolatedGitEnvironment()});
     service->setEventSink(sink);
 
     auto throughService = [&] {
@@ -193,17 +131,25 @@ void BM_StatusOf100000FilesVsGitStatus(benchmark::State& state) {
                                               std::chrono::minutes(5));
         return Clock::now() - start;
     };
+    // `git status --porcelain` started directly, under the same isolated configuration as the service's
+    // runs.
+    const auto environment = pelko::bench::isolatedGitEnvironment();
+    auto direct = [&] {
+        return pelko::bench::timeCommand({"git", "status", "--porcelain"}, root, environment);
+    };
     std::size_t directLines = 0;
     // Both warm the same caches once before anything is measured.
     throughService();
-    timeDirectStatus(root, directLines);
+    direct();
 
     std::chrono::nanoseconds serviceTotal{0};
     std::chrono::nanoseconds directTotal{0};
     for (auto _ : state) {
         const auto elapsed = throughService();
         serviceTotal += elapsed;
-        directTotal += timeDirectStatus(root, directLines);
+        const auto run = direct();
+        directTotal += run.elapsed;
+        directLines = run.lines;
         state.SetIterationTime(std::chrono::duration<double>(elapsed).count());
     }
     const double iterations = static_cast<double>(state.iterations());
@@ -220,14 +166,4 @@ BENCHMARK(BM_StatusOf100000FilesVsGitStatus)->UseManualTime()->Unit(benchmark::k
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (!gScratch.empty()) {
-        std::error_code ignored;
-        fs::remove_all(gScratch, ignored);
-    }
-    return 0;
-}
+BENCHMARK_MAIN();

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "github/GitAuthManager.hpp"
 #include "github/SystemKeychainStore.hpp"
 
@@ -25,8 +26,7 @@ constexpr const char* marker = "PELKO_BENCH_PRIVATE_KEYRING";
 
 // Runs this program again on a private bus with its own keyring; returns only when that fails.
 void reexecWithPrivateKeyring(char** argv) {
-    char folder[] = "/tmp/pelko-bench-keyring.XXXXXX";
-    if (!::mkdtemp(folder)) return;
+    const std::string folder = pelko::bench::temporaryFolder("pelko-bench-keyring").string();
     std::string script = std::string("printf pelko-bench | XDG_DATA_HOME='") + folder +
                          "' XDG_RUNTIME_DIR='" + folder +
                          "' gnome-keyring-daemon --unlock --components=secrets --daemonize >/dev/null && "
@@ -91,8 +91,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "keyring_lookup: dbus-run-session and gnome-keyring-daemon are needed\n");
         return 1;
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return pelko::bench::runBenchmarks(argc, argv) ? 0 : 1;
 }

@@ -3,17 +3,14 @@
 // same file read straight from a bare pseudo-terminal in the same run. The session must reach at
 // least 90% of the bare rate; the program prints both rates and fails when it does not.
 #include <benchmark/benchmark.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <random>
 
+#include "BenchSupport.hpp"
 #include "config/ConfigStore.hpp"
 #include "platform/MainQueue.hpp"
 #include "platform/TextInputSourceNullBackend.hpp"
@@ -44,24 +41,11 @@ struct Workspace {
     fs::path script;
 
     Workspace() {
-        folder = fs::temp_directory_path() / ("pelko-bench-terminal-" + std::to_string(getpid()));
-        fs::create_directories(folder);
+        folder = bench::temporaryFolder("pelko-bench-terminal");
         payload = folder / "payload.txt";
-        std::ofstream out(payload, std::ios::binary);
-        std::mt19937 random(7);
-        std::string line;
-        std::size_t written = 0;
-        while (written < payloadBytes) {
-            line.clear();
-            std::size_t length = 20 + random() % 100;
-            for (std::size_t i = 0; i < length; ++i) line.push_back(static_cast<char>(' ' + random() % 95));
-            line.push_back('\n');
-            out << line;
-            written += line.size();
-        }
+        bench::writeRandomLines(payload, payloadBytes);
         script = folder / "cat-payload.sh";
-        std::ofstream(script) << "#!/bin/sh\nexec cat '" << payload.string() << "'\n";
-        fs::permissions(script, fs::perms(0755));
+        bench::writeScript(script, "#!/bin/sh\nexec cat '" + payload.string() + "'\n");
     }
     ~Workspace() {
         std::error_code error;
@@ -72,10 +56,6 @@ struct Workspace {
 Workspace& workspace() {
     static Workspace instance;
     return instance;
-}
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 class CountingBridge final : public TerminalBridging {
@@ -97,29 +77,6 @@ class CountingBridge final : public TerminalBridging {
     void dispatchTerminalActivity(const std::string&) override {}
     void dispatchTerminalResize(const std::string&, int, int) override {}
 };
-
-// Reads the payload's `cat` output straight from the master; returns the bytes read.
-std::uint64_t readThroughBarePseudoTerminal(const PTYDriver& driver) {
-    auto& work = workspace();
-    auto spawned = driver.spawn(work.script.string(), {}, work.folder, {}, 120, 40);
-    int fd = spawned.masterHandle->fd();
-    std::vector<std::uint8_t> buffer(64 * 1024);
-    std::uint64_t received = 0;
-    for (;;) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, -1) < 0) continue;
-        ssize_t count = read(fd, buffer.data(), buffer.size());
-        if (count > 0) {
-            received += static_cast<std::uint64_t>(count);
-        } else if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
-            continue;
-        } else {
-            break;
-        }
-    }
-    spawned.masterHandle->close();
-    return received;
-}
 
 // Bare and session runs alternate, so both see the same machine load.
 void BM_SessionAgainstBarePseudoTerminal(benchmark::State& state) {
@@ -150,8 +107,8 @@ void BM_SessionAgainstBarePseudoTerminal(benchmark::State& state) {
     std::vector<double> shares;
     for (auto _ : state) {
         auto started = std::chrono::steady_clock::now();
-        std::uint64_t bare = readThroughBarePseudoTerminal(*driver);
-        double bareTime = secondsSince(started);
+        std::uint64_t bare = bench::readThroughBarePseudoTerminal(*driver, work.script, work.folder);
+        double bareTime = bench::secondsSince(started);
 
         bridge->outputBytes = 0;
         bridge->exited = false;
@@ -160,7 +117,7 @@ void BM_SessionAgainstBarePseudoTerminal(benchmark::State& state) {
         started = std::chrono::steady_clock::now();
         store->update(false, [&](AppConfig& config) { config.cliSessions = {session}; });
         MainQueue::shared().drainUntil([&] { return bridge->exited.load(); }, std::chrono::minutes(5));
-        double sessionTime = secondsSince(started);
+        double sessionTime = bench::secondsSince(started);
         std::uint64_t streamed = bridge->outputBytes;
 
         bareBytes += bare;
@@ -188,10 +145,7 @@ void BM_SessionAgainstBarePseudoTerminal(benchmark::State& state) {
 BENCHMARK(BM_SessionAgainstBarePseudoTerminal)->Unit(benchmark::kMillisecond)->Iterations(7)->UseRealTime();
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    (void)workspace();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    if (!bench::runBenchmarks(argc, argv)) return 1;
     if (bareRate <= 0 || sessionRate <= 0) return 0;  // filtered run
     std::printf(
         "bare pseudo-terminal: %.1f MB/s\nterminal session:     %.1f MB/s (%.1f%% of bare overall, median "

@@ -9,31 +9,24 @@
 // Targets: stream frame rate at least half the idle rate, no request waiting more than 250 ms, at least
 // 60% of the bare rate, peak resident memory under 200 MB; the program exits with 1 when one is missed.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "config/AppConfig.hpp"
 #include "platform/Json.hpp"
 #include "terminal/PTYDriver.hpp"
 
 namespace fs = std::filesystem;
 using namespace pelko;
-
-extern char** environ;
 
 namespace {
 
@@ -118,31 +111,16 @@ struct Workspace {
     fs::path sessionScript;
 
     Workspace() {
-        std::string pattern = (fs::temp_directory_path() / "pelko-bench-stream.XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        folder = pattern;
+        folder = bench::temporaryFolder("pelko-bench-stream");
         for (const char* sub : {"home", "cache", "data/pelko", "runtime", "bundle/web/assets"})
             fs::create_directories(folder / sub);
         fs::permissions(folder / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         payload = folder / "payload.txt";
-        std::ofstream out(payload, std::ios::binary);
-        std::mt19937 random(7);
-        std::string line;
-        std::size_t written = 0;
-        while (written < payloadBytes) {
-            line.clear();
-            std::size_t length = 20 + random() % 100;
-            for (std::size_t i = 0; i < length; ++i) line.push_back(static_cast<char>(' ' + random() % 95));
-            line.push_back('\n');
-            out << line;
-            written += line.size();
-        }
+        bench::writeRandomLines(payload, payloadBytes);
         bareScript = folder / "cat-payload.sh";
-        std::ofstream(bareScript) << "#!/bin/sh\nexec cat '" << payload.string() << "'\n";
-        fs::permissions(bareScript, fs::perms(0755));
+        bench::writeScript(bareScript, "#!/bin/sh\nexec cat '" + payload.string() + "'\n");
         sessionScript = folder / "wait-then-cat.sh";
-        std::ofstream(sessionScript) << "#!/bin/sh\nread line\nexec cat '" << payload.string() << "'\n";
-        fs::permissions(sessionScript, fs::perms(0755));
+        bench::writeScript(sessionScript, "#!/bin/sh\nread line\nexec cat '" + payload.string() + "'\n");
         std::ofstream(folder / "bundle/web/index.html")
             << "<!doctype html><html><head><meta charset=\"utf-8\"><title>stream</title></head>"
                "<body><script src=\"./assets/bench.js\"></script></body></html>\n";
@@ -166,75 +144,28 @@ struct Workspace {
     }
 };
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // Bytes per second of the payload's `cat` read straight from a pseudo-terminal's master.
 double barePseudoTerminalRate(const Workspace& work) {
     PTYDriver driver;
     auto started = std::chrono::steady_clock::now();
-    auto spawned = driver.spawn(work.bareScript.string(), {}, work.folder, {}, 120, 40);
-    int fd = spawned.masterHandle->fd();
-    std::vector<std::uint8_t> buffer(64 * 1024);
-    for (;;) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, -1) < 0) continue;
-        ssize_t count = read(fd, buffer.data(), buffer.size());
-        if (count > 0 || (count < 0 && (errno == EAGAIN || errno == EINTR))) continue;
-        break;
-    }
-    double seconds = secondsSince(started);
-    spawned.masterHandle->close();
-    return static_cast<double>(payloadBytes) / seconds;
+    bench::readThroughBarePseudoTerminal(driver, work.bareScript, work.folder);
+    return static_cast<double>(payloadBytes) / bench::secondsSince(started);
 }
 
 pid_t spawnPelko(const Workspace& work) {
     const fs::path root = work.folder;
-    std::vector<std::string> entries = {"HOME=" + (root / "home").string(),
-                                        "XDG_CACHE_HOME=" + (root / "cache").string(),
-                                        "XDG_DATA_HOME=" + (root / "data").string(),
-                                        "XDG_RUNTIME_DIR=" + (root / "runtime").string(),
-                                        "PELKO_RESOURCE_BUNDLE=" + (root / "bundle").string(),
-                                        "APPCAST_URL="};
-    for (char** entry = environ; *entry; ++entry) {
-        std::string text(*entry);
-        const std::string name = text.substr(0, text.find('=') + 1);
-        bool replaced = false;
-        for (std::size_t i = 0; i < 6; ++i) replaced = replaced || entries[i].rfind(name, 0) == 0;
-        if (!replaced) entries.push_back(std::move(text));
-    }
-    std::vector<char*> envp;
-    for (auto& entry : entries) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string program = (fs::read_symlink("/proc/self/exe").parent_path() / "pelko").string();
-    char* argv[] = {program.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const std::string output = (root / "output.txt").string();
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return bench::spawnWithOutput(
+        {(fs::read_symlink("/proc/self/exe").parent_path() / "pelko").string()},
+        {"HOME=" + (root / "home").string(), "XDG_CACHE_HOME=" + (root / "cache").string(),
+         "XDG_DATA_HOME=" + (root / "data").string(), "XDG_RUNTIME_DIR=" + (root / "runtime").string(),
+         "PELKO_RESOURCE_BUNDLE=" + (root / "bundle").string(), "APPCAST_URL="},
+        root / "output.txt");
 }
 
 // The peak resident set of a live process in bytes (VmHWM), 0 when it cannot be read.
 double peakResidentBytes(pid_t pid) {
-    std::istringstream status(readAll("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) * 1024;
-    }
-    return 0;
+    const long kiB = bench::statusKiB("/proc/" + std::to_string(pid) + "/status", "VmHWM");
+    return kiB < 0 ? 0 : static_cast<double>(kiB) * 1024;
 }
 
 struct Figures {
@@ -268,7 +199,7 @@ void BM_TerminalStreamThroughWindow(benchmark::State& state) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
         while (std::chrono::steady_clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0) {
             peak = std::max(peak, peakResidentBytes(pid));
-            const std::string text = readAll(log);
+            const std::string text = bench::readFile(log);
             if (!peakBeforeStream && text.find("[bench] [info] streaming") != std::string::npos)
                 peakBeforeStream = peak;
             if (auto at = text.find(marker); at != std::string::npos) {
@@ -278,14 +209,13 @@ void BM_TerminalStreamThroughWindow(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         peak = std::max(peak, peakResidentBytes(pid));
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
+        bench::stop(pid);
         double bareAfter = barePseudoTerminalRate(work);
         auto parsed = json::parse(result);
         if (!parsed) {
-            state.SkipWithError(
-                ("no result from the page (is there a display?) " + readAll(work.folder / "output.txt"))
-                    .c_str());
+            state.SkipWithError(("no result from the page (is there a display?) " +
+                                 bench::readFile(work.folder / "output.txt"))
+                                    .c_str());
             return;
         }
         const Json& r = *parsed;
@@ -322,9 +252,7 @@ BENCHMARK(BM_TerminalStreamThroughWindow)->UseManualTime()->Iterations(1)->Unit(
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    if (!bench::runBenchmarks(argc, argv)) return 1;
     if (!figures.complete) return 0;  // filtered or skipped run
     const auto& f = figures;
     bool fpsOk = f.streamFps >= f.idleFps / 2;

@@ -4,12 +4,7 @@
 // `--bare-window <page> <record>` this program is the bare window itself: it records the time of the first
 // message in milliseconds since 1970 and quits.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <gtk/gtk.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <webkit/webkit.h>
 
 #include <chrono>
@@ -18,16 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "BenchSupport.hpp"
 #include "platform/Date.hpp"
 
 namespace fs = std::filesystem;
-
-extern char** environ;
 
 namespace {
 
@@ -38,13 +30,6 @@ const char* const page = R"(<!doctype html><html><head><meta charset="utf-8"><ti
 std::int64_t nowMilliseconds() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
 }
 
 // --- The bare window ---
@@ -85,41 +70,6 @@ int runBareWindow(const char* pageFile, const char* record) {
 
 // --- The benchmark side ---
 
-pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment,
-            const fs::path& output) {
-    // The extra entries replace inherited ones of the same name (the first of two would win).
-    std::vector<std::string> entries = extraEnvironment;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string text(*entry);
-        const std::string name = text.substr(0, text.find('=') + 1);
-        bool replaced = false;
-        for (const auto& extra : extraEnvironment) replaced = replaced || extra.rfind(name, 0) == 0;
-        if (!replaced) entries.push_back(std::move(text));
-    }
-    std::vector<char*> envp;
-    for (auto& entry : entries) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args = arguments;
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-void stop(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-}
-
 // Waits (polling, with a deadline) until `parse` finds the time of the first message.
 template <class Parse>
 std::int64_t waitForFirstMessage(Parse parse) {
@@ -142,12 +92,6 @@ void removeScratch(const fs::path& root) {
     fs::remove_all(root, ignored);
 }
 
-fs::path scratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "pelko-bench.XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    return pattern;
-}
-
 // A session bus for one run, as a desktop session gives every application. Without one, GLib starts a
 // bus through X11 autolaunch that outlives the run, and with it an accessibility bus whose socket lies in
 // the run's runtime folder; once that folder is removed, the web process sandbox of every later run on the
@@ -156,10 +100,11 @@ fs::path scratchFolder() {
 class SessionBus {
   public:
     explicit SessionBus(const fs::path& root) : socket_(root / "runtime/bus") {
-        pid_ = spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile",
-                      "--address=unix:path=" + socket_.string()},
-                     {"XDG_RUNTIME_DIR=" + (root / "runtime").string(), "HOME=" + (root / "home").string()},
-                     root / "bus.txt");
+        pid_ = pelko::bench::spawnWithOutput(
+            {"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile",
+             "--address=unix:path=" + socket_.string()},
+            {"XDG_RUNTIME_DIR=" + (root / "runtime").string(), "HOME=" + (root / "home").string()},
+            root / "bus.txt");
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (pid_ > 0 && !fs::exists(socket_) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -169,7 +114,7 @@ class SessionBus {
     SessionBus& operator=(const SessionBus&) = delete;
 
     void end() {
-        stop(pid_);
+        pelko::bench::stop(pid_);
         pid_ = -1;
     }
     std::string environment() const { return "DBUS_SESSION_BUS_ADDRESS=unix:path=" + socket_.string(); }
@@ -183,9 +128,9 @@ class SessionBus {
 // when no message came.
 bool finishIteration(benchmark::State& state, pid_t pid, SessionBus& bus, const fs::path& root,
                      std::int64_t started, std::int64_t first) {
-    stop(pid);
+    pelko::bench::stop(pid);
     bus.end();
-    const std::string output = readAll(root / "output.txt");
+    const std::string output = pelko::bench::readFile(root / "output.txt");
     removeScratch(root);
     if (!first) {
         state.SkipWithError(("no page message (is there a display?) " + output).c_str());
@@ -197,23 +142,23 @@ bool finishIteration(benchmark::State& state, pid_t pid, SessionBus& bus, const 
 
 void BM_PelkoFirstPageMessage(benchmark::State& state) {
     for (auto _ : state) {
-        const fs::path root = scratchFolder();
+        const fs::path root = pelko::bench::temporaryFolder("pelko-bench");
         for (const char* folder : {"home", "cache", "data", "runtime", "bundle/web"})
             fs::create_directories(root / folder);
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         std::ofstream(root / "bundle/web/index.html") << page;
         SessionBus bus(root);
         const std::int64_t started = nowMilliseconds();
-        pid_t pid =
-            spawn({(binFolder() / "pelko").string()},
-                  {bus.environment(), "HOME=" + (root / "home").string(),
-                   "XDG_CACHE_HOME=" + (root / "cache").string(), "XDG_DATA_HOME=" + (root / "data").string(),
-                   "XDG_RUNTIME_DIR=" + (root / "runtime").string(),
-                   "PELKO_RESOURCE_BUNDLE=" + (root / "bundle").string()},
-                  root / "output.txt");
+        pid_t pid = pelko::bench::spawnWithOutput(
+            {(binFolder() / "pelko").string()},
+            {bus.environment(), "HOME=" + (root / "home").string(),
+             "XDG_CACHE_HOME=" + (root / "cache").string(), "XDG_DATA_HOME=" + (root / "data").string(),
+             "XDG_RUNTIME_DIR=" + (root / "runtime").string(),
+             "PELKO_RESOURCE_BUNDLE=" + (root / "bundle").string()},
+            root / "output.txt");
         const std::int64_t first = waitForFirstMessage([&]() -> std::int64_t {
             std::smatch match;
-            const std::string log = readAll(root / "cache/pelko-webview.log");
+            const std::string log = pelko::bench::readFile(root / "cache/pelko-webview.log");
             if (!std::regex_search(log, match, std::regex(R"(\[([^\]]+)\] \[bench\] \[info\] first)")))
                 return 0;
             auto date = pelko::Date::parseIso(match[1].str());
@@ -225,21 +170,21 @@ void BM_PelkoFirstPageMessage(benchmark::State& state) {
 
 void BM_BareWebKitFirstPageMessage(benchmark::State& state) {
     for (auto _ : state) {
-        const fs::path root = scratchFolder();
+        const fs::path root = pelko::bench::temporaryFolder("pelko-bench");
         for (const char* folder : {"home", "cache", "data", "runtime"}) fs::create_directories(root / folder);
         fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         std::ofstream(root / "index.html") << page;
         SessionBus bus(root);
         const std::int64_t started = nowMilliseconds();
-        pid_t pid =
-            spawn({fs::read_symlink("/proc/self/exe").string(), "--bare-window",
-                   (root / "index.html").string(), (root / "record.txt").string()},
-                  {bus.environment(), "HOME=" + (root / "home").string(),
-                   "XDG_CACHE_HOME=" + (root / "cache").string(), "XDG_DATA_HOME=" + (root / "data").string(),
-                   "XDG_RUNTIME_DIR=" + (root / "runtime").string()},
-                  root / "output.txt");
+        pid_t pid = pelko::bench::spawnWithOutput(
+            {fs::read_symlink("/proc/self/exe").string(), "--bare-window", (root / "index.html").string(),
+             (root / "record.txt").string()},
+            {bus.environment(), "HOME=" + (root / "home").string(),
+             "XDG_CACHE_HOME=" + (root / "cache").string(), "XDG_DATA_HOME=" + (root / "data").string(),
+             "XDG_RUNTIME_DIR=" + (root / "runtime").string()},
+            root / "output.txt");
         const std::int64_t first = waitForFirstMessage([&]() -> std::int64_t {
-            const std::string text = readAll(root / "record.txt");
+            const std::string text = pelko::bench::readFile(root / "record.txt");
             return text.find('\n') == std::string::npos ? 0 : std::atoll(text.c_str());
         });
         if (!finishIteration(state, pid, bus, root, started, first)) break;
@@ -253,8 +198,5 @@ BENCHMARK(BM_BareWebKitFirstPageMessage)->UseManualTime()->Iterations(5)->Unit(b
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--bare-window") == 0) return runBareWindow(argv[2], argv[3]);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return pelko::bench::runBenchmarks(argc, argv) ? 0 : 1;
 }
