@@ -38,6 +38,14 @@ std::vector<std::string_view> GitOutputText::nonEmptyLines(std::string_view text
     return lines;
 }
 
+std::string GitOutputText::lowercased(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return result;
+}
+
 std::optional<std::int64_t> GitOutputText::parseInteger(std::string_view text) {
     if (text.starts_with('+')) text.remove_prefix(1);
     if (text.empty() || text.starts_with('+')) return std::nullopt;

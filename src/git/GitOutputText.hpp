@@ -2,6 +2,7 @@
 // GitOutputText: the small text steps shared by the readers of git's line-oriented output. Pure.
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +16,8 @@ struct GitOutputText {
     // The pieces between occurrences of `delimiter`, empty pieces kept.
     static std::vector<std::string_view> split(std::string_view text, std::string_view delimiter);
     static std::vector<std::string_view> nonEmptyLines(std::string_view text);
+    // ASCII letters in lower case, other bytes as they are (git's messages and URLs, never user text).
+    static std::string lowercased(std::string_view text);
     // A whole decimal integer with an optional sign; nullopt for anything else.
     static std::optional<std::int64_t> parseInteger(std::string_view text);
 };

@@ -10,13 +10,6 @@ namespace pelko {
 
 namespace {
 
-std::string lower(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-    return result;
-}
-
 struct URLParts {
     std::string scheme;  // lower case
     std::string host;    // without user and port
@@ -46,7 +39,7 @@ std::optional<URLParts> splitURL(std::string_view text) {
         host = host.substr(0, colon);
     }
     if (std::size_t end = path.find_first_of("?#"); end != std::string_view::npos) path = path.substr(0, end);
-    return URLParts{lower(scheme), std::string(host), path};
+    return URLParts{GitOutputText::lowercased(scheme), std::string(host), path};
 }
 
 }  // namespace
@@ -60,7 +53,8 @@ std::map<std::string, std::string> GitRemoteURL::remotesFromConfig(std::string_v
         if (line.starts_with('[')) {
             // Any section header ends the remote section before it.
             current.reset();
-            if (lower(line.substr(0, std::min<std::size_t>(line.size(), 8))) == "[remote ") {
+            if (GitOutputText::lowercased(line.substr(0, std::min<std::size_t>(line.size(), 8))) ==
+                "[remote ") {
                 std::size_t open = line.find('"');
                 std::size_t close = open == std::string_view::npos ? open : line.find('"', open + 1);
                 if (close != std::string_view::npos)
@@ -71,7 +65,7 @@ std::map<std::string, std::string> GitRemoteURL::remotesFromConfig(std::string_v
         if (!current || current->empty()) continue;
         std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) continue;
-        if (lower(GitOutputText::trimBlanks(line.substr(0, equals))) != "url") continue;
+        if (GitOutputText::lowercased(GitOutputText::trimBlanks(line.substr(0, equals))) != "url") continue;
         std::string_view value = GitOutputText::trimBlanks(line.substr(equals + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
@@ -82,8 +76,8 @@ std::map<std::string, std::string> GitRemoteURL::remotesFromConfig(std::string_v
 
 bool GitRemoteURL::isGitHubHost(std::string_view host, std::string_view gitHubHost) {
     if (host.empty() || gitHubHost.empty()) return false;
-    std::string h = lower(host);
-    std::string g = lower(gitHubHost);
+    std::string h = GitOutputText::lowercased(host);
+    std::string g = GitOutputText::lowercased(gitHubHost);
     return h == g || (h.size() > g.size() && h.ends_with(g) && h[h.size() - g.size() - 1] == '.');
 }
 
@@ -126,7 +120,7 @@ std::optional<RepositoryCoordinates> GitRemoteURL::parseGitHubRemoteURL(std::str
 
 std::string GitRemoteURL::hostOf(std::string_view url) {
     auto parts = splitURL(GitOutputText::trim(url));
-    return parts ? lower(parts->host) : std::string();
+    return parts ? GitOutputText::lowercased(parts->host) : std::string();
 }
 
 std::optional<RepositoryCoordinates> GitRemoteURL::sanitizeRepositoryPath(std::string_view path) {

@@ -1,6 +1,5 @@
 #include "git/GitService.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <exception>
 
@@ -15,12 +14,6 @@ namespace pelko {
 namespace {
 
 constexpr const char* missingRemoteText = "リモートリポジトリがないプロジェクトです";
-
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-    return text;
-}
 
 }  // namespace
 
@@ -215,7 +208,7 @@ std::optional<std::string> GitService::friendlyMessageForGitCommandFailure(const
                                                 "not a git repository",
                                                 "is outside repository",
                                                 "unknown option `cached'"};
-    std::string text = lowercased(reason);
+    std::string text = GitOutputText::lowercased(reason);
     for (const char* needle : noRemoteTexts) {
         if (text.find(needle) != std::string::npos) return missingRemoteText;
     }
@@ -223,7 +216,7 @@ std::optional<std::string> GitService::friendlyMessageForGitCommandFailure(const
 }
 
 bool GitService::isAuthenticationFailure(const std::string& text) {
-    std::string lower = lowercased(text);
+    std::string lower = GitOutputText::lowercased(text);
     return lower.find("authentication failed") != std::string::npos ||
            lower.find("http 401") != std::string::npos;
 }

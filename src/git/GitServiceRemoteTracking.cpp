@@ -25,10 +25,7 @@ std::pair<std::int64_t, std::int64_t> parseCounts(std::string_view output) {
     }
     if (parts.size() != 2) return {0, 0};
     auto number = [](std::string_view part) {
-        std::size_t begin = part.find_first_not_of(" \t");
-        if (begin == std::string_view::npos) return std::int64_t{0};
-        part = part.substr(begin, part.find_last_not_of(" \t") - begin + 1);
-        return GitOutputText::parseInteger(part).value_or(0);
+        return GitOutputText::parseInteger(GitOutputText::trimBlanks(part)).value_or(0);
     };
     return {number(parts[0]), number(parts[1])};
 }
@@ -61,8 +58,7 @@ void GitService::runRemoteTracking(const Uuid& projectID) {
         runGit({"rev-parse", "--abbrev-ref", "--symbolic-full-name", "@{u}"}, project->metadata, false, true);
     if (!upstream.ok()) {
         const GitError& error = upstream.error();
-        std::string lower = error.text();
-        for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        std::string lower = GitOutputText::lowercased(error.text());
         // A detached head, a branch without upstream and one whose upstream is gone (git then finds no
         // revision "@{u}") are normal states.
         bool normal = error.kind() == GitError::Kind::commandFailed &&
