@@ -45,18 +45,10 @@ GitStatusPayload GitService::parseStatus(const std::string& output, const Uuid& 
     GitStatusPayload payload = GitStatusPayload::placeholder(projectId);
     for (auto line : GitOutputText::nonEmptyLines(output)) {
         if (line.starts_with("## ")) {
-            std::string_view summary = line.substr(3);
-            std::string_view name = summary;
-            if (std::size_t bracket = summary.find('['); bracket != std::string_view::npos) {
-                name = GitOutputText::trimBlanks(summary.substr(0, bracket));
-                std::string_view counts = summary.substr(bracket);
-                payload.ahead = GitStatusDetailMapper::extractCount("ahead", counts);
-                payload.behind = GitStatusDetailMapper::extractCount("behind", counts);
-            } else {
-                payload.ahead = 0;
-                payload.behind = 0;
-            }
-            payload.branch = std::string(name.substr(0, name.find("...")));
+            auto branch = GitStatusDetailMapper::parseBranchLine(line.substr(3));
+            payload.branch = std::move(branch.branch);
+            payload.ahead = branch.ahead;
+            payload.behind = branch.behind;
         } else if (line.starts_with("?? ")) {
             payload.untracked.push_back({GitQuotedPath::unquote(line.substr(3)), "?"});
         } else if (line.size() > 2) {

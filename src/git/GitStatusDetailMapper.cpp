@@ -30,32 +30,6 @@ std::string describeStatus(char code) {
     }
 }
 
-struct BranchLine {
-    std::string branch;
-    std::optional<std::string> remote;
-    std::int64_t ahead = 0;
-    std::int64_t behind = 0;
-};
-
-BranchLine parseBranchLine(std::string_view summary) {
-    BranchLine line;
-    std::string_view name = summary;
-    if (std::size_t bracket = summary.find('['); bracket != std::string_view::npos) {
-        std::string_view counts = summary.substr(bracket);
-        line.ahead = GitStatusDetailMapper::extractCount("ahead", counts);
-        line.behind = GitStatusDetailMapper::extractCount("behind", counts);
-        name = GitOutputText::trimBlanks(summary.substr(0, bracket));
-    }
-    if (std::size_t dots = name.find("..."); dots != std::string_view::npos) {
-        line.branch = std::string(name.substr(0, dots));
-        std::string_view remote = GitOutputText::trimBlanks(name.substr(dots + 3));
-        if (!remote.empty()) line.remote = std::string(remote);
-    } else {
-        line.branch = std::string(name);
-    }
-    return line;
-}
-
 struct TreeBuilder {
     std::optional<std::string> status;
     std::map<std::string, TreeBuilder> children;
@@ -115,6 +89,18 @@ std::pair<std::string_view, std::string_view> pathToken(std::string_view text) {
     return {text, {}};
 }
 
+// The number after "<prefix> " up to the next "," or "]"; 0 when missing or unreadable.
+std::int64_t extractCount(std::string_view prefix, std::string_view text) {
+    std::string needle = std::string(prefix) + " ";
+    std::size_t at = text.find(needle);
+    if (at == std::string_view::npos) return 0;
+    std::string_view after = text.substr(at + needle.size());
+    std::size_t end = after.find(',');
+    if (end == std::string_view::npos) end = after.find(']');
+    if (end == std::string_view::npos) return 0;
+    return GitOutputText::parseInteger(GitOutputText::trimBlanks(after.substr(0, end))).value_or(0);
+}
+
 }  // namespace
 
 std::pair<std::string, std::string> GitStatusDetailMapper::splitPaths(std::string_view rest) {
@@ -134,15 +120,23 @@ std::pair<std::string, std::string> GitStatusDetailMapper::splitPaths(std::strin
     return {std::string(rest), std::string(rest)};
 }
 
-std::int64_t GitStatusDetailMapper::extractCount(std::string_view prefix, std::string_view text) {
-    std::string needle = std::string(prefix) + " ";
-    std::size_t at = text.find(needle);
-    if (at == std::string_view::npos) return 0;
-    std::string_view after = text.substr(at + needle.size());
-    std::size_t end = after.find(',');
-    if (end == std::string_view::npos) end = after.find(']');
-    if (end == std::string_view::npos) return 0;
-    return GitOutputText::parseInteger(GitOutputText::trimBlanks(after.substr(0, end))).value_or(0);
+GitStatusDetailMapper::BranchLine GitStatusDetailMapper::parseBranchLine(std::string_view summary) {
+    BranchLine line;
+    std::string_view name = summary;
+    if (std::size_t bracket = summary.find('['); bracket != std::string_view::npos) {
+        std::string_view counts = summary.substr(bracket);
+        line.ahead = extractCount("ahead", counts);
+        line.behind = extractCount("behind", counts);
+        name = GitOutputText::trimBlanks(summary.substr(0, bracket));
+    }
+    if (std::size_t dots = name.find("..."); dots != std::string_view::npos) {
+        line.branch = std::string(name.substr(0, dots));
+        std::string_view remote = GitOutputText::trimBlanks(name.substr(dots + 3));
+        if (!remote.empty()) line.remote = std::string(remote);
+    } else {
+        line.branch = std::string(name);
+    }
+    return line;
 }
 
 GitStatusDetailComponents GitStatusDetailMapper::parse(std::string_view statusOutput) const {

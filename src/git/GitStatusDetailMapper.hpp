@@ -32,6 +32,14 @@ struct GitStatusDetailComponents {
 
 class GitStatusDetailMapper {
   public:
+    // The "## " line's text: the branch, its upstream, and the ahead and behind counts (0 when missing).
+    struct BranchLine {
+        std::string branch;
+        std::optional<std::string> remote;
+        std::int64_t ahead = 0;
+        std::int64_t behind = 0;
+    };
+
     GitStatusDetailComponents parse(std::string_view statusOutput) const;
     // Folders first, then files; each group by case-insensitive comparison in the user's locale.
     std::vector<GitChangeTreeNode> buildTree(
@@ -40,8 +48,7 @@ class GitStatusDetailMapper {
     // The path part of a porcelain v1 line (after "XY "): the source and the destination, both
     // unquoted; the same path twice when the line is no rename or copy.
     static std::pair<std::string, std::string> splitPaths(std::string_view rest);
-    // The number after "<prefix> " up to the next "," or "]"; 0 when missing or unreadable.
-    static std::int64_t extractCount(std::string_view prefix, std::string_view text);
+    static BranchLine parseBranchLine(std::string_view summary);
 };
 
 }  // namespace pelko
