@@ -2,20 +2,13 @@
 // repository states, with branch and tag names chosen to trip short ref names.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "git/GitBranchMapProvider.hpp"
-#include "git/ProcessGitProcessRunner.hpp"
-#include "git/ScratchRepository.hpp"
+#include "git/GitTestSupport.hpp"
 
 namespace pelko {
 namespace {
 
-using test::ScratchRepository;
-
-ProjectMetadata projectAt(const std::filesystem::path& path) {
-    return ProjectMetadata{Uuid::random(), "project", path.string(), std::nullopt, {}};
-}
+using test::GitRepo;
 
 const GitBranchMapNodePayload* findNode(const GitBranchMapPayload& map, const std::string& name) {
     for (const auto& node : map.nodes) {
@@ -27,19 +20,18 @@ const GitBranchMapNodePayload* findNode(const GitBranchMapPayload& map, const st
 class GitBranchMapProviderTest : public ::testing::Test {
   protected:
     GitBranchMapPayload load(const std::filesystem::path& path, std::int64_t limit = 50) {
-        return provider.loadBranchMap(projectAt(path), limit);
+        return provider.loadBranchMap(test::projectAt(path), limit);
     }
     GitBranchMapProvider provider{std::make_shared<ProcessGitProcessRunner>()};
 };
 
 TEST_F(GitBranchMapProviderTest, EveryKindOfBranchIsAnalysed) {
-    ScratchRepository origin;
+    GitRepo origin;
     std::string root = origin.commit("init");
     origin.git({"checkout", "-q", "-b", "remote-only"});
     origin.commit("remote work", "remote.txt");
     origin.git({"checkout", "-q", "main"});
-    auto clone = ScratchRepository::cloneOf(origin);
-    auto& repo = *clone;
+    auto repo = GitRepo::cloneOf(origin);
 
     repo.git({"checkout", "-q", "-b", "ff"});
     repo.commit("ff work", "ff.txt");
@@ -170,48 +162,37 @@ TEST_F(GitBranchMapProviderTest, EveryKindOfBranchIsAnalysed) {
     EXPECT_TRUE(findNode(bounded, "main"));
 }
 
-TEST_F(GitBranchMapProviderTest, RepositoryStatesWithoutBranchesToAnalyse) {
+TEST_F(GitBranchMapProviderTest, RepositoryStatesAndBaseWithoutOriginHead) {
     test::TempDir plain;
-    auto notRepository = load(plain.path());
-    EXPECT_EQ(notRepository.repositoryState, "notARepository");
-    EXPECT_TRUE(notRepository.nodes.empty());
+    EXPECT_EQ(load(plain.path()).repositoryState, "notARepository");
     EXPECT_EQ(load(plain.path() / "missing").repositoryState, "notARepository");
-
-    ScratchRepository empty;
-    auto noCommits = load(empty.path());
+    GitRepo repo;
+    auto noCommits = load(repo.path());
     EXPECT_EQ(noCommits.repositoryState, "noCommits");
-    EXPECT_FALSE(noCommits.headSha);
-    EXPECT_EQ(noCommits.totalCount, 0);
     EXPECT_EQ(noCommits.toJson().dump().find("baseBranch"), std::string::npos);
-}
 
-TEST_F(GitBranchMapProviderTest, DetachedHeadAndBaseWithoutOriginHead) {
-    ScratchRepository repo;
     repo.git({"checkout", "-q", "-b", "master"});
     std::string first = repo.commit("first");
     repo.commit("second");
     repo.git({"checkout", "-q", first});
-
     auto map = load(repo.path());
     EXPECT_EQ(map.repositoryState, "detached");
     EXPECT_FALSE(map.currentBranch);
     EXPECT_EQ(map.headSha, first);
     EXPECT_EQ(map.baseBranch, "master");
-    EXPECT_FALSE(map.hasRemote);
     ASSERT_EQ(map.nodes.size(), 1u);
-    EXPECT_FALSE(map.nodes[0].isCurrent);
-    EXPECT_TRUE(map.nodes[0].isBase);
+    EXPECT_TRUE(map.nodes[0].isBase && !map.nodes[0].isCurrent);
 }
 
 TEST_F(GitBranchMapProviderTest, ShallowCloneLeavesEveryBranchButTheBaseUndetermined) {
-    ScratchRepository origin;
+    GitRepo origin;
     origin.commit("one");
     origin.commit("two");
-    auto clone = ScratchRepository::cloneOf(origin, {"--depth", "1", "--no-single-branch"});
-    clone->git({"checkout", "-q", "-b", "topic"});
-    clone->commit("topic work", "topic.txt");
+    auto clone = GitRepo::cloneOf(origin, {"--depth", "1", "--no-single-branch"});
+    clone.git({"checkout", "-q", "-b", "topic"});
+    clone.commit("topic work", "topic.txt");
 
-    auto map = load(clone->path());
+    auto map = load(clone.path());
     EXPECT_TRUE(map.isShallow);
     const auto* topic = findNode(map, "topic");
     ASSERT_TRUE(topic);
@@ -222,16 +203,16 @@ TEST_F(GitBranchMapProviderTest, ShallowCloneLeavesEveryBranchButTheBaseUndeterm
 }
 
 TEST_F(GitBranchMapProviderTest, BranchOnlyOnASecondRemoteIsComparedThroughItsOwnCopy) {
-    ScratchRepository origin;
+    GitRepo origin;
     origin.commit("base");
-    auto other = ScratchRepository::cloneOf(origin);
-    other->git({"checkout", "-q", "-b", "extra"});
-    other->commit("extra work", "extra.txt");
-    auto clone = ScratchRepository::cloneOf(origin);
-    clone->git({"remote", "add", "second", "file://" + other->path().string()});
-    clone->git({"fetch", "-q", "second"});
+    auto other = GitRepo::cloneOf(origin);
+    other.git({"checkout", "-q", "-b", "extra"});
+    other.commit("extra work", "extra.txt");
+    auto clone = GitRepo::cloneOf(origin);
+    clone.git({"remote", "add", "second", "file://" + other.path().string()});
+    clone.git({"fetch", "-q", "second"});
 
-    auto map = load(clone->path());
+    auto map = load(clone.path());
     const auto* extra = findNode(map, "extra");
     ASSERT_TRUE(extra);
     EXPECT_EQ(extra->location, "remoteOnly");

@@ -97,24 +97,6 @@ TEST(GitBranchMapRankingTest, PriorityFollowsTheFirstMatchingRule) {
                                                                {"garbled", 6}}));
 }
 
-TEST(GitBranchMapRankingTest, DatesInBothForms) {
-    EXPECT_EQ(Ranking::parseDate("2024-05-01 12:00:00 +0200"), Date::parseIso("2024-05-01T10:00:00Z"));
-    EXPECT_EQ(Ranking::parseDate("2024-05-01T12:00:00-01:30"), Date::parseIso("2024-05-01T13:30:00Z"));
-    for (const char* text : {"", "2024-05-01", "2024-05-01 12:00:00", "2024-05-01 12:00:00 0200",
-                             "2024-05-01 12:00:00 +02:00", "yesterday"}) {
-        EXPECT_FALSE(Ranking::parseDate(text)) << text;
-    }
-}
-
-TEST(GitBranchMapRankingTest, SortIsByPriorityThenNewestDateThenBuildOrder) {
-    std::vector<GitBranchMapNodePayload> nodes{
-        node("undated", 1),           node("old", 1, "2024-01-01"), node("top", 0),
-        node("new", 1, "2024-02-01"), node("tie-first", 2, "x"),    node("tie-second", 2, "x")};
-    Ranking::sortNodes(nodes);
-    EXPECT_EQ(names(nodes),
-              (std::vector<std::string>{"top", "new", "old", "undated", "tie-first", "tie-second"}));
-}
-
 TEST(GitBranchMapRankingTest, BoundingKeepsTheCurrentAndBaseBranches) {
     auto list = [](std::initializer_list<const char*> spec) {
         // "c" marks the current branch, "b" the base; priorities follow the order.
@@ -150,10 +132,6 @@ TEST(GitBranchMapRankingTest, BoundingKeepsTheCurrentAndBaseBranches) {
     for (const auto& c : cases) {
         EXPECT_EQ(names(Ranking::boundedNodes(c.nodes, c.limit)), c.expected) << c.title;
     }
-
-    std::vector<GitBranchMapNodePayload> eighty;
-    for (int index = 0; index < 80; ++index) eighty.push_back(node("n" + std::to_string(index), 3));
-    EXPECT_EQ(Ranking::boundedNodes(eighty, 50).size(), 50u);
 }
 
 }  // namespace

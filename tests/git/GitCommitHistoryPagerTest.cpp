@@ -7,22 +7,20 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
-#include <set>
 
 #include "git/GitCommitHistoryPager.hpp"
 #include "git/GitHubHistoryQueries.hpp"
 #include "git/GitLocalHistoryProvider.hpp"
-#include "git/ProcessGitProcessRunner.hpp"
-#include "git/ScratchRepository.hpp"
+#include "git/GitTestSupport.hpp"
 #include "github/CurlGitHubGraphQLClient.hpp"
 #include "support/RoutedHttpServer.hpp"
 
 namespace pelko {
 namespace {
 
+using test::GitRepo;
 using test::HttpExchangeRequest;
 using test::HttpExchangeResponse;
-using test::ScratchRepository;
 
 // GitHub's history of one branch: `oids` newest first, paged by the request's cursor (an index).
 class FakeGitHubHistory {
@@ -42,6 +40,27 @@ class FakeGitHubHistory {
         for (const auto& request : server.requests("/graphql")) list.push_back(*json::parse(request.body));
         return list;
     }
+    // The page of `list` from `start`, as GitHub answers it.
+    static HttpExchangeResponse page(const std::vector<std::string>& list, std::size_t start,
+                                     std::size_t size, bool withFiles) {
+        std::size_t end = std::min(list.size(), start + size);
+        Json edges = Json::array();
+        for (std::size_t index = start; index < end; ++index) {
+            Json node = {{"oid", list[index]},
+                         {"messageHeadline", "remote " + list[index].substr(0, 7)},
+                         {"committedDate", "2024-01-01T00:00:00Z"},
+                         {"author", {{"name", "Octo"}, {"user", {{"login", "octo"}}}}}};
+            if (withFiles) node["files"] = {{"nodes", Json::array()}};
+            edges.push_back({{"cursor", std::to_string(index + 1)}, {"node", node}});
+        }
+        Json history = {{"pageInfo",
+                         {{"hasNextPage", end < list.size()},
+                          {"endCursor", end > start ? Json(std::to_string(end)) : Json(nullptr)}}},
+                        {"edges", edges}};
+        Json data = {
+            {"repository", {{"ref", {{"target", {{"history", history}}}}}, {"defaultBranchRef", nullptr}}}};
+        return {200, json::encode(Json{{"data", data}}), {}};
+    }
 
   private:
     HttpExchangeResponse answer(const HttpExchangeRequest& request) {
@@ -57,24 +76,8 @@ class FakeGitHubHistory {
             auto cursor = variables["cursor"].get<std::string>();
             std::from_chars(cursor.data(), cursor.data() + cursor.size(), start);
         }
-        std::size_t end = std::min(oids.size(), start + variables["pageSize"].get<std::size_t>());
-        bool withFiles = body["query"].get<std::string>().find("files(first: 100)") != std::string::npos;
-        Json edges = Json::array();
-        for (std::size_t index = start; index < end; ++index) {
-            Json node = {{"oid", oids[index]},
-                         {"messageHeadline", "remote " + oids[index].substr(0, 7)},
-                         {"committedDate", "2024-01-01T00:00:00Z"},
-                         {"author", {{"name", "Octo"}, {"user", {{"login", "octo"}}}}}};
-            if (withFiles) node["files"] = {{"nodes", Json::array()}};
-            edges.push_back({{"cursor", std::to_string(index + 1)}, {"node", node}});
-        }
-        Json history = {{"pageInfo",
-                         {{"hasNextPage", end < oids.size()},
-                          {"endCursor", end > start ? Json(std::to_string(end)) : Json(nullptr)}}},
-                        {"edges", edges}};
-        Json data = {
-            {"repository", {{"ref", {{"target", {{"history", history}}}}}, {"defaultBranchRef", nullptr}}}};
-        return {200, json::encode(Json{{"data", data}}), {}};
+        return page(oids, start, variables["pageSize"].get<std::size_t>(),
+                    body["query"].get<std::string>().find("files(first: 100)") != std::string::npos);
     }
 
     std::mutex mutex_;
@@ -104,10 +107,9 @@ class GitCommitHistoryPagerTest : public ::testing::Test {
     GitCommitHistoryPager::Result page(const std::optional<std::string>& cursor, std::int64_t pageSize) {
         return pager.loadPage(project, {cursor, pageSize, std::nullopt, true}, access);
     }
-    // Pages until GitHub and the local history have nothing more; the oids in delivery order.
-    std::vector<std::string> allPages(std::int64_t pageSize) {
+    // Pages from `cursor` until GitHub and the local history have nothing more; the oids in delivery order.
+    std::vector<std::string> allPages(std::int64_t pageSize, std::optional<std::string> cursor = {}) {
         std::vector<std::string> delivered;
-        std::optional<std::string> cursor;
         for (int guard = 0; guard < 100; ++guard) {
             auto result = page(cursor, pageSize);
             EXPECT_FALSE(result.failure) << *result.failure;
@@ -121,13 +123,14 @@ class GitCommitHistoryPagerTest : public ::testing::Test {
     void signIn() {
         access = [] { return GitCommitHistoryPager::RemoteAccess{"gho_token", "octo", "repo"}; };
     }
-    std::vector<std::string> lines(const std::string& text) {
-        std::vector<std::string> list;
-        for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-             start = end + 1) {
-            list.push_back(text.substr(start, end - start));
-        }
-        return list;
+    // origin holds `pushed` commits, the project's clone adds `unpushed` more on top; GitHub has origin's.
+    GitRepo& clone(int pushed, int unpushed) {
+        for (int index = 0; index < pushed; ++index) origin.commit("pushed " + std::to_string(index));
+        repo = GitRepo::cloneOf(origin);
+        for (int index = 0; index < unpushed; ++index) repo->commit("unpushed " + std::to_string(index));
+        project.rootPath = repo->path().string();
+        github.oids = origin.revList();
+        return *repo;
     }
 
     FakeGitHubHistory github;
@@ -135,18 +138,9 @@ class GitCommitHistoryPagerTest : public ::testing::Test {
     GitCommitHistoryPager pager{
         localHistory, std::make_shared<CurlGitHubGraphQLClient>(GitHubEndpoints{"", github.server.base()})};
     GitCommitHistoryPager::RemoteAccessProvider access = [] { return std::nullopt; };
-    ProjectMetadata project{Uuid::random(), "project", "", std::nullopt, {}};
-};
-
-// origin holds `pushed` commits, the clone adds `unpushed` more on top.
-struct ClonedRepository {
-    ClonedRepository(int pushed, int unpushed) {
-        for (int index = 0; index < pushed; ++index) origin.commit("pushed " + std::to_string(index));
-        clone = ScratchRepository::cloneOf(origin);
-        for (int index = 0; index < unpushed; ++index) clone->commit("unpushed " + std::to_string(index));
-    }
-    ScratchRepository origin;
-    std::unique_ptr<ScratchRepository> clone;
+    ProjectMetadata project = test::projectAt("");
+    GitRepo origin;
+    std::optional<GitRepo> repo;
 };
 
 TEST_F(GitCommitHistoryPagerTest, EveryCommitComesExactlyOnce) {
@@ -167,24 +161,21 @@ TEST_F(GitCommitHistoryPagerTest, EveryCommitComesExactlyOnce) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
-        ClonedRepository repos(c.pushed, c.unpushed);
-        std::unique_ptr<ScratchRepository> single;
-        const ScratchRepository* repo = repos.clone.get();
-        if (!c.upstream) {
-            single = std::make_unique<ScratchRepository>();
-            for (int index = 0; index < c.unpushed; ++index) single->commit("local " + std::to_string(index));
-            repo = single.get();
+        origin = GitRepo();
+        if (c.upstream) {
+            clone(c.pushed, c.unpushed);
+        } else {
+            // Without an upstream GitHub has nothing of this branch.
+            repo = GitRepo();
+            for (int index = 0; index < c.unpushed; ++index) repo->commit("local " + std::to_string(index));
+            project.rootPath = repo->path().string();
+            github.oids.clear();
         }
-        project.rootPath = repo->path().string();
-        auto expected = lines(repo->git({"rev-list", "HEAD"}));
-        // GitHub has what was pushed (without an upstream, nothing of this branch).
-        github.oids = c.upstream ? lines(repos.origin.git({"rev-list", "HEAD"})) : std::vector<std::string>{};
         access = [] { return std::nullopt; };
         if (c.signedIn) signIn();
 
         localHistory->wholeHistoryReads = 0;
-        auto delivered = allPages(c.pageSize);
-        EXPECT_EQ(delivered, expected);
+        EXPECT_EQ(allPages(c.pageSize), repo->revList());
         // Without an upstream the unpushed commits are the whole history: it is not read again.
         if (!c.upstream) {
             EXPECT_EQ(localHistory->wholeHistoryReads, 0);
@@ -193,9 +184,8 @@ TEST_F(GitCommitHistoryPagerTest, EveryCommitComesExactlyOnce) {
 }
 
 TEST_F(GitCommitHistoryPagerTest, PagingExampleWithTwoUnpushedCommits) {
-    ClonedRepository repos(1, 2);
-    project.rootPath = repos.clone->path().string();
-    auto local = lines(repos.clone->git({"rev-list", "HEAD", "--not", "origin/main"}));
+    auto local = clone(1, 2).revList({"HEAD", "--not", "origin/main"});
+    github.oids.clear();
     for (int index = 1; index <= 12; ++index) github.oids.push_back(fmt::format("{:040}", index));
     signIn();
 
@@ -231,9 +221,7 @@ TEST_F(GitCommitHistoryPagerTest, PagingExampleWithTwoUnpushedCommits) {
 }
 
 TEST_F(GitCommitHistoryPagerTest, RefusedFilesFieldIsAskedAgainWithoutFilesForGood) {
-    ClonedRepository repos(3, 0);
-    project.rootPath = repos.clone->path().string();
-    github.oids = lines(repos.origin.git({"rev-list", "HEAD"}));
+    clone(3, 0);
     github.scripted[0] = {
         200, R"({"errors":[{"message":"Field 'files' doesn't exist on type 'Commit'"}]})", {}};
     signIn();
@@ -252,9 +240,7 @@ TEST_F(GitCommitHistoryPagerTest, RefusedFilesFieldIsAskedAgainWithoutFilesForGo
 }
 
 TEST_F(GitCommitHistoryPagerTest, RefusedTokenInTheMiddleFallsBackWithoutRepeatingCommits) {
-    ClonedRepository repos(6, 0);
-    project.rootPath = repos.clone->path().string();
-    github.oids = lines(repos.origin.git({"rev-list", "HEAD"}));
+    clone(6, 0);
     signIn();
 
     auto first = page(std::nullopt, 2);
@@ -268,22 +254,13 @@ TEST_F(GitCommitHistoryPagerTest, RefusedTokenInTheMiddleFallsBackWithoutRepeati
     EXPECT_EQ(second.payload.edges[0].origin, "remote");
     EXPECT_FALSE(second.payload.remoteCursor);
 
-    std::vector<std::string> delivered{github.oids[0], github.oids[1], github.oids[2], github.oids[3]};
     access = [] { return std::nullopt; };
-    std::optional<std::string> cursor = second.payload.cursorPayload;
-    for (bool more = true; more;) {
-        auto next = page(cursor, 2);
-        for (const auto& edge : next.payload.edges) delivered.push_back(edge.oid);
-        more = next.payload.pageInfo.hasNextPage;
-        cursor = next.payload.cursorPayload;
-    }
-    EXPECT_EQ(delivered, github.oids);
+    auto rest = allPages(2, second.payload.cursorPayload);
+    EXPECT_EQ(rest, std::vector<std::string>(github.oids.begin() + 4, github.oids.end()));
 }
 
 TEST_F(GitCommitHistoryPagerTest, EmptyCursorsAndPageSizeZero) {
-    ClonedRepository repos(2, 3);
-    project.rootPath = repos.clone->path().string();
-    github.oids = lines(repos.origin.git({"rev-list", "HEAD"}));
+    clone(2, 3);
     signIn();
 
     auto none = page(std::nullopt, 0).payload;
@@ -303,21 +280,11 @@ TEST_F(GitCommitHistoryPagerTest, EmptyCursorsAndPageSizeZero) {
 }
 
 TEST_F(GitCommitHistoryPagerTest, AnOlderOverlappingRequestDoesNotOverwriteANewerPaging) {
-    ClonedRepository repos(6, 0);
-    project.rootPath = repos.clone->path().string();
-    github.oids = lines(repos.origin.git({"rev-list", "HEAD"}));
+    clone(6, 0);
     // The second request to reach GitHub is the stale one; its answer holds other commits.
-    Json staleEdges = Json::array();
-    for (int index = 0; index < 4; ++index) {
-        staleEdges.push_back(
-            {{"node",
-              {{"oid", std::string(39, 'f') + std::to_string(index)}, {"committedDate", "2024-01-01"}}}});
-    }
-    Json staleHistory = {{"pageInfo", {{"hasNextPage", false}, {"endCursor", "9"}}}, {"edges", staleEdges}};
-    github.scripted[1] = {
-        200,
-        json::encode({{"data", {{"repository", {{"ref", {{"target", {{"history", staleHistory}}}}}}}}}}),
-        {}};
+    std::vector<std::string> staleOids;
+    for (char last : {'0', '1', '2', '3'}) staleOids.push_back(std::string(39, 'f') + last);
+    github.scripted[1] = FakeGitHubHistory::page(staleOids, 0, 4, false);
     signIn();
 
     // The stale request holds before asking GitHub until the fresh paging has begun.
@@ -344,7 +311,7 @@ TEST_F(GitCommitHistoryPagerTest, AnOlderOverlappingRequestDoesNotOverwriteANewe
         release = true;
     }
     changed.notify_all();
-    EXPECT_EQ(stale.get().payload.edges.at(0).oid, std::string(39, 'f') + "0");
+    EXPECT_EQ(stale.get().payload.edges.at(0).oid, staleOids[0]);
 
     auto next = page(fresh.cursorPayload, 2).payload;
     ASSERT_EQ(next.edges.size(), 2u);

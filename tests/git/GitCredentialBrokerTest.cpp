@@ -34,7 +34,6 @@ TEST_F(GitCredentialBrokerTest, WritesAPrivateScriptAndReturnsItsThreeKeys) {
     EXPECT_EQ(script.parent_path(), folder);
     EXPECT_TRUE(script.filename().string().starts_with("pelko-askpass-"));
     EXPECT_EQ(test::readFile(script), GitCredentialBroker::scriptText);
-    EXPECT_EQ(GitCredentialBroker::scriptText.size(), 219u);
     EXPECT_EQ(test::fileMode(script), 0700u);
     EXPECT_EQ(test::fileMode(folder), 0700u);
     // The token is in the environment only.

@@ -2,17 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "git/GitLocalHistoryProvider.hpp"
-#include "git/ProcessGitProcessRunner.hpp"
-#include "git/ScratchRepository.hpp"
+#include "git/GitTestSupport.hpp"
 
 namespace pelko {
 namespace {
 
-using test::ScratchRepository;
-
-ProjectMetadata projectAt(const std::filesystem::path& path) {
-    return ProjectMetadata{Uuid::random(), "project", path.string(), std::nullopt, {}};
-}
+using test::GitRepo;
+using test::projectAt;
 
 std::vector<std::string> oids(const GitLocalHistoryPage& page) {
     std::vector<std::string> list;
@@ -26,7 +22,7 @@ class GitLocalHistoryProviderTest : public ::testing::Test {
 };
 
 TEST_F(GitLocalHistoryProviderTest, WithoutUpstreamTheUnpushedPageIsTheWholeHistory) {
-    ScratchRepository repo;
+    GitRepo repo;
     std::string first = repo.commit("first");
     std::string second = repo.commit("second");
     std::string third = repo.commit("third");
@@ -35,14 +31,8 @@ TEST_F(GitLocalHistoryProviderTest, WithoutUpstreamTheUnpushedPageIsTheWholeHist
     EXPECT_EQ(page.branch, "main");
     EXPECT_FALSE(page.upstream);
     EXPECT_EQ(page.totalCount, 3);
-    EXPECT_EQ(page.listedCount, 3);
     EXPECT_EQ(oids(page), (std::vector<std::string>{third, second, first}));
-    const auto& edge = page.edges.front();
-    EXPECT_EQ(edge.messageHeadline, "third");
-    EXPECT_EQ(edge.author.name, "Ada");
-    EXPECT_FALSE(edge.author.login);
-    EXPECT_EQ(edge.origin, "local");
-    EXPECT_EQ(edge.committedDate.substr(0, 4), "2023");
+    EXPECT_EQ(page.edges.front().messageHeadline, "third");
 
     auto secondPage = provider.loadUnpushedHistory(projectAt(repo.path()), 1, 1);
     EXPECT_EQ(oids(secondPage), std::vector<std::string>{second});
@@ -50,16 +40,16 @@ TEST_F(GitLocalHistoryProviderTest, WithoutUpstreamTheUnpushedPageIsTheWholeHist
 }
 
 TEST_F(GitLocalHistoryProviderTest, UpstreamLimitsTheUnpushedPageEvenWhenABranchIsNamedLikeIt) {
-    ScratchRepository origin;
+    GitRepo origin;
     origin.commit("shared one");
     std::string shared = origin.commit("shared two");
-    auto clone = ScratchRepository::cloneOf(origin);
-    std::string mine = clone->commit("mine one");
-    std::string newest = clone->commit("mine two");
+    auto clone = GitRepo::cloneOf(origin);
+    std::string mine = clone.commit("mine one");
+    std::string newest = clone.commit("mine two");
     // A local branch named like the upstream's short name must not stand in for it.
-    clone->git({"branch", "origin/main", "HEAD"});
+    clone.git({"branch", "origin/main", "HEAD"});
 
-    auto project = projectAt(clone->path());
+    auto project = projectAt(clone.path());
     auto unpushed = provider.loadUnpushedHistory(project, 0, 10);
     EXPECT_EQ(unpushed.upstream, "origin/main");
     EXPECT_EQ(unpushed.totalCount, 2);
@@ -71,36 +61,31 @@ TEST_F(GitLocalHistoryProviderTest, UpstreamLimitsTheUnpushedPageEvenWhenABranch
 }
 
 TEST_F(GitLocalHistoryProviderTest, EmptyAndUnusualRepositoriesGiveEmptyPages) {
-    ScratchRepository empty;
+    GitRepo empty;
     test::TempDir plainFolder;
-    ScratchRepository detached;
-    std::string old = detached.commit("old");
-    detached.commit("new");
-    detached.git({"checkout", "-q", old});
-
     for (const auto& path : {empty.path(), plainFolder.path(), plainFolder.path() / "missing"}) {
         auto page = provider.loadUnpushedHistory(projectAt(path), 0, 10);
         EXPECT_TRUE(page.edges.empty()) << path;
         EXPECT_EQ(page.totalCount, 0) << path;
     }
 
-    auto page = provider.loadUnpushedHistory(projectAt(detached.path()), 0, 10);
+    std::string old = empty.commit("old");
+    empty.commit("new");
+    empty.git({"checkout", "-q", old});
+    auto page = provider.loadUnpushedHistory(projectAt(empty.path()), 0, 10);
     EXPECT_FALSE(page.branch);
     EXPECT_EQ(oids(page), std::vector<std::string>{old});
-
-    auto beyond = provider.loadHistory(projectAt(detached.path()), 5, 10);
+    auto beyond = provider.loadHistory(projectAt(empty.path()), 5, 10);
     EXPECT_TRUE(beyond.edges.empty());
     EXPECT_EQ(beyond.totalCount, 1);
-    EXPECT_TRUE(provider.loadHistory(projectAt(detached.path()), 0, 0).edges.empty());
 }
 
 TEST_F(GitLocalHistoryProviderTest, FilesComeWithCountsAndUnquotedPaths) {
-    ScratchRepository repo;
-    test::writeFile(repo.path() / "image.bin", std::string("\0\1\2\3binary", 10));
-    test::writeFile(repo.path() / "tab\tname.txt", "one\ntwo\n");
-    test::writeFile(repo.path() / "日本語.txt", "テキスト\n");
-    repo.git({"add", "-A"});
-    repo.git({"commit", "-q", "-m", "subject with \x1f unit separator"});
+    GitRepo repo;
+    repo.write("image.bin", std::string("\0\1\2\3binary", 10));
+    repo.write("tab\tname.txt", "one\ntwo\n");
+    repo.write("日本語.txt", "テキスト\n");
+    repo.commitAll("subject with \x1f unit separator");
 
     auto page = provider.loadHistory(projectAt(repo.path()), 0, 10);
     ASSERT_EQ(page.edges.size(), 1u);

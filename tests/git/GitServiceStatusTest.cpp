@@ -1,8 +1,7 @@
-// Status, commit, push, pull, fetch, barrier, status detail and remote tracking against real
-// repositories, with a local bare repository as origin.
+// Remote resolution, status, commit, push, pull, fetch, barrier, status detail and remote tracking
+// against real repositories, with a local bare repository as origin.
 #include <gtest/gtest.h>
 
-#include "git/GitOutputText.hpp"
 #include "git/GitTestSupport.hpp"
 
 namespace pelko {
@@ -21,8 +20,7 @@ class GitServiceStatusTest : public ::testing::Test {
     void SetUp() override {
         origin.git({"init", "-q", "--bare"});
         GitRepo(h.dir.path()).git({"clone", "-q", origin.path().string(), work.path().string()});
-        work.write("README", "hello\n");
-        work.commitAll("first");
+        work.commit("first", "README", "hello\n");
         work.git({"push", "-q", "-u", "origin", "main"});
         GitRepo(h.dir.path()).git({"clone", "-q", origin.path().string(), other.path().string()});
         id = h.projects->add(work.path());
@@ -30,8 +28,7 @@ class GitServiceStatusTest : public ::testing::Test {
 
     // A commit of theirs reaches origin and work fetches it, so work is one behind.
     void theirsOnOriginFetched() {
-        other.write("theirs.txt", "x\n");
-        other.commitAll("theirs");
+        other.commit("theirs", "theirs.txt", "x\n");
         other.git({"push", "-q"});
         work.git({"fetch", "-q"});
     }
@@ -46,11 +43,9 @@ class GitServiceStatusTest : public ::testing::Test {
 
 TEST_F(GitServiceStatusTest, StatusListsAheadBehindRenamesConflictFreeChangesAndUnquotedNames) {
     theirsOnOriginFetched();
-    work.write("a.txt", "1\n");
     work.write("b.txt", "2\n");
-    work.commitAll("two");
-    work.write("c.txt", "3\n");
-    work.commitAll("three");
+    work.commit("two", "a.txt", "1\n");
+    work.commit("three", "c.txt", "3\n");
     work.git({"mv", "a.txt", "renamed.txt"});
     work.write("b.txt", "changed\n");
     work.git({"add", "b.txt"});
@@ -117,8 +112,7 @@ TEST_F(GitServiceStatusTest, CommitRefusesBlankMessagesAndKeepsTheMessageAsGiven
 }
 
 TEST_F(GitServiceStatusTest, PushPullAndFetchAgainstTheBareOrigin) {
-    work.write("mine.txt", "m\n");
-    work.commitAll("mine");
+    work.commit("mine", "mine.txt", "m\n");
     h.service->push(id);
     ASSERT_TRUE(h.sink->waitForCount(2));
     EXPECT_EQ(h.sink->events()[0].payload, (Json{{"success", true}, {"message", "Push が完了しました"}}));
@@ -127,8 +121,7 @@ TEST_F(GitServiceStatusTest, PushPullAndFetchAgainstTheBareOrigin) {
     h.sink->clear();
 
     other.git({"pull", "-q"});
-    other.write("theirs.txt", "t\n");
-    other.commitAll("theirs");
+    other.commit("theirs", "theirs.txt", "t\n");
     other.git({"push", "-q"});
     h.service->fetch(id);
     ASSERT_TRUE(h.sink->waitForCount(2));
@@ -144,8 +137,7 @@ TEST_F(GitServiceStatusTest, PushPullAndFetchAgainstTheBareOrigin) {
 }
 
 TEST_F(GitServiceStatusTest, BarrierWaitsForEarlierWorkButNotForTheRefreshItQueued) {
-    work.write("mine.txt", "m\n");
-    work.commitAll("mine");
+    work.commit("mine", "mine.txt", "m\n");
     h.service->push(id);
     h.service->reachRefreshBarrier(id, "after-push");
     ASSERT_TRUE(h.sink->waitForCount(3));
@@ -178,27 +170,23 @@ TEST_F(GitServiceStatusTest, StatusDetailBuildsTreesAndHeadSha) {
     h.service->fetchStatusDetail(id);
     Json detail = onlyPayload("git/status/detail");
     EXPECT_EQ(detail["branch"], "main");
-    EXPECT_EQ(detail["headSha"], std::string(GitOutputText::trim(work.git({"rev-parse", "HEAD"}))));
+    EXPECT_EQ(detail["headSha"], work.head());
     EXPECT_EQ(detail["remote"], "origin/main");
     EXPECT_EQ(detail["staged"], Json::parse(R"([{"path":"src","status":"directory","children":[
         {"path":"lib","status":"directory","children":[{"path":"b.txt","status":"added"}]},
         {"path":"a.txt","status":"added"}]}])"));
     EXPECT_EQ(detail["unstaged"], Json::parse(R"([{"path":"README","status":"modified"}])"));
 
-    test::TempDir fresh;
-    GitRepo empty(fresh.path());
-    empty.git({"init", "-q"});
+    GitRepo empty;
     h.sink->clear();
-    h.service->fetchStatusDetail(h.projects->add(fresh.path()));
+    h.service->fetchStatusDetail(h.projects->add(empty.path()));
     EXPECT_EQ(onlyPayload("git/status/detail")["headSha"], "--");
 }
 
 TEST_F(GitServiceStatusTest, RemoteTrackingCountsAndNormalStatesWithoutUpstream) {
     theirsOnOriginFetched();
-    work.write("a.txt", "1\n");
-    work.commitAll("a");
-    work.write("b.txt", "2\n");
-    work.commitAll("b");
+    work.commit("a", "a.txt", "1\n");
+    work.commit("b", "b.txt", "2\n");
     h.service->fetchRemoteTracking(id);
     EXPECT_EQ(onlyPayload("git/remote/tracking"), (Json{{"projectId", id.string()},
                                                         {"branch", "main"},
@@ -238,6 +226,37 @@ TEST_F(GitServiceStatusTest, RemoteTrackingCountsAndNormalStatesWithoutUpstream)
     h.service->fetchRemoteTracking(id);
     ASSERT_TRUE(h.sink->waitForCount(2));
     EXPECT_EQ(h.sink->types(), (std::vector<std::string>{"git/result", "git/remote/tracking"}));
+}
+
+TEST_F(GitServiceStatusTest, RemoteOriginUpstreamOrNothing) {
+    GitRepo repo(h.dir / "repo");
+    repo.git({"init", "-q"});
+    EXPECT_FALSE(h.service->remoteURL(test::projectAt(repo.path())));
+    repo.git({"remote", "add", "upstream", "https://example.com/up.git"});
+    // Only "upstream", with no branch upstream or push default: git is asked for origin, which fails.
+    EXPECT_FALSE(h.service->remoteURL(test::projectAt(repo.path())));
+    repo.git({"config", "remote.pushDefault", "upstream"});
+    EXPECT_EQ(h.service->remoteURL(test::projectAt(repo.path())), "https://example.com/up.git");
+    repo.git({"remote", "add", "origin", "https://example.com/origin.git"});
+    repo.git({"config", "submodule.lib.url", "https://example.com/lib.git"});
+    EXPECT_EQ(h.service->remoteURL(test::projectAt(repo.path())), "https://example.com/origin.git");
+}
+
+TEST_F(GitServiceStatusTest, RemoteLinkedWorktreesAndSubmoduleCheckoutsFindTheirRemotes) {
+    GitRepo main(h.dir / "main");
+    main.git({"init", "-q"});
+    main.write("a.txt", "a\n");
+    main.commitAll("first");
+    main.git({"remote", "add", "origin", "https://example.com/main.git"});
+    main.git({"worktree", "add", "-q", (h.dir / "linked").string()});
+    EXPECT_TRUE(std::filesystem::is_regular_file(h.dir / "linked" / ".git"));
+    EXPECT_EQ(h.service->remoteURL(test::projectAt(h.dir / "linked")), "https://example.com/main.git");
+
+    GitRepo super(h.dir / "super");
+    super.git({"init", "-q"});
+    super.git({"-c", "protocol.file.allow=always", "submodule", "add", "-q", main.path().string(), "lib"});
+    EXPECT_TRUE(std::filesystem::is_regular_file(super / "lib" / ".git"));
+    EXPECT_EQ(h.service->remoteURL(test::projectAt(super / "lib")), main.path().string());
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "config/GitProjectProviding.hpp"
 #include "git/GitCredentialBroker.hpp"
+#include "git/GitOutputText.hpp"
 #include "git/GitService.hpp"
 #include "git/GitServiceEventSink.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
@@ -32,7 +33,7 @@ inline Environment::Map isolatedGitEnvironment() {
     static const std::filesystem::path config = [] {
         auto path = testRoot() / "gitconfig";
         writeFile(path,
-                  "[user]\n\tname = Pelko Test\n\temail = test@pelko.invalid\n"
+                  "[user]\n\tname = Ada\n\temail = ada@example.com\n"
                   "[init]\n\tdefaultBranch = main\n[protocol \"file\"]\n\tallow = always\n"
                   "[advice]\n\tdetachedHead = false\n");
         return path;
@@ -43,11 +44,28 @@ inline Environment::Map isolatedGitEnvironment() {
     return environment;
 }
 
-// A folder with git run directly in it; every command must succeed unless run with `tryGit`.
+inline ProjectMetadata projectAt(const std::filesystem::path& root) {
+    return ProjectMetadata{Uuid::random(), root.filename().string(), root.string(), std::nullopt, {}};
+}
+
+// A folder with git run directly in it, with fixed, increasing commit dates so histories are the same
+// on every machine. Every command must succeed unless run with `tryGit`.
 class GitRepo {
   public:
+    // A repository on branch "main" in a fresh folder of its own (`init` false leaves the folder empty).
+    explicit GitRepo(bool init = true) : owned_(std::make_unique<TempDir>()), path_(owned_->path()) {
+        if (init) git({"init", "-q"});
+    }
     explicit GitRepo(std::filesystem::path path) : path_(std::move(path)) {
         std::filesystem::create_directories(path_);
+    }
+    // A clone of `origin` (extra clone options such as "--depth" go before the source).
+    static GitRepo cloneOf(const GitRepo& origin, std::vector<std::string> options = {}) {
+        GitRepo clone(false);
+        options.insert(options.begin(), {"clone", "-q"});
+        options.insert(options.end(), {"file://" + origin.path().string(), "."});
+        clone.git(options);
+        return clone;
     }
 
     const std::filesystem::path& path() const { return path_; }
@@ -55,7 +73,11 @@ class GitRepo {
 
     GitProcessExecutionResult tryGit(std::vector<std::string> arguments) const {
         arguments.insert(arguments.begin(), "git");
-        return ProcessGitProcessRunner().run(arguments, path_, isolatedGitEnvironment());
+        auto environment = isolatedGitEnvironment();
+        std::string date = std::to_string(1700000000 + 60 * clock_++) + " +0000";
+        environment["GIT_AUTHOR_DATE"] = date;
+        environment["GIT_COMMITTER_DATE"] = date;
+        return ProcessGitProcessRunner().run(arguments, path_, environment);
     }
     std::string git(const std::vector<std::string>& arguments) const {
         auto result = tryGit(arguments);
@@ -69,9 +91,27 @@ class GitRepo {
         git({"add", "-A"});
         git({"commit", "-q", "-m", message});
     }
+    // Writes the file (by default the message) and commits everything; returns the new commit's oid.
+    std::string commit(const std::string& message, const std::string& file = "file.txt",
+                       const std::string& text = "") const {
+        write(file, text.empty() ? message + "\n" : text);
+        commitAll(message);
+        return head();
+    }
+    // What `git rev-list` lists, newest first.
+    std::vector<std::string> revList(std::vector<std::string> arguments = {"HEAD"}) const {
+        arguments.insert(arguments.begin(), "rev-list");
+        std::vector<std::string> oids;
+        std::string output = git(arguments);
+        for (auto line : GitOutputText::nonEmptyLines(output)) oids.emplace_back(line);
+        return oids;
+    }
+    std::string head() const { return revList({"-1", "HEAD"}).at(0); }
 
   private:
+    std::unique_ptr<TempDir> owned_;
     std::filesystem::path path_;
+    mutable int clock_ = 0;
 };
 
 struct GitEvent {
@@ -111,49 +151,43 @@ class RecordingGitSink final : public GitServiceEventSink {
         events_.clear();
     }
 
-    void gitServiceDidUpdateStatus(const GitStatusPayload& p) override { add("git/status", p.toJson()); }
-    void gitServiceDidSucceed(const std::string& message) override {
-        add("git/result", Json{{"success", true}, {"message", message}});
+    void gitServiceDidUpdateStatus(const GitStatusPayload& p) override { add("git/status", p); }
+    void gitServiceDidSucceed(const std::string& m) override {
+        add("git/result", Json{{"success", true}, {"message", m}});
     }
-    void gitServiceDidFail(const std::string& message) override {
-        add("git/result", Json{{"success", false}, {"message", message}});
+    void gitServiceDidFail(const std::string& m) override {
+        add("git/result", Json{{"success", false}, {"message", m}});
     }
-    void gitServiceDidLoadDiff(const GitDiffPayload& p) override { add("git/diff", p.toJson()); }
-    void gitServiceDidLoadCommitDiff(const GitCommitDiffPayload& p) override {
-        add("git/commit/diff", p.toJson());
-    }
-    void gitServiceDidLoadWorkingTree(const GitWorkingTreePayload& p) override {
-        add("git/working-tree", p.toJson());
-    }
+    void gitServiceDidLoadDiff(const GitDiffPayload& p) override { add("git/diff", p); }
+    void gitServiceDidLoadCommitDiff(const GitCommitDiffPayload& p) override { add("git/commit/diff", p); }
+    void gitServiceDidLoadWorkingTree(const GitWorkingTreePayload& p) override { add("git/working-tree", p); }
     void gitServiceDidReachRefreshBarrier(const GitRefreshBarrierPayload& p) override {
-        add("git/refresh/barrier", p.toJson());
+        add("git/refresh/barrier", p);
     }
-    void gitServiceDidLoadBranchMap(const GitBranchMapPayload& p) override {
-        add("git/branch-map", p.toJson());
-    }
+    void gitServiceDidLoadBranchMap(const GitBranchMapPayload& p) override { add("git/branch-map", p); }
     void gitServiceDidFailBranchMap(const GitBranchMapErrorPayload& p) override {
-        add("git/branch-map/error", p.toJson());
+        add("git/branch-map/error", p);
     }
-    void gitServiceDidLoadCommitHistory(const GitCommitHistoryPayload& p) override {
-        add("git/history", p.toJson());
-    }
+    void gitServiceDidLoadCommitHistory(const GitCommitHistoryPayload& p) override { add("git/history", p); }
     void gitServiceDidFailCommitHistory(const GitCommitHistoryErrorPayload& p) override {
-        add("git/history/error", p.toJson());
+        add("git/history/error", p);
     }
-    void gitServiceDidLoadCommitGraph(const GitCommitGraphPayload& p) override {
-        add("git/graph", p.toJson());
-    }
+    void gitServiceDidLoadCommitGraph(const GitCommitGraphPayload& p) override { add("git/graph", p); }
     void gitServiceDidLoadStatusDetail(const GitStatusDetailPayload& p) override {
-        add("git/status/detail", p.toJson());
+        add("git/status/detail", p);
     }
     void gitServiceDidUpdateRemoteTracking(const GitRemoteTrackingPayload& p) override {
-        add("git/remote/tracking", p.toJson());
+        add("git/remote/tracking", p);
     }
     void gitServiceDidUpdateOAuthStatus(const GitOAuthStatusPayload& p) override {
-        add("github/oauth/status", p.toJson());
+        add("github/oauth/status", p);
     }
 
   private:
+    template <class Payload>
+    void add(std::string type, const Payload& payload) {
+        add(std::move(type), payload.toJson());
+    }
     void add(std::string type, Json payload) {
         std::lock_guard lock(mutex_);
         events_.push_back({std::move(type), std::move(payload)});
@@ -165,12 +199,8 @@ class RecordingGitSink final : public GitServiceEventSink {
 class FakeProjects final : public GitProjectProviding {
   public:
     Uuid add(const std::filesystem::path& root) {
-        ProjectMetadata project;
-        project.id = Uuid::random();
-        project.name = root.filename().string();
-        project.rootPath = root.string();
-        projects_.push_back(project);
-        return project.id;
+        projects_.push_back(projectAt(root));
+        return projects_.back().id;
     }
     void setActive(std::optional<Uuid> id) { active_ = id; }
 
@@ -267,12 +297,13 @@ struct GitServiceHarness {
     std::shared_ptr<RecordingGitSink> sink = std::make_shared<RecordingGitSink>();
     std::shared_ptr<GitService> service;
 
-    explicit GitServiceHarness(std::string gitHubWebHost = "github.com", const Environment::Map& extra = {}) {
+    explicit GitServiceHarness(std::string gitHubWebHost = "github.com", const Environment::Map& extra = {},
+                               std::shared_ptr<GitHubGraphQLClient> graphQL = nullptr) {
         auto environment = isolatedGitEnvironment();
         for (const auto& [key, value] : extra) environment[key] = value;
-        service =
-            std::make_shared<GitService>(projects, auth, broker, std::make_shared<ProcessGitProcessRunner>(),
-                                         nullptr, GitService::Options{std::move(gitHubWebHost), environment});
+        service = std::make_shared<GitService>(
+            projects, auth, broker, std::make_shared<ProcessGitProcessRunner>(), std::move(graphQL),
+            GitService::Options{std::move(gitHubWebHost), environment});
         service->setEventSink(sink);
     }
     static Json placeholderJson(const Uuid& id) { return GitStatusPayload::placeholder(id).toJson(); }
