@@ -30,12 +30,4 @@ GitProcessExecutionResult run(GitProcessRunning& runner, std::vector<std::string
     return runner.run(arguments, folder, gitEnvironment());
 }
 
-std::string trimmed(std::string_view text) {
-    constexpr std::string_view space = " \t\n\r\v\f";
-    std::size_t first = text.find_first_not_of(space);
-    if (first == std::string_view::npos) return {};
-    std::size_t last = text.find_last_not_of(space);
-    return std::string(text.substr(first, last - first + 1));
-}
-
 }  // namespace pelko::dashboard_git

@@ -15,7 +15,5 @@ std::filesystem::path projectFolder(const ProjectMetadata& project);
 // Blocks until `git` has ended.
 GitProcessExecutionResult run(GitProcessRunning& runner, std::vector<std::string> arguments,
                               const std::filesystem::path& folder);
-// Leading and trailing white space and line breaks removed.
-std::string trimmed(std::string_view text);
 
 }  // namespace pelko::dashboard_git

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "dashboard/DashboardGitCommand.hpp"
+#include "git/GitOutputText.hpp"
 #include "git/GitRemoteURL.hpp"
 #include "github/CurlHttpTransport.hpp"
+#include "github/UrlEncoding.hpp"
 
 namespace pelko {
 
@@ -83,21 +85,6 @@ std::optional<std::pair<std::string, std::string>> hostAndPath(const std::string
     g_free(scheme);
     g_free(host);
     g_free(path);
-    return result;
-}
-
-std::string percentEncoded(const std::string& text) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string result;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            result.push_back(static_cast<char>(c));
-        } else {
-            result.push_back('%');
-            result.push_back(hex[c >> 4]);
-            result.push_back(hex[c & 0xF]);
-        }
-    }
     return result;
 }
 
@@ -202,12 +189,12 @@ std::optional<std::string> DashboardLanguagesProvider::readRemoteURL(const Proje
         result = dashboard_git::run(*processRunner_, {"config", "--get", "remote.origin.url"}, folder);
         if (result.status != 0) return std::nullopt;
     }
-    return dashboard_git::trimmed(result.stdout);
+    return std::string(GitOutputText::trim(result.stdout));
 }
 
 std::optional<DashboardLanguagesProvider::RepositoryCoordinates> DashboardLanguagesProvider::parseRemoteURL(
     const std::string& url, std::string_view webHost) {
-    std::string text = dashboard_git::trimmed(url);
+    std::string text(GitOutputText::trim(url));
     if (text.size() >= 4 && text.ends_with(".git")) text.resize(text.size() - 4);
 
     if (auto address = hostAndPath(text)) {
@@ -230,8 +217,8 @@ std::optional<DashboardLanguagesProvider::RepositoryCoordinates> DashboardLangua
 
 std::string DashboardLanguagesProvider::makeLanguagesURL(const std::string& apiBase,
                                                          const RepositoryCoordinates& coordinates) {
-    return apiBase + "/repos/" + percentEncoded(coordinates.owner) + "/" +
-           percentEncoded(coordinates.repository) + "/languages";
+    return apiBase + "/repos/" + urlencoding::encode(coordinates.owner) + "/" +
+           urlencoding::encode(coordinates.repository) + "/languages";
 }
 
 LanguageByteCounts DashboardLanguagesProvider::decodeLanguagesResponse(const std::string& body) {

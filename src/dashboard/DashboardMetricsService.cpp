@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "dashboard/DashboardGitCommand.hpp"
+#include "git/GitOutputText.hpp"
 #include "platform/MainQueue.hpp"
 
 namespace pelko {
@@ -59,10 +60,6 @@ std::string untilBound(Date exclusiveEnd) {
 
 std::string sinceBound(Date start) {
     return "--since=" + start.isoMilliseconds();
-}
-
-std::optional<Date> parseISODate(std::string_view text) {
-    return Date::parseIso(text);
 }
 
 const std::unordered_map<std::string_view, std::string_view>& localLanguageMapping() {
@@ -216,7 +213,7 @@ DashboardMetricsService::ProjectComputation DashboardMetricsService::computeProj
 std::optional<std::string> DashboardMetricsService::resolveBranch(const std::filesystem::path& folder) {
     auto result = dashboard_git::run(*processRunner_, {"rev-parse", "--abbrev-ref", "HEAD"}, folder);
     if (result.status != 0) return std::nullopt;
-    auto branch = dashboard_git::trimmed(result.stdout);
+    std::string branch(GitOutputText::trim(result.stdout));
     if (branch.empty()) return std::nullopt;
     return branch;
 }
@@ -228,13 +225,13 @@ std::int64_t DashboardMetricsService::revListCount(const std::filesystem::path& 
     if (until) arguments.push_back(untilBound(*until));
     auto result = dashboard_git::run(*processRunner_, std::move(arguments), folder);
     if (result.status != 0) return 0;
-    return parseInteger(dashboard_git::trimmed(result.stdout)).value_or(0);
+    return parseInteger(GitOutputText::trim(result.stdout)).value_or(0);
 }
 
 std::optional<Date> DashboardMetricsService::resolveLastCommitDate(const std::filesystem::path& folder) {
     auto result = dashboard_git::run(*processRunner_, {"log", "-1", "--pretty=%cI"}, folder);
     if (result.status != 0) return std::nullopt;
-    return parseISODate(dashboard_git::trimmed(result.stdout));
+    return Date::parseIso(GitOutputText::trim(result.stdout));
 }
 
 std::vector<DashboardHeatmapCell> DashboardMetricsService::resolveHeatmap(const std::filesystem::path& folder,
@@ -251,10 +248,10 @@ std::vector<DashboardHeatmapCell> DashboardMetricsService::resolveHeatmap(const 
         while (position < output.size()) {
             std::size_t lineEnd = output.find_first_of("\n\r\v\f", position);
             if (lineEnd == std::string_view::npos) lineEnd = output.size();
-            auto line = dashboard_git::trimmed(output.substr(position, lineEnd - position));
+            auto line = GitOutputText::trim(output.substr(position, lineEnd - position));
             position = lineEnd + 1;
             if (line.empty()) continue;
-            if (auto date = parseISODate(line)) ++counts[calendar_.startOfDay(*date).milliseconds()];
+            if (auto date = Date::parseIso(line)) ++counts[calendar_.startOfDay(*date).milliseconds()];
         }
     }
 
