@@ -9,7 +9,6 @@
 #include <array>
 #include <cctype>
 #include <cmath>
-#include <condition_variable>
 #include <limits>
 #include <string_view>
 #include <thread>
@@ -140,25 +139,18 @@ DashboardSnapshot DashboardMetricsService::fetchSnapshot(bool forceRefresh) {
     snapshot.generatedAt = now;
     auto bounds = windows(now);
     if (!projects.empty() && bounds) {
+        // Each task writes only its own slot; the barrier orders those writes before the reads below.
         std::vector<std::optional<ProjectComputation>> results(projects.size());
-        std::mutex mutex;
-        std::condition_variable finished;
-        std::size_t remaining = projects.size();
         for (std::size_t index = 0; index < projects.size(); ++index) {
             pool_.async([&, index] {
-                std::optional<ProjectComputation> result;
                 try {
-                    result = computeProject(projects[index], *bounds, now, !forceRefresh);
+                    results[index] = computeProject(projects[index], *bounds, now, !forceRefresh);
                 } catch (const std::exception&) {
                     // A project that cannot be computed is left out, like one without a result.
                 }
-                std::lock_guard lock(mutex);
-                results[index] = std::move(result);
-                if (--remaining == 0) finished.notify_one();
             });
         }
-        std::unique_lock lock(mutex);
-        finished.wait(lock, [&] { return remaining == 0; });
+        pool_.barrier();
 
         for (auto& result : results) {
             if (!result) continue;
