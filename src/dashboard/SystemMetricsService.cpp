@@ -1,6 +1,7 @@
 #include "dashboard/SystemMetricsService.hpp"
 
 #include <cmath>
+#include <utility>
 
 #include "dashboard/ProcSelfResourceReader.hpp"
 #include "platform/RepeatingTimer.hpp"
@@ -47,7 +48,6 @@ void SystemMetricsService::setEventEmitter(std::weak_ptr<SystemMetricsEventEmitt
 
 void SystemMetricsService::start() {
     stop();
-    lastSampleTime_ = clock_();
     emitCurrentMetrics();
     auto interval = std::chrono::milliseconds(std::llround(pollingInterval_ * 1000));
     // The ticker belongs to this service and is cancelled before it goes, so `this` outlives every tick.
@@ -56,14 +56,13 @@ void SystemMetricsService::start() {
 
 void SystemMetricsService::stop() {
     ticker_->cancel();
-    lastCPUTime_.reset();
-    lastSampleTime_.reset();
+    previous_.reset();
 }
 
 std::optional<SystemMetricsSnapshot> SystemMetricsService::getCurrentMetrics() {
     Date timestamp = clock_();
     auto resident = reader_->residentBytes();
-    double cpuPercent = calculateCPUPercent();
+    double cpuPercent = calculateCPUPercent(timestamp);
     if (!resident) return std::nullopt;
     return SystemMetricsSnapshot{timestamp, cpuPercent, static_cast<double>(*resident) / bytesPerMebibyte};
 }
@@ -79,31 +78,20 @@ void SystemMetricsService::emitCurrentMetrics() {
     }
 }
 
-double SystemMetricsService::calculateCPUPercent() {
-    Date now = clock_();
+double SystemMetricsService::calculateCPUPercent(Date now) {
     auto current = reader_->cpuTimes();
     if (!current) return 0;
-    auto remember = [&] {
-        lastCPUTime_ = current;
-        lastSampleTime_ = now;
-    };
-    if (!lastCPUTime_ || !lastSampleTime_) {
-        remember();
-        return 0;
-    }
+    auto previous = std::exchange(previous_, CPUSample{*current, now});
+    if (!previous) return 0;
     double elapsedMicroseconds =
-        static_cast<double>(now.milliseconds() - lastSampleTime_->milliseconds()) * 1000;
-    if (elapsedMicroseconds <= 0) {
-        remember();
-        return 0;
-    }
+        static_cast<double>(now.milliseconds() - previous->time.milliseconds()) * 1000;
+    if (elapsedMicroseconds <= 0) return 0;
     // Times of threads that ended can make a sum smaller than before; that counts as no use.
     auto delta = [](std::uint64_t now, std::uint64_t before) { return now > before ? now - before : 0; };
-    double used = static_cast<double>(delta(current->user, lastCPUTime_->user)) +
-                  static_cast<double>(delta(current->system, lastCPUTime_->system));
+    double used = static_cast<double>(delta(current->user, previous->times.user)) +
+                  static_cast<double>(delta(current->system, previous->times.system));
     double percent = used / elapsedMicroseconds * 100;
     double cap = static_cast<double>(reader_->activeProcessorCount()) * 100;
-    remember();
     return percent > cap ? cap : percent;
 }
 

@@ -40,14 +40,18 @@ class SystemMetricsService {
     std::optional<SystemMetricsSnapshot> getCurrentMetrics();
 
   private:
+    struct CPUSample {
+        ProcessResourceReading::CPUTimes times;
+        Date time;
+    };
+
     void emitCurrentMetrics();
-    double calculateCPUPercent();
+    double calculateCPUPercent(Date now);
 
     std::unique_ptr<SystemMetricsTicking> ticker_;
     std::weak_ptr<SystemMetricsEventEmitting> eventEmitter_;
     double pollingInterval_;
-    std::optional<ProcessResourceReading::CPUTimes> lastCPUTime_;
-    std::optional<Date> lastSampleTime_;
+    std::optional<CPUSample> previous_;
     std::shared_ptr<const ProcessResourceReading> reader_;
     std::function<Date()> clock_;
 };
