@@ -3,7 +3,6 @@
 #include <glib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -31,12 +30,6 @@ std::string describe(DashboardLanguagesProvider::ProviderError::Code code, long 
             return "unauthorized";
     }
     return "invalidResponse";
-}
-
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 std::vector<std::string> nonEmptyParts(const std::string& text, char separator) {
@@ -208,8 +201,8 @@ std::optional<DashboardLanguagesProvider::RepositoryCoordinates> DashboardLangua
         if (hostParts.size() != 2 || !GitRemoteURL::isGitHubHost(hostParts[0], webHost)) return std::nullopt;
         return coordinates(nonEmptyParts(hostParts[1], '/'));
     }
-    const std::string prefix = lowercased(std::string(webHost)) + "/";
-    if (!webHost.empty() && lowercased(text.substr(0, prefix.size())) == prefix) {
+    const std::string prefix = GitOutputText::lowercased(webHost) + "/";
+    if (!webHost.empty() && GitOutputText::lowercased(text.substr(0, prefix.size())) == prefix) {
         return coordinates(nonEmptyParts(text.substr(prefix.size()), '/'));
     }
     return std::nullopt;

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -76,13 +75,6 @@ const std::unordered_map<std::string_view, std::string_view>& localLanguageMappi
 
 constexpr std::array<std::string_view, 7> directoriesToSkip = {".git", "node_modules", "vendor",     "build",
                                                                "dist", ".build",       "deriveddata"};
-
-std::string lowercased(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
 
 // The extension after the last dot of a name that does not start with it.
 std::string_view extensionOf(std::string_view name) {
@@ -330,7 +322,7 @@ LanguageByteCounts DashboardMetricsService::computeLocalLanguageBreakdown(const 
         while (const dirent* entry = ::readdir(directory.get())) {
             std::string_view name = entry->d_name;
             if (name.empty() || name.front() == '.') continue;
-            std::string lowerName = lowercased(name);
+            std::string lowerName = GitOutputText::lowercased(name);
             if (std::find(directoriesToSkip.begin(), directoriesToSkip.end(), lowerName) !=
                 directoriesToSkip.end()) {
                 continue;
@@ -348,7 +340,7 @@ LanguageByteCounts DashboardMetricsService::computeLocalLanguageBreakdown(const 
                 continue;
             }
             if (type != DT_REG) continue;
-            auto language = localLanguageMapping().find(lowercased(extensionOf(name)));
+            auto language = localLanguageMapping().find(GitOutputText::lowercased(extensionOf(name)));
             if (language == localLanguageMapping().end()) continue;
             if (!haveInfo && ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
             if (!S_ISREG(info.st_mode)) continue;
