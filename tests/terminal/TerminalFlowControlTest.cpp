@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <deque>
 #include <fstream>
 #include <thread>
 
@@ -14,76 +13,6 @@
 
 namespace pelko {
 namespace {
-
-// A page that takes output only when the test says so: it records every event in order and keeps the
-// acknowledgements of output until `acknowledgeAll`.
-class SlowPageBridge final : public TerminalBridging {
-  public:
-    void dispatchTerminalSnapshot(const TerminalSnapshotPayload&) override {}
-    void dispatchTerminalCreated(const TerminalCreatedPayload& payload) override {
-        shellPid = payload.pid;
-        add("created");
-    }
-    void dispatchTerminalStatus(const std::string&, const std::string& status,
-                                std::optional<std::int32_t>) override {
-        add("status " + status);
-    }
-    void dispatchTerminalExit(const std::string&, std::int32_t) override { add("exit"); }
-    void dispatchTerminalError(const std::string&, const std::string& message) override {
-        add("error " + message);
-    }
-    void dispatchTerminalOutput(const std::string&, std::span<const std::uint8_t>) override {
-        add("untracked");
-    }
-    void deliverTerminalOutput(const std::string&, std::span<const std::uint8_t> data,
-                               std::function<void()> onDelivered) override {
-        std::lock_guard lock(mutex_);
-        events_.push_back("output");
-        output_.append(data.begin(), data.end());
-        eventSizes_.push_back(data.size());
-        held_.push_back(std::move(onDelivered));
-    }
-    void dispatchTerminalActivity(const std::string&) override {}
-    void dispatchTerminalResize(const std::string&, int, int) override {}
-
-    std::atomic<std::int32_t> shellPid = 0;
-
-    void acknowledgeAll() {
-        std::deque<std::function<void()>> held;
-        {
-            std::lock_guard lock(mutex_);
-            held.swap(held_);
-        }
-        for (auto& acknowledge : held) acknowledge();
-    }
-    std::size_t heldCount() const {
-        std::lock_guard lock(mutex_);
-        return held_.size();
-    }
-    std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-    std::string output() const {
-        std::lock_guard lock(mutex_);
-        return output_;
-    }
-    std::vector<std::size_t> eventSizes() const {
-        std::lock_guard lock(mutex_);
-        return eventSizes_;
-    }
-
-  private:
-    void add(std::string event) {
-        std::lock_guard lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
-    std::string output_;
-    std::vector<std::size_t> eventSizes_;
-    std::deque<std::function<void()>> held_;
-};
 
 // Whether the process's first child runs `sleep`.
 bool sleepsInAChild(pid_t parent) {
@@ -96,13 +25,17 @@ bool sleepsInAChild(pid_t parent) {
     return name == "sleep";
 }
 
+// The page falls behind: output is acknowledged only when the test says so.
 class TerminalFlowControlTest : public test::TerminalSessionFixture {
   protected:
     void SetUp() override {
         TerminalSessionFixture::SetUp();
-        service->attach(slowPage);
+        bridge->holdAcknowledgements = true;
     }
-    std::shared_ptr<SlowPageBridge> slowPage = std::make_shared<SlowPageBridge>();
+    bool outputContains(const Uuid& id, const std::string& text) {
+        bridge->acknowledgeAll();
+        return bridge->outputContains(id.string(), text);
+    }
 };
 
 // A shell that prints far more than the page takes: the reader stops at the high watermark, and once
@@ -119,26 +52,29 @@ TEST_F(TerminalFlowControlTest, OutputWaitsForThePageAndArrivesWholeBeforeTheExi
     })) << coordinator->undeliveredOutputBytes(session.id);
     // Paused: at most one read past the watermark, and only the events the page may hold went out.
     EXPECT_LE(coordinator->undeliveredOutputBytes(session.id), limits.highWatermark + readSize);
-    EXPECT_EQ(slowPage->heldCount(), limits.maxEventsInFlight);
+    EXPECT_EQ(bridge->heldCount(), limits.maxEventsInFlight);
 
     ASSERT_TRUE(test::waitFor(
         [&] {
-            slowPage->acknowledgeAll();
-            auto events = slowPage->events();
-            return std::find(events.begin(), events.end(), "exit") != events.end();
+            bridge->acknowledgeAll();
+            return !bridge->events("exit").empty();
         },
         std::chrono::seconds(120)));
     std::string expected;
     for (int i = 1; i <= lines; ++i) expected += std::to_string(i) + "\r\n";
-    EXPECT_TRUE(slowPage->output() == expected) << slowPage->output().size() << " of " << expected.size();
-    auto sizes = slowPage->eventSizes();
-    EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), limits.maxEventBytes);
-    EXPECT_GT(*std::max_element(sizes.begin(), sizes.end()), readSize);
-    auto events = slowPage->events();
-    auto lastOutput = std::find(events.rbegin(), events.rend(), "output").base();
-    auto terminated = std::find(events.begin(), events.end(), "status terminated");
-    EXPECT_LE(lastOutput - events.begin(), terminated - events.begin());
-    EXPECT_EQ(std::count(events.begin(), events.end(), "untracked"), 0);
+    const std::string output = bridge->output(session.id.string());
+    EXPECT_TRUE(output == expected) << output.size() << " of " << expected.size();
+    std::size_t largest = 0;
+    for (const auto& event : bridge->events("output")) largest = std::max(largest, event.text.size());
+    EXPECT_LE(largest, limits.maxEventBytes);
+    EXPECT_GT(largest, readSize);
+    EXPECT_EQ(bridge->deliveries(), bridge->events("output").size());
+    const auto events = bridge->events();
+    auto lastOutput =
+        std::find_if(events.rbegin(), events.rend(), [](auto& e) { return e.type == "output"; });
+    auto terminated = std::find_if(events.begin(), events.end(),
+                                   [](auto& e) { return e.type == "status" && e.text == "terminated"; });
+    EXPECT_LE(events.rend() - lastOutput, terminated - events.begin());
 }
 
 // Input for a terminal that reads nothing is queued without waiting and written once it reads.
@@ -146,21 +82,14 @@ TEST_F(TerminalFlowControlTest, InputForATerminalThatDoesNotReadIsQueuedWithoutW
     writeExecutable(root / "later.sh",
                     "#!/bin/sh\ntrap : INT\nstty raw -echo\necho ready\nsleep 60\nhead -c 65536 | wc -c\n");
     auto session = addSession((root / "later.sh").string());
-    ASSERT_TRUE(test::waitFor([&] {
-        slowPage->acknowledgeAll();
-        return slowPage->output().find("ready") != std::string::npos;
-    }));
+    ASSERT_TRUE(test::waitFor([&] { return outputContains(session.id, "ready"); }));
     type(session.id, std::string(64 * 1024, 'a'));
-    auto events = slowPage->events();
-    EXPECT_EQ(
-        std::count_if(events.begin(), events.end(), [](const auto& e) { return e.rfind("error", 0) == 0; }),
-        0);
-    ASSERT_TRUE(test::waitFor([&] { return sleepsInAChild(slowPage->shellPid); }));
+    EXPECT_TRUE(bridge->events("error").empty());
+    const pid_t shell = waitForCreated(session.id);
+    ASSERT_TRUE(test::waitFor([&] { return sleepsInAChild(shell); }));
     service->sendSignal(session.id, "SIGINT");  // ends the sleep; the script goes on to read
-    EXPECT_TRUE(test::waitFor([&] {
-        slowPage->acknowledgeAll();
-        return slowPage->output().find("65536") != std::string::npos;
-    })) << slowPage->output();
+    EXPECT_TRUE(test::waitFor([&] { return outputContains(session.id, "65536"); }))
+        << bridge->output(session.id.string());
 }
 
 // A log that cannot keep up holds the session's reader back instead of piling up copies of its output:

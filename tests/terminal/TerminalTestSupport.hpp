@@ -1,7 +1,9 @@
 #pragma once
 // Helpers for the terminal tests: a TerminalBridging that records every event (safe from reader
-// threads), and waits on the main queue.
+// threads) and can stand for a page that falls behind, and waits on the main queue.
+#include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -52,6 +54,20 @@ class RecordingTerminalBridge final : public TerminalBridging {
         output_[sessionId].append(data.begin(), data.end());
         events_.push_back({"output", sessionId, std::string(data.begin(), data.end())});
     }
+    // Output counts as taken at once, unless the test holds the acknowledgements back until
+    // `acknowledgeAll`, as a page that falls behind does.
+    void deliverTerminalOutput(const std::string& sessionId, std::span<const std::uint8_t> data,
+                               std::function<void()> onDelivered) override {
+        dispatchTerminalOutput(sessionId, data);
+        std::unique_lock lock(mutex_);
+        ++deliveries_;
+        if (holdAcknowledgements) {
+            held_.push_back(std::move(onDelivered));
+            return;
+        }
+        lock.unlock();
+        onDelivered();
+    }
     void dispatchTerminalActivity(const std::string& sessionId) override { add({"activity", sessionId}); }
     void dispatchTerminalResize(const std::string& sessionId, int cols, int rows) override {
         RecordedTerminalEvent event{"resize", sessionId};
@@ -90,6 +106,24 @@ class RecordingTerminalBridge final : public TerminalBridging {
         if (snapshots.empty()) return std::nullopt;
         return snapshots.back().snapshot;
     }
+    std::atomic<bool> holdAcknowledgements = false;
+    void acknowledgeAll() {
+        std::deque<std::function<void()>> held;
+        {
+            std::lock_guard lock(mutex_);
+            held.swap(held_);
+        }
+        for (auto& acknowledge : held) acknowledge();
+    }
+    std::size_t heldCount() const {
+        std::lock_guard lock(mutex_);
+        return held_.size();
+    }
+    // Output events sent through `deliverTerminalOutput`, that is with flow control.
+    std::size_t deliveries() const {
+        std::lock_guard lock(mutex_);
+        return deliveries_;
+    }
     void clear() {
         std::lock_guard lock(mutex_);
         events_.clear();
@@ -104,6 +138,8 @@ class RecordingTerminalBridge final : public TerminalBridging {
     mutable std::mutex mutex_;
     std::vector<RecordedTerminalEvent> events_;
     std::map<std::string, std::string> output_;
+    std::size_t deliveries_ = 0;
+    std::deque<std::function<void()>> held_;
 };
 
 inline bool waitFor(const std::function<bool()>& predicate,
