@@ -32,32 +32,18 @@ class DesktopTest : public PelkoWindowTest {
         return std::count(messages.begin(), messages.end(), message);
     }
 
-    // The pids of the processes below `root`.
+    // The pids of the processes below `root`, children of any of its threads included.
     static std::vector<pid_t> descendants(pid_t root) {
-        std::map<pid_t, pid_t> parents;
-        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-            const std::string name = entry.path().filename().string();
-            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-            std::ifstream stat(entry.path() / "stat");
-            std::string line;
-            if (!std::getline(stat, line)) continue;
-            const auto close = line.rfind(')');
-            if (close == std::string::npos) continue;
-            std::istringstream rest(line.substr(close + 2));
-            char state = 0;
-            pid_t parent = 0;
-            rest >> state >> parent;
-            parents[std::stoi(name)] = parent;
-        }
-        std::vector<pid_t> found;
-        for (const auto& [pid, parent] : parents) {
-            for (pid_t up = parent; up > 1; up = parents.count(up) ? parents[up] : 0) {
-                if (up == root) {
-                    found.push_back(pid);
-                    break;
-                }
+        std::vector<pid_t> found{root};
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            std::error_code error;
+            const auto tasks = "/proc/" + std::to_string(found[i]) + "/task";
+            for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+                std::ifstream children(task.path() / "children");
+                for (pid_t child = 0; children >> child;) found.push_back(child);
             }
         }
+        found.erase(found.begin());
         return found;
     }
 
@@ -79,13 +65,8 @@ TEST_F(DesktopTest, ASecondStartBringsTheFirstWindowForwardAndEnds) {
     auto first = start();
     ASSERT_TRUE(test::waitFor([&] { return hasMessage("page-start"); }, 60s)) << output();
 
-    std::map<std::string, std::string> env{{"HOME", (dir / "home").string()},
-                                           {"XDG_CACHE_HOME", (dir / "cache").string()},
-                                           {"XDG_DATA_HOME", (dir / "data").string()},
-                                           {"PELKO_RESOURCE_BUNDLE", (dir / "bundle").string()},
-                                           {"APPCAST_URL", ""}};
-    test::PelkoProcess second(test::binFolder() / "pelko", {}, env, dir / "second.txt");
-    auto status = second.waitForExit(60s);
+    auto second = start({}, {}, "second.txt");
+    auto status = second->waitForExit(60s);
     ASSERT_TRUE(status.has_value()) << "the second start keeps running";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << test::readFile(dir / "second.txt");
     EXPECT_TRUE(first->running());

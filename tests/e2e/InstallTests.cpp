@@ -38,12 +38,7 @@ TEST_F(PelkoWindowTest, TheInstalledApplicationValidatesAndStartsItsWindow) {
               0);
 
     writeTestPage(R"(log('page-start ' + location.href);)");
-    std::map<std::string, std::string> env{{"HOME", (dir / "home").string()},
-                                           {"XDG_CACHE_HOME", (dir / "cache").string()},
-                                           {"XDG_DATA_HOME", (dir / "data").string()},
-                                           {"PELKO_RESOURCE_BUNDLE", (dir / "bundle").string()},
-                                           {"APPCAST_URL", ""}};
-    test::PelkoProcess installed(prefix / "bin/pelko", {}, env, dir / "output.txt");
+    auto installed = start({}, prefix / "bin/pelko");
     EXPECT_TRUE(test::waitFor([&] { return hasMessage("page-start app://bundle/"); }, 60s)) << output();
 }
 

@@ -78,15 +78,18 @@ class PelkoWindowTest : public ::testing::Test {
         test::writeFile(dir / "bundle/web/assets/data.json", R"({"ok":true})");
     }
 
-    std::unique_ptr<test::PelkoProcess> start(std::map<std::string, std::string> extra = {}) {
+    // The application with the test's folders (`program`: another build of it), its output in `output`.
+    std::unique_ptr<test::PelkoProcess> start(std::map<std::string, std::string> extra = {},
+                                              std::filesystem::path program = {},
+                                              const std::string& output = "output.txt") {
+        if (program.empty()) program = test::binFolder() / "pelko";
         std::map<std::string, std::string> env{{"HOME", (dir / "home").string()},
                                                {"XDG_CACHE_HOME", (dir / "cache").string()},
                                                {"XDG_DATA_HOME", (dir / "data").string()},
                                                {"PELKO_RESOURCE_BUNDLE", (dir / "bundle").string()},
                                                {"APPCAST_URL", ""}};
         env.merge(extra);
-        return std::make_unique<test::PelkoProcess>(test::binFolder() / "pelko", std::vector<std::string>{},
-                                                    env, dir / "output.txt");
+        return std::make_unique<test::PelkoProcess>(program, std::vector<std::string>{}, env, dir / output);
     }
 
     std::filesystem::path logFile() const { return dir / "cache/pelko-webview.log"; }
