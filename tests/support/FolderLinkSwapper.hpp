@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -22,7 +23,12 @@ class FolderLinkSwapper {
     FolderLinkSwapper(const FolderLinkSwapper&) = delete;
     FolderLinkSwapper& operator=(const FolderLinkSwapper&) = delete;
 
-    std::size_t swaps() const { return swaps_; }
+    // Whether the first exchange happened within a generous deadline.
+    bool started() const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (swaps_ == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        return swaps_ > 0;
+    }
 
   private:
     void run() {
