@@ -97,22 +97,6 @@ TEST_F(ProjectFileSaveTest, LinksAreWrittenThroughOnlyWhenTheyStayInside) {
     EXPECT_TRUE(fs::is_symlink(project.root / "escape.txt"));
 }
 
-// Fault mended: names of 244 bytes and more could be read but not saved (the temporary name passed
-// NAME_MAX); new files also ignored the umask.
-TEST_F(ProjectFileSaveTest, LongestNamesSaveAndNewFilesTakeTheUmask) {
-    const std::string name(255, 'n');
-    writeFile(project.root / name, "old");
-    EXPECT_EQ(save(name, "new").type, "project/file/saved");
-    EXPECT_EQ(readFile(project.root / name), "new");
-    EXPECT_EQ(entriesIn(project.root), 1u);
-
-    const mode_t saved = umask(077);
-    const auto event = save("private.txt", "x");
-    umask(saved);
-    EXPECT_EQ(event.type, "project/file/saved");
-    EXPECT_EQ(test::fileMode(project.root / "private.txt"), 0600u);
-}
-
 // Containment before existence, and a link that dangles inside creates the file it names.
 TEST_F(ProjectFileSaveTest, LinksLeadingOutRefuseBeforeAnythingIsLookedUp) {
     fs::create_directory_symlink(project.outside, project.root / "link-out");
