@@ -2,6 +2,8 @@
 // Fakes at the bridge's seams and helpers that decode the scripts the bridge evaluates.
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -65,6 +67,19 @@ inline Json decodeScript(const std::string& script) {
 class RecordingWebView : public ScriptEvaluating {
   public:
     void evaluateScript(const std::string& script) override { scripts.push_back(script); }
+    // With `holdNotifications`, a page that is busy: the scripts' completions wait, in order, for `runOne`.
+    void evaluateScriptAndNotify(const std::string& script, std::function<void()> onEvaluated) override {
+        evaluateScript(script);
+        if (holdNotifications)
+            running.push_back(std::move(onEvaluated));
+        else
+            onEvaluated();
+    }
+    void runOne() {
+        auto done = std::move(running.front());
+        running.pop_front();
+        done();
+    }
 
     std::vector<Json> events() const {
         std::vector<Json> result;
@@ -89,6 +104,8 @@ class RecordingWebView : public ScriptEvaluating {
     }
 
     std::vector<std::string> scripts;
+    bool holdNotifications = false;
+    std::deque<std::function<void()>> running;
 };
 
 // A bridge with a recording web view that has finished loading.

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <thread>
 
 #include "bridge/BridgeTestSupport.hpp"
@@ -11,25 +10,6 @@
 namespace pelko {
 namespace {
 
-// A page that runs scripts when the test says so: their completions wait in order.
-class SlowWebView final : public ScriptEvaluating {
-  public:
-    void evaluateScript(const std::string& script) override { types.push_back(typeOf(script)); }
-    void evaluateScriptAndNotify(const std::string& script, std::function<void()> onEvaluated) override {
-        types.push_back(typeOf(script));
-        running.push_back(std::move(onEvaluated));
-    }
-    void runOne() {
-        auto done = std::move(running.front());
-        running.pop_front();
-        done();
-    }
-    static std::string typeOf(const std::string& script) { return test::decodeScript(script)["type"]; }
-
-    std::vector<std::string> types;
-    std::deque<std::function<void()>> running;
-};
-
 std::vector<std::uint8_t> chunk(const std::string& text) {
     return {text.begin(), text.end()};
 }
@@ -39,7 +19,8 @@ std::vector<std::uint8_t> chunk(const std::string& text) {
 // ahead of the output still running.
 TEST(TerminalOutputDeliveryTest, OutputIsAcknowledgedWhenThePageHasRunItAndRequestsDoNotWaitBehindIt) {
     auto bridge = WebBridge::create();
-    auto page = std::make_shared<SlowWebView>();
+    auto page = std::make_shared<test::RecordingWebView>();
+    page->holdNotifications = true;
     bridge->attachWebView(page);
     bridge->updateConfigSnapshot(AppConfig::builtInDefault(XdgFolders::process().home.string()));
     std::vector<int> delivered;
@@ -51,14 +32,14 @@ TEST(TerminalOutputDeliveryTest, OutputIsAcknowledgedWhenThePageHasRunItAndReque
     reader.join();
     MainQueue::shared().drain();
     EXPECT_TRUE(delivered.empty());  // held while the page loads
-    EXPECT_TRUE(page->types.empty());
+    EXPECT_TRUE(page->types().empty());
 
     bridge->notifyWebViewDidFinishNavigation();
-    ASSERT_EQ(page->types, (std::vector<std::string>{"app/config", "github/oauth/status", "terminal/output",
-                                                     "terminal/output"}));
+    ASSERT_EQ(page->types(), (std::vector<std::string>{"app/config", "github/oauth/status", "terminal/output",
+                                                       "terminal/output"}));
     EXPECT_TRUE(delivered.empty());  // handed to the page, not yet run
     bridge->handle(test::message("app/config/request"));
-    EXPECT_EQ(page->types[4], "app/config");
+    EXPECT_EQ(page->types()[4], "app/config");
     page->runOne();
     EXPECT_EQ(delivered, (std::vector<int>{1}));
     page->runOne();
