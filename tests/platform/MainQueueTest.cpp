@@ -102,20 +102,16 @@ TEST(MainQueueTest, ARedrawPrioritySourceFiresWhileTheQueueIsFlooded) {
         std::atomic<int>* ran;
         std::vector<int> ranAtFrame;
     } frames{&ran, {}};
-    GSource* redraw = g_timeout_source_new(2);
-    g_source_set_priority(redraw, G_PRIORITY_HIGH_IDLE + 20);
-    g_source_set_callback(
-        redraw,
+    const guint redraw = g_timeout_add_full(
+        G_PRIORITY_HIGH_IDLE + 20, 2,
         [](gpointer data) -> gboolean {
             auto* f = static_cast<Frames*>(data);
             f->ranAtFrame.push_back(f->ran->load());
             return G_SOURCE_CONTINUE;
         },
         &frames, nullptr);
-    g_source_attach(redraw, g_main_context_default());
     EXPECT_TRUE(MainQueue::shared().drainUntil([&] { return ran == flood; }, 120s));
-    g_source_destroy(redraw);
-    g_source_unref(redraw);
+    g_source_remove(redraw);
     int duringFlood = 0;
     for (int count : frames.ranAtFrame) duringFlood += count < flood / 2 ? 1 : 0;
     EXPECT_GE(duringFlood, 3) << "frames: " << frames.ranAtFrame.size();
