@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,20 +22,6 @@ bool sameIgnoringAsciiCase(const std::string& a, const std::string& b) {
 
 // Behaves like a case-insensitive volume on top of real folders: a name finds any entry of its folder
 // that differs only in ASCII case, and a move onto such an entry is refused as existing.
-std::vector<std::string> namesInFolder(int folder) {
-    std::vector<std::string> names;
-    DIR* stream = fdopendir(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!stream) return names;
-    while (const dirent* entry = readdir(stream)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(stream);
-    return names;
-}
-
-// Behaves like a case-insensitive volume on top of real folders: a name finds any entry of its folder
-// that differs only in ASCII case, and a move onto such an entry is refused as existing.
 class CaseInsensitiveRenaming final : public FileSystemRenaming {
   public:
     std::vector<std::pair<fs::path, fs::path>> moves;
@@ -57,8 +42,11 @@ class CaseInsensitiveRenaming final : public FileSystemRenaming {
 
   private:
     std::optional<std::string> entryFor(int folder, const std::string& name) const {
-        for (const auto& entry : namesInFolder(folder))
-            if (sameIgnoringAsciiCase(entry, name)) return entry;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd/" + std::to_string(folder), ec)) {
+            const std::string found = entry.path().filename().string();
+            if (sameIgnoringAsciiCase(found, name)) return found;
+        }
         return std::nullopt;
     }
 

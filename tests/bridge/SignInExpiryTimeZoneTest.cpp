@@ -1,5 +1,5 @@
 // The sign-in status's "no expiry" rule is read in the local time zone: a token expiring in the last
-// hours of 2099 UTC already lies in 2100 east of Greenwich. Each case fixes TZ for its own check.
+// hours of 2099 UTC already lies in 2100 east of Greenwich. Each case sets TZ; the test restores it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <time.h>
@@ -11,25 +11,6 @@
 
 namespace pelko {
 namespace {
-
-class FixedTimeZone {
-  public:
-    explicit FixedTimeZone(const char* zone) {
-        if (const char* current = ::getenv("TZ")) previous_ = current;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~FixedTimeZone() {
-        if (previous_)
-            ::setenv("TZ", previous_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-  private:
-    std::optional<std::string> previous_;
-};
 
 TEST(SignInExpiryTimeZone, TheYear2100BeginsAtLocalMidnight) {
     struct Case {
@@ -44,11 +25,19 @@ TEST(SignInExpiryTimeZone, TheYear2100BeginsAtLocalMidnight) {
         {"EST5", "2100-01-01T04:59:59Z", false},   // still 2099 in New York
         {"EST5", "2100-01-01T05:00:00Z", true},
     };
+    const char* current = ::getenv("TZ");
+    const std::optional<std::string> previous = current ? std::optional<std::string>(current) : std::nullopt;
     for (const auto& c : cases) {
-        FixedTimeZone zone(c.zone);
+        ::setenv("TZ", c.zone, 1);
+        ::tzset();
         EXPECT_EQ(WebBridge::isNonExpiring(*Date::parseIso(c.expiresAt)), c.nonExpiring)
             << c.zone << " " << c.expiresAt;
     }
+    if (previous)
+        ::setenv("TZ", previous->c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace
