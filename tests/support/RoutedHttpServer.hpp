@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -94,57 +95,44 @@ class RoutedHttpServer {
         }
     }
 
-    static std::string lower(std::string text) {
-        std::transform(text.begin(), text.end(), text.begin(),
-                       [](unsigned char c) { return std::tolower(c); });
-        return text;
-    }
-
     void serve(int client) {
         std::string data;
         char buffer[8192];
-        size_t headerEnd;
+        auto readMore = [&] {
+            const ssize_t n = ::read(client, buffer, sizeof buffer);
+            if (n > 0) data.append(buffer, static_cast<size_t>(n));
+            return n > 0;
+        };
+        std::size_t headerEnd;
         while ((headerEnd = data.find("\r\n\r\n")) == std::string::npos) {
-            ssize_t n = ::read(client, buffer, sizeof buffer);
-            if (n <= 0) {
+            if (!readMore()) {
                 ::close(client);
                 return;
             }
-            data.append(buffer, static_cast<size_t>(n));
         }
         HttpExchangeRequest request;
-        std::string head = data.substr(0, headerEnd);
-        size_t lineEnd = head.find("\r\n");
-        std::string requestLine = head.substr(0, lineEnd);
-        size_t firstSpace = requestLine.find(' ');
-        size_t secondSpace = requestLine.find(' ', firstSpace + 1);
-        request.method = requestLine.substr(0, firstSpace);
-        std::string target = requestLine.substr(firstSpace + 1, secondSpace - firstSpace - 1);
-        size_t question = target.find('?');
+        std::istringstream head(data.substr(0, headerEnd));
+        std::string target, line;
+        head >> request.method >> target;
+        std::getline(head, line);  // the rest of the request line
+        const std::size_t question = target.find('?');
         request.path = target.substr(0, question);
         if (question != std::string::npos) request.query = target.substr(question + 1);
-        size_t position = lineEnd == std::string::npos ? head.size() : lineEnd + 2;
-        while (position < head.size()) {
-            size_t end = head.find("\r\n", position);
-            if (end == std::string::npos) end = head.size();
-            std::string line = head.substr(position, end - position);
-            size_t colon = line.find(':');
-            if (colon != std::string::npos) {
-                std::string value = line.substr(colon + 1);
-                value.erase(0, value.find_first_not_of(' '));
-                request.headers[lower(line.substr(0, colon))] = value;
-            }
-            position = end + 2;
+        while (std::getline(head, line)) {
+            if (line.ends_with('\r')) line.pop_back();
+            const std::size_t colon = line.find(':');
+            if (colon == std::string::npos) continue;
+            std::string name = line.substr(0, colon);
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](unsigned char c) { return std::tolower(c); });
+            const std::size_t value = line.find_first_not_of(' ', colon + 1);
+            request.headers[name] = value == std::string::npos ? std::string() : line.substr(value);
         }
-        size_t contentLength = 0;
-        if (auto length = request.header("content-length"); !length.empty())
-            contentLength = std::stoul(length);
+        const std::string length = request.header("content-length");
+        const std::size_t bodyEnd = headerEnd + 4 + (length.empty() ? 0 : std::stoul(length));
+        while (data.size() < bodyEnd && readMore()) {
+        }
         request.body = data.substr(headerEnd + 4);
-        while (request.body.size() < contentLength) {
-            ssize_t n = ::read(client, buffer, sizeof buffer);
-            if (n <= 0) break;
-            request.body.append(buffer, static_cast<size_t>(n));
-        }
         Handler handler;
         {
             std::lock_guard lock(mutex_);
