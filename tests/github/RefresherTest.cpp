@@ -1,12 +1,11 @@
 // GitTokenRefresher with the real OAuth client against a loopback server, an in-memory keyring and a
-// scheduler fired by hand; DispatchRefreshScheduler on a real serial queue.
+// scheduler fired by hand.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <future>
 
 #include "github/CurlGitHubOAuthClient.hpp"
-#include "github/DispatchRefreshScheduler.hpp"
 #include "github/GitHubTestSupport.hpp"
 #include "github/GitTokenRefresher.hpp"
 #include "support/RoutedHttpServer.hpp"
@@ -164,47 +163,6 @@ TEST_F(RefresherTest, ARefreshFailureAfterANewSignInKeepsTheNewToken) {
     check.get();
     EXPECT_EQ(authManager->loadToken(), fresh);
     EXPECT_TRUE(delegate->calls().empty());
-}
-
-TEST(DispatchRefreshSchedulerTest, FiresRepeatedlyAfterEachIntervalUntilCancelled) {
-    auto queue = std::make_shared<SerialQueue>("test.oauth-refresh");
-    DispatchRefreshScheduler scheduler(queue);
-    std::mutex mutex;
-    std::condition_variable changed;
-    int firstCount = 0;
-    int secondCount = 0;
-    scheduler.scheduleRepeating(std::chrono::milliseconds(5), [&] {
-        std::lock_guard lock(mutex);
-        ++firstCount;
-        changed.notify_all();
-    });
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return firstCount >= 3; }));
-    }
-    // A new schedule replaces the old timer.
-    scheduler.scheduleRepeating(std::chrono::milliseconds(5), [&] {
-        std::lock_guard lock(mutex);
-        ++secondCount;
-        changed.notify_all();
-    });
-    queue->barrier();
-    int firstAfterReplace;
-    {
-        std::unique_lock lock(mutex);
-        firstAfterReplace = firstCount;
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return secondCount >= 2; }));
-        EXPECT_EQ(firstCount, firstAfterReplace);
-    }
-    scheduler.cancel();
-    queue->barrier();
-    int secondAfterCancel = secondCount;
-    // A firing due after the cancel would run after this delayed marker.
-    std::promise<void> marker;
-    queue->asyncAfter(std::chrono::milliseconds(50), [&] { marker.set_value(); });
-    marker.get_future().wait();
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(secondCount, secondAfterCancel);
 }
 
 }  // namespace
