@@ -106,6 +106,12 @@ void GitHubOAuthCoordinator::reportFailure(const std::string& description) {
     if (auto target = delegate()) target->gitHubOAuthCoordinatorDidFail(*this, description);
 }
 
+void GitHubOAuthCoordinator::fail(GitHubOAuthCoordinatorError::Code code) {
+    GitHubOAuthCoordinatorError error(code);
+    reportFailure(error.what());
+    throw error;
+}
+
 std::string GitHubOAuthCoordinator::randomCodeVerifier() {
     std::array<std::uint8_t, 32> bytes{};
     if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1)
@@ -201,10 +207,7 @@ OAuthTokenRecord GitHubOAuthCoordinator::handleCallback(const std::string& url) 
             verifier = *pendingCodeVerifier_;
         }
     }
-    if (!pending) {
-        reportFailure(Error(Error::Code::missingState).what());
-        throw Error(Error::Code::missingState);
-    }
+    if (!pending) fail(Error::Code::missingState);
     auto clearPendingIfStill = [&] {
         std::lock_guard lock(lock_);
         if (pendingState_ == expectedState) {
@@ -214,21 +217,14 @@ OAuthTokenRecord GitHubOAuthCoordinator::handleCallback(const std::string& url) 
     };
 
     auto state = queryItem(url, "state");
-    if (!state || !*state) {
-        reportFailure(Error(Error::Code::missingState).what());
-        throw Error(Error::Code::missingState);
-    }
+    if (!state || !*state) fail(Error::Code::missingState);
     if (**state != expectedState) {
         clearPendingIfStill();
-        reportFailure(Error(Error::Code::stateMismatch).what());
-        throw Error(Error::Code::stateMismatch);
+        fail(Error::Code::stateMismatch);
     }
     auto code = queryItem(url, "code");
-    if (!code || !*code) {
-        // GitHub's Cancel button lands here (error=access_denied): the page must hear of it.
-        reportFailure(Error(Error::Code::missingCode).what());
-        throw Error(Error::Code::missingCode);
-    }
+    // GitHub's Cancel button lands here (error=access_denied): the page must hear of it.
+    if (!code || !*code) fail(Error::Code::missingCode);
 
     OAuthTokenRecord record;
     try {

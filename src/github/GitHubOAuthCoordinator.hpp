@@ -18,6 +18,7 @@
 #include "github/GitAuthManager.hpp"
 #include "github/GitHubEndpoints.hpp"
 #include "github/GitHubOAuthCoordinating.hpp"
+#include "github/GitHubOAuthCoordinatorError.hpp"
 #include "github/GitHubOAuthHTTPClient.hpp"
 #include "github/GitTokenRefresher.hpp"
 #include "github/OAuthSession.hpp"
@@ -62,6 +63,8 @@ class GitHubOAuthCoordinator final : public GitHubOAuthCoordinating,
 
     void sessionDidEnd(std::uint64_t attempt, const OAuthSessionOutcome& outcome);
     void reportFailure(const std::string& description);
+    // Reports the refused callback, then throws it.
+    [[noreturn]] void fail(GitHubOAuthCoordinatorError::Code code);
     std::shared_ptr<GitHubOAuthCoordinatorDelegate> delegate() const;
 
     Configuration configuration_;
