@@ -9,7 +9,7 @@
 
 #include "e2e/PelkoWindowFixture.hpp"
 #include "github/GitHubOAuthCoordinator.hpp"
-#include "github/UrlEncoding.hpp"
+#include "github/GitHubTestSupport.hpp"
 #include "support/PrivateKeyring.hpp"
 #include "support/RoutedHttpServer.hpp"
 
@@ -57,10 +57,7 @@ TEST_F(SignInWindowTest, SignInThroughTheWindowStoresTheTokenAndReportsTheAccoun
 
     test::RoutedHttpServer github;
     github.route("GET", "/login/oauth/authorize", [](const test::HttpExchangeRequest& request) {
-        std::string state;
-        auto at = request.query.find("state=");
-        if (at != std::string::npos)
-            state = request.query.substr(at + 6, request.query.find('&', at) - at - 6);
+        auto state = urlencoding::encode(test::formFields(request.query)["state"]);
         return test::HttpExchangeResponse{
             302, "", {{"Location", "pelko://oauth/callback?code=e2e-code&state=" + state}}};
     });
@@ -92,15 +89,10 @@ TEST_F(SignInWindowTest, SignInThroughTheWindowStoresTheTokenAndReportsTheAccoun
     auto exchange = github.requests("/login/oauth/access_token");
     ASSERT_EQ(authorize.size(), 1u);
     ASSERT_EQ(exchange.size(), 1u);
-    EXPECT_NE(exchange[0].body.find("code=e2e-code"), std::string::npos);
-    auto field = [](const std::string& text, const std::string& name) {
-        auto at = text.find(name + "=");
-        auto end = text.find('&', at);
-        return urlencoding::decode(
-            text.substr(at + name.size() + 1, end == std::string::npos ? end : end - at - name.size() - 1));
-    };
-    EXPECT_EQ(GitHubOAuthCoordinator::codeChallengeS256(field(exchange[0].body, "code_verifier")),
-              field(authorize[0].query, "code_challenge"));
+    auto sent = test::formFields(exchange[0].body);
+    EXPECT_EQ(sent["code"], "e2e-code");
+    EXPECT_EQ(GitHubOAuthCoordinator::codeChallengeS256(sent["code_verifier"]),
+              test::formFields(authorize[0].query)["code_challenge"]);
 
     auto securityLog = test::readJsonLines(dir / "cache/pelko/security-events.log");
     std::vector<std::string> actions;
