@@ -1,6 +1,6 @@
 #pragma once
-// Fakes at the GitHub subsystem's seams: an in-memory keyring and delegates that record their calls;
-// and a reader of the form-encoded fields that requests and sign-in addresses carry.
+// Fakes at the GitHub subsystem's seams: an in-memory keyring, delegates that record their calls and a
+// scheduler fired by hand; a reader of form-encoded fields and a catcher of one error type.
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -58,69 +58,69 @@ class MemoryKeychain final : public KeychainStore {
     std::map<std::string, std::string> items_;
 };
 
-// Records delegate calls (from any thread) and lets the test wait for them.
+// Records delegate calls from any thread as "complete", "fail <description>", "refresh" or
+// "refreshFail <description>", with the last record handed over and the thread of the last call.
 class RecordingDelegate final : public GitHubOAuthCoordinatorDelegate, public GitTokenRefresherDelegate {
   public:
-    struct Call {
-        std::string kind;  // "complete", "fail", "refresh", "refreshFail"
-        std::string detail;
-        std::optional<OAuthTokenRecord> record;
-        bool onCallerThread;
-    };
-
     void gitHubOAuthCoordinatorDidComplete(GitHubOAuthCoordinating&,
                                            const OAuthTokenRecord& record) override {
-        add({"complete", "", record, std::this_thread::get_id() == testThread});
+        add("complete", record);
     }
     void gitHubOAuthCoordinatorDidFail(GitHubOAuthCoordinating&, const std::string& description) override {
-        add({"fail", description, std::nullopt, std::this_thread::get_id() == testThread});
+        add("fail " + description);
     }
     void gitTokenRefresherDidRefresh(GitTokenRefreshing&, const OAuthTokenRecord& record) override {
-        add({"refresh", "", record, std::this_thread::get_id() == testThread});
+        add("refresh", record);
     }
     void gitTokenRefresherDidFail(GitTokenRefreshing&, const std::string& description) override {
-        add({"refreshFail", description, std::nullopt, std::this_thread::get_id() == testThread});
+        add("refreshFail " + description);
     }
 
-    std::vector<Call> waitFor(size_t count) {
+    // The calls so far, once there are `count` of them (or a minute has passed).
+    std::vector<std::string> calls(size_t count = 0) {
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, std::chrono::seconds(60), [&] { return calls_.size() >= count; });
         return calls_;
     }
-    std::vector<Call> calls() {
-        std::lock_guard lock(mutex_);
-        return calls_;
-    }
-
-    std::thread::id testThread = std::this_thread::get_id();
+    // Read once `calls` has returned the call.
+    std::optional<OAuthTokenRecord> record;
+    bool lastOnTestThread = false;
 
   private:
-    void add(Call call) {
+    void add(std::string call, std::optional<OAuthTokenRecord> handed = std::nullopt) {
         std::lock_guard lock(mutex_);
+        if (handed) record = std::move(handed);
+        lastOnTestThread = std::this_thread::get_id() == testThread_;
         calls_.push_back(std::move(call));
         changed_.notify_all();
     }
+    const std::thread::id testThread_ = std::this_thread::get_id();
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Call> calls_;
+    std::vector<std::string> calls_;
 };
 
 // A scheduler the test fires by hand.
 class ManualScheduler final : public RefreshScheduler {
   public:
     void scheduleRepeating(std::chrono::milliseconds interval, std::function<void()> handler) override {
-        ++schedules;
         this->interval = interval;
         this->handler = std::move(handler);
     }
-    void cancel() override {
-        ++cancels;
-        handler = nullptr;
-    }
-    int schedules = 0;
-    int cancels = 0;
+    void cancel() override { handler = nullptr; }
     std::chrono::milliseconds interval{0};
     std::function<void()> handler;
 };
+
+// The error of type E that `call` throws, or nothing when it returns.
+template <class E, class Call>
+std::optional<E> thrown(Call call) {
+    try {
+        call();
+    } catch (const E& error) {
+        return error;
+    }
+    return std::nullopt;
+}
 
 }  // namespace pelko::test

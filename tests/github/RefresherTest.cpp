@@ -2,7 +2,6 @@
 // scheduler fired by hand.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <future>
 
 #include "github/CurlGitHubOAuthClient.hpp"
@@ -34,22 +33,18 @@ class RefresherTest : public ::testing::Test {
             "POST", "/login/oauth/access_token", 200,
             R"({"access_token":"gho_new","refresh_token":"ghr_new","scope":"repo","expires_in":28800})");
     }
-    OAuthTokenRecord stored(std::int64_t expiresIn, std::string refreshToken = "ghr_old") {
-        OAuthTokenRecord record{"gho_old",
-                                std::move(refreshToken),
-                                Date::fromSeconds(now + expiresIn),
-                                {"repo"},
-                                "bearer",
-                                "octocat",
-                                std::nullopt};
+    OAuthTokenRecord stored(std::int64_t expiresIn, const std::string& refreshToken = "ghr_old") {
+        OAuthTokenRecord record{
+            "gho_old", refreshToken, Date::fromSeconds(now + expiresIn), {"repo"}, "bearer", "octocat", {}};
         authManager->saveToken(record);
         return record;
     }
     size_t tokenRequests() const { return server.requests("/login/oauth/access_token").size(); }
 };
 
-TEST_F(RefresherTest, RefreshesOnlyWithinTheMarginAndWithARefreshToken) {
+TEST_F(RefresherTest, TheMinutelyCheckRefreshesOnlyWithinTheMarginAndWithARefreshToken) {
     refresher->start();
+    EXPECT_EQ(scheduler->interval, std::chrono::seconds(60));
     struct Case {
         std::int64_t expiresIn;
         std::string refreshToken;
@@ -63,7 +58,7 @@ TEST_F(RefresherTest, RefreshesOnlyWithinTheMarginAndWithARefreshToken) {
     for (const auto& c : cases) {
         size_t before = tokenRequests();
         stored(c.expiresIn, c.refreshToken);
-        refresher->evaluateRefresh();
+        scheduler->handler();
         EXPECT_EQ(tokenRequests() - before, c.refreshes ? 1u : 0u) << c.expiresIn << " " << c.refreshToken;
         if (c.refreshes) {
             auto record = authManager->loadToken();
@@ -73,96 +68,50 @@ TEST_F(RefresherTest, RefreshesOnlyWithinTheMarginAndWithARefreshToken) {
             EXPECT_EQ(record->expiresAt, Date::fromSeconds(now + 28800));
         }
     }
-    auto calls = delegate->calls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].kind, "refresh");
-}
-
-TEST_F(RefresherTest, AFailedRefreshDeletesTheTokenAndReportsOnce) {
-    refresher->start();
-    server.respond("POST", "/login/oauth/access_token", 200, R"({"access_token":"gho_new","scope":"repo"})");
-    stored(10);
-    refresher->evaluateRefresh();
-    EXPECT_FALSE(authManager->loadToken());
-    auto calls = delegate->calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].kind, "refreshFail");
-    EXPECT_EQ(calls[0].detail, "missingRefreshToken");
-    refresher->evaluateRefresh();  // the schedule goes on; later checks find nothing
-    EXPECT_EQ(delegate->calls().size(), 1u);
-    EXPECT_TRUE(refresher->isRunning());
-}
-
-TEST_F(RefresherTest, StartSchedulesOnceAndARestartSchedulesAfresh) {
-    refresher->start();
-    refresher->start();
-    EXPECT_EQ(scheduler->schedules, 1);
-    EXPECT_EQ(scheduler->interval, std::chrono::seconds(60));
+    EXPECT_EQ(delegate->calls(), (std::vector<std::string>{"refresh", "refresh"}));
+    auto sent = test::formFields(server.requests("/login/oauth/access_token").at(0).body);
+    EXPECT_EQ(sent["grant_type"], "refresh_token");
+    EXPECT_EQ(sent["refresh_token"], "ghr_old");
+    EXPECT_EQ(sent.count("client_secret"), 0u) << "none is configured";
     refresher->stop();
-    refresher->stop();
-    EXPECT_EQ(scheduler->cancels, 1);
-    refresher->start();
-    EXPECT_EQ(scheduler->schedules, 2);
-    stored(0);
-    scheduler->handler();
-    EXPECT_EQ(tokenRequests(), 1u);
+    EXPECT_FALSE(scheduler->handler);
 }
 
 // The refresh request is held at the server while the user signs out (or Git deletes a rejected
-// token); the answer must not sign the user back in.
-TEST_F(RefresherTest, ARefreshInFlightDuringSignOutIsDropped) {
-    for (bool stopRefresher : {true, false}) {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool requestArrived = false;
-        bool release = false;
+// token, or a new sign-in stores its token): then its answer, good or bad, must not touch what is
+// stored. With nothing in between, a failed refresh deletes the token and reports.
+TEST_F(RefresherTest, ARefreshAnswerTakesEffectOnlyIfNothingChangedMeanwhile) {
+    struct Case {
+        std::string meanwhile;
+        int status;
+    };
+    const Case cases[] = {
+        {"nothing", 500}, {"signOut", 200}, {"gitDeletes", 200}, {"newSignIn", 200}, {"newSignIn", 500}};
+    for (const auto& c : cases) {
+        std::promise<void> arrived;
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
         server.route("POST", "/login/oauth/access_token", [&](const test::HttpExchangeRequest&) {
-            std::unique_lock lock(mutex);
-            requestArrived = true;
-            changed.notify_all();
-            changed.wait(lock, [&] { return release; });
+            arrived.set_value();
+            released.wait();
             return test::HttpExchangeResponse{
-                200, R"({"access_token":"gho_new","refresh_token":"ghr_new","scope":"repo"})", {}};
+                c.status, R"({"access_token":"gho_new","refresh_token":"ghr_new","scope":"repo"})", {}};
         });
         refresher->start();
         stored(10);
         auto check = std::async(std::launch::async, [&] { refresher->evaluateRefresh(); });
-        {
-            std::unique_lock lock(mutex);
-            ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return requestArrived; }));
-        }
-        authManager->deleteToken();
-        if (stopRefresher) refresher->stop();
-        {
-            std::lock_guard lock(mutex);
-            release = true;
-        }
-        changed.notify_all();
+        ASSERT_EQ(arrived.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+        std::optional<OAuthTokenRecord> expected;
+        if (c.meanwhile == "newSignIn")
+            expected = stored(3600, "ghr_fresh");
+        else if (c.meanwhile != "nothing")
+            authManager->deleteToken();
+        if (c.meanwhile == "signOut") refresher->stop();
+        release.set_value();
         check.get();
-        EXPECT_FALSE(authManager->loadToken()) << "stopped: " << stopRefresher;
-        EXPECT_TRUE(delegate->calls().empty()) << "stopped: " << stopRefresher;
-        refresher->stop();
+        EXPECT_EQ(authManager->loadToken(), expected) << c.meanwhile << " " << c.status;
     }
-}
-
-TEST_F(RefresherTest, ARefreshFailureAfterANewSignInKeepsTheNewToken) {
-    refresher->start();
-    std::promise<void> arrived;
-    std::promise<void> release;
-    auto released = release.get_future().share();
-    server.route("POST", "/login/oauth/access_token", [&](const test::HttpExchangeRequest&) {
-        arrived.set_value();
-        released.wait();
-        return test::HttpExchangeResponse{500, "", {}};
-    });
-    stored(10);
-    auto check = std::async(std::launch::async, [&] { refresher->evaluateRefresh(); });
-    arrived.get_future().wait();
-    auto fresh = stored(3600, "ghr_fresh");
-    release.set_value();
-    check.get();
-    EXPECT_EQ(authManager->loadToken(), fresh);
-    EXPECT_TRUE(delegate->calls().empty());
+    EXPECT_EQ(delegate->calls(), (std::vector<std::string>{"refreshFail invalidResponse"}));
 }
 
 }  // namespace

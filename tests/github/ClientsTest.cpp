@@ -1,0 +1,164 @@
+// CurlGitHubOAuthClient, CurlGitHubGraphQLClient and the transport under them, against a loopback
+// server standing in for GitHub's OAuth ("/web") and API ("/api") hosts.
+#include <gtest/gtest.h>
+
+#include "github/CurlGitHubGraphQLClient.hpp"
+#include "github/CurlGitHubOAuthClient.hpp"
+#include "github/CurlHttpTransport.hpp"
+#include "github/GitHubGraphQLClientError.hpp"
+#include "github/GitHubOAuthHTTPClientError.hpp"
+#include "github/GitHubTestSupport.hpp"
+#include "support/RoutedHttpServer.hpp"
+
+namespace pelko {
+namespace {
+
+using Code = GitHubOAuthHTTPClientError::Code;
+
+class ClientsTest : public ::testing::Test {
+  protected:
+    test::RoutedHttpServer server;
+    GitHubEndpoints endpoints{server.base() + "/web", server.base() + "/api"};
+    CurlGitHubOAuthClient oauth{"client&id", std::nullopt, "pelko://oauth/callback", endpoints};
+    CurlGitHubGraphQLClient graphQL{endpoints};
+
+    Json runQuery() {
+        return graphQL.execute("query { viewer { login } }", Json{{"first", 2}}, "gho_secret");
+    }
+    // `call` throws `code`, with a text that quotes no token.
+    template <class F>
+    void expectError(Code code, F call, const std::string& context) {
+        auto error = test::thrown<GitHubOAuthHTTPClientError>(call);
+        ASSERT_TRUE(error) << context << ": no error";
+        EXPECT_EQ(error->code(), code) << context;
+        EXPECT_EQ(std::string(error->what()).find("gho_"), std::string::npos) << context;
+    }
+};
+
+TEST_F(ClientsTest, OAuthCodeExchangePostsTheFormAndReadsTheGrant) {
+    server.respond("POST", "/web/login/oauth/access_token", 200,
+                   R"({"access_token":"gho_a","refresh_token":"ghr_r","token_type":"bearer",)"
+                   R"("scope":"repo,read:user","expires_in":28800})");
+    CurlGitHubOAuthClient withSecret{"client&id", "s3cret =+", "pelko://oauth/callback", endpoints};
+    auto token = withSecret.exchangeCode("code 1+2", "verifier");
+    EXPECT_EQ(token, (OAuthTokenResponse{"gho_a", "ghr_r", 28800, "repo read:user", "bearer"}));
+
+    auto requests = server.requests("/web/login/oauth/access_token");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].header("accept"), "application/json");
+    EXPECT_EQ(requests[0].header("content-type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(requests[0].body.find(' '), std::string::npos);
+    EXPECT_EQ(requests[0].body.find('+'), std::string::npos);
+    EXPECT_EQ(test::formFields(requests[0].body),
+              (std::map<std::string, std::string>{{"client_id", "client&id"},
+                                                  {"client_secret", "s3cret =+"},
+                                                  {"code", "code 1+2"},
+                                                  {"code_verifier", "verifier"},
+                                                  {"grant_type", "authorization_code"},
+                                                  {"redirect_uri", "pelko://oauth/callback"}}));
+}
+
+TEST_F(ClientsTest, OAuthTokenAnswersMapToTheirErrors) {
+    struct Case {
+        int status;
+        const char* body;
+        bool refresh;
+        std::optional<Code> code;
+    };
+    const Case cases[] = {
+        {200, R"({"access_token":"gho_a","scope":"repo"})", false, std::nullopt},  // no refresh token: fine
+        {200, R"({"access_token":"gho_a","scope":"repo"})", true, Code::missingRefreshToken},
+        {200, R"({"error":"bad_verification_code","scope":"repo"})", false, Code::missingAccessToken},
+        {200, R"({"access_token":"gho_leak"})", false, Code::invalidResponse},  // no scope
+        {200, R"(gho_leak not json)", false, Code::invalidResponse},
+        {200, R"({"access_token":"gho_a","scope":"repo","expires_in":"soon"})", false, Code::invalidResponse},
+        {401, R"({})", false, Code::invalidResponse},
+        {302, R"({})", true, Code::invalidResponse},
+    };
+    for (const auto& c : cases) {
+        server.respond("POST", "/web/login/oauth/access_token", c.status, c.body);
+        std::string context = std::to_string(c.status) + " " + c.body;
+        auto call = [&] { return c.refresh ? oauth.refreshToken("ghr_r") : oauth.exchangeCode("c", "v"); };
+        if (c.code)
+            expectError(*c.code, call, context);
+        else
+            EXPECT_EQ(call().refreshToken, "") << context;
+    }
+}
+
+TEST_F(ClientsTest, UserLookupSendsTheBearerTokenAndNeedsALogin) {
+    server.respond("GET", "/api/user", 200, R"({"login":"octocat","avatar_url":"https://a.example/o.png"})");
+    auto user = oauth.fetchUser("gho_a");
+    EXPECT_EQ(user.login, "octocat");
+    EXPECT_EQ(user.avatarURL, "https://a.example/o.png");
+    auto request = server.requests("/api/user").at(0);
+    EXPECT_EQ(request.header("authorization"), "Bearer gho_a");
+    EXPECT_EQ(request.header("accept"), "application/vnd.github+json");
+
+    server.respond("GET", "/api/user", 200, R"({"login":"octocat"})");
+    EXPECT_FALSE(oauth.fetchUser("gho_a").avatarURL);
+    server.respond("GET", "/api/user", 200, R"({"id":1})");
+    expectError(
+        Code::invalidResponse, [&] { oauth.fetchUser("gho_a"); }, "no login");
+}
+
+// The bearer token and the document sent are checked through the Git service's history queries.
+TEST_F(ClientsTest, GraphQLSendsGitHubsHeadersAndReturnsData) {
+    // An empty error list is no error.
+    server.respond("POST", "/api/graphql", 200, R"({"errors":[],"data":{"viewer":{"login":"octocat"}}})");
+    EXPECT_EQ(runQuery(), (Json{{"viewer", {{"login", "octocat"}}}}));
+
+    auto requests = server.requests("/api/graphql");
+    ASSERT_EQ(requests.size(), 1u);
+    const auto& request = requests[0];
+    EXPECT_EQ(request.header("content-type"), "application/json");
+    EXPECT_EQ(request.header("accept"), "application/vnd.github.antiope-preview+json, application/json");
+    EXPECT_EQ(request.header("x-github-api-version"), "2022-11-28");
+    EXPECT_FALSE(request.header("user-agent").empty());
+}
+
+TEST_F(ClientsTest, GraphQLStatusesAndEnvelopesMapToTheirErrors) {
+    using Code = GitHubGraphQLClientError::Code;
+    struct Case {
+        int status;
+        const char* body;
+        Code code;
+        const char* text = nullptr;  // the error's text, where it is GitHub's
+    };
+    const Case cases[] = {
+        {200, R"({"data":{"a":1},"errors":[{"message":"first"},{"message":"second"}]})", Code::graphqlErrors,
+         "first\nsecond"},
+        {200, R"({})", Code::emptyData},
+        {200, R"({"data":null})", Code::emptyData},
+        {200, R"(<html>not json gho_leak</html>)", Code::invalidResponse},
+        {200, R"({"errors":[{"nomessage":1}]})", Code::invalidResponse},
+        {401, R"({"message":"Bad credentials"})", Code::unauthorized},
+        {403, R"({})", Code::invalidResponse},
+        {502, R"({})", Code::invalidResponse},
+        {302, R"({})", Code::invalidResponse},
+    };
+    for (const auto& c : cases) {
+        server.respond("POST", "/api/graphql", c.status, c.body);
+        auto error = test::thrown<GitHubGraphQLClientError>([&] { runQuery(); });
+        ASSERT_TRUE(error) << c.status << " " << c.body << " returned data";
+        EXPECT_EQ(error->code(), c.code) << c.status << " " << c.body;
+        EXPECT_EQ(std::string(error->what()).find("leak"), std::string::npos);
+        if (c.text) {
+            EXPECT_STREQ(error->what(), c.text);
+        }
+    }
+}
+
+TEST_F(ClientsTest, TransportRedirectsAreReturnedNotFollowed) {
+    server.route("GET", "/moved", [&](const test::HttpExchangeRequest&) {
+        return test::HttpExchangeResponse{302, "", {{"Location", server.url("/elsewhere")}}};
+    });
+    CurlHttpTransport::Request request;
+    request.url = server.url("/moved");
+    request.headers = {{"Authorization", "Bearer gho_secret"}};
+    EXPECT_EQ(CurlHttpTransport::send(request).status, 302);
+    EXPECT_TRUE(server.requests("/elsewhere").empty());
+}
+
+}  // namespace
+}  // namespace pelko

@@ -1,0 +1,144 @@
+// SystemKeychainStore against gnome-keyring: the unlocked one that scripts/test starts in a private
+// D-Bus session, and a locked one of the test's own; GitAuthManager's item over an in-memory keyring.
+#include <gtest/gtest.h>
+#include <libsecret/secret.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
+
+#include "github/GitAuthManager.hpp"
+#include "github/GitHubTestSupport.hpp"
+#include "github/SystemKeychainStore.hpp"
+#include "platform/Environment.hpp"
+#include "platform/Uuid.hpp"
+#include "support/PrivateKeyring.hpp"
+#include "support/TestSupport.hpp"
+
+namespace pelko {
+namespace {
+
+class SystemKeychainStoreTest : public ::testing::Test {
+  protected:
+    // A fresh service per test, so runs never see each other's items.
+    std::string service = "app.pelko.test." + Uuid::random().string();
+    SystemKeychainStore store;
+
+    void SetUp() override {
+        if (!Environment::process().get("PELKO_TEST_KEYRING"))
+            GTEST_SKIP() << "needs the unlocked test keyring that scripts/test starts";
+    }
+    void TearDown() override { store.remove(service, "default"); }
+};
+
+TEST_F(SystemKeychainStoreTest, StoresReplacesLoadsAndDeletesOneItem) {
+    ASSERT_FALSE(store.load(service, "default")) << "the item should not exist yet";
+    ASSERT_TRUE(store.save("first", service, "default")) << "no unlocked default collection";
+    EXPECT_EQ(store.load(service, "default"), "first");
+
+    ASSERT_TRUE(store.save(std::string("sec\0ond", 7), service, "default"));
+    EXPECT_EQ(store.load(service, "default"), std::string("sec\0ond", 7));
+    EXPECT_FALSE(store.load(service, "other")) << "account is part of the address";
+
+    store.remove(service, "default");
+    EXPECT_FALSE(store.load(service, "default"));
+    store.remove(service, "default");  // a missing item is harmless
+}
+
+// The item's text is what later versions read back, so it is checked as written.
+TEST(GitAuthManagerTest, StoresTheRecordAsItsJsonAndReadsUndecodableItemsAsNoToken) {
+    auto keychain = std::make_shared<test::MemoryKeychain>();
+    GitAuthManager manager(keychain);
+    OAuthTokenRecord record{
+        "secret-access", "secret-refresh", *Date::parseIso("2030-06-01T12:00:00Z"), {"repo", "user"},
+        "bearer",        "octo",           "https://avatars.example/octo.png"};
+    manager.saveToken(record);
+    EXPECT_EQ(
+        keychain->load(GitAuthManager::service, GitAuthManager::account),
+        R"({"accessToken":"secret-access","refreshToken":"secret-refresh","expiresAt":"2030-06-01T12:00:00Z",)"
+        R"("scope":["repo","user"],"tokenType":"bearer","accountLogin":"octo",)"
+        R"("accountAvatarURL":"https:\/\/avatars.example\/octo.png"})");
+    EXPECT_EQ(manager.loadToken(), record);
+
+    const char* items[] = {
+        "not json",
+        R"({"accessToken":"a","expiresAt":"2026-03-01T09:30:00Z","scope":[],"tokenType":"bearer"})",
+        R"({"accessToken":"a","refreshToken":"r","expiresAt":"2026-03-01T09:30:00.5Z","scope":[],"tokenType":"bearer"})",
+    };
+    for (const char* item : items) {
+        keychain->save(item, GitAuthManager::service, GitAuthManager::account);
+        EXPECT_FALSE(manager.loadToken()) << item;
+        EXPECT_EQ(keychain->load(GitAuthManager::service, GitAuthManager::account), item) << "left in place";
+    }
+}
+
+constexpr const char* childVariable = "PELKO_LOCKED_KEYRING_CHILD";
+
+void lockDefaultCollection() {
+    GError* error = nullptr;
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
+    ASSERT_TRUE(service);
+    SecretCollection* collection = secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT,
+                                                                    SECRET_COLLECTION_NONE, nullptr, &error);
+    ASSERT_TRUE(collection);
+    GList* objects = g_list_append(nullptr, collection);
+    secret_service_lock_sync(service, objects, nullptr, nullptr, &error);
+    g_list_free(objects);
+    g_clear_error(&error);
+    EXPECT_TRUE(secret_collection_get_locked(collection));
+    g_object_unref(collection);
+    g_object_unref(service);
+}
+
+void runChecksOnLockedKeyring() {
+    auto keychain = std::make_shared<SystemKeychainStore>();
+    GitAuthManager manager(keychain);
+    OAuthTokenRecord record{"gho_a",  "ghr_r",   Date::distantFuture(), {"repo"},
+                            "bearer", "octocat", std::nullopt};
+    manager.saveToken(record);
+    ASSERT_EQ(manager.loadToken(), record);
+
+    lockDefaultCollection();
+    EXPECT_FALSE(manager.loadToken());
+    EXPECT_FALSE(manager.hasToken());
+    EXPECT_THROW(manager.saveToken(record), GitAuthManagerError);
+}
+
+// A locked keyring reads as no token and refuses saves. The checks run in a child of this test program
+// on a private bus with its own gnome-keyring, which the child locks; the parent waits for the child
+// with a deadline, in case an unlock prompt is ever waited for.
+TEST(LockedKeyring, LookupsAndSavesNeverWaitForAPrompt) {
+    if (Environment::process().get(childVariable)) {
+        runChecksOnLockedKeyring();
+        return;
+    }
+    test::TempDir folder;
+    test::PrivateKeyring keyring(folder.path());
+    ASSERT_TRUE(keyring.ready) << "dbus-daemon or gnome-keyring-daemon could not start";
+
+    std::string bus = "DBUS_SESSION_BUS_ADDRESS=" + keyring.address;
+    std::string child = std::string(childVariable) + "=1";
+    char* envp[] = {bus.data(), child.data(), nullptr};
+    std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::string filter = "--gtest_filter=LockedKeyring.LookupsAndSavesNeverWaitForAPrompt";
+    char* argv[] = {program.data(), filter.data(), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp), 0);
+
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    pid_t done = 0;
+    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (done == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        FAIL() << "the keyring checks did not finish: a lookup or save waited for a prompt";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the checks on the locked keyring failed";
+}
+
+}  // namespace
+}  // namespace pelko
