@@ -46,10 +46,7 @@ class FakeGitHubHistory {
         std::size_t end = std::min(list.size(), start + size);
         Json edges = Json::array();
         for (std::size_t index = start; index < end; ++index) {
-            Json node = {{"oid", list[index]},
-                         {"messageHeadline", "remote " + list[index].substr(0, 7)},
-                         {"committedDate", "2024-01-01T00:00:00Z"},
-                         {"author", {{"name", "Octo"}, {"user", {{"login", "octo"}}}}}};
+            Json node = {{"oid", list[index]}, {"committedDate", "2024-01-01T00:00:00Z"}};
             if (withFiles) node["files"] = {{"nodes", Json::array()}};
             edges.push_back({{"cursor", std::to_string(index + 1)}, {"node", node}});
         }

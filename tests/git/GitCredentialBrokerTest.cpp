@@ -1,11 +1,9 @@
-// GitCredentialBroker on the real file system, and its script run by bash as git runs it.
+// GitCredentialBroker on the real file system (git running its script is in the authentication tests).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "git/GitCredentialBroker.hpp"
 #include "git/GitCredentialBrokerError.hpp"
-#include "git/ProcessGitProcessRunner.hpp"
-#include "platform/Environment.hpp"
 #include "support/TestSupport.hpp"
 
 namespace pelko {
@@ -16,12 +14,6 @@ class GitCredentialBrokerTest : public ::testing::Test {
     test::TempDir dir;
     std::filesystem::path folder = dir / "credentials";
     GitCredentialBroker broker{folder};
-
-    std::string ask(const std::string& script, const std::string& prompt, const std::string& token) {
-        auto environment = Environment::process().all();
-        environment["PELKO_GITHUB_TOKEN"] = token;
-        return ProcessGitProcessRunner().run({script, prompt}, dir.path(), environment).stdout;
-    }
 };
 
 TEST_F(GitCredentialBrokerTest, WritesAPrivateScriptAndReturnsItsThreeKeys) {
@@ -38,10 +30,6 @@ TEST_F(GitCredentialBrokerTest, WritesAPrivateScriptAndReturnsItsThreeKeys) {
     EXPECT_EQ(test::fileMode(folder), 0700u);
     // The token is in the environment only.
     EXPECT_EQ(test::readFile(script).find("gho_token"), std::string::npos);
-
-    EXPECT_EQ(ask(script, "Username for 'https://github.com': ", "gho_token"), "x-access-token\n");
-    EXPECT_EQ(ask(script, "Password for 'https://x-access-token@github.com': ", "gho_token"), "gho_token\n");
-    EXPECT_EQ(ask(script, "Password: ", ""), "\n");
 }
 
 TEST_F(GitCredentialBrokerTest, KeepsOneScriptAndCleansUpQuietly) {

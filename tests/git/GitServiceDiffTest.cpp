@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "git/GitOutputText.hpp"
 #include "git/GitTestSupport.hpp"
 
 namespace pelko {
@@ -19,8 +18,7 @@ class GitServiceDiffTest : public ::testing::Test {
 
     void SetUp() override {
         work.git({"init", "-q"});
-        work.write("tracked.txt", "one\ntwo\n");
-        work.commitAll("first");
+        work.commit("first", "tracked.txt", "one\ntwo\n");
         id = h.projects->add(work.path());
     }
 
@@ -36,7 +34,6 @@ class GitServiceDiffTest : public ::testing::Test {
         EXPECT_TRUE(h.sink->waitForType("git/commit/diff"));
         return h.sink->payloads("git/commit/diff")[0];
     }
-    std::string head() { return std::string(GitOutputText::trim(work.git({"rev-parse", "HEAD"}))); }
 };
 
 TEST_F(GitServiceDiffTest, WholeTreeStagedAndUnstaged) {
@@ -105,7 +102,7 @@ TEST_F(GitServiceDiffTest, PathsOutsideTheProjectAreRefused) {
 }
 
 TEST_F(GitServiceDiffTest, CommitSummariesRenamesRootAndMergeCommits) {
-    std::string root = head();
+    std::string root = work.head();
     Json rootFile = commitDiff(" " + root + "\n", "tracked.txt");
     EXPECT_EQ(rootFile["commit"], root);
     ASSERT_EQ(rootFile["files"].size(), 1u);
@@ -113,15 +110,14 @@ TEST_F(GitServiceDiffTest, CommitSummariesRenamesRootAndMergeCommits) {
     EXPECT_EQ(rootFile["files"][0]["additions"], 2);
     EXPECT_EQ(rootFile["files"][0]["patch"].get<std::string>().find("commit "), std::string::npos);
 
-    work.write("dir/a/f.txt", "1\n2\n3\n4\n5\n6\n7\n8\n");
-    work.commitAll("folder");
+    work.commit("folder", "dir/a/f.txt", "1\n2\n3\n4\n5\n6\n7\n8\n");
     work.git({"mv", "dir/a", "dir/b"});
     work.write("dir/b/f.txt", "1\n2\n3\n4\n5\n6\n7\nchanged\nadded\n");
     work.write("other.txt", "o\n");
     work.commitAll("rename");
-    Json summary = commitDiff(head());
+    Json summary = commitDiff(work.head());
     ASSERT_EQ(summary["files"].size(), 2u);
-    EXPECT_EQ(summary["files"][0], (Json{{"commit", head()},
+    EXPECT_EQ(summary["files"][0], (Json{{"commit", work.head()},
                                          {"path", "dir/b/f.txt"},
                                          {"additions", 2},
                                          {"deletions", 1},
@@ -131,8 +127,8 @@ TEST_F(GitServiceDiffTest, CommitSummariesRenamesRootAndMergeCommits) {
     EXPECT_EQ(summary["files"][1]["path"], "other.txt");
 
     // A file the commit did not touch: one empty, resolved entry.
-    Json untouched = commitDiff(head(), "tracked.txt");
-    EXPECT_EQ(untouched["files"][0], (Json{{"commit", head()},
+    Json untouched = commitDiff(work.head(), "tracked.txt");
+    EXPECT_EQ(untouched["files"][0], (Json{{"commit", work.head()},
                                            {"path", "tracked.txt"},
                                            {"additions", 0},
                                            {"deletions", 0},
@@ -141,12 +137,11 @@ TEST_F(GitServiceDiffTest, CommitSummariesRenamesRootAndMergeCommits) {
                                            {"resolved", true}}));
 
     work.git({"checkout", "-q", "-b", "side", "HEAD~1"});
-    work.write("side.txt", "s\n");
-    work.commitAll("side");
+    work.commit("side", "side.txt", "s\n");
     work.git({"checkout", "-q", "-"});
     work.git({"merge", "-q", "--no-edit", "side"});
     // Against its first parent the merge did not change other.txt: the patch against each parent shows it.
-    Json merged = commitDiff(head(), "other.txt");
+    Json merged = commitDiff(work.head(), "other.txt");
     EXPECT_NE(merged["files"][0]["patch"].get<std::string>().find("+o"), std::string::npos);
 }
 
@@ -166,11 +161,9 @@ TEST_F(GitServiceDiffTest, WorkingTreeSectionsWithRenamesConflictsAndQuotedNames
     work.write("clash.txt", "base\n");
     work.commitAll("base");
     work.git({"checkout", "-q", "-b", "side"});
-    work.write("clash.txt", "side\n");
-    work.commitAll("side");
+    work.commit("side", "clash.txt", "side\n");
     work.git({"checkout", "-q", "-"});
-    work.write("clash.txt", "main\n");
-    work.commitAll("main");
+    work.commit("main", "clash.txt", "main\n");
     EXPECT_NE(work.tryGit({"merge", "-q", "side"}).status, 0);
     work.git({"mv", "old name.txt", "new name.txt"});
     work.write("both.txt", "staged\n");

@@ -91,8 +91,8 @@ TEST_F(GitServiceStatusTest, FolderOutsideARepositoryGetsOneNoticeAndPlaceholder
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[0].payload,
               (Json{{"success", false}, {"message", "リモートリポジトリがないプロジェクトです"}}));
-    EXPECT_EQ(events[1].payload, test::GitServiceHarness::placeholderJson(plainId));
-    EXPECT_EQ(events[2].payload, test::GitServiceHarness::placeholderJson(plainId));
+    EXPECT_EQ(events[1].payload, GitStatusPayload::placeholder(plainId).toJson());
+    EXPECT_EQ(events[2].payload, GitStatusPayload::placeholder(plainId).toJson());
 }
 
 TEST_F(GitServiceStatusTest, CommitRefusesBlankMessagesAndKeepsTheMessageAsGiven) {
@@ -229,8 +229,7 @@ TEST_F(GitServiceStatusTest, RemoteTrackingCountsAndNormalStatesWithoutUpstream)
 }
 
 TEST_F(GitServiceStatusTest, RemoteOriginUpstreamOrNothing) {
-    GitRepo repo(h.dir / "repo");
-    repo.git({"init", "-q"});
+    GitRepo repo;
     EXPECT_FALSE(h.service->remoteURL(test::projectAt(repo.path())));
     repo.git({"remote", "add", "upstream", "https://example.com/up.git"});
     // Only "upstream", with no branch upstream or push default: git is asked for origin, which fails.
@@ -243,18 +242,15 @@ TEST_F(GitServiceStatusTest, RemoteOriginUpstreamOrNothing) {
 }
 
 TEST_F(GitServiceStatusTest, RemoteLinkedWorktreesAndSubmoduleCheckoutsFindTheirRemotes) {
-    GitRepo main(h.dir / "main");
-    main.git({"init", "-q"});
-    main.write("a.txt", "a\n");
-    main.commitAll("first");
+    GitRepo main;
+    main.commit("first");
     main.git({"remote", "add", "origin", "https://example.com/main.git"});
     main.git({"worktree", "add", "-q", (h.dir / "linked").string()});
     EXPECT_TRUE(std::filesystem::is_regular_file(h.dir / "linked" / ".git"));
     EXPECT_EQ(h.service->remoteURL(test::projectAt(h.dir / "linked")), "https://example.com/main.git");
 
-    GitRepo super(h.dir / "super");
-    super.git({"init", "-q"});
-    super.git({"-c", "protocol.file.allow=always", "submodule", "add", "-q", main.path().string(), "lib"});
+    GitRepo super;
+    super.git({"submodule", "add", "-q", main.path().string(), "lib"});
     EXPECT_TRUE(std::filesystem::is_regular_file(super / "lib" / ".git"));
     EXPECT_EQ(h.service->remoteURL(test::projectAt(super / "lib")), main.path().string());
 }

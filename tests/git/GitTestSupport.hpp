@@ -277,17 +277,6 @@ inline OAuthTokenRecord tokenRecord(const std::string& accessToken,
     return record;
 }
 
-// Everything queued on the service so far has run and reported (the main queue drained meanwhile).
-inline void settle(GitService& service) {
-    std::atomic<bool> done = false;
-    std::thread waiter([&] {
-        service.waitUntilIdle();
-        done = true;
-    });
-    MainQueue::shared().drainUntil([&] { return done.load(); }, std::chrono::seconds(120));
-    waiter.join();
-}
-
 // A Git service over real git, with fakes for the configuration and the token.
 struct GitServiceHarness {
     TempDir dir;
@@ -306,8 +295,16 @@ struct GitServiceHarness {
             GitService::Options{std::move(gitHubWebHost), environment});
         service->setEventSink(sink);
     }
-    static Json placeholderJson(const Uuid& id) { return GitStatusPayload::placeholder(id).toJson(); }
-    void settle() { test::settle(*service); }
+    // Everything queued on the service so far has run and reported (the main queue drained meanwhile).
+    void settle() {
+        std::atomic<bool> done = false;
+        std::thread waiter([&] {
+            service->waitUntilIdle();
+            done = true;
+        });
+        MainQueue::shared().drainUntil([&] { return done.load(); }, std::chrono::seconds(120));
+        waiter.join();
+    }
 };
 
 }  // namespace pelko::test
