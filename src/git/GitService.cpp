@@ -15,6 +15,12 @@ namespace {
 
 constexpr const char* missingRemoteText = "リモートリポジトリがないプロジェクトです";
 
+std::vector<std::string> gitCommand(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{"git"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return command;
+}
+
 }  // namespace
 
 GitService::GitService(std::shared_ptr<GitProjectProviding> configProvider,
@@ -115,11 +121,7 @@ GitResult<std::string> GitService::runGit(const std::vector<std::string>& argume
         environment["GH_TOKEN"] = token->accessToken;
     }
 
-    std::vector<std::string> command;
-    command.reserve(arguments.size() + 1);
-    command.emplace_back("git");
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    auto result = processRunner_->run(command, folder(project), environment);
+    auto result = processRunner_->run(gitCommand(arguments), folder(project), environment);
 
     if (result.status == 0) {
         if (requiresAuth) credentialBroker_->cleanup();
@@ -137,11 +139,7 @@ GitResult<std::string> GitService::runGit(const std::vector<std::string>& argume
 GitResult<GitProcessExecutionResult> GitService::runGitAllowingDifferences(
     const std::vector<std::string>& arguments, const ProjectMetadata& project,
     const std::set<std::int32_t>& allowedExitCodes) {
-    std::vector<std::string> command;
-    command.reserve(arguments.size() + 1);
-    command.emplace_back("git");
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    auto result = processRunner_->run(command, folder(project), baseEnvironment(true));
+    auto result = processRunner_->run(gitCommand(arguments), folder(project), baseEnvironment(true));
     if (allowedExitCodes.contains(result.status)) return result;
     return GitError::commandFailed(std::string(GitOutputText::trim(result.stderr)));
 }
