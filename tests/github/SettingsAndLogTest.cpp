@@ -59,10 +59,6 @@ TEST(GitHubOAuthEnvironmentTest, SourcesAndScopesFollowTheirPrecedence) {
          {{"CLIENT_ID_DEV", "id"}, {"DEFAULT_SCOPES", " ,, "}},
          "-",
          GitHubOAuthEnvironment{"id", std::nullopt, callback, {"repo", "offline_access"}}},
-        {"offline_access kept in place",
-         {{"CLIENT_ID_DEV", "id"}, {"DEFAULT_SCOPES", "offline_access repo"}},
-         "-",
-         GitHubOAuthEnvironment{"id", std::nullopt, callback, {"offline_access", "repo"}}},
     };
     for (const auto& c : cases) {
         test::TempDir bundle;
