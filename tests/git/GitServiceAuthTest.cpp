@@ -2,7 +2,6 @@
 // a Basic challenge.
 #include <gtest/gtest.h>
 
-#include "git/GitOutputText.hpp"
 #include "git/GitTestSupport.hpp"
 #include "platform/Base64.hpp"
 #include "support/RoutedHttpServer.hpp"
