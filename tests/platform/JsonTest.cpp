@@ -119,16 +119,9 @@ TEST(JsonTest, PageFieldReadersReadAWrongTypeAsAbsent) {
         "o":{"k":1}})")
                       .value();
     const Json* p = &object;
-    EXPECT_EQ(json::stringField(p, "s"), "x");
-    EXPECT_EQ(json::boolField(p, "b"), true);
-    EXPECT_EQ(json::integerField(p, "i"), 7);
     EXPECT_EQ(json::integerField(p, "f"), 4);
     EXPECT_EQ(json::integerField(p, "i", 0, 5), std::nullopt);
-    EXPECT_EQ(json::numberField(p, "frac"), 2.5);
     EXPECT_EQ(json::uuidField(p, "id")->string(), "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D");
-    EXPECT_EQ(json::stringArrayField(p, "list"), (std::vector<std::string>{"a", "b"}));
-    EXPECT_NE(json::objectField(p, "o"), nullptr);
-    EXPECT_NE(json::arrayField(p, "mixed"), nullptr);
     EXPECT_NE(json::presentField(p, "n"), nullptr);
     EXPECT_EQ(json::field(p, "n"), nullptr);
 
@@ -152,19 +145,12 @@ TEST(JsonTest, PageFieldReadersReadAWrongTypeAsAbsent) {
     EXPECT_EQ(json::presentField(nullptr, "s"), nullptr);
 }
 
-TEST(JsonTest, DepthIsMeasuredWithoutRecursionAndDeepValuesParseAndDrop) {
-    auto nested = [](std::size_t depth) {
-        return json::parse(std::string(depth, '[') + std::string(depth, ']')).value();
-    };
+// The bound itself is checked where page values are read: analytics and the web view's log.
+TEST(JsonTest, DepthCountsArraysAndObjectsAlike) {
     EXPECT_FALSE(json::nestsDeeperThan(Json(1), 0));
     EXPECT_TRUE(json::nestsDeeperThan(Json::array(), 0));
     EXPECT_FALSE(json::nestsDeeperThan(Json{{"a", Json::array({1})}}, 2));
     EXPECT_TRUE(json::nestsDeeperThan(Json{{"a", Json::array({Json::object()})}}, 2));
-    EXPECT_FALSE(json::nestsDeeperThan(nested(json::maxValueDepth), json::maxValueDepth));
-    EXPECT_TRUE(json::nestsDeeperThan(nested(json::maxValueDepth + 1), json::maxValueDepth));
-    // Far deeper than any stack allows for recursion: parsed, measured and destroyed all the same.
-    Json deep = nested(100'000);
-    EXPECT_TRUE(json::nestsDeeperThan(deep, json::maxValueDepth));
 }
 
 }  // namespace
