@@ -31,9 +31,6 @@ std::string printable(const std::string& path) {
     return text;
 }
 
-// Writers killed midway left these; a minute is far longer than any write in flight takes.
-constexpr std::chrono::seconds kStaleTemporaryAge{60};
-
 // "20261209T044500Z": sorts by time and holds no characters that need quoting.
 std::string compactUtcStamp() {
     std::string stamp;
@@ -74,7 +71,7 @@ ConfigStore::ConfigStore(const fs::path& storageDirectory, std::string homePath)
         // A failure shows up later as failed saves.
         fs::create_directories(storageDirectory, error);
     }
-    if (auto removed = removeStaleTemporaries(storageDirectory, "config.json", kStaleTemporaryAge))
+    if (auto removed = removeStaleTemporaries(storageDirectory, "config.json"))
         logger_.notice("config: removed " + std::to_string(removed) +
                        " temporary files of interrupted saves");
 }

@@ -40,8 +40,7 @@ PreviewTabsPersistenceService::PreviewTabsPersistenceService(fs::path storageDir
       homePath_(std::move(homePath)),
       queue_(std::make_unique<SerialQueue>("app.pelko.preview-tabs.persistence")) {
     ensureStorageDirectoryExists();
-    // Writers killed midway left these; a minute is far longer than any write in flight takes.
-    if (auto removed = removeStaleTemporaries(storageDirectory_, "projects.db", std::chrono::seconds(60)))
+    if (auto removed = removeStaleTemporaries(storageDirectory_, "projects.db"))
         logger_.notice("previewTabs: removed " + std::to_string(removed) +
                        " temporary files of interrupted saves");
     loadFromDisk();

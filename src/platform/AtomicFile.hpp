@@ -30,10 +30,10 @@ std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::
                                       const AtomicWriteOptions& options = {});
 
 // Removes the temporary files that writes of `targetName` in `folder` left behind when the process
-// died midway, if they are older than `minimumAge` (so a write in flight elsewhere keeps its own).
-// Returns how many were removed.
+// died midway, if they are older than `minimumAge` (so a write in flight elsewhere keeps its own; a
+// minute is far longer than any write takes). Returns how many were removed.
 std::size_t removeStaleTemporaries(const std::filesystem::path& folder, const std::string& targetName,
-                                   std::chrono::seconds minimumAge);
+                                   std::chrono::seconds minimumAge = std::chrono::seconds(60));
 
 // Reads a whole regular file; nullopt-like error when it is missing or cannot be read.
 std::error_code readWholeFile(const std::filesystem::path& path, std::string& contents);
