@@ -50,6 +50,7 @@ struct TerminalMasterHandle::State {
     // Writes queued input until the terminal takes no more. Returns 0 or the error that ended it.
     int writeInput() {
         std::lock_guard lock(mutex);
+        int error = 0;
         while (inputStart < input.size()) {
             ssize_t written = ::write(fd, input.data() + inputStart, input.size() - inputStart);
             if (written > 0) {
@@ -58,14 +59,13 @@ struct TerminalMasterHandle::State {
             }
             if (written < 0 && errno == EINTR) continue;
             if (written < 0 && errno == EAGAIN) return 0;
-            int error = written == 0 ? EIO : errno;
-            input.clear();
-            inputStart = 0;
-            return error;
+            error = written == 0 ? EIO : errno;
+            break;
         }
+        // All written, or the session fails: either way nothing stays queued.
         input.clear();
         inputStart = 0;
-        return 0;
+        return error;
     }
 
     void run(const Handlers& handlers) {
