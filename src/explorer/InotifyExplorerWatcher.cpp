@@ -69,11 +69,10 @@ struct InotifyExplorerWatcher::Session {
     // Touched only by start() before the reader thread exists, then only by the reader thread.
     std::unordered_map<int, std::string> pathByWatch;
     std::unordered_map<std::string, int> watchByPath;
-    bool rootGone = false;
+    // Also read by other threads: whether the root is unwatched, from its loss until it is back.
+    std::atomic<bool> rootGone{false};
     int ancestorWatch = -1;
     std::string ancestorPath;
-    // Read by other threads: whether the root is watched (false from its loss until it is back).
-    std::atomic<bool> rootWatched{true};
     timespec startTime{};
     bool limitLogged = false;  // once per session: a tree over the limit fails on every new folder
 
@@ -208,7 +207,6 @@ struct InotifyExplorerWatcher::Session {
     void rootLost(ExplorerFileChangeKind change, std::vector<ExplorerFileEvent>& events) {
         if (rootGone) return;
         rootGone = true;
-        rootWatched.store(false);
         events.push_back({root, ExplorerFileItemKind::directory, change, true});
         // The tree is no longer where its paths say; nothing more can be reported reliably.
         for (const auto& [watch, path] : pathByWatch) ::inotify_rm_watch(inotifyFd, watch);
@@ -246,7 +244,6 @@ struct InotifyExplorerWatcher::Session {
                 watchTree(root, ScanReport::nothing, events);
                 if (!watchByPath.count(root)) continue;  // gone again before its watch was placed
                 rootGone = false;
-                rootWatched.store(true);
                 events.push_back(resyncEvent());
                 return;
             }
@@ -421,7 +418,7 @@ bool InotifyExplorerWatcher::start(Handler handler) {
 
 bool InotifyExplorerWatcher::isWatchingRoot() const {
     std::lock_guard guard(mutex_);
-    return session_ && session_->rootWatched.load();
+    return session_ && !session_->rootGone;
 }
 
 void InotifyExplorerWatcher::stop() {
