@@ -1,6 +1,6 @@
-// The metrics service on real repositories with fixed commit dates and fixed time zones: windows and
-// their boundaries, merges, heatmap cells, empty and missing repositories, the caches and the
-// languages fallbacks.
+// The metrics service on real repositories with fixed commit dates and time zones: windows and their
+// boundaries, merges, heatmap cells, empty and missing repositories, the caches and the languages
+// fallbacks.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -13,8 +13,7 @@ namespace {
 
 using test::GitRepository;
 
-class ScriptedLanguages final : public DashboardLanguagesProviding {
-  public:
+struct ScriptedLanguages final : DashboardLanguagesProviding {
     LanguageByteCounts answer;
     bool fail = false;
     std::atomic<int> calls{0};
@@ -38,13 +37,6 @@ class MetricsServiceTest : public ::testing::Test {
             projects, languages, runner, analytics, [this] { return now; }, *GregorianCalendar::named(zone));
     }
     static Date at(const char* text) { return *Date::parseIso(text); }
-    static std::int64_t cellCount(const DashboardProjectSummary& summary, const char* date) {
-        for (const auto& cell : summary.heatmap) {
-            if (cell.date == at(date)) return cell.count;
-        }
-        ADD_FAILURE() << "no cell for " << date;
-        return -1;
-    }
 };
 
 TEST_F(MetricsServiceTest, WindowsCountEachBoundaryCommitOnceAndHeatmapSkipsMerges) {
@@ -81,35 +73,31 @@ TEST_F(MetricsServiceTest, WindowsCountEachBoundaryCommitOnceAndHeatmapSkipsMerg
     ASSERT_EQ(summary.heatmap.size(), 28u);
     EXPECT_EQ(summary.heatmap.front().date, at("2026-02-11T00:00:00Z"));
     EXPECT_EQ(summary.heatmap.back().date, at("2026-03-10T00:00:00Z"));
-    EXPECT_EQ(cellCount(summary, "2026-03-10T00:00:00Z"), 2);  // the merge is left out
-    EXPECT_EQ(cellCount(summary, "2026-03-05T00:00:00Z"), 1);
-    std::int64_t cells = 0;
-    for (const auto& cell : summary.heatmap) cells += cell.count;
-    EXPECT_EQ(cells, 3);
+    // One commit on 5 March, two on 10 March: the merge is left out.
+    std::vector<std::int64_t> counts(28), expected(28);
+    for (std::size_t day = 0; day < 28; ++day) counts[day] = summary.heatmap[day].count;
+    expected[22] = 1;
+    expected[27] = 2;
+    EXPECT_EQ(counts, expected);
 }
 
-TEST_F(MetricsServiceTest, HeatmapCellsWestOfUTCCarryTheLocalDate) {
+TEST_F(MetricsServiceTest, WestOfUTCAndEmptyOrMissingRepositories) {
     now = at("2026-02-20T20:00:00-08:00");
-    GitRepository repository;
-    repository.commit("2026-02-20T00:30:00-08:00");
-    repository.commit("2026-02-20T23:30:00-08:00");  // already 21 February in UTC
-    projects->projects = {test::projectAt(repository.path())};
-
-    auto summary = makeService("America/Los_Angeles")->fetchSnapshot(false).projectSummaries.at(0);
-    EXPECT_EQ(summary.heatmap.back().date, at("2026-02-20T00:00:00Z"));
-    EXPECT_EQ(summary.heatmap.back().count, 2);
-}
-
-TEST_F(MetricsServiceTest, EmptyAndMissingRepositoriesGiveDefaults) {
-    now = at("2026-03-10T12:00:00Z");
-    GitRepository empty;
+    GitRepository west, empty;
+    west.commit("2026-02-20T00:30:00-08:00");
+    west.commit("2026-02-20T23:30:00-08:00");  // already 21 February in UTC
     test::TempDir parent;
-    projects->projects = {test::projectAt(empty.path(), "empty"),
+    projects->projects = {test::projectAt(west.path()), test::projectAt(empty.path(), "empty"),
                           test::projectAt(parent / "missing", "missing")};
-
-    auto snapshot = makeService("UTC")->fetchSnapshot(false);
-    ASSERT_EQ(snapshot.projectSummaries.size(), 2u);
-    for (const auto& summary : snapshot.projectSummaries) {
+    auto snapshot = makeService("America/Los_Angeles")->fetchSnapshot(false);
+    ASSERT_EQ(snapshot.projectSummaries.size(), 3u);
+    // A cell carries its local date at midnight UTC.
+    EXPECT_EQ(snapshot.projectSummaries[0].heatmap.back(),
+              (DashboardHeatmapCell{at("2026-02-20T00:00:00Z"), 2}));
+    EXPECT_EQ(snapshot.totalCommits, 2);
+    EXPECT_EQ(snapshot.projectSummaries[2].projectName, "missing");
+    for (std::size_t index : {1, 2}) {
+        const auto& summary = snapshot.projectSummaries[index];
         EXPECT_EQ(summary.branch, "HEAD") << summary.projectName;
         EXPECT_EQ(summary.commitCount, 0);
         EXPECT_FALSE(summary.lastCommitAt);
@@ -117,56 +105,32 @@ TEST_F(MetricsServiceTest, EmptyAndMissingRepositoriesGiveDefaults) {
         for (const auto& cell : summary.heatmap) EXPECT_EQ(cell.count, 0);
         EXPECT_EQ(summary.techStack.totalBytes, 0);
     }
-    EXPECT_EQ(snapshot.projectSummaries[1].projectName, "missing");
-    EXPECT_EQ(snapshot.totalCommits, 0);
-    EXPECT_EQ(snapshot.last30DayDeltaPercent, 0);
 }
 
 TEST_F(MetricsServiceTest, CountsAreSignedDecimalIntegersOrZero) {
     now = at("2026-03-10T12:00:00Z");
-    GitRepository repository;
-    repository.commit("2026-03-10T09:00:00Z");
-    projects->projects = {test::projectAt(repository.path())};
     // Answers of the four counts in their order: all time, today, last 30, previous 30.
-    std::vector<std::string> answers = {"12abc", "", "99999999999999999999", "-", "+7", "0009", " 3 ", "2"};
-    std::size_t next = 0;
-    std::mutex mutex;
-    runner->rewrite =
-        [&](const std::vector<std::string>& arguments) -> std::optional<GitProcessExecutionResult> {
+    std::vector<std::string> answers = {"12abc", "99999999999999999999", " +7 ", "-"};
+    std::atomic<std::size_t> next = 0;
+    runner->rewrite = [&](const auto& arguments) -> std::optional<GitProcessExecutionResult> {
         if (arguments.at(1) != "rev-list") return std::nullopt;
-        std::lock_guard lock(mutex);
         return GitProcessExecutionResult{0, answers.at(next++) + "\n", ""};
     };
-    auto service = makeService("UTC");
-    auto invalid = service->fetchSnapshot(false);
-    for (auto count : {invalid.totalCommits, invalid.todaysCommits, invalid.last30DayCommits,
-                       invalid.previous30DayCommits}) {
-        EXPECT_EQ(count, 0);
-    }
-    auto parsed = service->fetchSnapshot(true);
-    EXPECT_EQ(parsed.totalCommits, 7);
-    EXPECT_EQ(parsed.todaysCommits, 9);
-    EXPECT_EQ(parsed.last30DayCommits, 3);
-    EXPECT_EQ(parsed.previous30DayCommits, 2);
+    test::TempDir folder;
+    projects->projects = {test::projectAt(folder.path())};
+    auto snapshot = makeService("UTC")->fetchSnapshot(false);
+    EXPECT_EQ(std::vector({snapshot.totalCommits, snapshot.todaysCommits, snapshot.last30DayCommits,
+                           snapshot.previous30DayCommits}),
+              std::vector<std::int64_t>({0, 0, 7, 0}));
 }
 
-TEST_F(MetricsServiceTest, DeltaPercentTable) {
-    struct Case {
-        std::int64_t last30, previous30;
-        double expected;
-    };
-    for (const auto& entry : std::vector<Case>{{5, 0, 100},
-                                               {0, 0, 0},
-                                               {4, 3, 33.3},
-                                               {5, 8, -37.5},
-                                               {12, 9, 33.3},
-                                               {3, 4, -25},
-                                               {0, 7, -100},
-                                               {2, 3, -33.3}}) {
-        EXPECT_DOUBLE_EQ(DashboardMetricsService::deltaPercent(entry.last30, entry.previous30),
-                         entry.expected)
-            << entry.last30 << " against " << entry.previous30;
+TEST(DashboardDeltaTest, OneDecimalPlaceAndAHundredFromNothing) {
+    std::vector<double> deltas;
+    for (auto [last30, previous30] : std::vector<std::pair<std::int64_t, std::int64_t>>{
+             {5, 0}, {0, 0}, {12, 9}, {3, 4}, {0, 7}, {2, 3}, {5, 8}}) {
+        deltas.push_back(DashboardMetricsService::deltaPercent(last30, previous30));
     }
+    EXPECT_EQ(deltas, (std::vector<double>{100, 0, 33.3, -25, -100, -33.3, -37.5}));
 }
 
 TEST_F(MetricsServiceTest, SnapshotCacheHoldsFiveMinutesAcrossMidnightUnlessForced) {
@@ -195,18 +159,6 @@ TEST_F(MetricsServiceTest, SnapshotCacheHoldsFiveMinutesAcrossMidnightUnlessForc
     EXPECT_EQ(service->fetchSnapshot(false).generatedAt, now);
 }
 
-TEST_F(MetricsServiceTest, EmptyProjectListIsTheCachedZeroSnapshot) {
-    now = at("2026-03-10T12:00:00Z");
-    auto service = makeService("UTC");
-    auto first = service->fetchSnapshot(false);
-    EXPECT_EQ(first, (DashboardSnapshot{now, 0, 0, 0, 0, 0, {}}));
-    Date computedAt = now;
-    now = at("2026-03-10T12:04:00Z");
-    projects->projects = {test::projectAt("/nonexistent")};
-    EXPECT_EQ(service->fetchSnapshot(false).generatedAt, computedAt);
-    EXPECT_EQ(runner->processes, 0);
-}
-
 TEST_F(MetricsServiceTest, TechStackSourcesAndCache) {
     now = at("2026-03-10T12:00:00Z");
     test::TempDir folder;
@@ -214,28 +166,28 @@ TEST_F(MetricsServiceTest, TechStackSourcesAndCache) {
     auto project = test::projectAt(folder.path(), "gadget");
     projects->projects = {project};
     auto service = makeService("UTC");
+    auto techStack = [&](bool force) {
+        return service->fetchSnapshot(force).projectSummaries.at(0).techStack;
+    };
+    const std::string ids = "projectId=" + project.id.string() + " projectName=gadget reason=";
 
     // The remote answer wins.
     languages->answer = {{"Swift", 900}, {"Shell", 100}};
-    auto stack = service->fetchSnapshot(false).projectSummaries.at(0).techStack;
+    auto stack = techStack(false);
     EXPECT_EQ(stack.totalBytes, 1000);
     EXPECT_EQ(stack.languages.at(0).name, "Swift");
 
     // A failure while a fresh entry exists, forced: the cached stack, and the event still logged.
     languages->fail = true;
     now = at("2026-03-10T12:01:00Z");
-    EXPECT_EQ(service->fetchSnapshot(true).projectSummaries.at(0).techStack, stack);
-    auto events = analytics->events();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].name, "dashboard_languages_unavailable");
-    EXPECT_EQ(events[0].text("reason"), "error");
-    EXPECT_EQ(events[0].text("error"), "unauthorized");
-    EXPECT_EQ(events[0].text("projectId"), project.id.string());
-    EXPECT_EQ(events[0].text("projectName"), "gadget");
+    EXPECT_EQ(techStack(true), stack);
+    EXPECT_EQ(
+        analytics->events(),
+        std::vector<std::string>{"dashboard_languages_unavailable error=unauthorized " + ids + "error"});
 
     // Once the entry has expired, the failure falls back to the local walk.
     now = at("2026-03-10T12:10:00Z");
-    auto local = service->fetchSnapshot(true).projectSummaries.at(0).techStack;
+    auto local = techStack(true);
     ASSERT_EQ(local.languages.size(), 1u);
     EXPECT_EQ(local.languages[0].name, "Go");
 
@@ -243,15 +195,14 @@ TEST_F(MetricsServiceTest, TechStackSourcesAndCache) {
     languages->fail = false;
     languages->answer = {};
     now = at("2026-03-10T12:20:00Z");
-    EXPECT_EQ(service->fetchSnapshot(true).projectSummaries.at(0).techStack, local);
-    EXPECT_EQ(analytics->events().back().text("reason"), "empty_response");
-    EXPECT_EQ(analytics->events().back().text("error"), "<absent>");
+    EXPECT_EQ(techStack(true), local);
+    EXPECT_EQ(analytics->events().back(), "dashboard_languages_unavailable " + ids + "empty_response");
 
     // When both caches have expired, an unforced snapshot asks again.
     int calls = languages->calls;
     now = at("2026-03-10T12:30:00Z");
     languages->answer = {{"Rust", 1}};
-    EXPECT_EQ(service->fetchSnapshot(false).projectSummaries.at(0).techStack.languages.at(0).name, "Rust");
+    EXPECT_EQ(techStack(false).languages.at(0).name, "Rust");
     EXPECT_EQ(languages->calls, calls + 1);
 }
 

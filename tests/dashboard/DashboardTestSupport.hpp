@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the dashboard tests: real repositories with fixed commit dates, a runner that counts
-// and can rewrite `git` answers, and recorders for analytics and page events.
+// Shared pieces of the dashboard tests: real repositories with chosen commit dates, a runner that counts
+// (and may rewrite) `git` answers, the project list and an analytics recorder.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,15 +17,14 @@
 
 namespace pelko::test {
 
-// A repository in a temporary folder with isolated configuration. Commits carry the given author and
-// committer dates (ISO 8601 with an offset); TZ is fixed to UTC so nothing depends on the machine.
+// A repository with isolated configuration; TZ is UTC so nothing depends on the machine. A commit's
+// author and committer date is the given ISO 8601 text.
 class GitRepository {
   public:
     GitRepository() { git({"init", "-q", "-b", "main"}); }
-
     const std::filesystem::path& path() const { return folder_.path(); }
 
-    std::string git(const std::vector<std::string>& arguments, const std::string& date = {}) {
+    void git(const std::vector<std::string>& arguments, const std::string& date = {}) {
         auto environment = Environment::process().all();
         environment["TZ"] = "UTC";
         environment["GIT_CONFIG_NOSYSTEM"] = "1";
@@ -35,72 +34,49 @@ class GitRepository {
         if (!date.empty()) environment["GIT_AUTHOR_DATE"] = environment["GIT_COMMITTER_DATE"] = date;
         std::vector<std::string> command{"git"};
         command.insert(command.end(), arguments.begin(), arguments.end());
-        auto result = runner_.run(command, path(), environment);
+        auto result = ProcessGitProcessRunner().run(command, path(), environment);
         EXPECT_EQ(result.status, 0) << result.stderr;
-        return result.stdout;
     }
-    void commit(const std::string& date, const std::string& message = "change") {
-        git({"commit", "-q", "--allow-empty", "-m", message}, date);
-    }
+    void commit(const std::string& date) { git({"commit", "-q", "--allow-empty", "-m", "change"}, date); }
 
   private:
     TempDir folder_;
-    ProcessGitProcessRunner runner_;
 };
 
-// The real runner, counting its processes; `rewrite` may replace an answer by the command's arguments.
-class CountingGitRunner final : public GitProcessRunning {
-  public:
+// The real runner, counting its processes; `rewrite` may replace an answer, chosen by the arguments.
+struct CountingGitRunner final : GitProcessRunning {
+    std::atomic<int> processes{0};
     std::function<std::optional<GitProcessExecutionResult>(const std::vector<std::string>&)> rewrite;
 
     GitProcessExecutionResult run(const std::vector<std::string>& arguments,
                                   const std::filesystem::path& directory,
                                   const std::map<std::string, std::string>& environment) override {
         ++processes;
-        if (rewrite) {
-            if (auto replaced = rewrite(arguments)) return *replaced;
-        }
-        return runner_.run(arguments, directory, environment);
-    }
-    std::atomic<int> processes{0};
-
-  private:
-    ProcessGitProcessRunner runner_;
-};
-
-struct AnalyticsEvent {
-    std::string name;
-    AnalyticsProperties properties;
-
-    std::string text(const std::string& key) const {
-        auto found = properties.find(key);
-        return found == properties.end() ? std::string("<absent>") : std::get<std::string>(found->second);
+        if (auto replaced = rewrite ? rewrite(arguments) : std::nullopt) return *replaced;
+        return ProcessGitProcessRunner().run(arguments, directory, environment);
     }
 };
 
+// Each event as "name key=value ..." (every dashboard property is text; keys in order).
 class RecordingAnalytics final : public AnalyticsLogging {
   public:
     void log(const std::string& event, const AnalyticsProperties& properties) override {
+        std::string line = event;
+        for (const auto& [key, value] : properties) line += " " + key + "=" + std::get<std::string>(value);
         std::lock_guard lock(mutex_);
-        events_.push_back({event, properties});
+        events_.push_back(line);
     }
-    std::vector<AnalyticsEvent> events() const {
+    std::vector<std::string> events() const {
         std::lock_guard lock(mutex_);
         return events_;
-    }
-    std::vector<std::string> names() const {
-        std::vector<std::string> result;
-        for (const auto& event : events()) result.push_back(event.name);
-        return result;
     }
 
   private:
     mutable std::mutex mutex_;
-    std::vector<AnalyticsEvent> events_;
+    std::vector<std::string> events_;
 };
 
-class FixedProjects final : public DashboardProjectProviding {
-  public:
+struct FixedProjects final : DashboardProjectProviding {
     std::vector<ProjectMetadata> projects;
     std::vector<ProjectMetadata> listActiveProjects() const override { return projects; }
 };

@@ -1,6 +1,5 @@
-// System metrics: the first sample at once with 0 %, the tick interval, CPU percent from an injected
-// clock, the cap, shrinking thread times, a failed memory reading reported as an error, and the real
-// /proc of this process.
+// System metrics: the timer and CPU percent with an injected clock and readings, a failed memory reading
+// reported as an error, the /proc parsers and one sample of this process.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,23 +10,22 @@
 namespace pelko {
 namespace {
 
+using CPUTimes = ProcessResourceReading::CPUTimes;
+
 struct FakeReader final : ProcessResourceReading {
     std::optional<std::uint64_t> resident = 157286400;
     std::optional<CPUTimes> times = CPUTimes{0, 0};
-    unsigned processors = 4;
     std::optional<std::uint64_t> residentBytes() const override { return resident; }
     std::optional<CPUTimes> cpuTimes() const override { return times; }
-    unsigned activeProcessorCount() const override { return processors; }
+    unsigned activeProcessorCount() const override { return 4; }
 };
 
 struct FakeTicker final : SystemMetricsTicking {
     std::chrono::milliseconds interval{0};
     std::function<void()> tick;
-    int starts = 0;
     void start(std::chrono::milliseconds every, std::function<void()> handler) override {
         interval = every;
         tick = std::move(handler);
-        ++starts;
     }
     void cancel() override { tick = nullptr; }
 };
@@ -39,90 +37,60 @@ struct RecordingEmitter final : SystemMetricsEventEmitting {
     void emitSystemMetricsError(const std::string& message) override { errors.push_back(message); }
 };
 
-struct Harness {
+class SystemMetricsServiceTest : public ::testing::Test {
+  protected:
     std::shared_ptr<FakeReader> reader = std::make_shared<FakeReader>();
-    FakeTicker* ticker = nullptr;
+    FakeTicker* ticker = new FakeTicker;  // owned by the service
     Date now = Date::fromSeconds(1'770'000'000);
     std::shared_ptr<RecordingEmitter> emitter = std::make_shared<RecordingEmitter>();
-    std::unique_ptr<SystemMetricsService> service;
+    SystemMetricsService service{5.0, reader, [this] { return now; }, std::unique_ptr<FakeTicker>(ticker)};
 
-    Harness() {
-        auto fake = std::make_unique<FakeTicker>();
-        ticker = fake.get();
-        service = std::make_unique<SystemMetricsService>(
-            5.0, reader, [this] { return now; }, std::move(fake));
-        service->setEventEmitter(emitter);
+    void SetUp() override { service.setEventEmitter(emitter); }
+    // Moves the clock by 5 s and sets the CPU reading, then fires the timer; the sample's CPU percent.
+    double tickAfterFiveSeconds(std::optional<CPUTimes> times) {
+        now = Date::fromMilliseconds(now.milliseconds() + 5000);
+        reader->times = times;
+        EXPECT_TRUE(ticker->tick);
+        if (ticker->tick) ticker->tick();
+        return emitter->samples.back().cpuPercent;
     }
-    // Moves the clock and the CPU counters, then fires the timer.
-    void tickAfter(std::int64_t milliseconds, std::uint64_t userMicros, std::uint64_t systemMicros) {
-        now = Date::fromMilliseconds(now.milliseconds() + milliseconds);
-        reader->times = ProcessResourceReading::CPUTimes{userMicros, systemMicros};
-        ASSERT_TRUE(ticker->tick);
-        ticker->tick();
-    }
-    double lastPercent() const { return emitter->samples.back().cpuPercent; }
 };
 
-TEST(SystemMetricsServiceTest, FirstSampleIsImmediateWithZeroCPUAndTicksEveryFiveSeconds) {
-    Harness harness;
-    harness.reader->times = ProcessResourceReading::CPUTimes{9'000'000, 1'000'000};
-    harness.service->start();
-    ASSERT_EQ(harness.emitter->samples.size(), 1u);
-    EXPECT_EQ(harness.emitter->samples[0], (SystemMetricsSnapshot{harness.now, 0.0, 150.0}));
-    EXPECT_EQ(harness.ticker->interval, std::chrono::milliseconds(5000));
-
+TEST_F(SystemMetricsServiceTest, FirstSampleIsImmediateWithZeroCPUAndTicksEveryFiveSeconds) {
+    reader->times = CPUTimes{9'000'000, 1'000'000};
+    service.start();
+    EXPECT_EQ(emitter->samples, (std::vector{SystemMetricsSnapshot{now, 0.0, 150.0}}));
+    EXPECT_EQ(ticker->interval, std::chrono::milliseconds(5000));
     // 1.5 s of user and 0.5 s of system time over 5 s: 40 %.
-    harness.tickAfter(5000, 10'500'000, 1'500'000);
-    EXPECT_DOUBLE_EQ(harness.lastPercent(), 40.0);
+    EXPECT_DOUBLE_EQ(tickAfterFiveSeconds(CPUTimes{10'500'000, 1'500'000}), 40.0);
+    // A restart forgets the previous sample; stop ends the ticks.
+    service.start();
+    EXPECT_TRUE(ticker->tick);
+    EXPECT_DOUBLE_EQ(emitter->samples.back().cpuPercent, 0.0);
+    service.stop();
+    EXPECT_FALSE(ticker->tick);
 }
 
-TEST(SystemMetricsServiceTest, CPUPercentIsCappedAndNeverNegative) {
-    Harness harness;
-    harness.reader->times = ProcessResourceReading::CPUTimes{50'000'000, 50'000'000};
-    harness.service->start();
-    // 30 s of CPU in 5 s would be 600 %; four processors allow 400.
-    harness.tickAfter(5000, 70'000'000, 60'000'000);
-    EXPECT_DOUBLE_EQ(harness.lastPercent(), 400.0);
-    // Threads that ended make the sums smaller: no wrap-around, just 0.
-    harness.tickAfter(5000, 1'000'000, 60'000'000);
-    EXPECT_DOUBLE_EQ(harness.lastPercent(), 0.0);
-    // The smaller reading became the previous sample.
-    harness.tickAfter(5000, 2'000'000, 60'000'000);
-    EXPECT_DOUBLE_EQ(harness.lastPercent(), 20.0);
+TEST_F(SystemMetricsServiceTest, CPUPercentIsCappedNeverNegativeAndSkipsFailedReadings) {
+    reader->times = CPUTimes{50'000'000, 50'000'000};
+    service.start();
+    std::vector<double> percents;
+    for (auto times : std::vector<std::optional<CPUTimes>>{
+             CPUTimes{70'000'000, 60'000'000},    // 30 s in 5 s is 600 %; four processors allow 400
+             CPUTimes{1'000'000, 60'000'000},     // threads that ended made the sums smaller: 0, no wrap
+             std::nullopt,                        // a failed reading: 0, and the previous sample stays
+             CPUTimes{2'000'000, 61'000'000}}) {  // 2 s over the 10 s since the smaller reading
+        percents.push_back(tickAfterFiveSeconds(times));
+    }
+    EXPECT_EQ(percents, (std::vector<double>{400, 0, 0, 20}));
 }
 
-TEST(SystemMetricsServiceTest, FailedCPUReadingKeepsThePreviousSample) {
-    Harness harness;
-    harness.service->start();
-    harness.tickAfter(5000, 0, 0);
-    harness.reader->times.reset();
-    harness.now = Date::fromMilliseconds(harness.now.milliseconds() + 5000);
-    harness.ticker->tick();
-    EXPECT_DOUBLE_EQ(harness.lastPercent(), 0.0);
-    // The next good reading covers the whole 10 s since the last good one.
-    harness.tickAfter(5000, 1'000'000, 0);
-    EXPECT_DOUBLE_EQ(harness.lastPercent(), 10.0);
-}
-
-TEST(SystemMetricsServiceTest, FailedMemoryReadingIsReportedNotInvented) {
-    Harness harness;
-    harness.reader->resident.reset();
-    harness.service->start();
-    harness.ticker->tick();
-    EXPECT_TRUE(harness.emitter->samples.empty());
-    EXPECT_EQ(harness.emitter->errors, (std::vector<std::string>{"Failed to collect system metrics",
-                                                                 "Failed to collect system metrics"}));
-}
-
-TEST(SystemMetricsServiceTest, RestartForgetsThePreviousSampleAndStopEndsTicks) {
-    Harness harness;
-    harness.service->start();
-    harness.tickAfter(5000, 1'000'000, 0);
-    harness.service->start();
-    EXPECT_EQ(harness.ticker->starts, 2);
-    EXPECT_DOUBLE_EQ(harness.lastPercent(), 0.0);
-    harness.service->stop();
-    EXPECT_FALSE(harness.ticker->tick);
+TEST_F(SystemMetricsServiceTest, FailedMemoryReadingIsReportedNotInvented) {
+    reader->resident.reset();
+    service.start();
+    ticker->tick();
+    EXPECT_TRUE(emitter->samples.empty());
+    EXPECT_EQ(emitter->errors, std::vector<std::string>(2, "Failed to collect system metrics"));
 }
 
 TEST(ProcSelfResourceReaderTest, ParsesStatWithAwkwardCommandNames) {
@@ -143,14 +111,9 @@ TEST(ProcSelfResourceReaderTest, RealProcessSampleIsPlausible) {
     service.setEventEmitter(emitter);
     service.start();
     ASSERT_EQ(emitter->samples.size(), 1u);
-    auto sample = emitter->samples[0];
-    EXPECT_GT(sample.memoryMB, 1.0);
-    EXPECT_LT(sample.memoryMB, 1024.0 * 1024.0);
-    EXPECT_EQ(sample.cpuPercent, 0.0);
-    ProcSelfResourceReader reader;
-    ASSERT_TRUE(reader.cpuTimes());
-    EXPECT_GE(reader.activeProcessorCount(), 1u);
-    service.stop();
+    EXPECT_GT(emitter->samples[0].memoryMB, 1.0);
+    EXPECT_LT(emitter->samples[0].memoryMB, 1024.0 * 1024.0);
+    EXPECT_TRUE(ProcSelfResourceReader().cpuTimes());
 }
 
 }  // namespace
