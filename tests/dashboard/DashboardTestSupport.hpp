@@ -1,10 +1,9 @@
 #pragma once
-// Shared pieces of the dashboard tests: real repositories with chosen commit dates, a runner that counts
-// (and may rewrite) `git` answers, the project list and an analytics recorder.
+// Shared pieces of the dashboard tests: repositories with chosen commit dates, a counting runner, the
+// project list and an analytics recorder.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -43,16 +42,14 @@ class GitRepository {
     TempDir folder_;
 };
 
-// The real runner, counting its processes; `rewrite` may replace an answer, chosen by the arguments.
+// The real runner, counting its processes.
 struct CountingGitRunner final : GitProcessRunning {
     std::atomic<int> processes{0};
-    std::function<std::optional<GitProcessExecutionResult>(const std::vector<std::string>&)> rewrite;
 
     GitProcessExecutionResult run(const std::vector<std::string>& arguments,
                                   const std::filesystem::path& directory,
                                   const std::map<std::string, std::string>& environment) override {
         ++processes;
-        if (auto replaced = rewrite ? rewrite(arguments) : std::nullopt) return *replaced;
         return ProcessGitProcessRunner().run(arguments, directory, environment);
     }
 };
