@@ -68,8 +68,8 @@ TEST_F(DashboardControllerTest, OneLoadAtATimeAndAReloadOnlyWhenOpenForcedAndIdl
     finishLoad();
     EXPECT_EQ(emitter->events, (Texts{"open", "closed", "open", "metrics:1", "metrics:2"}));
     EXPECT_EQ(service->forced, (std::vector<bool>{false, true}));
-    EXPECT_EQ(analytics->events(), (Texts{"dashboard_opened source=native", "dashboard_closed source=native",
-                                          "dashboard_opened source=menu"}));
+    EXPECT_EQ(analytics->events, (Texts{"dashboard_opened source=native", "dashboard_closed source=native",
+                                        "dashboard_opened source=menu"}));
 }
 
 TEST_F(DashboardControllerTest, ClosingAndCardsCarryTheOpeningSourceAndTheResultStillArrives) {
@@ -84,7 +84,7 @@ TEST_F(DashboardControllerTest, ClosingAndCardsCarryTheOpeningSourceAndTheResult
     finishLoad();
     EXPECT_EQ(emitter->events, (Texts{"open", "closed", "metrics:1"}));
     const std::string card = "dashboard_card_opened projectId=0F8FAD5B-D9CB-469F-A165-70867728950E ";
-    EXPECT_EQ(analytics->events(),
+    EXPECT_EQ(analytics->events,
               (Texts{"dashboard_opened source=shortcut", card + "projectName= source=shortcut",
                      card + "source=shortcut", "dashboard_closed source=shortcut"}));
 }
@@ -95,7 +95,7 @@ TEST_F(DashboardControllerTest, FailureSendsTheFixedMessageAndAllowsARetry) {
     controller->present(true, std::nullopt);
     finishLoad();
     EXPECT_EQ(emitter->events, (Texts{"open", "error:Failed to fetch dashboard metrics", "metrics:2"}));
-    EXPECT_EQ(analytics->events(),
+    EXPECT_EQ(analytics->events,
               (Texts{"dashboard_opened source=native", "dashboard_metrics_error reason=disk on fire"}));
 
     // Without the bridge, state and analytics still change.
@@ -103,7 +103,7 @@ TEST_F(DashboardControllerTest, FailureSendsTheFixedMessageAndAllowsARetry) {
     controller->dismiss();
     controller->present(false, std::string("menu"));
     finishLoad();
-    EXPECT_EQ(analytics->events().back(), "dashboard_opened source=menu");
+    EXPECT_EQ(analytics->events.back(), "dashboard_opened source=menu");
 }
 
 }  // namespace

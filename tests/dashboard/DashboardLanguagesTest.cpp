@@ -13,7 +13,6 @@ namespace pelko {
 namespace {
 
 using Coordinates = DashboardLanguagesProvider::RepositoryCoordinates;
-using ProviderError = DashboardLanguagesProvider::ProviderError;
 
 TEST(DashboardLanguagesTest, RemoteAddressesThatNameAGitHubRepository) {
     const std::vector<std::pair<std::string, std::optional<Coordinates>>> cases = {

@@ -1,16 +1,20 @@
 // The metrics service on real repositories with fixed commit dates and time zones: window boundaries,
-// merges, heatmap cells, empty and missing repositories, the caches and the languages fallbacks.
+// merges, heatmap cells, empty and missing repositories, the caches and the languages fallbacks; the
+// payload records it builds and local days across a daylight-saving change.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "DashboardTestSupport.hpp"
 #include "dashboard/DashboardMetricsService.hpp"
+#include "dashboard/SystemMetricsSnapshot.hpp"
 
 namespace pelko {
 namespace {
 
 using test::GitRepository;
+
+const auto at = [](const char* text) { return *Date::parseIso(text); };
 
 struct ScriptedLanguages final : DashboardLanguagesProviding {
     LanguageByteCounts answer;
@@ -35,7 +39,6 @@ class MetricsServiceTest : public ::testing::Test {
         return std::make_unique<DashboardMetricsService>(
             projects, languages, runner, analytics, [this] { return now; }, *GregorianCalendar::named(zone));
     }
-    static Date at(const char* text) { return *Date::parseIso(text); }
 };
 
 TEST_F(MetricsServiceTest, WindowsCountEachBoundaryCommitOnceAndHeatmapSkipsMerges) {
@@ -57,10 +60,9 @@ TEST_F(MetricsServiceTest, WindowsCountEachBoundaryCommitOnceAndHeatmapSkipsMerg
     projects->projects = {test::projectAt(repository.path())};
 
     auto snapshot = makeService("Asia/Tokyo")->fetchSnapshot(false);
-    EXPECT_EQ(snapshot.totalCommits, 9);
-    EXPECT_EQ(snapshot.todaysCommits, 3);
-    EXPECT_EQ(snapshot.last30DayCommits, 5);
-    EXPECT_EQ(snapshot.previous30DayCommits, 2);
+    EXPECT_EQ(std::vector({snapshot.totalCommits, snapshot.todaysCommits, snapshot.last30DayCommits,
+                           snapshot.previous30DayCommits}),
+              std::vector<std::int64_t>({9, 3, 5, 2}));
     EXPECT_DOUBLE_EQ(snapshot.last30DayDeltaPercent, 150.0);
     EXPECT_EQ(snapshot.generatedAt, now);
 
@@ -94,15 +96,12 @@ TEST_F(MetricsServiceTest, WestOfUTCAndEmptyOrMissingRepositories) {
     EXPECT_EQ(snapshot.projectSummaries[0].heatmap.back(),
               (DashboardHeatmapCell{at("2026-02-20T00:00:00Z"), 2}));
     EXPECT_EQ(snapshot.totalCommits, 2);
-    EXPECT_EQ(snapshot.projectSummaries[2].projectName, "missing");
     for (std::size_t index : {1, 2}) {
-        const auto& summary = snapshot.projectSummaries[index];
-        EXPECT_EQ(summary.branch, "HEAD") << summary.projectName;
-        EXPECT_EQ(summary.commitCount, 0);
-        EXPECT_FALSE(summary.lastCommitAt);
-        ASSERT_EQ(summary.heatmap.size(), 28u);
-        for (const auto& cell : summary.heatmap) EXPECT_EQ(cell.count, 0);
-        EXPECT_EQ(summary.techStack.totalBytes, 0);
+        // Same days, no commits, branch "HEAD", no last commit, nothing found.
+        DashboardProjectSummary expected{projects->projects[index].id, projects->projects[index].name};
+        expected.heatmap = snapshot.projectSummaries[0].heatmap;
+        for (auto& cell : expected.heatmap) cell.count = 0;
+        EXPECT_EQ(snapshot.projectSummaries[index], expected);
     }
 }
 
@@ -162,9 +161,8 @@ TEST_F(MetricsServiceTest, TechStackSourcesAndCache) {
     languages->fail = true;
     now = at("2026-03-10T12:01:00Z");
     EXPECT_EQ(techStack(true), stack);
-    EXPECT_EQ(
-        analytics->events(),
-        std::vector<std::string>{"dashboard_languages_unavailable error=unauthorized " + ids + "error"});
+    EXPECT_EQ(analytics->events, std::vector<std::string>{
+                                     "dashboard_languages_unavailable error=unauthorized " + ids + "error"});
 
     // Once the entry has expired, the failure falls back to the local walk.
     now = at("2026-03-10T12:10:00Z");
@@ -177,7 +175,7 @@ TEST_F(MetricsServiceTest, TechStackSourcesAndCache) {
     languages->answer = {};
     now = at("2026-03-10T12:20:00Z");
     EXPECT_EQ(techStack(true), local);
-    EXPECT_EQ(analytics->events().back(), "dashboard_languages_unavailable " + ids + "empty_response");
+    EXPECT_EQ(analytics->events.back(), "dashboard_languages_unavailable " + ids + "empty_response");
 
     // When both caches have expired, an unforced snapshot asks again.
     int calls = languages->calls;
@@ -185,6 +183,44 @@ TEST_F(MetricsServiceTest, TechStackSourcesAndCache) {
     languages->answer = {{"Rust", 1}};
     EXPECT_EQ(techStack(false).languages.at(0).name, "Rust");
     EXPECT_EQ(languages->calls, calls + 1);
+}
+
+TEST(DashboardPayloadsTest, RecordsEncodeKeysInOrderAndRoundTrip) {
+    auto id = *Uuid::parse("0f8fad5b-d9cb-469f-a165-70867728950e");
+    DashboardProjectSummary summary{id, "demo", "main", 12, at("2026-03-01T09:00:00+09:00")};
+    summary.techStack = {1000, {{"Swift", 750, 0.75}, {"Shell", 250, 0.25}}};
+    summary.heatmap = {{at("2026-03-01T00:00:00Z"), 3}};
+    // No last commit and nothing found: the key is left out and the stack is empty, not null.
+    DashboardProjectSummary bare{id, "bare", "HEAD", 0, std::nullopt, {}, {}};
+    DashboardSnapshot snapshot{at("2026-03-01T15:04:05.678Z"), 12, 0, 4, 3, 33.3, {summary, bare}};
+
+    EXPECT_EQ(json::encode(snapshot.toJson()),
+              R"({"generatedAt":"2026-03-01T15:04:05Z","totalCommits":12,"todaysCommits":0,)"
+              R"("last30DayCommits":4,"previous30DayCommits":3,"last30DayDeltaPercent":33.3,)"
+              R"("projectSummaries":[{"projectId":"0F8FAD5B-D9CB-469F-A165-70867728950E",)"
+              R"("projectName":"demo","branch":"main","commitCount":12,)"
+              R"("lastCommitAt":"2026-03-01T00:00:00Z","techStack":{"totalBytes":1000,"languages":[)"
+              R"({"name":"Swift","bytes":750,"ratio":0.75},{"name":"Shell","bytes":250,"ratio":0.25}]},)"
+              R"("heatmap":[{"date":"2026-03-01T00:00:00Z","count":3}]},)"
+              R"({"projectId":"0F8FAD5B-D9CB-469F-A165-70867728950E","projectName":"bare","branch":"HEAD",)"
+              R"("commitCount":0,"techStack":{"totalBytes":0,"languages":[]},"heatmap":[]}]})");
+    snapshot.generatedAt = Date::fromSeconds(snapshot.generatedAt.seconds());
+    EXPECT_EQ(DashboardSnapshot::fromJson(snapshot.toJson()), snapshot);
+
+    SystemMetricsSnapshot sample{at("2026-03-01T15:04:05Z"), 12.5, 150.0};
+    EXPECT_EQ(json::encode(sample.toJson()),
+              R"({"timestamp":"2026-03-01T15:04:05Z","cpuPercent":12.5,"memoryMB":150.0})");
+    EXPECT_EQ(SystemMetricsSnapshot::fromJson(sample.toJson()), sample);
+}
+
+TEST(GregorianCalendarTest, DaysAcrossASpringForwardKeepLocalMidnight) {
+    // Los Angeles springs forward on 8 March 2026: that day has 23 hours.
+    auto angeles = *GregorianCalendar::named("America/Los_Angeles");
+    Date march8 = angeles.startOfDay(at("2026-03-08T20:00:00Z"));
+    EXPECT_EQ(march8, at("2026-03-08T08:00:00Z"));
+    EXPECT_EQ(angeles.addingDays(march8, 1), at("2026-03-09T07:00:00Z"));
+    EXPECT_EQ(angeles.addingDays(*angeles.addingDays(march8, 1), -1), march8);
+    EXPECT_FALSE(GregorianCalendar::named("Nowhere/Atlantis"));
 }
 
 }  // namespace

@@ -55,22 +55,16 @@ struct CountingGitRunner final : GitProcessRunning {
 };
 
 // Each event as "name key=value ..." (every dashboard property is text; keys in order).
-class RecordingAnalytics final : public AnalyticsLogging {
-  public:
+struct RecordingAnalytics final : AnalyticsLogging {
+    std::mutex mutex;
+    std::vector<std::string> events;  // read once the work that logs has ended
+
     void log(const std::string& event, const AnalyticsProperties& properties) override {
         std::string line = event;
         for (const auto& [key, value] : properties) line += " " + key + "=" + std::get<std::string>(value);
-        std::lock_guard lock(mutex_);
-        events_.push_back(line);
+        std::lock_guard lock(mutex);
+        events.push_back(line);
     }
-    std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
 };
 
 struct FixedProjects final : DashboardProjectProviding {
