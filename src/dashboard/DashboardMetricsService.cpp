@@ -116,9 +116,7 @@ DashboardMetricsService::DashboardMetricsService(
       calendar_(calendar),
       utcCalendar_(calendar.utc()),
       processRunner_(std::move(processRunner)),
-      analyticsLogger_(std::move(analyticsLogger)),
-      pool_("app.pelko.dashboard.projects",
-            std::clamp(std::thread::hardware_concurrency(), 2u, maximumConcurrentProjects)) {}
+      analyticsLogger_(std::move(analyticsLogger)) {}
 
 DashboardSnapshot DashboardMetricsService::fetchSnapshot(bool forceRefresh) {
     const Date now = clock_();
@@ -131,10 +129,15 @@ DashboardSnapshot DashboardMetricsService::fetchSnapshot(bool forceRefresh) {
     snapshot.generatedAt = now;
     auto bounds = windows(now);
     if (!projects.empty() && bounds) {
+        // Made on first use, so an application whose dashboard never opens starts no pool threads.
+        if (!pool_) {
+            pool_.emplace("app.pelko.dashboard.projects",
+                          std::clamp(std::thread::hardware_concurrency(), 2u, maximumConcurrentProjects));
+        }
         // Each task writes only its own slot; the barrier orders those writes before the reads below.
         std::vector<std::optional<ProjectComputation>> results(projects.size());
         for (std::size_t index = 0; index < projects.size(); ++index) {
-            pool_.async([&, index] {
+            pool_->async([&, index] {
                 try {
                     results[index] = computeProject(projects[index], *bounds, now, !forceRefresh);
                 } catch (const std::exception&) {
@@ -142,7 +145,7 @@ DashboardSnapshot DashboardMetricsService::fetchSnapshot(bool forceRefresh) {
                 }
             });
         }
-        pool_.barrier();
+        pool_->barrier();
 
         for (auto& result : results) {
             if (!result) continue;

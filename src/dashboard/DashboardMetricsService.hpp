@@ -4,13 +4,14 @@
 // and the totals over all projects.
 //
 // `fetchSnapshot` blocks its caller; it reads the project list on the main thread (synchronously,
-// inline when called there) and computes every project as one task on the service's bounded pool,
-// `git` commands one after another inside a task. Nothing fails outward: a failing `git` command or
-// language source degrades to its default value. Whole snapshots are cached for five minutes, each
-// project's tech stack for five minutes on its own (a forced snapshot reads neither cache but refills
-// both). The snapshot cache is meant for one caller at a time (the controller never runs two
-// computations); the tech-stack cache is guarded by its own lock. Day boundaries are local days of
-// the given calendar; window bounds are half-open, so a commit on a boundary counts in one window.
+// inline when called there) and computes every project as one task on the service's bounded pool
+// (made by the first snapshot that has projects), `git` commands one after another inside a task.
+// Nothing fails outward: a failing `git` command or language source degrades to its default value.
+// Whole snapshots are cached for five minutes, each project's tech stack for five minutes on its own
+// (a forced snapshot reads neither cache but refills both). The snapshot cache is meant for one caller
+// at a time (the controller never runs two computations); the tech-stack cache is guarded by its own
+// lock. Day boundaries are local days of the given calendar; window bounds are half-open, so a commit
+// on a boundary counts in one window.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -87,7 +88,7 @@ class DashboardMetricsService final : public DashboardMetricsServicing {
     std::optional<CachedSnapshot> cache_;
     std::unordered_map<Uuid, CachedLanguages> languagesCache_;
     std::mutex languagesCacheLock_;
-    ConcurrentQueue pool_;
+    std::optional<ConcurrentQueue> pool_;
 };
 
 }  // namespace pelko
