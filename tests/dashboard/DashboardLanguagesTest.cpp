@@ -103,19 +103,20 @@ TEST_F(LanguagesRequestTest, SuccessSendsTheTokenAndCachesTheRemoteAndNoTokenMea
 
 TEST_F(LanguagesRequestTest, StatusCodesAndBodiesMapToCountsErrorsOrEmptyAnswers) {
     const std::string max = std::to_string(std::numeric_limits<std::int64_t>::max());
-    for (
-        auto [status, body, expected] : std::vector<std::tuple<int, std::string, std::string>>{
-            {401, "{}", "unauthorized"},
-            {403, "{}", "unauthorized"},
-            {404, R"({"message":"Not Found"})", ""},
-            {500, "upstream broke", "httpError(code: 500)"},
-            // Numbers are clamped into range before conversion; other members are skipped.
-            {200,
-             R"({"Swift":1200,"Shell":-3,"C":"text","Go":12.9,"Big":1e300,"Huge":18446744073709551615,"Null":null})",
-             "Big=" + max + " Go=12 Huge=" + max + " Shell=0 Swift=1200 "},
-            {200, "[1,2]", "invalidResponse"},
-            {200, "\"Swift\"", "invalidResponse"},
-            {200, "{not json", "invalidResponse"}}) {
+    const std::vector<std::tuple<int, std::string, std::string>> cases = {
+        {401, "{}", "unauthorized"},
+        {403, "{}", "unauthorized"},
+        {404, R"({"message":"Not Found"})", ""},
+        {500, "upstream broke", "httpError(code: 500)"},
+        // Numbers are clamped into range before conversion; other members are skipped.
+        {200,
+         R"({"Swift":1200,"Shell":-3,"C":"text","Go":12.9,"Big":1e300,"Huge":18446744073709551615,"Null":null})",
+         "Big=" + max + " Go=12 Huge=" + max + " Shell=0 Swift=1200 "},
+        {200, "[1,2]", "invalidResponse"},
+        {200, "\"Swift\"", "invalidResponse"},
+        {200, "{not json", "invalidResponse"},
+    };
+    for (const auto& [status, body, expected] : cases) {
         server.respond("GET", "/repos/octo/hello/languages", status, body);
         EXPECT_EQ(outcome(), expected) << status << " " << body;
     }
