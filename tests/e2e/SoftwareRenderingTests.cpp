@@ -10,7 +10,14 @@ namespace {
 
 // Xvfb has no graphics hardware: its OpenGL is Mesa's software rasteriser. Each test runs in a process
 // of its own (GTK keeps the renderer it picked first).
-TEST(SoftwareRenderingTest, OnASoftwareDisplayWindowsDrawWithCairo) {
+class SoftwareRenderingTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!g_getenv("DISPLAY")) GTEST_SKIP() << "needs a display (run under xvfb-run)";
+    }
+};
+
+TEST_F(SoftwareRenderingTest, OnASoftwareDisplayWindowsDrawWithCairo) {
     g_unsetenv("GSK_RENDERER");
     ASSERT_TRUE(gtk_init_check());
     EXPECT_TRUE(useCairoRendererWhenGLIsSoftware());
@@ -22,7 +29,7 @@ TEST(SoftwareRenderingTest, OnASoftwareDisplayWindowsDrawWithCairo) {
     gtk_window_destroy(GTK_WINDOW(window));
 }
 
-TEST(SoftwareRenderingTest, ARendererTheUserChoseIsKept) {
+TEST_F(SoftwareRenderingTest, ARendererTheUserChoseIsKept) {
     g_setenv("GSK_RENDERER", "gl", TRUE);
     ASSERT_TRUE(gtk_init_check());
     EXPECT_FALSE(useCairoRendererWhenGLIsSoftware());
