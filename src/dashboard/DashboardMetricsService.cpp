@@ -29,27 +29,6 @@ std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
     return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
 }
 
-// An optional sign and decimal digits only, inside the signed 64-bit range.
-std::optional<std::int64_t> parseInteger(std::string_view text) {
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty()) return std::nullopt;
-    std::uint64_t magnitude = 0;
-    const std::uint64_t limit = negative ? std::uint64_t(1) << 63 : (std::uint64_t(1) << 63) - 1;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-        if (magnitude > (limit - digit) / 10) return std::nullopt;
-        magnitude = magnitude * 10 + digit;
-    }
-    if (!negative) return static_cast<std::int64_t>(magnitude);
-    return magnitude == (std::uint64_t(1) << 63) ? std::numeric_limits<std::int64_t>::min()
-                                                 : -static_cast<std::int64_t>(magnitude);
-}
-
 // git reads both bounds inclusively and commit dates are whole seconds: ending each window one second
 // before the next one starts keeps a commit on the boundary out of the earlier window.
 std::string untilBound(Date exclusiveEnd) {
@@ -212,7 +191,7 @@ std::int64_t DashboardMetricsService::revListCount(const std::filesystem::path& 
     if (until) arguments.push_back(untilBound(*until));
     auto result = dashboard_git::run(*processRunner_, std::move(arguments), folder);
     if (result.status != 0) return 0;
-    return parseInteger(GitOutputText::trim(result.stdout)).value_or(0);
+    return GitOutputText::parseInteger(GitOutputText::trim(result.stdout)).value_or(0);
 }
 
 std::optional<Date> DashboardMetricsService::resolveLastCommitDate(const std::filesystem::path& folder) {

@@ -47,7 +47,11 @@ std::string GitOutputText::lowercased(std::string_view text) {
 }
 
 std::optional<std::int64_t> GitOutputText::parseInteger(std::string_view text) {
-    if (text.starts_with('+')) text.remove_prefix(1);
+    // One sign at most: from_chars takes a "-" itself, so a "+" before it ("+-5") is refused here.
+    if (text.starts_with('+')) {
+        text.remove_prefix(1);
+        if (text.starts_with('-')) return std::nullopt;
+    }
     if (text.empty() || text.starts_with('+')) return std::nullopt;
     std::int64_t value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);

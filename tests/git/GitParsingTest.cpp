@@ -1,6 +1,7 @@
 // The pure readers of git's output and of remote URLs, case by case.
 #include <gtest/gtest.h>
 
+#include "git/GitOutputText.hpp"
 #include "git/GitRemoteURL.hpp"
 #include "git/GitService.hpp"
 #include "git/GitStatusDetailMapper.hpp"
@@ -66,6 +67,13 @@ TEST(GitStatusDetailMapperTest, TreesPutFoldersFirstAndKeepAFolderChangesOwnStat
 TEST(GitWorkingTreeParserTest, ShortAndIgnoredLinesAreSkipped) {
     EXPECT_TRUE(
         GitWorkingTreeParser().parse("# branch.head main\n1 M broken\n2 R.\nu UU\n! ignored.txt\n").empty());
+}
+
+TEST(GitOutputTextTest, IntegersTakeOneSignAtMost) {
+    EXPECT_EQ(GitOutputText::parseInteger("+5"), 5);
+    EXPECT_EQ(GitOutputText::parseInteger("-5"), -5);
+    for (const char* text : {"+-5", "-+5", "++5", "--5", "+", "", "5 ", "9223372036854775808"})
+        EXPECT_EQ(GitOutputText::parseInteger(text), std::nullopt) << text;
 }
 
 TEST(GitDiffParsingTest, NumstatAndRenamedPaths) {
