@@ -16,7 +16,8 @@ struct GitOutputText {
     // The pieces between occurrences of `delimiter`, empty pieces kept.
     static std::vector<std::string_view> split(std::string_view text, std::string_view delimiter);
     static std::vector<std::string_view> nonEmptyLines(std::string_view text);
-    // ASCII letters in lower case, other bytes as they are (git's messages and URLs, never user text).
+    // ASCII letters in lower case, other bytes as they are: for matching against ASCII names (git's
+    // messages, hosts, file extensions), never for text shown to the user.
     static std::string lowercased(std::string_view text);
     // A whole decimal integer with an optional sign; nullopt for anything else.
     static std::optional<std::int64_t> parseInteger(std::string_view text);
