@@ -1,6 +1,9 @@
 #include "app/PelkoApp.hpp"
 
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_WAYLAND
+#include <gdk/wayland/gdkwayland.h>
+#endif
 
 #include "app/AppcastUpdater.hpp"
 #include "app/ContentView.hpp"
@@ -28,7 +31,26 @@ std::string PelkoApp::instanceId(const std::filesystem::path& home, const std::f
     return id;
 }
 
+namespace {
+
+// GtkApplication names a Wayland window after its bus name, which differs per configuration folder;
+// the launcher is found by the application identifier alone.
+void onWindowRealized(GtkWidget* window, gpointer) {
+#ifdef GDK_WINDOWING_WAYLAND
+    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
+    if (GDK_IS_WAYLAND_TOPLEVEL(surface))
+        gdk_wayland_toplevel_set_application_id(GDK_TOPLEVEL(surface), PelkoApp::applicationId);
+#else
+    (void)window;
+#endif
+}
+
+}  // namespace
+
 PelkoApp::PelkoApp() {
+    // The program name is the window's WM_CLASS on X11 and its first app-id on Wayland: the same as
+    // the launcher's name and StartupWMClass, so desktops match the window to its launcher and icon.
+    g_set_prgname(applicationId);
     const auto& folders = XdgFolders::process();
     shell_ = std::make_unique<ApplicationShell>(instanceId(folders.home, folders.dataHome));
 }
@@ -88,6 +110,9 @@ void PelkoApp::showWindow() {
     }
     webView_ = WorkspaceWebView::create(shell_->application(), services_.bridge, services_.gestureBridge,
                                         bundle, WebViewLogger::shared());
+    auto* window = GTK_WIDGET(webView_->window()->window());
+    g_signal_connect_after(window, "realize", G_CALLBACK(onWindowRealized), nullptr);
+    if (gtk_widget_get_realized(window)) onWindowRealized(window, nullptr);
     contentView_ = ContentView::create(services_.bridge, services_.configStore, commandCenter(),
                                        services_.terminalService, services_.gitService);
     webView_->window()->present();

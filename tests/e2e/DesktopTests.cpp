@@ -1,11 +1,14 @@
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 #include "e2e/PelkoWindowFixture.hpp"
+#include "e2e/XWindows.hpp"
 
 namespace pelko {
 namespace {
@@ -58,6 +61,44 @@ class DesktopTest : public PelkoWindowTest {
         return close != std::string::npos && stat.size() > close + 2 && stat[close + 2] != 'Z';
     }
 };
+
+// A desktop matches a window to its launcher (and so to its name and icon) by the window's WM_CLASS
+// class, which must equal the installed launcher's StartupWMClass.
+TEST_F(DesktopTest, TheWindowsClassIsTheOneTheInstalledLauncherNames) {
+    const std::string displayName = Environment::process().nonEmpty("DISPLAY").value_or("");
+    test::XWindows windows(displayName);
+    if (!windows.available()) GTEST_SKIP() << "needs an X display";
+
+    const auto prefix = dir / "prefix";
+    const auto buildFolder = test::binFolder().parent_path();
+    const std::string install = "cmake --install '" + buildFolder.string() + "' --prefix '" +
+                                prefix.string() + "' >'" + (dir / "install.txt").string() + "' 2>&1";
+    ASSERT_EQ(std::system(install.c_str()), 0) << test::readFile(dir / "install.txt");
+    const auto launcher = prefix / "share/applications/app.pelko.Pelko.desktop";
+    GKeyFile* entry = g_key_file_new();
+    ASSERT_TRUE(g_key_file_load_from_file(entry, launcher.c_str(), G_KEY_FILE_NONE, nullptr)) << launcher;
+    gchar* startupClass = g_key_file_get_string(entry, "Desktop Entry", "StartupWMClass", nullptr);
+    const std::string wantedClass = startupClass ? startupClass : "";
+    g_free(startupClass);
+    g_key_file_free(entry);
+    ASSERT_FALSE(wantedClass.empty()) << "the launcher names no StartupWMClass";
+
+    writeTestPage(R"(log('page-start');)");
+    auto pelko = start({{"GDK_BACKEND", "x11"}});
+    std::vector<test::XWindows::Window> topLevel;
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            topLevel.clear();
+            for (const auto& window : windows.ofProcess(pelko->pid()))
+                if (window.hasWindowType) topLevel.push_back(window);
+            return !topLevel.empty();
+        },
+        60s))
+        << output();
+    for (const auto& window : topLevel) {
+        EXPECT_EQ(window.className, wantedClass) << "instance " << window.instance;
+    }
+}
 
 TEST_F(DesktopTest, ASecondStartBringsTheFirstWindowForwardAndEnds) {
     if (!Environment::process().nonEmpty("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "needs a session bus";
