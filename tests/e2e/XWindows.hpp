@@ -82,6 +82,8 @@ class XWindows {
     using GetProperty = int (*)(void*, unsigned long, unsigned long, long, long, int, unsigned long,
                                 unsigned long*, int*, unsigned long*, unsigned long*, unsigned char**);
     using Free = int (*)(void*);
+    using ErrorHandler = int (*)(void*, void*);
+    using SetErrorHandler = ErrorHandler (*)(ErrorHandler);
 
     // The raw bytes of a property (at most 4 KiB), empty when the window has none.
     std::string property(unsigned long window, unsigned long atom) {
