@@ -31,9 +31,14 @@ class XWindows {
         internAtom_ = reinterpret_cast<InternAtom>(dlsym(x11_, "XInternAtom"));
         getProperty_ = reinterpret_cast<GetProperty>(dlsym(x11_, "XGetWindowProperty"));
         free_ = reinterpret_cast<Free>(dlsym(x11_, "XFree"));
-        if (openDisplay_ && closeDisplay_ && rootWindow_ && queryTree_ && internAtom_ && getProperty_ &&
-            free_)
-            display_ = openDisplay_(displayName.c_str());
+        auto setErrorHandler = reinterpret_cast<SetErrorHandler>(dlsym(x11_, "XSetErrorHandler"));
+        if (!openDisplay_ || !closeDisplay_ || !rootWindow_ || !queryTree_ || !internAtom_ || !getProperty_ ||
+            !free_ || !setErrorHandler)
+            return;
+        // Other programs' windows come and go between listing and reading them; Xlib's default handler
+        // would end the test for such a window. A failed read counts as a window without the property.
+        setErrorHandler([](void*, void*) { return 0; });
+        display_ = openDisplay_(displayName.c_str());
     }
     ~XWindows() {
         if (display_) closeDisplay_(display_);
