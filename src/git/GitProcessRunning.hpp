@@ -2,10 +2,12 @@
 // GitProcessRunning: runs one `git` command line and hands back its exit status and both outputs.
 //
 // Callable from any thread, also concurrently; each call owns its process and pipes and blocks the
-// calling thread until the child has ended and both of its streams are closed. There is no time-out
-// and no size limit. It never throws: a process that cannot be started comes back with status -1,
+// calling thread until the child has ended and both of its streams are closed. `run` has no time-out
+// and no size limit; `runWithin` ends a child (and the process group it leads) that outlives its
+// limits. It never throws: a process that cannot be started comes back with status -1,
 // empty `stdout` and the launch error's description as `stderr`. It attaches no meaning to a non-zero
 // status; callers do.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -22,6 +24,14 @@ struct GitProcessExecutionResult {
     std::string stderr;
 };
 
+// How long one run may last. Zero means no limit.
+struct GitProcessLimits {
+    // Longest time without a byte on either output stream.
+    std::chrono::milliseconds silence{0};
+    // Longest time in all.
+    std::chrono::milliseconds overall{0};
+};
+
 class GitProcessRunning {
   public:
     virtual ~GitProcessRunning() = default;
@@ -30,6 +40,15 @@ class GitProcessRunning {
     virtual GitProcessExecutionResult run(const std::vector<std::string>& arguments,
                                           const std::filesystem::path& directory,
                                           const std::map<std::string, std::string>& environment) = 0;
+    // As `run`; a child that outlives `limits` is killed with its process group and comes back with
+    // status 128 + SIGKILL and a standard error that ends with a line saying which limit it met.
+    virtual GitProcessExecutionResult runWithin(const std::vector<std::string>& arguments,
+                                                const std::filesystem::path& directory,
+                                                const std::map<std::string, std::string>& environment,
+                                                const GitProcessLimits& limits) {
+        (void)limits;
+        return run(arguments, directory, environment);
+    }
 };
 
 }  // namespace pelko

@@ -1,5 +1,6 @@
 #include "git/GitService.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 
@@ -60,19 +61,40 @@ void GitService::send(const std::function<void(GitServiceEventSink&)>& event) co
     if (sink) event(*sink);
 }
 
-void GitService::enqueue(std::function<void(GitService&)> work) {
-    queue_->async([weak = weak_from_this(), work = std::move(work)] {
+SerialQueue& GitService::projectQueue(const Uuid& projectID) {
+    std::lock_guard lock(projectQueuesMutex_);
+    auto& queue = projectQueues_[projectID];
+    if (!queue) queue = std::make_unique<SerialQueue>("app.pelko.git-service." + projectID.string());
+    return *queue;
+}
+
+void GitService::enqueue(const Uuid& projectID, std::function<void(GitService&)> work) {
+    projectQueue(projectID).async([weak = weak_from_this(), work = std::move(work)] {
         if (auto self = weak.lock()) work(*self);
     });
 }
 
 void GitService::waitUntilIdle() {
+    // The active-project queue first: what it resolves lands on a project queue.
     queue_->barrier();
+    std::vector<SerialQueue*> queues;
+    {
+        std::lock_guard lock(projectQueuesMutex_);
+        for (auto& [id, queue] : projectQueues_) queues.push_back(queue.get());
+    }
+    for (auto* queue : queues) queue->barrier();
 }
 
 void GitService::reachRefreshBarrier(const Uuid& projectID, const std::string& requestId) {
-    enqueue([payload = GitRefreshBarrierPayload{projectID.string(), requestId}](GitService& self) {
-        self.send([&](GitServiceEventSink& sink) { sink.gitServiceDidReachRefreshBarrier(payload); });
+    // Through the active-project queue first, so a status request that named no project, made
+    // before the barrier, is on the project's queue ahead of it.
+    queue_->async([weak = weak_from_this(), projectID, requestId] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->enqueue(projectID, [payload = GitRefreshBarrierPayload{projectID.string(), requestId}](
+                                     GitService& service) {
+            service.send([&](GitServiceEventSink& sink) { sink.gitServiceDidReachRefreshBarrier(payload); });
+        });
     });
 }
 
@@ -104,7 +126,8 @@ Environment::Map GitService::baseEnvironment(bool readOnly) const {
 }
 
 GitResult<std::string> GitService::runGit(const std::vector<std::string>& arguments,
-                                          const ProjectMetadata& project, bool requiresAuth, bool readOnly) {
+                                          const ProjectMetadata& project, bool requiresAuth, bool readOnly,
+                                          bool network) {
     Environment::Map environment = baseEnvironment(readOnly);
     std::optional<OAuthTokenRecord> token;
     if (requiresAuth) {
@@ -121,7 +144,20 @@ GitResult<std::string> GitService::runGit(const std::vector<std::string>& argume
         environment["GH_TOKEN"] = token->accessToken;
     }
 
-    auto result = processRunner_->run(gitCommand(arguments), folder(project), environment);
+    GitProcessExecutionResult result;
+    if (network) {
+        // Progress keeps a moving transfer talking, so silence means the remote has stopped; git's own
+        // low-speed limit ends a stalled HTTP transfer from inside.
+        auto seconds = std::max<std::int64_t>(
+            1, std::chrono::duration_cast<std::chrono::seconds>(options_.networkSilenceLimit).count());
+        std::vector<std::string> command{"git", "-c", "http.lowSpeedLimit=1", "-c",
+                                         "http.lowSpeedTime=" + std::to_string(seconds)};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        result = processRunner_->runWithin(command, folder(project), environment,
+                                           {options_.networkSilenceLimit, options_.networkOverallLimit});
+    } else {
+        result = processRunner_->run(gitCommand(arguments), folder(project), environment);
+    }
 
     if (result.status == 0) {
         if (requiresAuth) credentialBroker_->cleanup();
@@ -185,11 +221,24 @@ void GitService::handleGitError(const GitError& error, const std::string& comman
 }
 
 void GitService::notifyMissingRemoteIfNeeded(const Uuid& projectId) {
-    if (!missingRemoteProjects_.insert(projectId).second) return;
+    {
+        std::lock_guard lock(projectSetsMutex_);
+        if (!missingRemoteProjects_.insert(projectId).second) return;
+    }
     send([](GitServiceEventSink& sink) { sink.gitServiceDidFail(missingRemoteText); });
-    queue_->asyncAfter(std::chrono::seconds(1), [weak = weak_from_this(), projectId] {
-        if (auto self = weak.lock()) self->missingRemoteProjects_.erase(projectId);
+    projectQueue(projectId).asyncAfter(std::chrono::seconds(1), [weak = weak_from_this(), projectId] {
+        if (auto self = weak.lock()) self->clearMissingRemote(projectId);
     });
+}
+
+bool GitService::isMissingRemote(const Uuid& projectId) const {
+    std::lock_guard lock(projectSetsMutex_);
+    return missingRemoteProjects_.contains(projectId);
+}
+
+void GitService::clearMissingRemote(const Uuid& projectId) {
+    std::lock_guard lock(projectSetsMutex_);
+    missingRemoteProjects_.erase(projectId);
 }
 
 std::optional<std::string> GitService::friendlyMessageForGitCommandFailure(const std::string&,

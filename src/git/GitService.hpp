@@ -2,20 +2,26 @@
 // GitService: the one object through which the page drives Git.
 //
 // Every entry point returns at once after queueing its work, with a weak reference to the service,
-// on the serial queue "app.pelko.git-service" (commit history excepted): operations run one at a
-// time in the order they were requested, so a refresh barrier is answered after everything queued
-// before it. Project lookups hop synchronously to the main thread (the configuration store lives
-// there), so the main thread must never wait for this queue. Every result, failure and sign-in
-// consequence is reported through the event sink, held weakly and called from the queue that
-// produced the event; nothing is sent while there is none. `git` runs with the process's
-// environment, GIT_TERMINAL_PROMPT=0 and, for a GitHub HTTP(S) remote, the signed-in token through
-// the credential broker; a token that GitHub rejects is deleted, but only while it is still the one
-// that was used. Page paths never reach `git` unless they stay inside the project; page revisions
-// never start with "-". The service never throws to its callers and never stops.
+// on the serial queue of its project ("app.pelko.git-service.<id>", made on first use; commit
+// history excepted): one project's operations run one at a time in the order they were requested,
+// so a refresh barrier is answered after everything queued before it for that project, while
+// projects never wait for one another (a stalled remote holds up only its own project). A status
+// request without a project resolves the active one on the queue "app.pelko.git-service" and then
+// joins that project's queue. Project lookups hop synchronously to the main thread (the
+// configuration store lives there), so the main thread must never wait for these queues. Every
+// result, failure and sign-in consequence is reported through the event sink, held weakly and
+// called from the queue that produced the event; nothing is sent while there is none. `git` runs
+// with the process's environment, GIT_TERMINAL_PROMPT=0 and, for a GitHub HTTP(S) remote, the
+// signed-in token through the credential broker; a token that GitHub rejects is deleted, but only
+// while it is still the one that was used. Push, pull and fetch end when the remote sends nothing
+// for `networkSilenceLimit` or the run outlasts `networkOverallLimit`. Page paths never reach `git`
+// unless they stay inside the project; page revisions never start with "-". The service never
+// throws to its callers and never stops.
 //
 // Commit history runs on the concurrent queue "app.pelko.git-service.history", so history requests
-// may overlap one another and the serial queue's work; the branch map and the commit graph hold the
-// serial queue for their whole series of git runs or their GraphQL request.
+// may overlap one another and the project queues' work; the branch map and the commit graph hold
+// their project's queue for their whole series of git runs or their GraphQL request.
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -61,6 +67,9 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
         // Null: one over the service's process runner.
         std::shared_ptr<GitLocalHistoryProviding> localHistoryProvider;
         std::shared_ptr<GitBranchMapProviding> branchMapProvider;
+        // Push, pull and fetch fail when the remote sends nothing for this long, or run longer.
+        std::chrono::milliseconds networkSilenceLimit = std::chrono::seconds(60);
+        std::chrono::milliseconds networkOverallLimit = std::chrono::minutes(30);
     };
 
     GitService(std::shared_ptr<GitProjectProviding> configProvider,
@@ -107,8 +116,8 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     bool requiresGitHubOAuth(const std::optional<std::string>& remoteURL) const;
     std::optional<RepositoryCoordinates> parseGitHubRemoteURL(const std::string& text) const;
 
-    // Blocks until the queue has run everything queued before this call (tests and benchmarks; never
-    // on the main thread while the queue waits for it).
+    // Blocks until the queues have run everything queued before this call (tests and benchmarks;
+    // never on the main thread while a queue waits for it).
     void waitUntilIdle();
 
   private:
@@ -118,8 +127,9 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
         Uuid id;
     };
 
-    // Queues `work` on the serial queue with a weak reference to the service.
-    void enqueue(std::function<void(GitService&)> work);
+    // Queues `work` on the project's serial queue with a weak reference to the service.
+    void enqueue(const Uuid& projectID, std::function<void(GitService&)> work);
+    SerialQueue& projectQueue(const Uuid& projectID);
     // Hands one event to the sink, when there is one.
     void send(const std::function<void(GitServiceEventSink&)>& event) const;
 
@@ -128,7 +138,7 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     std::filesystem::path folder(const ProjectMetadata& project) const;
     Environment::Map baseEnvironment(bool readOnly) const;
     GitResult<std::string> runGit(const std::vector<std::string>& arguments, const ProjectMetadata& project,
-                                  bool requiresAuth, bool readOnly = false);
+                                  bool requiresAuth, bool readOnly = false, bool network = false);
     GitResult<GitProcessExecutionResult> runGitAllowingDifferences(
         const std::vector<std::string>& arguments, const ProjectMetadata& project,
         const std::set<std::int32_t>& allowedExitCodes);
@@ -211,19 +221,26 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
 
     GitStatusDetailMapper statusMapper_;
     GitWorkingTreeParser workingTreeParser_;
-    // Projects told "no remote" within the last second. Queue only.
+    // Guards the two sets below, which every project queue uses.
+    mutable std::mutex projectSetsMutex_;
+    // Projects told "no remote" within the last second.
     std::set<Uuid> missingRemoteProjects_;
+    bool isMissingRemote(const Uuid& projectId) const;
+    void clearMissingRemote(const Uuid& projectId);
 
     std::shared_ptr<GitLocalHistoryProviding> localHistoryProvider_;
     std::shared_ptr<GitBranchMapProviding> branchMapProvider_;
     // Per-project paging state and the files-field flag of the commit history.
     GitCommitHistoryPager historyPager_;
-    // Projects whose GitHub answer had no data or could not be decoded. Queue only; only grows.
+    // Projects whose GitHub answer had no data or could not be decoded. Only grows.
     std::set<Uuid> commitGraphUnavailableProjects_;
 
     // Last: destroyed first, so queued work never outlives the fields it uses.
     std::unique_ptr<ConcurrentQueue> historyQueue_;
+    // Resolves the active project for a status request that names none.
     std::unique_ptr<SerialQueue> queue_;
+    std::mutex projectQueuesMutex_;
+    std::map<Uuid, std::unique_ptr<SerialQueue>> projectQueues_;
 };
 
 }  // namespace pelko

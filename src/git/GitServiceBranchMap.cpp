@@ -4,7 +4,7 @@
 namespace pelko {
 
 void GitService::fetchBranchMap(const Uuid& projectID, std::int64_t limit) {
-    enqueue([projectID, limit](GitService& self) { self.runBranchMap(projectID, limit); });
+    enqueue(projectID, [projectID, limit](GitService& self) { self.runBranchMap(projectID, limit); });
 }
 
 void GitService::runBranchMap(const Uuid& projectID, std::int64_t limit) {

@@ -19,7 +19,7 @@ bool shouldDisableCommitGraph(const std::exception& error) {
 }  // namespace
 
 void GitService::fetchCommitGraph(const Uuid& projectID, std::int64_t pageSize) {
-    enqueue([projectID, pageSize](GitService& self) { self.runCommitGraph(projectID, pageSize); });
+    enqueue(projectID, [projectID, pageSize](GitService& self) { self.runCommitGraph(projectID, pageSize); });
 }
 
 void GitService::runCommitGraph(const Uuid& projectID, std::int64_t pageSize) {
@@ -29,7 +29,12 @@ void GitService::runCommitGraph(const Uuid& projectID, std::int64_t pageSize) {
     auto sendGraph = [&] {
         send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadCommitGraph(graph); });
     };
-    if (commitGraphUnavailableProjects_.contains(projectID)) return sendGraph();
+    bool unavailable = false;
+    {
+        std::lock_guard lock(projectSetsMutex_);
+        unavailable = commitGraphUnavailableProjects_.contains(projectID);
+    }
+    if (unavailable) return sendGraph();
     auto access = gitHubAccess(project->metadata);
     if (!access) return sendGraph();
 
@@ -46,7 +51,10 @@ void GitService::runCommitGraph(const Uuid& projectID, std::int64_t pageSize) {
         sendGraph();
     } catch (const std::exception& error) {
         if (shouldDisableCommitGraph(error)) {
-            commitGraphUnavailableProjects_.insert(projectID);
+            {
+                std::lock_guard lock(projectSetsMutex_);
+                commitGraphUnavailableProjects_.insert(projectID);
+            }
             return sendGraph();
         }
         const auto* graphQLError = dynamic_cast<const GitHubGraphQLClientError*>(&error);

@@ -57,7 +57,7 @@ bool GitService::staysInside(const std::string& relativePath, const ProjectMetad
 // Working-tree diffs
 
 void GitService::fetchDiff(const Uuid& projectID, const std::vector<GitDiffTarget>& targets) {
-    enqueue([projectID, targets](GitService& self) { self.runDiff(projectID, targets); });
+    enqueue(projectID, [projectID, targets](GitService& self) { self.runDiff(projectID, targets); });
 }
 
 void GitService::runDiff(const Uuid& projectID, const std::vector<GitDiffTarget>& requested) {
@@ -99,7 +99,7 @@ std::optional<GitDiffFilePayload> GitService::buildDiffPayload(const GitDiffTarg
         isUntrackedFile(target.path, project.metadata)) {
         return buildDiffPayloadForUntracked(target, project);
     }
-    if (missingRemoteProjects_.contains(project.id)) return std::nullopt;
+    if (isMissingRemote(project.id)) return std::nullopt;
 
     auto numstat = runGit(diffArguments(target, OutputMode::numstat), project.metadata, false, true);
     if (!numstat.ok()) {
@@ -162,7 +162,8 @@ std::optional<GitDiffFilePayload> GitService::buildDiffPayloadForUntracked(const
 
 void GitService::fetchCommitDiff(const Uuid& projectID, const std::string& commit,
                                  const std::optional<std::string>& path) {
-    enqueue([projectID, commit, path](GitService& self) { self.runCommitDiff(projectID, commit, path); });
+    enqueue(projectID,
+            [projectID, commit, path](GitService& self) { self.runCommitDiff(projectID, commit, path); });
 }
 
 std::string GitService::normalizeRenamedPath(const std::string& path) {

@@ -33,14 +33,14 @@ std::pair<std::int64_t, std::int64_t> parseCounts(std::string_view output) {
 }  // namespace
 
 void GitService::fetchRemoteTracking(const Uuid& projectID) {
-    enqueue([projectID](GitService& self) { self.runRemoteTracking(projectID); });
+    enqueue(projectID, [projectID](GitService& self) { self.runRemoteTracking(projectID); });
 }
 
 void GitService::runRemoteTracking(const Uuid& projectID) {
     auto project = metadata(projectID);
     if (!project) return;
     if (remoteURL(project->metadata)) {
-        missingRemoteProjects_.erase(project->id);
+        clearMissingRemote(project->id);
     } else {
         notifyMissingRemoteIfNeeded(project->id);
     }

@@ -12,33 +12,44 @@ const std::vector<std::string> statusArguments{"status", "--porcelain", "--branc
 }  // namespace
 
 void GitService::refreshStatus(const std::optional<Uuid>& projectID) {
-    enqueue([projectID](GitService& self) { self.runRefreshStatus(projectID); });
+    if (projectID) {
+        enqueue(*projectID, [projectID](GitService& self) { self.runRefreshStatus(projectID); });
+        return;
+    }
+    // Which project is active is known only on the main thread; ask off it, then join its queue.
+    queue_->async([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        if (auto project = self->metadata(std::nullopt)) self->refreshStatus(project->id);
+    });
 }
 
 void GitService::commit(const Uuid& projectID, const std::string& message) {
-    enqueue([projectID, message](GitService& self) { self.runCommit(projectID, message); });
+    enqueue(projectID, [projectID, message](GitService& self) { self.runCommit(projectID, message); });
 }
 
 void GitService::push(const Uuid& projectID) {
-    enqueue([projectID](GitService& self) {
-        self.runRemoteOperation(projectID, {"push"}, "Push", "git push", "Push が完了しました");
+    enqueue(projectID, [projectID](GitService& self) {
+        self.runRemoteOperation(projectID, {"push", "--progress"}, "Push", "git push", "Push が完了しました");
     });
 }
 
 void GitService::pull(const Uuid& projectID) {
-    enqueue([projectID](GitService& self) {
-        self.runRemoteOperation(projectID, {"pull", "--rebase"}, "Pull", "git pull", "Pull が完了しました");
+    enqueue(projectID, [projectID](GitService& self) {
+        self.runRemoteOperation(projectID, {"pull", "--rebase", "--progress"}, "Pull", "git pull",
+                                "Pull が完了しました");
     });
 }
 
 void GitService::fetch(const Uuid& projectID) {
-    enqueue([projectID](GitService& self) {
-        self.runRemoteOperation(projectID, {"fetch"}, "Fetch", "git fetch", "Fetch が完了しました");
+    enqueue(projectID, [projectID](GitService& self) {
+        self.runRemoteOperation(projectID, {"fetch", "--progress"}, "Fetch", "git fetch",
+                                "Fetch が完了しました");
     });
 }
 
 void GitService::fetchStatusDetail(const Uuid& projectID) {
-    enqueue([projectID](GitService& self) { self.runStatusDetail(projectID); });
+    enqueue(projectID, [projectID](GitService& self) { self.runStatusDetail(projectID); });
 }
 
 GitStatusPayload GitService::parseStatus(const std::string& output, const Uuid& projectId) {
@@ -69,7 +80,7 @@ void GitService::runRefreshStatus(const std::optional<Uuid>& projectID) {
     auto result = runGit(statusArguments, project->metadata, false, true);
     if (result.ok()) {
         auto payload = parseStatus(result.value(), project->id);
-        missingRemoteProjects_.erase(project->id);
+        clearMissingRemote(project->id);
         send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateStatus(payload); });
         return;
     }
@@ -118,10 +129,10 @@ void GitService::runRemoteOperation(const Uuid& projectID, const std::vector<std
         notifyMissingRemoteIfNeeded(project->id);
         return;
     }
-    missingRemoteProjects_.erase(project->id);
+    clearMissingRemote(project->id);
     bool requiresAuth = requiresGitHubOAuth(url);
     if (requiresAuth && !ensureAuthenticated(operation, false)) return;
-    auto result = runGit(arguments, project->metadata, requiresAuth);
+    auto result = runGit(arguments, project->metadata, requiresAuth, false, true);
     if (!result.ok()) {
         handleGitError(result.error(), commandDescription, project->id);
         return;
@@ -138,7 +149,7 @@ void GitService::runStatusDetail(const Uuid& projectID) {
         handleGitError(result.error(), "git status", project->id);
         return;
     }
-    missingRemoteProjects_.erase(project->id);
+    clearMissingRemote(project->id);
     auto components = statusMapper_.parse(result.value());
 
     GitStatusDetailPayload payload;

@@ -4,7 +4,7 @@
 namespace pelko {
 
 void GitService::fetchWorkingTree(const Uuid& projectID) {
-    enqueue([projectID](GitService& self) { self.runWorkingTree(projectID); });
+    enqueue(projectID, [projectID](GitService& self) { self.runWorkingTree(projectID); });
 }
 
 void GitService::runWorkingTree(const Uuid& projectID) {

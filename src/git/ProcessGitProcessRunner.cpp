@@ -7,8 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace pelko {
@@ -67,7 +69,7 @@ GitProcessExecutionResult launchFailure(int error) {
 }
 
 // Returns 0 or the errno of the first step that failed.
-int prepare(SpawnSetup& setup, const std::filesystem::path& directory, int outFd, int errFd) {
+int prepare(SpawnSetup& setup, const std::filesystem::path& directory, int outFd, int errFd, bool ownGroup) {
     int error = posix_spawn_file_actions_init(&setup.actions);
     if (error != 0) return error;
     setup.hasActions = true;
@@ -85,26 +87,55 @@ int prepare(SpawnSetup& setup, const std::filesystem::path& directory, int outFd
     sigset_t defaults;
     sigemptyset(&defaults);
     for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&defaults, sig);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (ownGroup) flags |= POSIX_SPAWN_SETPGROUP;
     if ((error = posix_spawnattr_setsigmask(&setup.attributes, &empty)) != 0 ||
         (error = posix_spawnattr_setsigdefault(&setup.attributes, &defaults)) != 0 ||
-        (error = posix_spawnattr_setflags(&setup.attributes,
-                                          POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF)) != 0) {
+        (ownGroup && (error = posix_spawnattr_setpgroup(&setup.attributes, 0)) != 0) ||
+        (error = posix_spawnattr_setflags(&setup.attributes, flags)) != 0) {
         return error;
     }
     return 0;
 }
 
-// Reads both pipes until each has reached end of file.
-void drain(int outFd, int errFd, std::string& out, std::string& err) {
+using Clock = std::chrono::steady_clock;
+
+enum class LimitMet { none, silence, overall };
+
+// Reads both pipes until each has reached end of file, or until a limit is met (zero: none).
+LimitMet drain(int outFd, int errFd, std::string& out, std::string& err, const GitProcessLimits& limits) {
     std::array<pollfd, 2> fds{{{outFd, POLLIN, 0}, {errFd, POLLIN, 0}}};
     std::array<std::string*, 2> buffers{&out, &err};
     std::array<char, 65536> chunk;
+    const auto start = Clock::now();
+    auto lastOutput = start;
     int open = 2;
     while (open > 0) {
-        if (poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
+        int timeout = -1;
+        if (limits.silence.count() > 0 || limits.overall.count() > 0) {
+            auto now = Clock::now();
+            auto remaining = std::chrono::milliseconds::max();
+            if (limits.silence.count() > 0) {
+                auto left =
+                    limits.silence - std::chrono::duration_cast<std::chrono::milliseconds>(now - lastOutput);
+                if (left.count() <= 0) return LimitMet::silence;
+                remaining = std::min(remaining, left);
+            }
+            if (limits.overall.count() > 0) {
+                auto left =
+                    limits.overall - std::chrono::duration_cast<std::chrono::milliseconds>(now - start);
+                if (left.count() <= 0) return LimitMet::overall;
+                remaining = std::min(remaining, left);
+            }
+            timeout = static_cast<int>(std::min<std::int64_t>(remaining.count() + 1, 60'000));
         }
+        int ready = poll(fds.data(), fds.size(), timeout);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return LimitMet::none;
+        }
+        if (ready == 0) continue;
+        lastOutput = Clock::now();
         for (std::size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             ssize_t count = ::read(fds[i].fd, chunk.data(), chunk.size());
@@ -116,6 +147,15 @@ void drain(int outFd, int errFd, std::string& out, std::string& err) {
             }
         }
     }
+    return LimitMet::none;
+}
+
+std::string limitText(LimitMet met, const GitProcessLimits& limits) {
+    auto seconds = [](std::chrono::milliseconds value) {
+        return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(value).count());
+    };
+    if (met == LimitMet::silence) return "no answer from the remote for " + seconds(limits.silence) + " s";
+    return "did not finish within " + seconds(limits.overall) + " s";
 }
 
 std::int32_t waitForExit(pid_t pid) {
@@ -187,6 +227,13 @@ std::string ProcessGitProcessRunner::decodeLossy(std::string bytes) {
 GitProcessExecutionResult ProcessGitProcessRunner::run(
     const std::vector<std::string>& arguments, const std::filesystem::path& directory,
     const std::map<std::string, std::string>& environment) {
+    return runWithin(arguments, directory, environment, GitProcessLimits{});
+}
+
+GitProcessExecutionResult ProcessGitProcessRunner::runWithin(
+    const std::vector<std::string>& arguments, const std::filesystem::path& directory,
+    const std::map<std::string, std::string>& environment, const GitProcessLimits& limits) {
+    const bool limited = limits.silence.count() > 0 || limits.overall.count() > 0;
     std::vector<std::string> envStrings;
     envStrings.reserve(environment.size() + 2);
     for (const auto& [name, value] : environment) {
@@ -215,7 +262,9 @@ GitProcessExecutionResult ProcessGitProcessRunner::run(
     if (int error = err.open()) return launchFailure(error);
 
     SpawnSetup setup;
-    if (int error = prepare(setup, directory, out.write.get(), err.write.get())) return launchFailure(error);
+    if (int error = prepare(setup, directory, out.write.get(), err.write.get(), limited)) {
+        return launchFailure(error);
+    }
 
     pid_t pid = 0;
     if (int error = posix_spawn(&pid, envPath, &setup.actions, &setup.attributes, argv.data(), envp.data())) {
@@ -228,10 +277,20 @@ GitProcessExecutionResult ProcessGitProcessRunner::run(
     GitProcessExecutionResult result;
     std::string outBytes;
     std::string errBytes;
-    drain(out.read.get(), err.read.get(), outBytes, errBytes);
+    LimitMet met = drain(out.read.get(), err.read.get(), outBytes, errBytes, limits);
+    if (met != LimitMet::none) {
+        // The whole group: git's transport helpers and ssh hold the pipes too.
+        killpg(pid, SIGKILL);
+        out.read.reset();
+        err.read.reset();
+    }
     result.status = waitForExit(pid);
     result.stdout = decodeLossy(std::move(outBytes));
     result.stderr = decodeLossy(std::move(errBytes));
+    if (met != LimitMet::none) {
+        if (!result.stderr.empty() && result.stderr.back() != '\n') result.stderr += '\n';
+        result.stderr += "fatal: " + limitText(met, limits);
+    }
     return result;
 }
 

@@ -17,6 +17,11 @@ class ProcessGitProcessRunner final : public GitProcessRunning {
     GitProcessExecutionResult run(const std::vector<std::string>& arguments,
                                   const std::filesystem::path& directory,
                                   const std::map<std::string, std::string>& environment) override;
+    // The child leads a process group of its own, so the limits end whatever it started too.
+    GitProcessExecutionResult runWithin(const std::vector<std::string>& arguments,
+                                        const std::filesystem::path& directory,
+                                        const std::map<std::string, std::string>& environment,
+                                        const GitProcessLimits& limits) override;
 
     // Valid UTF-8 unchanged; every maximal invalid sequence becomes U+FFFD.
     static std::string decodeLossy(std::string bytes);
