@@ -32,55 +32,6 @@ std::string describe(DashboardLanguagesProvider::ProviderError::Code code, long 
     return "invalidResponse";
 }
 
-std::vector<std::string> nonEmptyParts(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(separator, start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start) parts.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
-// Splits once at the first `separator`, dropping empty parts.
-std::vector<std::string> splitOnce(const std::string& text, char separator) {
-    std::size_t at = text.find(separator);
-    if (at == std::string::npos) return text.empty() ? std::vector<std::string>{} : std::vector{text};
-    std::vector<std::string> parts;
-    for (auto part : {text.substr(0, at), text.substr(at + 1)}) {
-        if (!part.empty()) parts.push_back(part);
-    }
-    return parts;
-}
-
-// A "." or ".." would be collapsed by URL normalisation and send the request, token included, to
-// another API path.
-std::optional<DashboardLanguagesProvider::RepositoryCoordinates> coordinates(
-    const std::vector<std::string>& parts) {
-    if (parts.size() < 2) return std::nullopt;
-    for (std::size_t i = 0; i < 2; ++i) {
-        if (parts[i] == "." || parts[i] == "..") return std::nullopt;
-    }
-    return DashboardLanguagesProvider::RepositoryCoordinates{parts[0], parts[1]};
-}
-
-// The host and decoded path of an absolute address with an authority; nothing for other texts.
-std::optional<std::pair<std::string, std::string>> hostAndPath(const std::string& text) {
-    gchar* scheme = nullptr;
-    gchar* host = nullptr;
-    gchar* path = nullptr;
-    bool parsed = g_uri_split(text.c_str(), G_URI_FLAGS_NONE, &scheme, nullptr, &host, nullptr, &path,
-                              nullptr, nullptr, nullptr);
-    std::optional<std::pair<std::string, std::string>> result;
-    if (parsed && scheme && host && *host) result.emplace(host, path ? path : "");
-    g_free(scheme);
-    g_free(host);
-    g_free(path);
-    return result;
-}
-
 // A remote address may carry a user name and token before its host; the log gets it without them.
 std::string withoutCredentials(const std::string& url) {
     std::size_t scheme = url.find("://");
@@ -89,6 +40,18 @@ std::string withoutCredentials(const std::string& url) {
     std::size_t at = url.rfind('@', pathStart == std::string::npos ? std::string::npos : pathStart);
     if (at == std::string::npos || at < start) return url;
     return url.substr(0, start) + url.substr(at + 1);
+}
+
+// An error body as the log shows it: at most `loggedBodyLimit` bytes, cut at a character boundary and
+// marked with the whole length; nothing when the part shown is not UTF-8 text.
+std::string loggedBody(const std::string& body) {
+    std::size_t shown = std::min(body.size(), DashboardLanguagesProvider::loggedBodyLimit);
+    if (shown < body.size()) {
+        while (shown > 0 && (static_cast<unsigned char>(body[shown]) & 0xC0) == 0x80) --shown;
+    }
+    if (!g_utf8_validate(body.data(), static_cast<gssize>(shown), nullptr)) return {};
+    if (shown == body.size()) return body;
+    return body.substr(0, shown) + "… (cut, " + std::to_string(body.size()) + " bytes in all)";
 }
 
 std::int64_t clampedCount(const Json& value) {
@@ -124,7 +87,7 @@ LanguageByteCounts DashboardLanguagesProvider::fetchLanguages(const ProjectMetad
         logger_.debug("dashboard.languages: remote not resolved for " + project.name);
         throw ProviderError(ProviderError::Code::unableToResolveRemote);
     }
-    const std::string slug = remote->owner + "/" + remote->repository;
+    const std::string slug = remote->owner + "/" + remote->name;
     auto token = authProvider_->loadToken();
     if (!token || token->accessToken.empty()) {
         logger_.debug("dashboard.languages: skipping fetch for " + slug + " due to missing token");
@@ -147,17 +110,14 @@ LanguageByteCounts DashboardLanguagesProvider::fetchLanguages(const ProjectMetad
         case 404:
             logger_.notice("dashboard.languages: repository not found for " + slug);
             return {};
-        default: {
-            bool utf8 =
-                g_utf8_validate(response.body.data(), static_cast<gssize>(response.body.size()), nullptr);
+        default:
             logger_.error("dashboard.languages: HTTP " + std::to_string(response.status) + " for " + slug +
-                          ": " + (utf8 ? response.body : std::string()));
+                          ": " + loggedBody(response.body));
             throw ProviderError(ProviderError::Code::httpError, response.status);
-        }
     }
 }
 
-std::optional<DashboardLanguagesProvider::RepositoryCoordinates> DashboardLanguagesProvider::resolveRemote(
+std::optional<RepositoryCoordinates> DashboardLanguagesProvider::resolveRemote(
     const ProjectMetadata& project) {
     {
         std::lock_guard lock(remoteCacheLock_);
@@ -165,7 +125,7 @@ std::optional<DashboardLanguagesProvider::RepositoryCoordinates> DashboardLangua
     }
     auto url = readRemoteURL(project);
     if (!url) return std::nullopt;
-    auto parsed = parseRemoteURL(*url, webHost_);
+    auto parsed = GitRemoteURL::parseGitHubRemoteURL(*url, webHost_);
     if (!parsed) {
         logger_.notice("dashboard.languages: unsupported remote URL " + withoutCredentials(*url));
         return std::nullopt;
@@ -185,33 +145,10 @@ std::optional<std::string> DashboardLanguagesProvider::readRemoteURL(const Proje
     return std::string(GitOutputText::trim(result.stdout));
 }
 
-std::optional<DashboardLanguagesProvider::RepositoryCoordinates> DashboardLanguagesProvider::parseRemoteURL(
-    const std::string& url, std::string_view webHost) {
-    std::string text(GitOutputText::trim(url));
-    if (text.size() >= 4 && text.ends_with(".git")) text.resize(text.size() - 4);
-
-    if (auto address = hostAndPath(text)) {
-        if (GitRemoteURL::isGitHubHost(address->first, webHost))
-            return coordinates(nonEmptyParts(address->second, '/'));
-    }
-    if (text.find('@') != std::string::npos && text.find(':') != std::string::npos) {
-        auto atParts = splitOnce(text, '@');
-        if (atParts.size() != 2) return std::nullopt;
-        auto hostParts = splitOnce(atParts[1], ':');
-        if (hostParts.size() != 2 || !GitRemoteURL::isGitHubHost(hostParts[0], webHost)) return std::nullopt;
-        return coordinates(nonEmptyParts(hostParts[1], '/'));
-    }
-    const std::string prefix = GitOutputText::lowercased(webHost) + "/";
-    if (!webHost.empty() && GitOutputText::lowercased(text.substr(0, prefix.size())) == prefix) {
-        return coordinates(nonEmptyParts(text.substr(prefix.size()), '/'));
-    }
-    return std::nullopt;
-}
-
 std::string DashboardLanguagesProvider::makeLanguagesURL(const std::string& apiBase,
                                                          const RepositoryCoordinates& coordinates) {
     return apiBase + "/repos/" + urlencoding::encode(coordinates.owner) + "/" +
-           urlencoding::encode(coordinates.repository) + "/languages";
+           urlencoding::encode(coordinates.name) + "/languages";
 }
 
 LanguageByteCounts DashboardLanguagesProvider::decodeLanguagesResponse(const std::string& body) {

@@ -6,17 +6,20 @@
 // never held while `git` runs. The token is read from the token manager at each request and sent only
 // to the API base of GitHubEndpoints, in a path whose owner and repository cannot climb out of
 // "/repos/" ("." and ".." are refused, everything but unreserved characters is percent-encoded).
-// Tokens and response bodies of successful requests never reach the log.
+// The remote is read by GitRemoteURL::parseGitHubRemoteURL, as the Git service reads it, against the
+// host of GitHub's pages (not of its API): a remote on another host never leads to a request. Tokens
+// and response bodies of successful requests never reach the log; of an error body, only its first
+// `loggedBodyLimit` bytes do.
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 
 #include "dashboard/DashboardLanguagesProviding.hpp"
 #include "git/GitProcessRunning.hpp"
+#include "git/GitRemoteURL.hpp"
 #include "github/GitAuthProviding.hpp"
 #include "github/GitHubEndpoints.hpp"
 #include "platform/SystemLogger.hpp"
@@ -38,11 +41,8 @@ class DashboardLanguagesProvider final : public DashboardLanguagesProviding {
         long httpStatus_;
     };
 
-    struct RepositoryCoordinates {
-        std::string owner;
-        std::string repository;
-        friend bool operator==(const RepositoryCoordinates&, const RepositoryCoordinates&) = default;
-    };
+    // The most of an error body that reaches the log.
+    static constexpr std::size_t loggedBodyLimit = 512;
 
     DashboardLanguagesProvider(std::shared_ptr<GitAuthProviding> authProvider,
                                std::shared_ptr<GitProcessRunning> processRunner, GitHubEndpoints endpoints,
@@ -51,11 +51,6 @@ class DashboardLanguagesProvider final : public DashboardLanguagesProviding {
     // Throws ProviderError, HttpTransportError or a JSON parse error.
     LanguageByteCounts fetchLanguages(const ProjectMetadata& project) override;
 
-    // The owner and repository of a GitHub remote address (https, ssh, scp-like or host/owner/repo).
-    // The address's host must be `webHost` (the host of GitHub's pages, not of its API) or one of its
-    // subdomains, as for the Git service: a host that merely contains it is another server.
-    static std::optional<RepositoryCoordinates> parseRemoteURL(const std::string& url,
-                                                               std::string_view webHost);
     // The REST address of a repository's languages under `apiBase`.
     static std::string makeLanguagesURL(const std::string& apiBase, const RepositoryCoordinates& coordinates);
     // A JSON object of numbers; other members are skipped, counts are clamped into [0, INT64_MAX].

@@ -27,8 +27,12 @@ struct GitRemoteURL {
     // True for an http or https URL whose host is the GitHub host or one of its subdomains.
     static bool requiresGitHubOAuth(std::string_view url, std::string_view gitHubHost);
 
-    // Owner and name of a GitHub remote in scp-like ("git@host:o/r.git"), ssh://, http(s):// or bare
-    // ("host/o/r") form; nullopt for another host or a path of fewer than two parts.
+    // Owner and name of a GitHub remote: "ssh|git|http|https://[user@]host[:port]/o/r" or, without a
+    // scheme, scp-like "[user@]host:o/r"; a trailing "/" and ".git" are dropped. Refused (nullopt):
+    // another host, more than one "@" before the host, a host that is not a plain name, a port that
+    // is not a number, a text without scheme that is not scp-like ("host/o/r" is a local path to
+    // git), a path of other than two parts, and owner or name outside GitHub's characters.
+    // The one reading of remotes for the Git service and the dashboard.
     static std::optional<RepositoryCoordinates> parseGitHubRemoteURL(std::string_view url,
                                                                      std::string_view gitHubHost);
     // True when `host` is `gitHubHost` or one of its subdomains, compared without regard to case.

@@ -7,42 +7,13 @@
 #include "DashboardTestSupport.hpp"
 #include "dashboard/DashboardLanguagesProvider.hpp"
 #include "dashboard/DashboardMetricsService.hpp"
+#include "github/CurlHttpTransport.hpp"
 #include "support/RoutedHttpServer.hpp"
 
 namespace pelko {
 namespace {
 
-using Coordinates = DashboardLanguagesProvider::RepositoryCoordinates;
-
-TEST(DashboardLanguagesTest, RemoteAddressesThatNameAGitHubRepository) {
-    const std::vector<std::pair<std::string, std::optional<Coordinates>>> cases = {
-        {"https://github.com/Octo/Hello.git\n", Coordinates{"Octo", "Hello"}},
-        {"https://GitHub.com/octo/hello/tree/main", Coordinates{"octo", "hello"}},
-        {"ssh://git@github.com/octo/hello.git", Coordinates{"octo", "hello"}},
-        {"git@github.com:octo/hello.git", Coordinates{"octo", "hello"}},
-        {"github.com/octo/hello", Coordinates{"octo", "hello"}},
-        {"https://gitlab.com/octo/hello.git", std::nullopt},
-        // One path part: no other form is tried.
-        {"https://github.com/octo", std::nullopt},
-        // Dot segments would be collapsed on the way and send the token elsewhere.
-        {"https://github.com/../..", std::nullopt},
-        {"git@github.com:octo/..", std::nullopt},
-        {"github.com/./hello", std::nullopt},
-        {"https://github.com/%2E%2E/hello", std::nullopt},
-        // Only GitHub's host and its subdomains are GitHub; a host that merely contains it is not.
-        {"https://www.GitHub.com/octo/hello", Coordinates{"octo", "hello"}},
-        {"https://github.com.evil.example/octo/hello", std::nullopt},
-        {"https://notgithub.com/octo/hello", std::nullopt},
-        {"git@github.com.evil.example:octo/hello.git", std::nullopt},
-    };
-    for (const auto& [remote, expected] : cases) {
-        EXPECT_EQ(DashboardLanguagesProvider::parseRemoteURL(remote, "github.com"), expected) << remote;
-    }
-    // The host is the configured one: a GitHub Enterprise address counts, github.com then does not.
-    EXPECT_EQ(DashboardLanguagesProvider::parseRemoteURL("git@ghe.example:octo/hello.git", "ghe.example"),
-              (Coordinates{"octo", "hello"}));
-    EXPECT_EQ(DashboardLanguagesProvider::parseRemoteURL("https://github.com/octo/hello", "ghe.example"),
-              std::nullopt);
+TEST(DashboardLanguagesTest, LanguagesAddressEncodesOwnerAndName) {
     EXPECT_EQ(DashboardLanguagesProvider::makeLanguagesURL("https://api.test", {"oc to", "he?llo#x"}),
               "https://api.test/repos/oc%20to/he%3Fllo%23x/languages");
 }
@@ -121,6 +92,43 @@ TEST_F(LanguagesRequestTest, StatusCodesAndBodiesMapToCountsErrorsOrEmptyAnswers
         EXPECT_EQ(outcome(), expected) << status << " " << body;
     }
     EXPECT_EQ(logged(3), "dashboard.languages: HTTP 500 for octo/hello: upstream broke");
+}
+
+TEST_F(LanguagesRequestTest, ErrorBodiesAreLoggedUpToABoundedPrefix) {
+    const std::size_t limit = DashboardLanguagesProvider::loggedBodyLimit;
+    const std::string prefix = "dashboard.languages: HTTP 500 for octo/hello: ";
+    const std::string big(CurlHttpTransport::maximumBodySize, 'x');
+    // "é" is two bytes: a cut that would split it falls before it.
+    const std::string accented = std::string(limit - 1, 'a') + "\u00e9" + "tail";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {std::string(limit, 'y'), std::string(limit, 'y')},
+        {big, std::string(limit, 'x') + "\u2026 (cut, " + std::to_string(big.size()) + " bytes in all)"},
+        {accented,
+         std::string(limit - 1, 'a') + "\u2026 (cut, " + std::to_string(accented.size()) + " bytes in all)"},
+        {"bad \xff byte", ""},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        server.respond("GET", "/repos/octo/hello/languages", 500, cases[i].first);
+        EXPECT_EQ(outcome(), "httpError(code: 500)");
+        EXPECT_EQ(logged(i), prefix + cases[i].second) << i;
+    }
+}
+
+TEST_F(LanguagesRequestTest, RemotesOnOtherHostsNeverAskGitHub) {
+    server.respond("GET", "/repos/owner/repo/languages", 200, R"({"C":1})");
+    for (const char* remote :
+         {"https://gitlab.example/x@github.com:owner/repo", "https://gitlab.example/github.com/owner/repo",
+          "https://github.com@gitlab.example/owner/repo", "https://a@b@github.com/owner/repo",
+          "gitlab.example:github.com/owner/repo", "github.com/owner/repo",
+          "https://github.com.evil.example/owner/repo"}) {
+        repository.git({"remote", "set-url", "origin", remote});
+        EXPECT_EQ(outcome(), "unableToResolveRemote") << remote;
+    }
+    EXPECT_TRUE(server.requests().empty());
+    // The same provider asks for a GitHub remote, so it is the remote that kept it from asking.
+    repository.git({"remote", "set-url", "origin", "https://github.com/owner/repo.git"});
+    EXPECT_EQ(outcome(), "C=1 ");
+    EXPECT_EQ(server.requests().size(), 1u);
 }
 
 TEST_F(LanguagesRequestTest, UnresolvableRemotesAreRetriedAndNeverRequested) {
