@@ -75,7 +75,7 @@ Result measureInChild(Kind kind, std::size_t size) {
 
     Result result;
     {
-        auto store = std::make_shared<pelko::ConfigStore>(folder / "data", folder.string());
+        auto store = std::make_shared<pelko::ConfigStore>(folder / "data");
         pelko::ProjectMetadata project{pelko::Uuid::random(), "Bench", root.string(), std::nullopt, {}};
         store->update(false, [&](pelko::AppConfig& config) {
             config.projects = {project};

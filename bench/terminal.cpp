@@ -82,7 +82,7 @@ class CountingBridge final : public TerminalBridging {
 void BM_SessionAgainstBarePseudoTerminal(benchmark::State& state) {
     auto& work = workspace();
     fs::path cache = work.folder / "cache";
-    auto store = std::make_shared<ConfigStore>(work.folder / "data", XdgFolders::process().home.string());
+    auto store = std::make_shared<ConfigStore>(work.folder / "data");
     store->update(false, [](AppConfig& config) {
         config.projects.clear();
         config.activeProjectID.reset();

@@ -14,11 +14,11 @@
 #include "bridge/BridgePayloads.hpp"
 #include "bridge/FilePayloads.hpp"
 #include "bridge/LinuxFileSystemRenaming.hpp"
+#include "config/ProjectMetadata.hpp"
 #include "platform/AtomicFile.hpp"
 #include "platform/Base64.hpp"
 #include "platform/ProjectDirectory.hpp"
 #include "platform/ProjectPath.hpp"
-#include "platform/XdgFolders.hpp"
 
 namespace fs = std::filesystem;
 
@@ -199,21 +199,17 @@ bool readUpTo(int fd, std::size_t limit, std::string& bytes) {
 
 }  // namespace
 
-ProjectFileOperations::ProjectFileOperations(fs::path home, std::shared_ptr<FileSystemRenaming> renaming)
-    : home_(std::move(home)), renaming_(std::move(renaming)) {}
+ProjectFileOperations::ProjectFileOperations(std::shared_ptr<FileSystemRenaming> renaming)
+    : renaming_(std::move(renaming)) {}
 
 ProjectFileOperations::ProjectFileOperations()
-    : ProjectFileOperations(XdgFolders::process().home, std::make_shared<LinuxFileSystemRenaming>()) {}
+    : ProjectFileOperations(std::make_shared<LinuxFileSystemRenaming>()) {}
 
 std::optional<fs::path> ProjectFileOperations::projectRoot(const std::string& rootPath) const {
-    const std::string expanded = expandTilde(rootPath, home_);
-    if (expanded.empty()) return std::nullopt;
+    fs::path root = ProjectMetadata::resolveRootFolder(rootPath);
     struct stat info {};
-    if (stat(expanded.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
-    std::error_code ignored;
-    const fs::path absolute =
-        fs::path(expanded).is_absolute() ? fs::path(expanded) : fs::absolute(expanded, ignored);
-    return fs::path(ProjectPath::standardize(absolute.string()));
+    if (root.empty() || stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
+    return root;
 }
 
 std::optional<std::string> ProjectFileOperations::sanitize(std::string_view relativePath) {

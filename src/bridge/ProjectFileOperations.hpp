@@ -2,7 +2,7 @@
 // ProjectFileOperations: the file work behind the page's "project/file/open", "project/file/save" and
 // "project/file/rename" requests, and the path rules every page-supplied project path goes through.
 //
-// Synchronous, no threads and no state of its own besides the home folder and the rename seam: the
+// Synchronous, no threads and no state of its own besides the rename seam: the
 // bridge resolves the project root on the main thread (`projectRoot`), runs `readFile`, `saveFile`
 // and `renameItem` one at a time on its serial file queue, and delivers the returned events, in the
 // returned order, on the main thread. Every operation answers with events and never throws; nothing
@@ -46,12 +46,11 @@ class ProjectFileOperations {
     static constexpr std::int64_t softLimitBytes = 31457280;   // asks the page to confirm above this
     static constexpr std::int64_t hardLimitBytes = 314572800;  // never read above this
 
-    // `home` expands a leading "~" in root paths.
-    ProjectFileOperations(std::filesystem::path home, std::shared_ptr<FileSystemRenaming> renaming);
-    // Home from XdgFolders::process(), renames through LinuxFileSystemRenaming.
+    explicit ProjectFileOperations(std::shared_ptr<FileSystemRenaming> renaming);
+    // Renames through LinuxFileSystemRenaming.
     ProjectFileOperations();
 
-    // The project's root folder: `rootPath` with a leading "~" expanded; nullopt unless it names an
+    // The project's root folder (ProjectMetadata::resolveRootFolder); nullopt unless it names an
     // existing folder (a file, a missing folder or a broken link gives nullopt).
     std::optional<std::filesystem::path> projectRoot(const std::string& rootPath) const;
 
@@ -87,7 +86,6 @@ class ProjectFileOperations {
     static BridgeEvent renameProjectMissing(const Uuid& projectId, const std::string& path);
 
   private:
-    std::filesystem::path home_;
     std::shared_ptr<FileSystemRenaming> renaming_;
 };
 

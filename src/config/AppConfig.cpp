@@ -156,7 +156,7 @@ std::string cliWorkingDirectory(const std::optional<Uuid>& projectId,
     auto found = std::find_if(projects.begin(), projects.end(),
                               [&](const ProjectMetadata& project) { return project.id == *projectId; });
     if (found == projects.end()) return homePath;
-    return expandTilde(found->rootPath, homePath);
+    return found->rootFolder().string();
 }
 
 }  // namespace pelko

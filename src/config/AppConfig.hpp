@@ -57,8 +57,8 @@ struct AppConfig {
     friend bool operator==(const AppConfig&, const AppConfig&) = default;
 };
 
-// The folder a CLI session starts in: the project's root with "~" expanded, or `homePath` when there
-// is no identifier or no such project.
+// The folder a CLI session starts in: the project's root folder (ProjectMetadata::rootFolder), or
+// `homePath` when there is no identifier or no such project.
 std::string cliWorkingDirectory(const std::optional<Uuid>& projectId,
                                 const std::vector<ProjectMetadata>& projects, const std::string& homePath);
 

@@ -61,9 +61,9 @@ std::string ConfigStoreError::description() const {
     return detail.empty() ? std::string(name) : std::string(name) + " (detail: " + detail + ")";
 }
 
-ConfigStore::ConfigStore(const fs::path& storageDirectory, std::string homePath)
-    : config_(AppConfig::builtInDefault(homePath)),
-      homePath_(std::move(homePath)),
+ConfigStore::ConfigStore(const fs::path& storageDirectory)
+    : config_(AppConfig::builtInDefault(XdgFolders::process().home.string())),
+      homePath_(XdgFolders::process().home.string()),
       filePath_(storageDirectory / "config.json"),
       logger_("app.pelko.config", "persistence") {
     std::error_code error;
@@ -246,11 +246,7 @@ std::vector<ProjectMetadata> ConfigStore::openProjects(const std::vector<fs::pat
         return path;
     };
     auto sameFolder = [&](const ProjectMetadata& project, const std::string& resolved) {
-        fs::path root = normalized(expandTilde(project.rootPath, homePath_));
-        if (root.string() == resolved) return true;
-        std::error_code ignored;
-        fs::path resolvedRoot = fs::weakly_canonical(root, ignored);
-        return !ignored && resolvedRoot.string() == resolved;
+        return project.rootFolder().string() == resolved;
     };
 
     struct Opened {

@@ -48,10 +48,9 @@ class ConfigStore final : public GitProjectProviding, public DashboardProjectPro
     };
 
     // The file is `storageDirectory`/"config.json" (the folder is used as given and created when
-    // missing; a failure to create it shows up as failed saves). `homePath` is the user's home folder.
-    // Reads nothing.
-    explicit ConfigStore(const std::filesystem::path& storageDirectory = XdgFolders::process().appData(),
-                         std::string homePath = XdgFolders::process().home.string());
+    // missing; a failure to create it shows up as failed saves). The home folder is the one project
+    // roots are resolved with, XdgFolders::process().home. Reads nothing.
+    explicit ConfigStore(const std::filesystem::path& storageDirectory = XdgFolders::process().appData());
     ConfigStore(const ConfigStore&) = delete;
     ConfigStore& operator=(const ConfigStore&) = delete;
 

@@ -32,12 +32,10 @@ std::string PreviewTabsPersistenceError::description() const {
     return detail.empty() ? std::string(name) : std::string(name) + " (detail: " + detail + ")";
 }
 
-PreviewTabsPersistenceService::PreviewTabsPersistenceService(fs::path storageDirectory, SystemLogger logger,
-                                                             std::string homePath)
+PreviewTabsPersistenceService::PreviewTabsPersistenceService(fs::path storageDirectory, SystemLogger logger)
     : storageDirectory_(std::move(storageDirectory)),
       databasePath_(storageDirectory_ / "projects.db"),
       logger_(std::move(logger)),
-      homePath_(std::move(homePath)),
       queue_(std::make_unique<SerialQueue>("app.pelko.preview-tabs.persistence")) {
     ensureStorageDirectoryExists();
     if (auto removed = removeStaleTemporaries(storageDirectory_, "projects.db"))
@@ -175,8 +173,8 @@ std::optional<PreviewTabsPersistenceError> PreviewTabsPersistenceService::persis
 std::optional<fs::path> PreviewTabsPersistenceService::resolvedRootPath(
     const ProjectMetadata& project) const {
     std::error_code error;
-    fs::path root = fs::absolute(expandTilde(project.rootPath, homePath_), error).lexically_normal();
-    if (error || !fs::is_directory(root, error)) return std::nullopt;
+    fs::path root = project.rootFolder();
+    if (root.empty() || !fs::is_directory(root, error)) return std::nullopt;
     return root;
 }
 

@@ -44,8 +44,7 @@ class PreviewTabsPersistenceService final {
     // The database is `storageDirectory`/"projects.db"; the folder is created when missing.
     explicit PreviewTabsPersistenceService(
         std::filesystem::path storageDirectory = XdgFolders::process().appData(),
-        SystemLogger logger = SystemLogger("app.pelko.preview-tabs", "persistence"),
-        std::string homePath = XdgFolders::process().home.string());
+        SystemLogger logger = SystemLogger("app.pelko.preview-tabs", "persistence"));
     ~PreviewTabsPersistenceService();
     PreviewTabsPersistenceService(const PreviewTabsPersistenceService&) = delete;
     PreviewTabsPersistenceService& operator=(const PreviewTabsPersistenceService&) = delete;
@@ -83,7 +82,6 @@ class PreviewTabsPersistenceService final {
     std::filesystem::path storageDirectory_;
     std::filesystem::path databasePath_;
     SystemLogger logger_;
-    std::string homePath_;
     std::map<Uuid, ProjectSnapshot> snapshots_;
     // Set when the database on disk could not be used; cleared once it has been kept aside.
     bool unreadableDatabaseOnDisk_ = false;

@@ -1,8 +1,46 @@
 #include "config/ProjectMetadata.hpp"
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <vector>
+
+#include "platform/ProjectPath.hpp"
+#include "platform/XdgFolders.hpp"
 
 namespace pelko {
+
+namespace {
+
+// `path` (absolute, standardized) with its longest existing leading part replaced by its real path.
+std::string resolvedAsFarAsExists(const std::string& path) {
+    std::string existing = path;
+    std::vector<std::string> missing;  // the components cut off, last first
+    while (true) {
+        if (char* real = ::realpath(existing.c_str(), nullptr)) {
+            std::string result = real;
+            ::free(real);
+            for (auto part = missing.rbegin(); part != missing.rend(); ++part)
+                result += (result.ends_with('/') ? "" : "/") + *part;
+            return result;
+        }
+        std::size_t slash = existing.rfind('/');
+        if (slash == std::string::npos || existing == "/") return path;
+        missing.push_back(existing.substr(slash + 1));
+        existing = slash == 0 ? "/" : existing.substr(0, slash);
+    }
+}
+
+}  // namespace
+
+std::filesystem::path ProjectMetadata::resolveRootFolder(const std::string& rootPath) {
+    if (rootPath.empty()) return {};
+    std::filesystem::path expanded = expandTilde(rootPath, XdgFolders::process().home);
+    std::error_code error;
+    if (expanded.is_relative()) expanded = std::filesystem::absolute(expanded, error);
+    if (error) return {};
+    return resolvedAsFarAsExists(ProjectPath::standardize(expanded.string()));
+}
 
 const std::vector<ProjectMetadata>& ProjectMetadata::samples() {
     // Fixed identifiers; the folders sit under a root that does not exist on any system.

@@ -1,7 +1,6 @@
 #include "dashboard/DashboardGitCommand.hpp"
 
 #include "platform/Environment.hpp"
-#include "platform/XdgFolders.hpp"
 
 namespace pelko::dashboard_git {
 
@@ -21,7 +20,7 @@ const Environment::Map& gitEnvironment() {
 }  // namespace
 
 std::filesystem::path projectFolder(const ProjectMetadata& project) {
-    return expandTilde(project.rootPath, XdgFolders::process().home);
+    return project.rootFolder();
 }
 
 GitProcessExecutionResult run(GitProcessRunning& runner, std::vector<std::string> arguments,

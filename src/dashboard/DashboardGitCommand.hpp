@@ -10,7 +10,7 @@
 
 namespace pelko::dashboard_git {
 
-// The project's root with a leading "~" expanded.
+// The project's root folder (ProjectMetadata::rootFolder).
 std::filesystem::path projectFolder(const ProjectMetadata& project);
 // Blocks until `git` has ended.
 GitProcessExecutionResult run(GitProcessRunning& runner, std::vector<std::string> arguments,

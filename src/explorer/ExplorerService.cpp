@@ -2,8 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <numeric>
 #include <set>
 
+#include "config/ProjectMetadata.hpp"
 #include "explorer/InotifyExplorerWatcher.hpp"
 #include "platform/Collation.hpp"
 #include "platform/MainQueue.hpp"
@@ -23,13 +22,10 @@ namespace pelko {
 
 namespace {
 
-// Standardized and with symbolic links resolved; a root that cannot be resolved (missing) stays
-// standardized, so that its listings answer "notFound" rather than failing.
+// The project's root rule (ProjectMetadata::resolveRootFolder); a missing root keeps its missing part
+// as written, so that its listings answer "notFound" rather than failing.
 std::string resolveRoot(const std::filesystem::path& rootPath) {
-    auto standardized = ExplorerService::standardizePath(rootPath.string());
-    char resolved[PATH_MAX];
-    if (::realpath(standardized.c_str(), resolved)) return resolved;
-    return standardized;
+    return ProjectMetadata::resolveRootFolder(rootPath.string()).string();
 }
 
 std::string parentOf(const std::string& relativePath) {

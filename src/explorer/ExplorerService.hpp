@@ -59,7 +59,7 @@ class ExplorerService {
     ExplorerService(const ExplorerService&) = delete;
     ExplorerService& operator=(const ExplorerService&) = delete;
 
-    // Ends the current watch, then watches `rootPath` (standardized, symbolic links resolved) for
+    // Ends the current watch, then watches `rootPath` (resolved as ProjectMetadata::resolveRootFolder) for
     // `projectId`. True when the watcher started; on false the service is left idle.
     bool activateMonitoring(const Uuid& projectId, const std::filesystem::path& rootPath,
                             const std::vector<std::string>& excludedPaths, ChangeHandler onChange);

@@ -24,10 +24,7 @@ class Computation {
   public:
     Computation(GitProcessRunning& runner, const Environment::Map& environment,
                 const ProjectMetadata& metadata, const SystemLogger& logger)
-        : runner_(runner),
-          logger_(logger),
-          folder_(expandTilde(metadata.rootPath, XdgFolders::process().home)),
-          environment_(environment) {
+        : runner_(runner), logger_(logger), folder_(metadata.rootFolder()), environment_(environment) {
         environment_["GIT_TERMINAL_PROMPT"] = "0";
         environment_["GIT_OPTIONAL_LOCKS"] = "0";
         environment_["LC_ALL"] = "C";

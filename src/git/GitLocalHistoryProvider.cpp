@@ -90,7 +90,7 @@ GitLocalHistoryPage GitLocalHistoryProvider::loadHistory(const ProjectMetadata& 
 
 GitLocalHistoryPage GitLocalHistoryProvider::loadHistory(const ProjectMetadata& metadata, std::int64_t offset,
                                                          std::int64_t limit, bool includeUpstreamCommits) {
-    const std::filesystem::path folder = expandTilde(metadata.rootPath, XdgFolders::process().home);
+    const std::filesystem::path folder = metadata.rootFolder();
     const auto& environment = environment_;
     auto git = [&](std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), "git");

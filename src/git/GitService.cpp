@@ -110,10 +110,7 @@ std::optional<GitService::Project> GitService::metadata(const std::optional<Uuid
 }
 
 std::filesystem::path GitService::folder(const ProjectMetadata& project) const {
-    auto home = options_.environment.find("HOME");
-    std::filesystem::path homeFolder = XdgFolders::process().home;
-    if (home != options_.environment.end() && !home->second.empty()) homeFolder = home->second;
-    return expandTilde(project.rootPath, homeFolder);
+    return project.rootFolder();
 }
 
 Environment::Map GitService::baseEnvironment(bool readOnly) const {

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "config/CLISessionConfig.hpp"
+#include "config/ProjectMetadata.hpp"
 #include "platform/MainQueue.hpp"
 #include "platform/XdgFolders.hpp"
 #include "terminal/PTYDriver.hpp"
@@ -89,7 +90,8 @@ void TerminalCoordinator::setEnvironmentOverrides(std::map<std::string, std::str
 
 std::string TerminalCoordinator::resolvedWorkingDirectory(const CLISessionConfig& config) const {
     const auto& home = XdgFolders::process().home;
-    std::string expanded = expandTilde(config.workingDirectory, home);
+    // A session's folder is usually its project's root: the same rule makes it the same folder.
+    std::string expanded = ProjectMetadata::resolveRootFolder(config.workingDirectory).string();
     std::error_code error;
     if (!expanded.empty() && std::filesystem::is_directory(expanded, error)) return expanded;
     return home.string();

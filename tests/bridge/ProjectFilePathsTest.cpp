@@ -1,17 +1,13 @@
 #include <sys/stat.h>
 
 #include "bridge/FilePayloads.hpp"
-#include "bridge/LinuxFileSystemRenaming.hpp"
 #include "bridge/ProjectFileTestSupport.hpp"
+#include "platform/XdgFolders.hpp"
 
 namespace fs = std::filesystem;
 
 namespace pelko::test {
 namespace {
-
-ProjectFileOperations operationsWithHome(const fs::path& home) {
-    return ProjectFileOperations(home, std::make_shared<LinuxFileSystemRenaming>());
-}
 
 TEST(ProjectFilePathsTest, SanitizeNormalisesAndRefusesWhatLeavesTheRoot) {
     struct Case {
@@ -52,9 +48,9 @@ TEST(ProjectFilePathsTest, SanitizeNormalisesAndRefusesWhatLeavesTheRoot) {
 
 TEST(ProjectFilePathsTest, ProjectRootMustBeAnExistingFolder) {
     ProjectFolder project;
-    const fs::path home = project.temp / "home";
+    const fs::path home = XdgFolders::process().home;
     fs::create_directories(home / "work");
-    const auto operations = operationsWithHome(home);
+    const ProjectFileOperations operations;
 
     EXPECT_EQ(operations.projectRoot(project.root.string()), project.root);
     EXPECT_EQ(operations.projectRoot(project.root.string() + "/"), project.root);
@@ -68,7 +64,7 @@ TEST(ProjectFilePathsTest, ProjectRootMustBeAnExistingFolder) {
     EXPECT_EQ(operations.projectRoot((project.temp / "missing").string()), std::nullopt);
     EXPECT_EQ(operations.projectRoot((project.temp / "broken").string()), std::nullopt);
     EXPECT_EQ(operations.projectRoot(""), std::nullopt);
-    EXPECT_EQ(operations.projectRoot((project.temp / "linked").string()), project.temp / "linked");
+    EXPECT_EQ(operations.projectRoot((project.temp / "linked").string()), project.root);
 }
 
 TEST(ProjectFilePathsTest, TooLargeMessageRoundsHalfToEven) {

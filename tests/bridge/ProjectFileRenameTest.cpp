@@ -83,7 +83,7 @@ class ProjectFileRenameTest : public ::testing::Test {
     RenameOutcome rename(
         const std::string& from, const std::string& to,
         std::shared_ptr<FileSystemRenaming> renaming = std::make_shared<LinuxFileSystemRenaming>()) {
-        ProjectFileOperations operations(project.temp / "home", std::move(renaming));
+        ProjectFileOperations operations(std::move(renaming));
         return operations.renameItem(projectUuid(), project.root, from, to);
     }
 

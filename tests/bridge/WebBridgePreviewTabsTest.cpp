@@ -44,7 +44,7 @@ class WebBridgePreviewTabs : public ::testing::Test {
     std::filesystem::path root = dir / "alpha";
     ProjectMetadata project;
     LoadedBridge loaded;
-    std::shared_ptr<ConfigStore> store = std::make_shared<ConfigStore>(dir / "data", (dir / "home").string());
+    std::shared_ptr<ConfigStore> store = std::make_shared<ConfigStore>(dir / "data");
     std::shared_ptr<PreviewTabsPersistenceService> service =
         std::make_shared<PreviewTabsPersistenceService>(dir / "data");
 };

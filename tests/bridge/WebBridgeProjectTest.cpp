@@ -64,7 +64,7 @@ class WebBridgeProject : public ::testing::Test {
     fs::path rootB = dir / "beta";
     ProjectMetadata projectA, projectB, projectGone;
     LoadedBridge loaded;
-    std::shared_ptr<ConfigStore> store = std::make_shared<ConfigStore>(dir / "data", (dir / "home").string());
+    std::shared_ptr<ConfigStore> store = std::make_shared<ConfigStore>(dir / "data");
     std::shared_ptr<PreviewTabsPersistenceService> previewTabs;
     std::shared_ptr<OrderingGitService> git = std::make_shared<OrderingGitService>(*loaded.webView);
     std::shared_ptr<FakeDashboard> dashboard = std::make_shared<FakeDashboard>();

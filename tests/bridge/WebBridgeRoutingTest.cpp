@@ -19,7 +19,7 @@ Json withProject(Json fields = Json::object()) {
 class WebBridgeRouting : public ::testing::Test {
   protected:
     void SetUp() override {
-        store = std::make_shared<ConfigStore>(dir / "data", (dir / "home").string());
+        store = std::make_shared<ConfigStore>(dir / "data");
         loaded.bridge->configure({.gitService = git,
                                   .configStore = store,
                                   .dashboardController = dashboard,

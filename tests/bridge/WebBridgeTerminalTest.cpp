@@ -22,7 +22,7 @@ namespace {
 class WebBridgeTerminal : public ::testing::Test {
   protected:
     void SetUp() override {
-        store = std::make_shared<ConfigStore>(dir / "data", (dir / "home").string());
+        store = std::make_shared<ConfigStore>(dir / "data");
         std::filesystem::create_directories(dir / "home");
         store->update(false, [](AppConfig& config) {
             config.projects.clear();

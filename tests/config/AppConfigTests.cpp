@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "config/AppConfig.hpp"
+#include "platform/XdgFolders.hpp"
 
 namespace pelko {
 namespace {
@@ -169,7 +170,7 @@ TEST(AppConfigDefaults, NormalisesSessionsLayoutAndFeatures) {
     AppConfig fixed = config.ensuringDefaults(home);
     ASSERT_EQ(fixed.cliSessions.size(), 3u);
     EXPECT_EQ(fixed.cliSessions[0].workingDirectory, home);
-    EXPECT_EQ(fixed.cliSessions[1].workingDirectory, home + "/src/a");
+    EXPECT_EQ(fixed.cliSessions[1].workingDirectory, XdgFolders::process().home.string() + "/src/a");
     EXPECT_EQ(fixed.cliSessions[2].workingDirectory, "/does/not/exist");
     EXPECT_EQ(fixed.enabledFeatures.size(), 2u);
     EXPECT_EQ(fixed.columnLayout.order, ColumnLayout::defaultOrder());
@@ -196,8 +197,10 @@ TEST(AppConfigDefaults, SampleProjectsPointAtFoldersThatCannotExist) {
 TEST(CliWorkingDirectory, ExpandsTheProjectRootOrFallsBackToHome) {
     std::vector<ProjectMetadata> projects{project(idA, "~"), project(idB, "~/work/b"), project(idC, "/abs")};
     EXPECT_EQ(cliWorkingDirectory(std::nullopt, projects, home), home);
-    EXPECT_EQ(cliWorkingDirectory(idA, projects, home), home);
-    EXPECT_EQ(cliWorkingDirectory(idB, projects, home), home + "/work/b");
+    // A root is resolved with the process's home folder, whatever fallback the caller names.
+    const std::string processHome = XdgFolders::process().home.string();
+    EXPECT_EQ(cliWorkingDirectory(idA, projects, home), processHome);
+    EXPECT_EQ(cliWorkingDirectory(idB, projects, home), processHome + "/work/b");
     EXPECT_EQ(cliWorkingDirectory(idC, projects, home), "/abs");
     EXPECT_EQ(cliWorkingDirectory(idS, projects, home), home);
 }

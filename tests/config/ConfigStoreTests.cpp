@@ -36,7 +36,7 @@ class ConfigStoreTest : public ::testing::Test {
 
     // A store over `storage` whose first bootstrap wrote the normalised default.
     ConfigStore& bootstrapped() {
-        stores.push_back(std::make_unique<ConfigStore>(storage, home));
+        stores.push_back(std::make_unique<ConfigStore>(storage));
         EXPECT_FALSE(stores.back()->bootstrap());
         return *stores.back();
     }
@@ -53,7 +53,7 @@ class ConfigStoreTest : public ::testing::Test {
 
     test::TempDir dir;
     fs::path storage = dir / "data";
-    fs::path home = dir / "home";
+    fs::path home = XdgFolders::process().home;
     fs::path work = dir / "work";
     std::vector<std::unique_ptr<ConfigStore>> stores;
     std::vector<AppConfig> published;
@@ -62,7 +62,7 @@ class ConfigStoreTest : public ::testing::Test {
 
 TEST_F(ConfigStoreTest, ConstructionHoldsTheBuiltInDefaultAndReadsNothing) {
     test::writeFile(storage / "config.json", "{}");
-    ConfigStore store(storage, home);
+    ConfigStore store(storage);
     EXPECT_EQ(store.filePath(), storage / "config.json");
     AppConfig expected = AppConfig::builtInDefault(home.string());
     ASSERT_EQ(store.config().cliSessions.size(), 1u);
@@ -70,13 +70,13 @@ TEST_F(ConfigStoreTest, ConstructionHoldsTheBuiltInDefaultAndReadsNothing) {
     EXPECT_EQ(store.config(), expected);
 
     fs::path fresh = dir / "fresh" / "nested";
-    ConfigStore created(fresh, home);
+    ConfigStore created(fresh);
     EXPECT_TRUE(fs::is_directory(fresh));
     EXPECT_FALSE(fs::exists(fresh / "config.json"));
 }
 
 TEST_F(ConfigStoreTest, FirstBootstrapWritesTheNormalisedDefault) {
-    ConfigStore store(storage, home);
+    ConfigStore store(storage);
     EXPECT_FALSE(store.bootstrap());
     EXPECT_EQ(
         fileText(),
@@ -91,7 +91,7 @@ TEST_F(ConfigStoreTest, BootstrapLoadsThroughTheDefaultsPassWithoutRewriting) {
         R"(","name":"s","rootPath":"/x"}],"cliSessions":[{"id":"DDDDDDDD-0000-4000-8000-000000000004","title":"t","workingDirectory":"/w","shell":"/bin/zsh","projectId":")" +
         sample.id.string() + R"("}]})";
     test::writeFile(storage / "config.json", text);
-    ConfigStore store(storage, home);
+    ConfigStore store(storage);
     EXPECT_FALSE(store.bootstrap());
     EXPECT_TRUE(store.config().projects.empty());
     EXPECT_FALSE(store.config().activeProjectID);
@@ -132,7 +132,7 @@ TEST_F(ConfigStoreTest, UpdatePublishesEachStepInOrderAndAlwaysSaves) {
 
 TEST_F(ConfigStoreTest, UnwritableFolderStillChangesAndPublishes) {
     test::writeFile(dir / "blocked", "a file where the folder should be");
-    ConfigStore store(dir / "blocked" / "pelko", home);
+    ConfigStore store(dir / "blocked" / "pelko");
     auto error = store.bootstrap();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, ConfigStoreError::Code::writeFailed);
@@ -147,7 +147,7 @@ TEST_F(ConfigStoreTest, UnwritableFolderStillChangesAndPublishes) {
 TEST_F(ConfigStoreTest, FailedSavesAreLoggedAndTheNextChangeWritesAgain) {
     LogCapture logs;
     test::writeFile(dir / "blocked", "a file where the folder should be");
-    ConfigStore store(dir / "blocked" / "pelko", home);
+    ConfigStore store(dir / "blocked" / "pelko");
     ASSERT_TRUE(store.bootstrap());
     store.reorderProjects({Uuid::random()});
     auto entries = logs.entries("app.pelko.config", "persistence");
@@ -199,7 +199,7 @@ TEST_F(ConfigStoreTest, ConstructionSweepsTemporariesOfInterruptedSaves) {
     test::writeFile(storage / ".config.json.tmp-fresh1", R"({"proj)");
     const timespec old[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, (storage / ".config.json.tmp-Ab12Cd").c_str(), old, 0), 0);
-    ConfigStore store(storage, home);
+    ConfigStore store(storage);
     EXPECT_FALSE(fs::exists(storage / ".config.json.tmp-Ab12Cd"));
     EXPECT_TRUE(fs::exists(storage / ".config.json.tmp-fresh1"));  // may belong to a write in flight
 }
@@ -209,7 +209,7 @@ TEST_F(ConfigStoreTest, UnreadableFileIsKeptAsideBeforeTheFirstSave) {
     for (const std::string broken : {R"({"features":["terminal.v3"],"projects":[]})", R"({"projects": [)"}) {
         fs::remove_all(storage);
         test::writeFile(storage / "config.json", broken);
-        ConfigStore store(storage, home);
+        ConfigStore store(storage);
         auto error = store.bootstrap();
         ASSERT_TRUE(error) << broken;
         EXPECT_EQ(error->code, ConfigStoreError::Code::decodeFailed) << broken;
@@ -276,7 +276,7 @@ TEST_F(ConfigStoreTest, OpeningAKnownFolderReusesItsProject) {
 }
 
 TEST_F(ConfigStoreTest, OpeningReplacesSampleProjectsAndSkipsNonFolders) {
-    ConfigStore store(storage, home);  // not bootstrapped: still the samples
+    ConfigStore store(storage);  // not bootstrapped: still the samples
     test::writeFile(work / "file.txt", "x");
     record(store);
     EXPECT_TRUE(store.openProjects({work / "file.txt", work / "missing"}).empty());

@@ -27,8 +27,7 @@ class PreviewTabsTest : public ::testing::Test {
     PreviewTabsTest() { fs::create_directories(home); }
 
     std::unique_ptr<PreviewTabsPersistenceService> makeService() {
-        return std::make_unique<PreviewTabsPersistenceService>(storage, SystemLogger(subsystem, category),
-                                                               home.string());
+        return std::make_unique<PreviewTabsPersistenceService>(storage, SystemLogger(subsystem, category));
     }
 
     ProjectMetadata project(const std::string& root) {
@@ -45,7 +44,7 @@ class PreviewTabsTest : public ::testing::Test {
 
     test::TempDir dir;
     fs::path storage = dir / "data";
-    fs::path home = dir / "home";
+    fs::path home = XdgFolders::process().home;
     LogCapture logs;
 };
 

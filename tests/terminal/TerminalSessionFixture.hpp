@@ -29,7 +29,7 @@ class TerminalSessionFixture : public ::testing::Test {
         fakeBin = root / "fake-bin";
         std::filesystem::create_directories(fakeBin);
         writeExecutable(fakeBin / "codex", "#!/bin/sh\necho \"fake-codex-ran $*\"\n");
-        store = std::make_shared<ConfigStore>(root / "data", home.string());
+        store = std::make_shared<ConfigStore>(root / "data");
         store->update(false, [](AppConfig& config) {
             config.projects.clear();
             config.activeProjectID.reset();
