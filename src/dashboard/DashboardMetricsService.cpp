@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "dashboard/DashboardGitCommand.hpp"
+#include "git/GitCurrentBranch.hpp"
 #include "git/GitOutputText.hpp"
 #include "platform/MainQueue.hpp"
 
@@ -177,9 +178,9 @@ DashboardMetricsService::ProjectComputation DashboardMetricsService::computeProj
 }
 
 std::optional<std::string> DashboardMetricsService::resolveBranch(const std::filesystem::path& folder) {
-    auto result = dashboard_git::run(*processRunner_, {"rev-parse", "--abbrev-ref", "HEAD"}, folder);
+    auto result = dashboard_git::run(*processRunner_, GitCurrentBranch::headArguments, folder);
     if (result.status != 0) return std::nullopt;
-    std::string branch(GitOutputText::trim(result.stdout));
+    std::string branch = GitCurrentBranch::shortName(result.stdout);
     if (branch.empty()) return std::nullopt;
     return branch;
 }

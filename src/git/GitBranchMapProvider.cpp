@@ -8,6 +8,7 @@
 
 #include "git/GitBranchAnalysis.hpp"
 #include "git/GitBranchMapRanking.hpp"
+#include "git/GitCurrentBranch.hpp"
 #include "git/GitOutputText.hpp"
 #include "platform/Date.hpp"
 #include "platform/Environment.hpp"
@@ -36,8 +37,8 @@ class Computation {
         auto head = git({"rev-parse", "HEAD"});
         if (head.status != 0) return finish("noCommits");
         payload_.headSha = std::string(Text::trim(head.stdout));
-        auto branch = git({"rev-parse", "--abbrev-ref", "HEAD"});
-        std::string current = branch.status == 0 ? std::string(Text::trim(branch.stdout)) : "HEAD";
+        auto branch = git(GitCurrentBranch::headArguments);
+        std::string current = branch.status == 0 ? GitCurrentBranch::shortName(branch.stdout) : "HEAD";
         std::string state = current == "HEAD" ? "detached" : "ready";
         if (current != "HEAD") payload_.currentBranch = current;
         payload_.isShallow = Text::trim(git({"rev-parse", "--is-shallow-repository"}).stdout) == "true";

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "git/GitCurrentBranch.hpp"
 #include "git/GitOutputText.hpp"
 #include "git/GitQuotedPath.hpp"
 #include "platform/Environment.hpp"
@@ -110,17 +111,13 @@ GitLocalHistoryPage GitLocalHistoryProvider::loadHistory(const ProjectMetadata& 
     GitLocalHistoryPage page;
     // The upstream is resolved by its full name: a local branch named like it must not stand in for it.
     std::optional<std::string> upstreamRef;
-    if (auto branch = git({"rev-parse", "--abbrev-ref", "HEAD"}); branch.status == 0) {
-        if (auto name = Text::trim(branch.stdout); name != "HEAD") page.branch = std::string(name);
-        auto upstream = git({"rev-parse", "--symbolic-full-name", "@{u}"});
+    if (auto branch = git(GitCurrentBranch::headArguments); branch.status == 0) {
+        if (auto name = GitCurrentBranch::shortName(branch.stdout); name != "HEAD") page.branch = name;
+        auto upstream = git(GitCurrentBranch::upstreamArguments);
         auto fullName = Text::trim(upstream.stdout);
         if (upstream.status == 0 && !fullName.empty()) {
             upstreamRef = std::string(fullName);
-            std::string_view shortName = fullName;
-            for (std::string_view prefix : {"refs/remotes/", "refs/heads/"}) {
-                if (shortName.starts_with(prefix)) shortName.remove_prefix(prefix.size());
-            }
-            page.upstream = std::string(shortName);
+            page.upstream = GitCurrentBranch::shortName(fullName);
         } else {
             logger_.debug(fmt::format("No upstream detected: {}", upstream.stderr));
         }

@@ -1,4 +1,5 @@
 // GitService: the current branch's upstream with its ahead and behind counts.
+#include "git/GitCurrentBranch.hpp"
 #include "git/GitOutputText.hpp"
 #include "git/GitService.hpp"
 
@@ -6,7 +7,8 @@ namespace pelko {
 
 namespace {
 
-constexpr const char* upstreamDescription = "git rev-parse --abbrev-ref --symbolic-full-name @{u}";
+constexpr const char* branchDescription = "git rev-parse --symbolic-full-name HEAD";
+constexpr const char* upstreamDescription = "git rev-parse --symbolic-full-name @{u}";
 
 // "<behind>\t<ahead>", as `rev-list --left-right --count @{u}...HEAD` prints them.
 std::pair<std::int64_t, std::int64_t> parseCounts(std::string_view output) {
@@ -45,17 +47,16 @@ void GitService::runRemoteTracking(const Uuid& projectID) {
         notifyMissingRemoteIfNeeded(project->id);
     }
 
-    auto branch = runGit({"rev-parse", "--abbrev-ref", "HEAD"}, project->metadata, false, true);
+    auto branch = runGit(GitCurrentBranch::headArguments, project->metadata, false, true);
     if (!branch.ok()) {
-        handleGitError(branch.error(), "git rev-parse --abbrev-ref HEAD", project->id);
+        handleGitError(branch.error(), branchDescription, project->id);
         return;
     }
     GitRemoteTrackingPayload payload;
     payload.projectId = project->id.string();
-    payload.branch = std::string(GitOutputText::trim(branch.value()));
+    payload.branch = GitCurrentBranch::shortName(branch.value());
 
-    auto upstream =
-        runGit({"rev-parse", "--abbrev-ref", "--symbolic-full-name", "@{u}"}, project->metadata, false, true);
+    auto upstream = runGit(GitCurrentBranch::upstreamArguments, project->metadata, false, true);
     if (!upstream.ok()) {
         const GitError& error = upstream.error();
         std::string lower = GitOutputText::lowercased(error.text());
@@ -70,7 +71,7 @@ void GitService::runRemoteTracking(const Uuid& projectID) {
             return;
         }
     } else {
-        payload.remote = std::string(GitOutputText::trim(upstream.value()));
+        payload.remote = GitCurrentBranch::shortName(upstream.value());
         if (!payload.remote->empty()) {
             auto counts = runGit({"rev-list", "--left-right", "--count", "@{u}...HEAD"}, project->metadata,
                                  false, true);

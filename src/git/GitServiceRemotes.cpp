@@ -2,6 +2,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "git/GitCurrentBranch.hpp"
 #include "git/GitOutputText.hpp"
 #include "git/GitService.hpp"
 
@@ -49,12 +50,12 @@ std::map<std::string, std::string> GitService::remoteURLsFromConfig(const Projec
 }
 
 std::optional<std::string> GitService::upstreamRemoteName(const ProjectMetadata& project) {
-    auto result = runGit({"rev-parse", "--abbrev-ref", "--symbolic-full-name", "@{u}"}, project, false, true);
+    auto result = runGit(GitCurrentBranch::upstreamArguments, project, false, true);
     if (!result.ok()) return std::nullopt;
-    std::string_view upstream = GitOutputText::trim(result.value());
+    std::string upstream = GitCurrentBranch::shortName(result.value());
     std::size_t slash = upstream.find('/');
-    if (slash == std::string_view::npos || slash == 0) return std::nullopt;
-    return std::string(upstream.substr(0, slash));
+    if (slash == std::string::npos || slash == 0) return std::nullopt;
+    return upstream.substr(0, slash);
 }
 
 std::optional<std::string> GitService::pushDefaultRemoteName(const ProjectMetadata& project) {
