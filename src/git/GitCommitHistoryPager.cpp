@@ -170,9 +170,10 @@ GitCommitHistoryPager::Result GitCommitHistoryPager::loadPage(const ProjectMetad
             state.fallbackTotalCount = 0;
         }
         state.usingFallback = true;
-        // Without an upstream the unpushed commits already are the whole history.
+        // Without an upstream the unpushed commits already are the whole history. One commit more than
+        // this page holds is read ahead, so a page that ends where the history goes on says so.
         bool readHistory = local.upstream.has_value();
-        while (readHistory && remaining >= 1 && static_cast<std::int64_t>(buffer.size()) < remaining) {
+        while (readHistory && static_cast<std::int64_t>(buffer.size()) <= remaining) {
             GitLocalHistoryPage page =
                 localHistoryProvider_->loadHistory(metadata, state.fallbackOffset, pageSize);
             if (page.listedCount == 0) {

@@ -151,6 +151,8 @@ TEST_F(GitCommitHistoryPagerTest, EveryCommitComesExactlyOnce) {
     };
     const Case cases[] = {
         {"not signed in, unpushed commits fill several pages", 4, 7, true, false, 3},
+        {"not signed in, unpushed commits fill the first page exactly", 3, 2, true, false, 2},
+        {"not signed in, unpushed commits fill two pages exactly", 3, 4, true, false, 2},
         {"not signed in, no upstream", 0, 8, false, false, 3},
         {"signed in, unpushed commits fill several pages", 5, 4, true, true, 3},
         {"signed in, no upstream", 0, 5, false, true, 2},
