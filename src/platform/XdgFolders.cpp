@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <mutex>
+#include <system_error>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -31,6 +33,32 @@ std::optional<fs::path> absolute(const Environment& environment, const std::stri
     return fs::path(*value);
 }
 
+// The runtime folders this process made, removed with what they hold when the process exits. Only these:
+// a folder named by XDG_RUNTIME_DIR belongs to the session.
+class MadeRuntimeFolders {
+  public:
+    ~MadeRuntimeFolders() {
+        std::lock_guard lock(mutex_);
+        for (const auto& folder : folders_) {
+            std::error_code ignored;
+            fs::remove_all(folder, ignored);
+        }
+    }
+    void add(const fs::path& folder) {
+        std::lock_guard lock(mutex_);
+        folders_.push_back(folder);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<fs::path> folders_;
+};
+
+MadeRuntimeFolders& madeRuntimeFolders() {
+    static MadeRuntimeFolders folders;
+    return folders;
+}
+
 }  // namespace
 
 XdgFolders XdgFolders::from(const Environment& environment) {
@@ -51,8 +79,11 @@ const XdgFolders& XdgFolders::process() {
 
 fs::path XdgFolders::ensurePrivateRuntimeDir() const {
     if (!runtimeDir.empty()) return runtimeDir;
+    // The registry is made first, so it is torn down after any static object made later that uses the folder.
+    auto& made = madeRuntimeFolders();
     std::string pattern = (tempDir / "pelko-runtime.XXXXXX").string();
     if (!mkdtemp(pattern.data())) return {};
+    made.add(pattern);
     return pattern;
 }
 

@@ -26,7 +26,8 @@ struct XdgFolders {
 
     std::filesystem::path appData() const { return dataHome / "pelko"; }    // config.json, projects.db
     std::filesystem::path appCache() const { return cacheHome / "pelko"; }  // logs, shims, dumps
-    // runtimeDir when set, else a fresh mkdtemp folder (mode 0700) under tempDir; empty on failure.
+    // runtimeDir when set, else a fresh mkdtemp folder (mode 0700) under tempDir, removed with its
+    // contents when the process exits normally; empty on failure.
     std::filesystem::path ensurePrivateRuntimeDir() const;
 };
 

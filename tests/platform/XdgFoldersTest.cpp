@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "platform/XdgFolders.hpp"
 #include "support/TestSupport.hpp"
 
@@ -44,6 +47,40 @@ TEST(XdgFoldersTest, PrivateRuntimeFolderIsCreatedWhenUnset) {
     EXPECT_EQ(runtime.parent_path(), dir.path());
     EXPECT_TRUE(fs::is_directory(runtime));
     EXPECT_EQ(test::fileMode(runtime), 0700u);
+}
+
+TEST(XdgFoldersDeathTest, AtExitOnlyTheRuntimeFolderThisProcessMadeIsRemoved) {
+    // The forked child sees this test's folders; the exit under test is the child's.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    test::TempDir dir;
+    const fs::path temp = dir / "tmp";
+    const fs::path session = dir / "session";
+    fs::create_directories(temp / "pelko-runtime.other");
+    fs::create_directories(session);
+    struct Case {
+        const char* title;
+        Environment::Map environment;
+    };
+    const Case cases[] = {
+        {"made under TMPDIR", {{"HOME", "/h"}, {"TMPDIR", temp.string()}}},
+        {"the session's own",
+         {{"HOME", "/h"}, {"TMPDIR", temp.string()}, {"XDG_RUNTIME_DIR", session.string()}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        EXPECT_EXIT(
+            {
+                fs::path runtime = XdgFolders::from(Environment(c.environment)).ensurePrivateRuntimeDir();
+                test::writeFile(runtime / "pelko-git-credentials" / "askpass", "#!/bin/sh\n");
+                std::fprintf(stderr, "runtime %s\n", runtime.c_str());
+                std::exit(0);
+            },
+            testing::ExitedWithCode(0), "runtime /");
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(temp)) left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"pelko-runtime.other"});
+    EXPECT_TRUE(fs::is_regular_file(session / "pelko-git-credentials" / "askpass"));
 }
 
 TEST(XdgFoldersTest, ExpandTilde) {
