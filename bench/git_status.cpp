@@ -1,6 +1,7 @@
 // Git status speed: the status of a repository of 100,000 files through GitService (project lookup
-// on the main thread, the git run, parsing, the typed event and its JSON text) against
-// `git status --porcelain` started directly on the same repository, in the same run.
+// on the main thread, the git run, parsing, the typed event and its JSON text) against the very
+// `git status` command line and environment the service ran, started directly on the same repository,
+// in the same run.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -8,11 +9,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BenchSupport.hpp"
 #include "config/GitProjectProviding.hpp"
+#include "git/GitProcessRunning.hpp"
 #include "git/GitService.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
 #include "platform/Json.hpp"
@@ -80,6 +85,31 @@ class OneProject final : public pelko::GitProjectProviding {
     pelko::ProjectMetadata project_;
 };
 
+// The real runner, keeping the last `git status` command line and environment the service used.
+class RecordingRunner final : public pelko::GitProcessRunning {
+  public:
+    pelko::GitProcessExecutionResult run(const std::vector<std::string>& arguments, const fs::path& directory,
+                                         const std::map<std::string, std::string>& environment) override {
+        if (arguments.size() > 1 && arguments[1] == "status") {
+            std::lock_guard lock(mutex_);
+            status_ = {arguments, environment};
+            // What the runner itself sets for every git it starts.
+            status_.second["LC_ALL"] = "C";
+            status_.second["GIT_TERMINAL_PROMPT"] = "0";
+        }
+        return real_.run(arguments, directory, environment);
+    }
+    std::pair<std::vector<std::string>, pelko::Environment::Map> status() const {
+        std::lock_guard lock(mutex_);
+        return status_;
+    }
+
+  private:
+    pelko::ProcessGitProcessRunner real_;
+    mutable std::mutex mutex_;
+    std::pair<std::vector<std::string>, pelko::Environment::Map> status_;
+};
+
 // Encodes each status as the bridge would and counts it.
 class CountingSink final : public pelko::GitServiceEventSink {
   public:
@@ -117,9 +147,9 @@ void BM_StatusOf100000FilesVsGitStatus(benchmark::State& state) {
     project.name = "bench";
     project.rootPath = root.string();
     auto sink = std::make_shared<CountingSink>();
+    auto runner = std::make_shared<RecordingRunner>();
     auto service = std::make_shared<pelko::GitService>(
-        std::make_shared<OneProject>(project), nullptr, nullptr,
-        std::make_shared<pelko::ProcessGitProcessRunner>(), nullptr,
+        std::make_shared<OneProject>(project), nullptr, nullptr, runner, nullptr,
         pelko::GitService::Options{"github.com", pelko::bench::isolatedGitEnvironment()});
     service->setEventSink(sink);
 
@@ -131,15 +161,18 @@ void BM_StatusOf100000FilesVsGitStatus(benchmark::State& state) {
                                               std::chrono::minutes(5));
         return Clock::now() - start;
     };
-    // `git status --porcelain` started directly, under the same isolated configuration as the service's
-    // runs.
-    const auto environment = pelko::bench::isolatedGitEnvironment();
-    auto direct = [&] {
-        return pelko::bench::timeCommand({"git", "status", "--porcelain"}, root, environment);
-    };
-    std::size_t directLines = 0;
-    // Both warm the same caches once before anything is measured.
+    // Both warm the same caches once before anything is measured; the service's run also shows which
+    // command line and environment the direct run repeats.
     throughService();
+    const auto recorded = runner->status();
+    const auto& command = recorded.first;
+    const auto& environment = recorded.second;
+    if (command.empty()) {
+        state.SkipWithError("the service ran no git status");
+        return;
+    }
+    auto direct = [&] { return pelko::bench::timeCommand(command, root, environment); };
+    std::size_t directLines = 0;
     direct();
 
     std::chrono::nanoseconds serviceTotal{0};
@@ -152,6 +185,9 @@ void BM_StatusOf100000FilesVsGitStatus(benchmark::State& state) {
         directLines = run.lines;
         state.SetIterationTime(std::chrono::duration<double>(elapsed).count());
     }
+    std::string commandLine;
+    for (const auto& argument : command) commandLine += (commandLine.empty() ? "" : " ") + argument;
+    state.SetLabel(commandLine);
     const double iterations = static_cast<double>(state.iterations());
     state.counters["status_files"] = static_cast<double>(sink->files);
     state.counters["direct_lines"] = static_cast<double>(directLines);
