@@ -82,7 +82,8 @@ OAuthTokenResponse CurlGitHubOAuthClient::requestToken(
         if (!accessToken) throw Error(Error::Code::missingAccessToken);
         token.accessToken = *accessToken;
         token.refreshToken = json::optString(object, "refresh_token").value_or("");
-        token.expiresIn = json::optInteger(object, "expires_in").value_or(0);
+        token.expiresIn =
+            json::optInteger(object, "expires_in", 0, OAuthTokenResponse::maxExpiresIn).value_or(0);
         token.tokenType = json::optString(object, "token_type").value_or("bearer");
     } catch (const DecodeError&) {
         throw Error(Error::Code::invalidResponse);

@@ -8,6 +8,7 @@
 #include "github/GitHubGraphQLClientError.hpp"
 #include "github/GitHubOAuthHTTPClientError.hpp"
 #include "github/GitHubTestSupport.hpp"
+#include "github/OAuthTokenRecord.hpp"
 #include "support/RoutedHttpServer.hpp"
 
 namespace pelko {
@@ -83,6 +84,44 @@ TEST_F(ClientsTest, OAuthTokenAnswersMapToTheirErrors) {
             expectError(*c.code, call, context);
         else
             EXPECT_EQ(call().refreshToken, "") << context;
+    }
+}
+
+TEST_F(ClientsTest, OAuthTokenLifetimesOutsideZeroToACenturyAreRefused) {
+    struct Case {
+        const char* expiresIn;
+        std::optional<std::int64_t> granted;  // nothing: refused as invalidResponse
+    };
+    const Case cases[] = {
+        {"28800", 28800},
+        {"0", 0},
+        {"3162240000", 3162240000},  // the longest: a hundred years of 366 days
+        {"3162240001", std::nullopt},
+        {"-1", std::nullopt},
+        {"-9223372036854775808", std::nullopt},
+        {"9223372036854775807", std::nullopt},
+        {"18446744073709551615", std::nullopt},
+        {"1e300", std::nullopt},
+    };
+    const auto now = Date::fromSeconds(1'700'000'000);
+    for (const auto& c : cases) {
+        const std::string body =
+            std::string(R"({"access_token":"gho_a","refresh_token":"ghr_r","scope":"repo",)") +
+            R"("expires_in":)" + c.expiresIn + "}";
+        server.respond("POST", "/web/login/oauth/access_token", 200, body);
+        for (bool refresh : {false, true}) {
+            auto call = [&] { return refresh ? oauth.refreshToken("ghr_r") : oauth.exchangeCode("c", "v"); };
+            std::string context = std::string(c.expiresIn) + (refresh ? " (refresh)" : " (exchange)");
+            if (c.granted) {
+                auto token = call();
+                EXPECT_EQ(token.expiresIn, *c.granted) << context;
+                // The record made from it has not expired already.
+                auto record = OAuthTokenRecord::fromResponse(token, [now] { return now; });
+                EXPECT_GT(record.expiresAt.seconds(), now.seconds()) << context;
+            } else {
+                expectError(Code::invalidResponse, call, context);
+            }
+        }
     }
 }
 
