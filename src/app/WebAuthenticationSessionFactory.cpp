@@ -1,8 +1,11 @@
 #include "app/WebAuthenticationSessionFactory.hpp"
 
+#include <glib/gstdio.h>
 #include <gtk/gtk.h>
+#include <sys/stat.h>
 #include <webkit/webkit.h>
 
+#include <filesystem>
 #include <set>
 #include <utility>
 
@@ -102,7 +105,17 @@ class WebAuthenticationSession final : public OAuthSession,
     GtkWidget* webView_ = nullptr;
 };
 
-// The sign-in view's own context and persistent network session, made once.
+// A folder only its owner may enter: the cookies in it keep a GitHub session.
+void makePrivateFolder(const std::filesystem::path& folder) {
+    g_mkdir_with_parents(folder.c_str(), 0700);
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & 077) != 0)
+        g_chmod(folder.c_str(), 0700);
+}
+
+// The sign-in view's own context and persistent network session, made once. The network session keeps
+// cookies in memory unless told otherwise, so its cookie manager stores them in the session's data
+// folder, where a later start finds them.
 struct AuthenticationWebContext {
     WebKitWebContext* context = nullptr;
     WebKitNetworkSession* session = nullptr;
@@ -115,7 +128,11 @@ struct AuthenticationWebContext {
             const auto& folders = XdgFolders::process();
             auto data = folders.appData() / "web-authentication";
             auto cache = folders.appCache() / "web-authentication";
+            makePrivateFolder(data);
             made.session = webkit_network_session_new(data.c_str(), cache.c_str());
+            webkit_cookie_manager_set_persistent_storage(
+                webkit_network_session_get_cookie_manager(made.session), (data / "cookies.sqlite").c_str(),
+                WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
             return made;
         }();
         return instance;

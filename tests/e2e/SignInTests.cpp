@@ -48,29 +48,57 @@ std::string filesUnder(const std::filesystem::path& folder) {
     return all;
 }
 
-class SignInWindowTest : public test::PelkoWindowTest {};
+// The actions of the security log's complete lines: the logger writes on a queue of its own, so the
+// page can hear of a sign-out before its line is written, or while it is half written.
+std::vector<std::string> securityActions(const std::filesystem::path& log) {
+    std::vector<std::string> actions;
+    const std::string text = test::readFile(log);
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        auto line = json::parse(text.substr(start, end - start));
+        auto action = line ? json::optString(*line, "action") : std::nullopt;
+        actions.push_back(action.value_or("?"));
+    }
+    return actions;
+}
+
+class SignInWindowTest : public test::PelkoWindowTest {
+  protected:
+    // GitHub on the loopback server: the authorise page redirects to the callback at once, with
+    // `authorizeHeaders` on its answer; the exchange grants a token and the user lookup names the account.
+    void routeGitHub(std::vector<std::pair<std::string, std::string>> authorizeHeaders = {}) {
+        github.route(
+            "GET", "/login/oauth/authorize", [authorizeHeaders](const test::HttpExchangeRequest& request) {
+                auto state = urlencoding::encode(test::formFields(request.query)["state"]);
+                auto headers = authorizeHeaders;
+                headers.emplace_back("Location", "pelko://oauth/callback?code=e2e-code&state=" + state);
+                return test::HttpExchangeResponse{302, "", headers};
+            });
+        github.respond("POST", "/login/oauth/access_token", 200,
+                       R"({"access_token":"gho_e2eAccessSecret","refresh_token":"ghr_e2eRefreshSecret",)"
+                       R"("token_type":"bearer","scope":"repo","expires_in":28800})");
+        github.respond("GET", "/user", 200, R"({"login":"octocat-e2e"})");
+    }
+    // The application, on the keyring's bus, signing in through `github` as soon as its page loads.
+    std::unique_ptr<test::PelkoProcess> startSigningIn(const test::PrivateKeyring& keyring,
+                                                       const std::string& output = "output.txt") {
+        writeTestPage(signInScript);
+        return start({{"DBUS_SESSION_BUS_ADDRESS", keyring.address},
+                      {"PELKO_GITHUB_OAUTH_CLIENT_ID_DEV", "e2e-client"},
+                      {"PELKO_GITHUB_OAUTH_BASE_URL", github.base()},
+                      {"PELKO_GITHUB_API_BASE_URL", github.base()}},
+                     {}, output);
+    }
+
+    test::RoutedHttpServer github;
+};
 
 TEST_F(SignInWindowTest, SignInThroughTheWindowStoresTheTokenAndReportsTheAccount) {
     test::TempDir keyringFolder;
     test::PrivateKeyring keyring(keyringFolder.path());
     ASSERT_TRUE(keyring.ready) << "dbus-daemon or gnome-keyring-daemon could not start";
 
-    test::RoutedHttpServer github;
-    github.route("GET", "/login/oauth/authorize", [](const test::HttpExchangeRequest& request) {
-        auto state = urlencoding::encode(test::formFields(request.query)["state"]);
-        return test::HttpExchangeResponse{
-            302, "", {{"Location", "pelko://oauth/callback?code=e2e-code&state=" + state}}};
-    });
-    github.respond("POST", "/login/oauth/access_token", 200,
-                   R"({"access_token":"gho_e2eAccessSecret","refresh_token":"ghr_e2eRefreshSecret",)"
-                   R"("token_type":"bearer","scope":"repo","expires_in":28800})");
-    github.respond("GET", "/user", 200, R"({"login":"octocat-e2e"})");
-
-    writeTestPage(signInScript);
-    auto pelko = start({{"DBUS_SESSION_BUS_ADDRESS", keyring.address},
-                        {"PELKO_GITHUB_OAUTH_CLIENT_ID_DEV", "e2e-client"},
-                        {"PELKO_GITHUB_OAUTH_BASE_URL", github.base()},
-                        {"PELKO_GITHUB_API_BASE_URL", github.base()}});
+    routeGitHub();
+    auto pelko = startSigningIn(keyring);
     ASSERT_TRUE(test::waitFor([&] { return hasMessage("status disconnected - userLogout"); }, 120s))
         << output() << test::readFile(logFile());
 
@@ -94,15 +122,42 @@ TEST_F(SignInWindowTest, SignInThroughTheWindowStoresTheTokenAndReportsTheAccoun
     EXPECT_EQ(GitHubOAuthCoordinator::codeChallengeS256(sent["code_verifier"]),
               test::formFields(authorize[0].query)["code_challenge"]);
 
-    auto securityLog = test::readJsonLines(dir / "cache/pelko/security-events.log");
-    std::vector<std::string> actions;
-    for (const auto& line : securityLog) actions.push_back(line["action"]);
-    EXPECT_EQ(actions, (std::vector<std::string>{"oauthStart", "oauthSuccess", "oauthLogout"}));
-    EXPECT_EQ(securityLog.at(1)["login"], "octocat-e2e");
+    const auto securityLogFile = dir / "cache/pelko/security-events.log";
+    const std::vector<std::string> expectedActions{"oauthStart", "oauthSuccess", "oauthLogout"};
+    EXPECT_TRUE(test::waitFor(
+        [&] { return securityActions(securityLogFile).size() >= expectedActions.size(); }, 60s));
+    EXPECT_EQ(securityActions(securityLogFile), expectedActions);
+    auto securityLog = test::readJsonLines(securityLogFile);
+    ASSERT_GE(securityLog.size(), 2u);
+    EXPECT_EQ(securityLog[1]["login"], "octocat-e2e");
 
     const std::string written = filesUnder(dir / "cache") + output();
     EXPECT_EQ(written.find("e2eAccessSecret"), std::string::npos);
     EXPECT_EQ(written.find("e2eRefreshSecret"), std::string::npos);
+}
+
+TEST_F(SignInWindowTest, TheSignInWindowKeepsGitHubsCookiesFromOneStartToTheNext) {
+    test::TempDir keyringFolder;
+    test::PrivateKeyring keyring(keyringFolder.path());
+    ASSERT_TRUE(keyring.ready) << "dbus-daemon or gnome-keyring-daemon could not start";
+    routeGitHub({{"Set-Cookie", "user_session=kept-e2e; Max-Age=86400; Path=/; HttpOnly"}});
+
+    {
+        auto first = startSigningIn(keyring);
+        ASSERT_TRUE(test::waitFor([&] { return hasMessage("status disconnected - userLogout"); }, 120s))
+            << output() << test::readFile(logFile());
+    }  // stopped and waited for, as the user quits
+    auto authorize = github.requests("/login/oauth/authorize");
+    ASSERT_EQ(authorize.size(), 1u);
+    EXPECT_EQ(authorize[0].header("cookie"), "");
+    const auto webData = dir / "data/pelko/web-authentication";
+    EXPECT_EQ(test::fileMode(webData), 0700u);
+    EXPECT_TRUE(std::filesystem::is_regular_file(webData / "cookies.sqlite"));
+
+    auto second = startSigningIn(keyring, "output-2.txt");
+    ASSERT_TRUE(test::waitFor([&] { return github.requests("/login/oauth/authorize").size() >= 2; }, 120s))
+        << test::readFile(dir / "output-2.txt") << test::readFile(logFile());
+    EXPECT_EQ(github.requests("/login/oauth/authorize")[1].header("cookie"), "user_session=kept-e2e");
 }
 
 }  // namespace
