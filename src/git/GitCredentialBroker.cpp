@@ -94,7 +94,10 @@ const std::string GitCredentialBroker::scriptText =
     "  esac\n"
     "fi\n"
     "host=\"${host,,}\"\n"
-    "if [[ -z \"$PELKO_GITHUB_HOST\" || \"${scheme,,}\" != \"$PELKO_GITHUB_SCHEME\" || \"$port\" != \"$PELKO_GITHUB_PORT\" ]]; then\n"
+    "if [[ -z \"$PELKO_GITHUB_HOST\" || \"${scheme,,}\" != \"$PELKO_GITHUB_SCHEME\" ]]; then\n"
+    "  exit 1\n"
+    "fi\n"
+    "if [[ \"$port\" != \"$PELKO_GITHUB_PORT\" ]]; then\n"
     "  exit 1\n"
     "fi\n"
     "if [[ \"$host\" != \"$PELKO_GITHUB_HOST\" && \"$host\" != *\".$PELKO_GITHUB_HOST\" ]]; then\n"
@@ -126,7 +129,7 @@ std::filesystem::path GitCredentialBroker::folder() {
 }
 
 std::map<std::string, std::string> GitCredentialBroker::prepareEnvironment(const std::string& token,
-                                                                       const GitHubWebOrigin& gitHub) {
+                                                                           const GitHubWebOrigin& gitHub) {
     std::lock_guard lock(mutex_);
     std::filesystem::path directory = folder();
     Descriptor folderFd = openFolder(directory);
@@ -153,9 +156,8 @@ std::map<std::string, std::string> GitCredentialBroker::prepareEnvironment(const
 
     std::filesystem::path script = directory / name;
     scripts_.insert(script);
-    std::map<std::string, std::string> environment{{"GIT_ASKPASS", script.string()},
-                                                   {"GIT_ASKPASS_REQUIRE", "force"},
-                                                   {"PELKO_GITHUB_TOKEN", token}};
+    std::map<std::string, std::string> environment{
+        {"GIT_ASKPASS", script.string()}, {"GIT_ASKPASS_REQUIRE", "force"}, {"PELKO_GITHUB_TOKEN", token}};
     environment.merge(gitHub.environment());
     return environment;
 }

@@ -28,8 +28,9 @@ std::optional<GitHubWebOrigin> split(std::string_view text) {
     int port = defaultPort(scheme);
     if (port == 0) return std::nullopt;
     std::string_view rest = text.substr(separator + 3);
-    std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
-    if (authority.find_first_of("%\\") != std::string_view::npos) return std::nullopt;
+    // git and curl may split an address with these before its path differently.
+    std::string_view authority = rest.substr(0, rest.find('/'));
+    if (authority.find_first_of("%\\?#") != std::string_view::npos) return std::nullopt;
     if (std::size_t at = authority.find('@'); at != std::string_view::npos) {
         if (authority.find('@', at + 1) != std::string_view::npos) return std::nullopt;
         authority.remove_prefix(at + 1);

@@ -4,8 +4,9 @@
 //
 // A URL is GitHub's only when its scheme and port equal GitHub's and its host is GitHub's host or one
 // of its subdomains. Only the plain form scheme://[user@]host[:port][/path] is read: anything with a
-// second "@", a "%" or "\" before the path, or a host of other characters is not GitHub's, so no
-// reading of a URL that differs from git's or curl's can make another host look like GitHub.
+// second "@", or a "%", "\", "?" or "#" before the path, or a host of other characters is not
+// GitHub's, so no reading of a URL that differs from git's or curl's makes another host look like
+// GitHub.
 #include <map>
 #include <optional>
 #include <string>

@@ -32,8 +32,8 @@ std::optional<std::string> GitService::remoteName(const ProjectMetadata& project
     if (!name) {
         // As git: the only remote there is, else "origin".
         auto listed = runGit({"remote"}, project, false, true);
-        auto names = listed.ok() ? GitOutputText::nonEmptyLines(listed.value())
-                                 : std::vector<std::string_view>{};
+        auto names =
+            listed.ok() ? GitOutputText::nonEmptyLines(listed.value()) : std::vector<std::string_view>{};
         name = names.size() == 1 ? std::string(GitOutputText::trim(names.front())) : "origin";
     }
     return name;
@@ -49,7 +49,8 @@ std::vector<std::string> GitService::remoteURLs(const std::string& name, const P
     auto result = runGit(arguments, project, false, true);
     if (!result.ok()) return {};
     std::vector<std::string> urls;
-    for (auto line : GitOutputText::nonEmptyLines(result.value())) urls.emplace_back(GitOutputText::trim(line));
+    for (auto line : GitOutputText::nonEmptyLines(result.value()))
+        urls.emplace_back(GitOutputText::trim(line));
     return urls;
 }
 
@@ -62,9 +63,8 @@ std::optional<GitService::Remote> GitService::remoteToContact(const ProjectMetad
 }
 
 bool GitService::isGitHubOnly(const Remote& remote) const {
-    return gitHubOrigin_ && std::all_of(remote.urls.begin(), remote.urls.end(), [&](const std::string& url) {
-               return gitHubOrigin_->admits(url);
-           });
+    return gitHubOrigin_ && std::all_of(remote.urls.begin(), remote.urls.end(),
+                                        [&](const std::string& url) { return gitHubOrigin_->admits(url); });
 }
 
 std::optional<std::string> GitService::remoteURL(const ProjectMetadata& project,

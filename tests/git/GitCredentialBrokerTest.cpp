@@ -92,8 +92,8 @@ TEST_F(GitCredentialBrokerTest, TheScriptAnswersOnlyPromptsForGitHubsAddress) {
     for (const auto& row : rows) {
         auto environment = Environment::process().all();
         for (const auto& [key, value] : keys) environment[key] = value;
-        auto result = ProcessGitProcessRunner().run({"/bin/bash", keys["GIT_ASKPASS"], row.prompt}, dir.path(),
-                                                    environment);
+        auto result = ProcessGitProcessRunner().run({"/bin/bash", keys["GIT_ASKPASS"], row.prompt},
+                                                    dir.path(), environment);
         if (row.answer) {
             EXPECT_EQ(result.status, 0) << row.prompt;
             EXPECT_EQ(result.stdout, std::string(row.answer) + "\n") << row.prompt;
@@ -127,6 +127,8 @@ TEST(GitHubWebOriginTest, OnlyGitHubsSchemeHostAndPortAreGitHubs) {
         {https, "https://github.com%2F@evil.example/o/r", false},
         {https, "https://github.com\\@evil.example/o/r", false},
         {https, "https://github.com:/o/r", false},
+        {https, "https://github.com#@evil.example/o/r", false},
+        {https, "https://github.com?@evil.example/o/r", false},
         {https, "https://github.com/o/r\nhttps://evil.example/", false},
         {https, "not a url", false},
         {loopback, "http://127.0.0.1:8080/o/r.git", true},

@@ -293,7 +293,8 @@ struct GitServiceHarness {
     std::shared_ptr<RecordingGitSink> sink = std::make_shared<RecordingGitSink>();
     std::shared_ptr<GitService> service;
 
-    explicit GitServiceHarness(std::string gitHubWebBase = "https://github.com", const Environment::Map& extra = {},
+    explicit GitServiceHarness(std::string gitHubWebBase = "https://github.com",
+                               const Environment::Map& extra = {},
                                std::shared_ptr<GitHubGraphQLClient> graphQL = nullptr) {
         auto environment = isolatedGitEnvironment();
         for (const auto& [key, value] : extra) environment[key] = value;

@@ -1,7 +1,8 @@
 #pragma once
 // An HTTP/1.1 server on 127.0.0.1 for tests that stand in for GitHub: requests are answered by the
-// handler registered for their method and path (else the fallback handler, else 404) and recorded with their headers and
-// body. Each connection is served on its own thread, so a handler may block until the test lets it go.
+// handler registered for their method and path (else the fallback handler, else 404) and recorded
+// with their headers and body. Each connection is served on its own thread, so a handler may block
+// until the test lets it go.
 #include <sys/socket.h>
 #include <unistd.h>
 
