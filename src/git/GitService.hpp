@@ -16,10 +16,9 @@
 // get the signed-in token through the credential broker only when every URL git reports for it has
 // GitHub's scheme, host (or a subdomain) and port; such a run sees no credential helper and no
 // submodule. A token is deleted only when GitHub refused it and only while it is still the stored
-// one. Push, pull and fetch end when the remote sends nothing
-// for `networkSilenceLimit` or the run outlasts `networkOverallLimit`. Page paths never reach `git`
-// unless they stay inside the project; page revisions never start with "-". The service never
-// throws to its callers and never stops.
+// one. Push, pull and fetch end when the remote sends nothing for `networkSilenceLimit` or the run
+// outlasts `networkOverallLimit`. Page paths never reach `git` unless they stay inside the project;
+// page revisions never start with "-". The service never throws to its callers and never stops.
 //
 // Commit history runs on the concurrent queue "app.pelko.git-service.history", so history requests
 // may overlap one another and the project queues' work; the branch map and the commit graph hold
