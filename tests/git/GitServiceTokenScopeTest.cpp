@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #include "git/GitHttpBackend.hpp"
 #include "git/GitTestSupport.hpp"
@@ -205,6 +208,44 @@ TEST(GitServiceTokenScopeTest, TheTokenReachesGitHubAloneWhateverTheRepositorySa
         EXPECT_TRUE(!std::filesystem::exists(h.dir / "credentials") ||
                     std::filesystem::is_empty(h.dir / "credentials"));
     }
+}
+
+// Two projects' authenticated runs at once: each keeps its own askpass script until it has ended. The
+// server holds both first requests until both runs have started, so both scripts exist together.
+TEST(GitServiceTokenScopeTest, OverlappingAuthenticatedRunsEachKeepTheirOwnScript) {
+    test::TempDir dir;
+    test::RoutedHttpServer gitHub;
+    std::mutex mutex;
+    std::condition_variable arrived;
+    int waiting = 0;
+    gitHub.fallback([&](const test::HttpExchangeRequest& request) {
+        if (request.header("authorization") == basic(goodToken))
+            return test::serveWithGitHttpBackend(request, dir / "github");
+        std::unique_lock lock(mutex);
+        ++waiting;
+        arrived.notify_all();
+        arrived.wait_for(lock, std::chrono::seconds(60), [&] { return waiting >= 2; });
+        return test::basicChallenge();
+    });
+    GitRepo seed;
+    seed.commit("first");
+    test::GitServiceHarness h{gitHub.base(), {{"GIT_ASKPASS", "/bin/false"}}};
+    h.auth->store(test::tokenRecord(goodToken));
+    std::vector<Uuid> ids;
+    for (std::string name : {"a", "b"}) {
+        seed.git({"clone", "-q", "--bare", seed.path().string(),
+                  (dir / "github/octo" / (name + ".git")).string()});
+        GitRepo work{dir / name};
+        work.git({"clone", "-q", (dir / "github/octo" / (name + ".git")).string(), "."});
+        work.git({"remote", "set-url", "origin", gitHub.url("/octo/" + name + ".git")});
+        ids.push_back(h.projects->add(work.path()));
+    }
+    for (const auto& id : ids) h.service->fetch(id);
+    ASSERT_TRUE(h.sink->waitForCount(2));
+    h.settle();
+    for (const auto& result : h.sink->payloads("git/result"))
+        EXPECT_EQ(result["success"], true) << result.dump();
+    EXPECT_TRUE(std::filesystem::is_empty(h.dir / "credentials"));
 }
 
 // A repository whose files would hang or flood a reader: git reports the fault, the request is
