@@ -298,6 +298,8 @@ struct GitServiceHarness {
                                std::shared_ptr<GitHubGraphQLClient> graphQL = nullptr) {
         auto environment = isolatedGitEnvironment();
         for (const auto& [key, value] : extra) environment[key] = value;
+        // A bare host name ("github.com") stands for its https address.
+        if (gitHubWebBase.find("://") == std::string::npos) gitHubWebBase = "https://" + gitHubWebBase;
         service = std::make_shared<GitService>(
             projects, auth, broker, std::make_shared<ProcessGitProcessRunner>(), std::move(graphQL),
             GitService::Options{std::move(gitHubWebBase), environment});
