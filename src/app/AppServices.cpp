@@ -43,7 +43,7 @@ AppServices AppServices::build() {
     services.gitService = std::make_shared<GitService>(
         services.configStore, services.authManager, std::make_shared<GitCredentialBroker>(), gitRunner,
         std::make_shared<CurlGitHubGraphQLClient>(endpoints),
-        GitService::Options{.gitHubWebHost = GitRemoteURL::hostOf(endpoints.oauthBase)});
+        GitService::Options{.gitHubWebBase = endpoints.oauthBase});
     services.gestureBridge = GestureBridge::create(pinchMagnitudeThreshold, pinchDispatchCooldown);
     services.bridge = WebBridge::create(services.gestureBridge);
     services.gestureBridge->setDelegate(services.bridge);

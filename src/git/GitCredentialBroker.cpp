@@ -72,6 +72,37 @@ Descriptor openFolder(const std::filesystem::path& folder) {
 const std::string GitCredentialBroker::scriptText =
     "#!/bin/bash\n"
     "prompt=\"$1\"\n"
+    "# git names the address it asks for: \"Password for 'scheme://user@host:port': \". Only GitHub's\n"
+    "# scheme, host (or a subdomain) and port get an answer; a path, a second \"@\" or a \"/\" in the user\n"
+    "# makes the address ambiguous and gets none.\n"
+    "url=\"${prompt#*\\'}\"\n"
+    "url=\"${url%\\'*}\"\n"
+    "scheme=\"${url%%://*}\"\n"
+    "authority=\"${url#*://}\"\n"
+    "if [[ \"$url\" != *://* || \"$authority\" == */* || \"$authority\" == *@*@* ]]; then\n"
+    "  exit 1\n"
+    "fi\n"
+    "hostport=\"${authority##*@}\"\n"
+    "host=\"${hostport%:*}\"\n"
+    "port=\"${hostport##*:}\"\n"
+    "if [[ \"$hostport\" != *:* ]]; then\n"
+    "  host=\"$hostport\"\n"
+    "  case \"${scheme,,}\" in\n"
+    "    https) port=443 ;;\n"
+    "    http) port=80 ;;\n"
+    "    *) port=\"\" ;;\n"
+    "  esac\n"
+    "fi\n"
+    "host=\"${host,,}\"\n"
+    "if [[ -z \"$PELKO_GITHUB_HOST\" || \"${scheme,,}\" != \"$PELKO_GITHUB_SCHEME\" ]]; then\n"
+    "  exit 1\n"
+    "fi\n"
+    "if [[ \"$port\" != \"$PELKO_GITHUB_PORT\" ]]; then\n"
+    "  exit 1\n"
+    "fi\n"
+    "if [[ \"$host\" != \"$PELKO_GITHUB_HOST\" && \"$host\" != *\".$PELKO_GITHUB_HOST\" ]]; then\n"
+    "  exit 1\n"
+    "fi\n"
     "case \"$prompt\" in\n"
     "  *\"Username for \"*)\n"
     "    echo \"x-access-token\"\n"
@@ -97,18 +128,11 @@ std::filesystem::path GitCredentialBroker::folder() {
     return *tempDirectory_;
 }
 
-void GitCredentialBroker::removeScript() {
-    if (scriptURL_ && unlink(scriptURL_->c_str()) != 0 && errno != ENOENT) {
-        throw GitCredentialBrokerError(Code::removeFailed, errno);
-    }
-    scriptURL_.reset();
-}
-
-std::map<std::string, std::string> GitCredentialBroker::prepareEnvironment(const std::string& token) {
+std::map<std::string, std::string> GitCredentialBroker::prepareEnvironment(const std::string& token,
+                                                                           const GitHubWebOrigin& gitHub) {
     std::lock_guard lock(mutex_);
     std::filesystem::path directory = folder();
     Descriptor folderFd = openFolder(directory);
-    removeScript();
 
     std::string name = "pelko-askpass-" + Uuid::random().string();
     Descriptor file(
@@ -130,19 +154,21 @@ std::map<std::string, std::string> GitCredentialBroker::prepareEnvironment(const
     // Closed before git runs it: an executable still open for writing cannot be started.
     if (file.close() != 0) fail(errno);
 
-    scriptURL_ = directory / name;
-    return {{"GIT_ASKPASS", scriptURL_->string()},
-            {"GIT_ASKPASS_REQUIRE", "force"},
-            {"PELKO_GITHUB_TOKEN", token}};
+    std::filesystem::path script = directory / name;
+    scripts_.insert(script);
+    std::map<std::string, std::string> environment{
+        {"GIT_ASKPASS", script.string()}, {"GIT_ASKPASS_REQUIRE", "force"}, {"PELKO_GITHUB_TOKEN", token}};
+    environment.merge(gitHub.environment());
+    return environment;
 }
 
-void GitCredentialBroker::cleanup() {
+void GitCredentialBroker::cleanup(const std::map<std::string, std::string>& prepared) {
+    auto script = prepared.find("GIT_ASKPASS");
+    if (script == prepared.end()) return;
     std::lock_guard lock(mutex_);
-    try {
-        removeScript();
-    } catch (const GitCredentialBrokerError&) {
-        scriptURL_.reset();
-    }
+    // Only a script this broker made and has not removed yet: another run's stays.
+    if (scripts_.erase(script->second) == 0) return;
+    unlink(script->second.c_str());
 }
 
 }  // namespace pelko

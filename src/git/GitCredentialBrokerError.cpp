@@ -17,8 +17,6 @@ std::string GitCredentialBrokerError::describe(Code code, int systemError) {
             return "unsafeFolder";
         case Code::writeFailed:
             return fmt::format("writeFailed(errno: {})", systemError);
-        case Code::removeFailed:
-            return fmt::format("removeFailed(errno: {})", systemError);
     }
     return "unsafeFolder";
 }

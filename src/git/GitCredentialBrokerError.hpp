@@ -13,8 +13,7 @@ class GitCredentialBrokerError : public std::runtime_error {
         noPrivateFolder,  // neither $XDG_RUNTIME_DIR nor a private temporary folder
         folderFailed,     // the scripts folder could not be created or opened
         unsafeFolder,     // a symbolic link, or a folder owned by another user
-        writeFailed,      // the script could not be created, written or made executable
-        removeFailed      // the previous script could not be removed
+        writeFailed       // the script could not be created, written or made executable
     };
 
     explicit GitCredentialBrokerError(Code code, int systemError = 0);

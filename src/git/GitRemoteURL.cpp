@@ -91,47 +91,11 @@ bool isRepositoryName(std::string_view name) {
 
 }  // namespace
 
-std::map<std::string, std::string> GitRemoteURL::remotesFromConfig(std::string_view configText) {
-    std::map<std::string, std::string> remotes;
-    std::optional<std::string> current;
-    for (auto rawLine : GitOutputText::split(configText, "\n")) {
-        std::string_view line = GitOutputText::trimBlanks(rawLine);
-        if (line.ends_with('\r')) line = GitOutputText::trimBlanks(line.substr(0, line.size() - 1));
-        if (line.starts_with('[')) {
-            // Any section header ends the remote section before it.
-            current.reset();
-            if (GitOutputText::lowercased(line.substr(0, std::min<std::size_t>(line.size(), 8))) ==
-                "[remote ") {
-                std::size_t open = line.find('"');
-                std::size_t close = open == std::string_view::npos ? open : line.find('"', open + 1);
-                if (close != std::string_view::npos)
-                    current = std::string(line.substr(open + 1, close - open - 1));
-            }
-            continue;
-        }
-        if (!current || current->empty()) continue;
-        std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos) continue;
-        if (GitOutputText::lowercased(GitOutputText::trimBlanks(line.substr(0, equals))) != "url") continue;
-        std::string_view value = GitOutputText::trimBlanks(line.substr(equals + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        if (!value.empty()) remotes[*current] = std::string(value);
-    }
-    return remotes;
-}
-
 bool GitRemoteURL::isGitHubHost(std::string_view host, std::string_view gitHubHost) {
     if (host.empty() || gitHubHost.empty()) return false;
     std::string h = GitOutputText::lowercased(host);
     std::string g = GitOutputText::lowercased(gitHubHost);
     return h == g || (h.size() > g.size() && h.ends_with(g) && h[h.size() - g.size() - 1] == '.');
-}
-
-bool GitRemoteURL::requiresGitHubOAuth(std::string_view url, std::string_view gitHubHost) {
-    auto parts = splitURL(GitOutputText::trim(url));
-    if (!parts || (parts->scheme != "http" && parts->scheme != "https")) return false;
-    return isGitHubHost(parts->host, gitHubHost);
 }
 
 std::optional<RepositoryCoordinates> GitRemoteURL::parseGitHubRemoteURL(std::string_view url,

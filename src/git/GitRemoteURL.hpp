@@ -1,10 +1,8 @@
 #pragma once
-// GitRemoteURL: what the Git service reads from remote URLs and from a repository's configuration
-// text. Pure functions; safe from any thread.
+// GitRemoteURL: what the Git service reads from remote URLs. Pure functions; safe from any thread.
 //
 // A GitHub host is the configured web host itself or one of its subdomains; a host that merely
 // contains that text (github.com.evil.example, notgithub.com) is not GitHub.
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,14 +17,6 @@ struct RepositoryCoordinates {
 };
 
 struct GitRemoteURL {
-    // Remote name to URL from the text of a git configuration file: `url` lines count only inside a
-    // `[remote "name"]` section; any other section header ends it. A later line for the same remote
-    // wins; the value keeps everything after the first "=".
-    static std::map<std::string, std::string> remotesFromConfig(std::string_view configText);
-
-    // True for an http or https URL whose host is the GitHub host or one of its subdomains.
-    static bool requiresGitHubOAuth(std::string_view url, std::string_view gitHubHost);
-
     // Owner and name of a GitHub remote: "ssh|git|http|https://[user@]host[:port]/o/r" or, without a
     // scheme, scp-like "[user@]host:o/r"; a trailing "/" and ".git" are dropped. Refused (nullopt):
     // another host, more than one "@" before the host, a host that is not a plain name, a port that

@@ -35,6 +35,8 @@ GitService::GitService(std::shared_ptr<GitProjectProviding> configProvider,
       processRunner_(std::move(processRunner)),
       graphQLClient_(std::move(graphQLClient)),
       options_(std::move(options)),
+      gitHubHost_(GitRemoteURL::hostOf(options_.gitHubWebBase)),
+      gitHubOrigin_(GitHubWebOrigin::fromBase(options_.gitHubWebBase)),
       localHistoryProvider_(options_.localHistoryProvider ? options_.localHistoryProvider
                                                           : std::make_shared<GitLocalHistoryProvider>(
                                                                 processRunner_, options_.environment)),
@@ -126,19 +128,26 @@ GitResult<std::string> GitService::runGit(const std::vector<std::string>& argume
                                           const ProjectMetadata& project, bool requiresAuth, bool readOnly,
                                           bool network) {
     Environment::Map environment = baseEnvironment(readOnly);
+    std::vector<std::string> command{"git"};
     std::optional<OAuthTokenRecord> token;
+    std::map<std::string, std::string> prepared;
     if (requiresAuth) {
         token = authProvider_ ? authProvider_->loadToken() : std::nullopt;
-        if (!token) return GitError::authenticationRequired();
+        if (!token || !gitHubOrigin_) return GitError::authenticationRequired();
         try {
-            for (auto& [key, value] : credentialBroker_->prepareEnvironment(token->accessToken)) {
-                environment[key] = value;
-            }
+            prepared = credentialBroker_->prepareEnvironment(token->accessToken, *gitHubOrigin_);
         } catch (const std::exception& error) {
             return GitError::launchFailed(error.what());
         }
+        for (const auto& [key, value] : prepared) environment[key] = value;
         environment["GITHUB_TOKEN"] = token->accessToken;
         environment["GH_TOKEN"] = token->accessToken;
+        // An empty helper empties the list gathered so far (every file's helpers, scoped or not), so
+        // no helper of the user's or the repository's is asked, told or made to store anything; a
+        // prompt never names a path (our script refuses those); submodules, which may live anywhere,
+        // are left alone.
+        command.insert(command.end(), {"-c", "credential.helper=", "-c", "credential.useHttpPath=false", "-c",
+                                       "submodule.recurse=false", "-c", "fetch.recurseSubmodules=false"});
     }
 
     GitProcessExecutionResult result;
@@ -147,25 +156,23 @@ GitResult<std::string> GitService::runGit(const std::vector<std::string>& argume
         // low-speed limit ends a stalled HTTP transfer from inside.
         auto seconds = std::max<std::int64_t>(
             1, std::chrono::duration_cast<std::chrono::seconds>(options_.networkSilenceLimit).count());
-        std::vector<std::string> command{"git", "-c", "http.lowSpeedLimit=1", "-c",
-                                         "http.lowSpeedTime=" + std::to_string(seconds)};
+        command.insert(command.end(),
+                       {"-c", "http.lowSpeedLimit=1", "-c", "http.lowSpeedTime=" + std::to_string(seconds)});
         command.insert(command.end(), arguments.begin(), arguments.end());
         result = processRunner_->runWithin(command, folder(project), environment,
                                            {options_.networkSilenceLimit, options_.networkOverallLimit});
     } else {
-        result = processRunner_->run(gitCommand(arguments), folder(project), environment);
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        result = processRunner_->run(command, folder(project), environment);
     }
+    if (requiresAuth) credentialBroker_->cleanup(prepared);
 
-    if (result.status == 0) {
-        if (requiresAuth) credentialBroker_->cleanup();
-        return std::move(result.stdout);
-    }
+    if (result.status == 0) return std::move(result.stdout);
+    // Every URL of an authenticated run is GitHub's, so a refusal here is GitHub's.
     if (requiresAuth && isAuthenticationFailure(result.stderr)) {
         revokeRejectedToken(token->accessToken);
-        credentialBroker_->cleanup();
         return GitError::authenticationFailed(result.stderr);
     }
-    if (requiresAuth) credentialBroker_->cleanup();
     return GitError::commandFailed(std::string(GitOutputText::trim(result.stderr)));
 }
 
@@ -272,13 +279,13 @@ std::optional<GitOAuthAccountPayload> GitService::accountPayload(
 }
 
 void GitService::revokeRejectedToken(const std::string& accessToken) {
-    // Only the refused token goes: one stored meanwhile (a new sign-in) stays.
+    // Only the refused token goes: one stored meanwhile (a refresh, a new sign-in) stays. The check
+    // and the deletion are one step of the token store.
     auto current = authProvider_->loadToken();
-    if (!current || current->accessToken != accessToken) return;
-    authProvider_->deleteToken();
+    if (!authProvider_->deleteTokenIfCurrent(accessToken)) return;
     GitOAuthStatusPayload status;
     status.status = "disconnected";
-    status.account = accountPayload(current);
+    if (current && current->accessToken == accessToken) status.account = accountPayload(current);
     status.reason = "tokenInvalid";
     send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateOAuthStatus(status); });
 }

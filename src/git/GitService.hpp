@@ -11,12 +11,14 @@
 // configuration store lives there), so the main thread must never wait for these queues. Every
 // result, failure and sign-in consequence is reported through the event sink, held weakly and
 // called from the queue that produced the event; nothing is sent while there is none. `git` runs
-// with the process's environment, GIT_TERMINAL_PROMPT=0 and, for a GitHub HTTP(S) remote, the
-// signed-in token through the credential broker; a token that GitHub rejects is deleted, but only
-// while it is still the one that was used. Push, pull and fetch end when the remote sends nothing
-// for `networkSilenceLimit` or the run outlasts `networkOverallLimit`. Page paths never reach `git`
-// unless they stay inside the project; page revisions never start with "-". The service never
-// throws to its callers and never stops.
+// with the process's environment and GIT_TERMINAL_PROMPT=0. Push, pull and fetch name the remote git
+// itself would pick, as git reports it (never from our own reading of the repository's files), and
+// get the signed-in token through the credential broker only when every URL git reports for it has
+// GitHub's scheme, host (or a subdomain) and port; such a run sees no credential helper and no
+// submodule. A token is deleted only when GitHub refused it and only while it is still the stored
+// one. Push, pull and fetch end when the remote sends nothing for `networkSilenceLimit` or the run
+// outlasts `networkOverallLimit`. Page paths never reach `git` unless they stay inside the project;
+// page revisions never start with "-". The service never throws to its callers and never stops.
 //
 // Commit history runs on the concurrent queue "app.pelko.git-service.history", so history requests
 // may overlap one another and the project queues' work; the branch map and the commit graph hold
@@ -40,6 +42,7 @@
 #include "git/GitCredentialBroking.hpp"
 #include "git/GitDiffPayload.hpp"
 #include "git/GitError.hpp"
+#include "git/GitHubWebOrigin.hpp"
 #include "git/GitLocalHistoryProviding.hpp"
 #include "git/GitProcessRunning.hpp"
 #include "git/GitRemoteURL.hpp"
@@ -60,8 +63,9 @@ namespace pelko {
 class GitService final : public GitServicing, public std::enable_shared_from_this<GitService> {
   public:
     struct Options {
-        // The host whose HTTP(S) remotes get the token, and which names GitHub repositories.
-        std::string gitHubWebHost = "github.com";
+        // GitHub's web address: its host names GitHub repositories, and the token goes only to URLs of
+        // its scheme, host (or a subdomain of it) and port.
+        std::string gitHubWebBase = "https://github.com";
         // What every `git` run starts from.
         Environment::Map environment = Environment::process().all();
         // Null: one over the service's process runner.
@@ -110,10 +114,10 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     // "src/{old => new}/a.txt" -> "src/new/a.txt"; "old => new" -> "new".
     static std::string normalizeRenamedPath(const std::string& path);
 
-    // Remote resolution; on the service's queues.
+    // The first fetch URL of the preferred remote, else of origin, the branch's remote or the push
+    // default, as git rewrites it; on the service's queues.
     std::optional<std::string> remoteURL(const ProjectMetadata& project,
                                          const std::optional<std::string>& preferredRemote = std::nullopt);
-    bool requiresGitHubOAuth(const std::optional<std::string>& remoteURL) const;
     std::optional<RepositoryCoordinates> parseGitHubRemoteURL(const std::string& text) const;
 
     // Blocks until the queues have run everything queued before this call (tests and benchmarks;
@@ -137,6 +141,8 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     std::optional<Project> metadata(const std::optional<Uuid>& projectID) const;
     std::filesystem::path folder(const ProjectMetadata& project) const;
     Environment::Map baseEnvironment(bool readOnly) const;
+    // With `requiresAuth` (only for a remote whose every URL is GitHub's) git gets the token through
+    // the credential broker, and no credential helper and no submodule run.
     GitResult<std::string> runGit(const std::vector<std::string>& arguments, const ProjectMetadata& project,
                                   bool requiresAuth, bool readOnly = false, bool network = false);
     GitResult<GitProcessExecutionResult> runGitAllowingDifferences(
@@ -152,11 +158,22 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     static std::optional<GitOAuthAccountPayload> accountPayload(
         const std::optional<OAuthTokenRecord>& record);
 
-    // Remotes (GitServiceRemotes.cpp).
-    std::map<std::string, std::string> remoteURLsFromConfig(const ProjectMetadata& project) const;
-    std::optional<std::string> upstreamRemoteName(const ProjectMetadata& project);
-    std::optional<std::string> pushDefaultRemoteName(const ProjectMetadata& project);
-    std::optional<std::string> remoteURLUsingGit(const std::string& name, const ProjectMetadata& project);
+    // Remotes (GitServiceRemotes.cpp), all asked of git.
+    struct Remote {
+        std::string name;
+        std::vector<std::string> urls;  // every URL git will contact for it
+    };
+    std::optional<std::string> configValue(const std::string& key, const ProjectMetadata& project);
+    std::optional<std::string> currentBranch(const ProjectMetadata& project);
+    // The remote git picks: for a push branch.<b>.pushRemote, remote.pushDefault, then as for a fetch:
+    // branch.<b>.remote, the only remote, "origin".
+    std::optional<std::string> remoteName(const ProjectMetadata& project, bool forPush);
+    // Empty when git knows no such remote, or the name would read as an option.
+    std::vector<std::string> remoteURLs(const std::string& name, const ProjectMetadata& project,
+                                        bool forPush);
+    std::optional<Remote> remoteToContact(const ProjectMetadata& project, bool forPush);
+    // Whether every URL of the remote is GitHub's.
+    bool isGitHubOnly(const Remote& remote) const;
 
     // Status, commit, push, pull, fetch, status detail (GitServiceStatus.cpp).
     void runRefreshStatus(const std::optional<Uuid>& projectID);
@@ -215,6 +232,9 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     std::shared_ptr<GitProcessRunning> processRunner_;
     std::shared_ptr<GitHubGraphQLClient> graphQLClient_;
     Options options_;
+    std::string gitHubHost_;
+    // Nullopt when the configured address is not a plain http(s) one: then no run gets the token.
+    std::optional<GitHubWebOrigin> gitHubOrigin_;
 
     mutable std::mutex sinkMutex_;
     std::weak_ptr<GitServiceEventSink> eventSink_;

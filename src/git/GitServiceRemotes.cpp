@@ -1,110 +1,90 @@
-// GitService: finding a project's remote and whether it is a GitHub one.
-#include <fstream>
-#include <sstream>
+// GitService: which remote git will contact and at which addresses, as git itself says; never from
+// our own reading of the repository's files.
+#include <algorithm>
 
-#include "git/GitCurrentBranch.hpp"
 #include "git/GitOutputText.hpp"
 #include "git/GitService.hpp"
 
 namespace pelko {
 
-namespace {
-
-std::optional<std::string> readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return buffer.str();
+std::optional<std::string> GitService::configValue(const std::string& key, const ProjectMetadata& project) {
+    auto result = runGit({"config", "--get", key}, project, false, true);
+    if (!result.ok()) return std::nullopt;
+    std::string_view value = GitOutputText::trim(result.value());
+    if (value.empty()) return std::nullopt;
+    return std::string(value);
 }
 
-// The repository's configuration file. `.git` is a folder in an ordinary checkout; in a linked
-// worktree or a submodule checkout it is a file naming the git folder, and a worktree's git folder
-// names the common one (which holds the configuration) in "commondir".
-std::optional<std::filesystem::path> configFile(const std::filesystem::path& root) {
-    std::error_code error;
-    std::filesystem::path dotGit = root / ".git";
-    if (std::filesystem::is_directory(dotGit, error)) return dotGit / "config";
-    auto pointer = readText(dotGit);
-    if (!pointer) return std::nullopt;
-    std::string_view line = GitOutputText::trim(*pointer);
-    if (!line.starts_with("gitdir:")) return std::nullopt;
-    std::filesystem::path gitDir(std::string(GitOutputText::trim(line.substr(7))));
-    if (gitDir.is_relative()) gitDir = root / gitDir;
-    if (auto common = readText(gitDir / "commondir")) {
-        std::filesystem::path commonDir(std::string(GitOutputText::trim(*common)));
-        return (commonDir.is_relative() ? gitDir / commonDir : commonDir) / "config";
+std::optional<std::string> GitService::currentBranch(const ProjectMetadata& project) {
+    auto result = runGit({"symbolic-ref", "--quiet", "HEAD"}, project, false, true);
+    if (!result.ok()) return std::nullopt;
+    std::string_view ref = GitOutputText::trim(result.value());
+    if (!ref.starts_with("refs/heads/") || ref.size() == 11) return std::nullopt;
+    return std::string(ref.substr(11));
+}
+
+std::optional<std::string> GitService::remoteName(const ProjectMetadata& project, bool forPush) {
+    auto branch = currentBranch(project);
+    std::optional<std::string> name;
+    if (forPush && branch) name = configValue("branch." + *branch + ".pushRemote", project);
+    if (forPush && !name) name = configValue("remote.pushDefault", project);
+    if (!name && branch) name = configValue("branch." + *branch + ".remote", project);
+    if (!name) {
+        // As git: the only remote there is, else "origin".
+        auto listed = runGit({"remote"}, project, false, true);
+        auto names =
+            listed.ok() ? GitOutputText::nonEmptyLines(listed.value()) : std::vector<std::string_view>{};
+        name = names.size() == 1 ? std::string(GitOutputText::trim(names.front())) : "origin";
     }
-    return gitDir / "config";
+    return name;
 }
 
-}  // namespace
-
-std::map<std::string, std::string> GitService::remoteURLsFromConfig(const ProjectMetadata& project) const {
-    auto path = configFile(folder(project));
-    if (!path) return {};
-    auto text = readText(*path);
-    if (!text) return {};
-    return GitRemoteURL::remotesFromConfig(*text);
+std::vector<std::string> GitService::remoteURLs(const std::string& name, const ProjectMetadata& project,
+                                                bool forPush) {
+    // A name that reads as an option never reaches a command line.
+    if (name.empty() || name.starts_with('-')) return {};
+    std::vector<std::string> arguments{"remote", "get-url", "--all"};
+    if (forPush) arguments.push_back("--push");
+    arguments.insert(arguments.end(), {"--", name});
+    auto result = runGit(arguments, project, false, true);
+    if (!result.ok()) return {};
+    std::vector<std::string> urls;
+    for (auto line : GitOutputText::nonEmptyLines(result.value()))
+        urls.emplace_back(GitOutputText::trim(line));
+    return urls;
 }
 
-std::optional<std::string> GitService::upstreamRemoteName(const ProjectMetadata& project) {
-    auto result = runGit(GitCurrentBranch::upstreamArguments, project, false, true);
-    if (!result.ok()) return std::nullopt;
-    std::string upstream = GitCurrentBranch::shortName(result.value());
-    std::size_t slash = upstream.find('/');
-    if (slash == std::string::npos || slash == 0) return std::nullopt;
-    return upstream.substr(0, slash);
+std::optional<GitService::Remote> GitService::remoteToContact(const ProjectMetadata& project, bool forPush) {
+    auto name = remoteName(project, forPush);
+    if (!name) return std::nullopt;
+    auto urls = remoteURLs(*name, project, forPush);
+    if (urls.empty()) return std::nullopt;
+    return Remote{*name, std::move(urls)};
 }
 
-std::optional<std::string> GitService::pushDefaultRemoteName(const ProjectMetadata& project) {
-    auto result = runGit({"config", "--get", "remote.pushDefault"}, project, false, true);
-    if (!result.ok()) return std::nullopt;
-    std::string_view name = GitOutputText::trim(result.value());
-    if (name.empty()) return std::nullopt;
-    return std::string(name);
-}
-
-std::optional<std::string> GitService::remoteURLUsingGit(const std::string& name,
-                                                         const ProjectMetadata& project) {
-    if (name.empty()) return std::nullopt;
-    auto result = runGit({"config", "--get", "remote." + name + ".url"}, project, false, true);
-    if (!result.ok()) return std::nullopt;
-    std::string_view url = GitOutputText::trim(result.value());
-    if (url.empty()) return std::nullopt;
-    return std::string(url);
+bool GitService::isGitHubOnly(const Remote& remote) const {
+    return gitHubOrigin_ && std::all_of(remote.urls.begin(), remote.urls.end(),
+                                        [&](const std::string& url) { return gitHubOrigin_->admits(url); });
 }
 
 std::optional<std::string> GitService::remoteURL(const ProjectMetadata& project,
                                                  const std::optional<std::string>& preferredRemote) {
-    auto remotes = remoteURLsFromConfig(project);
-    auto fromConfig = [&](const std::string& name) -> std::optional<std::string> {
-        auto found = remotes.find(name);
-        if (found == remotes.end() || found->second.empty()) return std::nullopt;
-        return found->second;
-    };
-    if (preferredRemote) {
-        if (auto url = fromConfig(*preferredRemote)) return url;
-    }
-    if (remotes.empty()) return std::nullopt;
-    if (auto url = fromConfig("origin")) return url;
-    auto byName = [&](const std::optional<std::string>& name) -> std::optional<std::string> {
+    auto firstURL = [&](const std::optional<std::string>& name) -> std::optional<std::string> {
         if (!name) return std::nullopt;
-        if (auto url = fromConfig(*name)) return url;
-        return remoteURLUsingGit(*name, project);
+        auto urls = remoteURLs(*name, project, false);
+        if (urls.empty()) return std::nullopt;
+        return urls.front();
     };
-    if (auto url = byName(upstreamRemoteName(project))) return url;
-    if (auto url = byName(pushDefaultRemoteName(project))) return url;
-    return remoteURLUsingGit("origin", project);
-}
-
-bool GitService::requiresGitHubOAuth(const std::optional<std::string>& remoteURL) const {
-    return remoteURL && GitRemoteURL::requiresGitHubOAuth(*remoteURL, options_.gitHubWebHost);
+    if (auto url = firstURL(preferredRemote)) return url;
+    if (auto url = firstURL("origin")) return url;
+    if (auto branch = currentBranch(project)) {
+        if (auto url = firstURL(configValue("branch." + *branch + ".remote", project))) return url;
+    }
+    return firstURL(configValue("remote.pushDefault", project));
 }
 
 std::optional<RepositoryCoordinates> GitService::parseGitHubRemoteURL(const std::string& text) const {
-    return GitRemoteURL::parseGitHubRemoteURL(text, options_.gitHubWebHost);
+    return GitRemoteURL::parseGitHubRemoteURL(text, gitHubHost_);
 }
 
 }  // namespace pelko

@@ -124,15 +124,20 @@ void GitService::runRemoteOperation(const Uuid& projectID, const std::vector<std
                                     const std::string& successText) {
     auto project = metadata(projectID);
     if (!project) return;
-    auto url = remoteURL(project->metadata);
-    if (!url) {
+    bool forPush = arguments.front() == "push";
+    auto remote = remoteToContact(project->metadata, forPush);
+    if (!remote) {
         notifyMissingRemoteIfNeeded(project->id);
         return;
     }
     clearMissingRemote(project->id);
-    bool requiresAuth = requiresGitHubOAuth(url);
+    bool requiresAuth = isGitHubOnly(*remote);
     if (requiresAuth && !ensureAuthenticated(operation, false)) return;
-    auto result = runGit(arguments, project->metadata, requiresAuth, false, true);
+    // The remote git would pick, named, so git contacts exactly the URLs checked above.
+    std::vector<std::string> command = arguments;
+    if (requiresAuth) command.push_back("--recurse-submodules=no");
+    command.insert(command.end(), {"--", remote->name});
+    auto result = runGit(command, project->metadata, requiresAuth, false, true);
     if (!result.ok()) {
         handleGitError(result.error(), commandDescription, project->id);
         return;

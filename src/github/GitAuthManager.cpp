@@ -27,6 +27,14 @@ void GitAuthManager::deleteToken() {
     keychain_->remove(service, account);
 }
 
+bool GitAuthManager::deleteTokenIfCurrent(const std::string& accessToken) {
+    std::lock_guard lock(writeLock_);
+    auto current = loadToken();
+    if (!current || current->accessToken != accessToken) return false;
+    keychain_->remove(service, account);
+    return true;
+}
+
 void GitAuthManager::saveToken(const OAuthTokenRecord& record) {
     std::lock_guard lock(writeLock_);
     store(record);

@@ -36,6 +36,7 @@ class GitAuthManager final : public GitAuthProviding {
     bool hasToken() const override;
     std::optional<OAuthTokenRecord> loadToken() const override;
     void deleteToken() override;
+    bool deleteTokenIfCurrent(const std::string& accessToken) override;
 
     // Throws EncodeError or GitAuthManagerError.
     void saveToken(const OAuthTokenRecord& record);

@@ -92,33 +92,7 @@ TEST(GitDiffParsingTest, NumstatAndRenamedPaths) {
         EXPECT_EQ(GitService::normalizeRenamedPath(input), expected) << input;
 }
 
-TEST(GitRemoteURLTest, RemotesFromConfigText) {
-    auto remotes = GitRemoteURL::remotesFromConfig(
-        "[core]\n\turl = not-a-remote\n[remote \"origin\"]\n\turl = https://github.com/o/r.git\n"
-        "\tfetch = +refs/heads/*:refs/remotes/origin/*\n[submodule \"lib\"]\n\turl = "
-        "https://example.com/lib.git\n"
-        "[Remote \"up\"]\n  url = \"ssh://host/x?a=b\"\n[remote \"up\"]\n\turl = ssh://host/y?a=b=c\n"
-        "[remote \"broken]\n\turl = x\n");
-    EXPECT_EQ(remotes, (std::map<std::string, std::string>{{"origin", "https://github.com/o/r.git"},
-                                                           {"up", "ssh://host/y?a=b=c"}}));
-}
-
 TEST(GitRemoteURLTest, GitHubHostsAndCoordinates) {
-    const std::pair<const char*, bool> oauth[] = {
-        {"https://github.com/o/r.git", true},
-        {"http://GitHub.com/o/r", true},
-        {"https://user@api.github.com:443/o/r", true},
-        {"ssh://git@github.com/o/r.git", false},
-        {"git@github.com:o/r.git", false},
-        {"https://github.com.evil.example/o/r", false},
-        {"https://notgithub.com/o/r", false},
-        {"https://evil.example/github.com/o/r", false},
-        {"not a url", false},
-    };
-    for (const auto& [url, expected] : oauth) {
-        EXPECT_EQ(GitRemoteURL::requiresGitHubOAuth(url, "github.com"), expected) << url;
-    }
-
     EXPECT_EQ(GitRemoteURL::sanitizeRepositoryPath("a/b/c"), (RepositoryCoordinates{"b", "c"}));
 }
 

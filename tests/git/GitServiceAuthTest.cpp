@@ -14,7 +14,7 @@ using test::GitRepo;
 class GitServiceAuthTest : public ::testing::Test {
   protected:
     test::RoutedHttpServer server;
-    test::GitServiceHarness h{"127.0.0.1", {{"GIT_ASKPASS", "/bin/false"}}};
+    test::GitServiceHarness h{server.base(), {{"GIT_ASKPASS", "/bin/false"}}};
     GitRepo work{h.dir / "work"};
     Uuid id;
 

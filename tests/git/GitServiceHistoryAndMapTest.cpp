@@ -42,7 +42,7 @@ class GitServiceHistoryAndMapTest : public ::testing::Test {
 
     test::RoutedHttpServer server;
     test::GitServiceHarness h{
-        "github.com", {}, std::make_shared<CurlGitHubGraphQLClient>(GitHubEndpoints{"", server.base()})};
+        "https://github.com", {}, std::make_shared<CurlGitHubGraphQLClient>(GitHubEndpoints{"", server.base()})};
     test::GitRepo repo;
     Uuid projectId;
 };

@@ -258,6 +258,13 @@ class FakeAuth final : public GitAuthProviding {
         ++deletions_;
         token_.reset();
     }
+    bool deleteTokenIfCurrent(const std::string& accessToken) override {
+        std::lock_guard lock(mutex_);
+        if (!token_ || token_->accessToken != accessToken) return false;
+        ++deletions_;
+        token_.reset();
+        return true;
+    }
 
   private:
     mutable std::mutex mutex_;
@@ -286,13 +293,16 @@ struct GitServiceHarness {
     std::shared_ptr<RecordingGitSink> sink = std::make_shared<RecordingGitSink>();
     std::shared_ptr<GitService> service;
 
-    explicit GitServiceHarness(std::string gitHubWebHost = "github.com", const Environment::Map& extra = {},
+    explicit GitServiceHarness(std::string gitHubWebBase = "https://github.com",
+                               const Environment::Map& extra = {},
                                std::shared_ptr<GitHubGraphQLClient> graphQL = nullptr) {
         auto environment = isolatedGitEnvironment();
         for (const auto& [key, value] : extra) environment[key] = value;
+        // A bare host name ("github.com") stands for its https address.
+        if (gitHubWebBase.find("://") == std::string::npos) gitHubWebBase = "https://" + gitHubWebBase;
         service = std::make_shared<GitService>(
             projects, auth, broker, std::make_shared<ProcessGitProcessRunner>(), std::move(graphQL),
-            GitService::Options{std::move(gitHubWebHost), environment});
+            GitService::Options{std::move(gitHubWebBase), environment});
         service->setEventSink(sink);
     }
     // Everything queued on the service so far has run and reported (the main queue drained meanwhile).

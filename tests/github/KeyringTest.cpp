@@ -74,6 +74,20 @@ TEST(GitAuthManagerTest, StoresTheRecordAsItsJsonAndReadsUndecodableItemsAsNoTok
     }
 }
 
+// A refused token goes only while it is still the stored one: a refresh or a new sign-in stays.
+TEST(GitAuthManagerTest, DeletesATokenOnlyWhileItIsTheStoredOne) {
+    auto keychain = std::make_shared<test::MemoryKeychain>();
+    GitAuthManager manager(keychain);
+    EXPECT_FALSE(manager.deleteTokenIfCurrent("gho_old"));
+    OAuthTokenRecord record{"gho_new", "ghr_r", Date::distantFuture(), {"repo"},
+                            "bearer",  "octo",  std::nullopt};
+    manager.saveToken(record);
+    EXPECT_FALSE(manager.deleteTokenIfCurrent("gho_old"));
+    EXPECT_EQ(manager.loadToken(), record);
+    EXPECT_TRUE(manager.deleteTokenIfCurrent("gho_new"));
+    EXPECT_FALSE(manager.loadToken());
+}
+
 constexpr const char* childVariable = "PELKO_LOCKED_KEYRING_CHILD";
 
 void lockDefaultCollection() {

@@ -1,7 +1,8 @@
 #pragma once
 // An HTTP/1.1 server on 127.0.0.1 for tests that stand in for GitHub: requests are answered by the
-// handler registered for their method and path (404 otherwise) and recorded with their headers and
-// body. Each connection is served on its own thread, so a handler may block until the test lets it go.
+// handler registered for their method and path (else the fallback handler, else 404) and recorded
+// with their headers and body. Each connection is served on its own thread, so a handler may block
+// until the test lets it go.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -67,6 +68,11 @@ class RoutedHttpServer {
     void route(const std::string& method, const std::string& path, Handler handler) {
         std::lock_guard lock(mutex_);
         routes_[method + " " + path] = std::move(handler);
+    }
+    // Answers every request that no route takes (its path may be a proxy's absolute address).
+    void fallback(Handler handler) {
+        std::lock_guard lock(mutex_);
+        fallback_ = std::move(handler);
     }
     void respond(const std::string& method, const std::string& path, int status, std::string body) {
         route(method, path, [status, body](const HttpExchangeRequest&) {
@@ -138,7 +144,7 @@ class RoutedHttpServer {
             std::lock_guard lock(mutex_);
             requests_.push_back(request);
             auto found = routes_.find(request.method + " " + request.path);
-            if (found != routes_.end()) handler = found->second;
+            handler = found != routes_.end() ? found->second : fallback_;
         }
         HttpExchangeResponse response = handler ? handler(request) : HttpExchangeResponse{404, "", {}};
         std::string text = "HTTP/1.1 " + std::to_string(response.status) +
@@ -159,6 +165,7 @@ class RoutedHttpServer {
     int port_ = 0;
     mutable std::mutex mutex_;
     std::map<std::string, Handler> routes_;
+    Handler fallback_;
     std::vector<HttpExchangeRequest> requests_;
     std::vector<std::thread> workers_;
     std::thread acceptor_;
