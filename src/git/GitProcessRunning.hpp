@@ -4,10 +4,11 @@
 // Callable from any thread, also concurrently; each call owns its process and pipes and blocks the
 // calling thread until the child has ended and both of its streams are closed. `run` has no time-out
 // and no size limit; `runWithin` ends a child (and the process group it leads) that outlives its
-// limits. It never throws: a process that cannot be started comes back with status -1,
-// empty `stdout` and the launch error's description as `stderr`. It attaches no meaning to a non-zero
-// status; callers do.
+// limits or writes more standard output than it allows, and holds no more of it than that. It never throws: a
+// process that cannot be started comes back with status -1, empty `stdout` and the launch error's description
+// as `stderr`. It attaches no meaning to a non-zero status; callers do.
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -22,14 +23,18 @@ struct GitProcessExecutionResult {
     // Decoded as UTF-8, each invalid sequence replaced with U+FFFD.
     std::string stdout;
     std::string stderr;
+    // Standard output went over `GitProcessLimits::maxStdout`: `stdout` holds only its first bytes.
+    bool stdoutOverLimit = false;
 };
 
-// How long one run may last. Zero means no limit.
+// How long one run may last and how much it may say. Zero means no limit.
 struct GitProcessLimits {
     // Longest time without a byte on either output stream.
     std::chrono::milliseconds silence{0};
     // Longest time in all.
     std::chrono::milliseconds overall{0};
+    // Most bytes of standard output kept; one more ends the run.
+    std::size_t maxStdout = 0;
 };
 
 class GitProcessRunning {
@@ -40,8 +45,9 @@ class GitProcessRunning {
     virtual GitProcessExecutionResult run(const std::vector<std::string>& arguments,
                                           const std::filesystem::path& directory,
                                           const std::map<std::string, std::string>& environment) = 0;
-    // As `run`; a child that outlives `limits` is killed with its process group and comes back with
-    // status 128 + SIGKILL and a standard error that ends with a line saying which limit it met.
+    // As `run`; a child that outlives `limits` (or writes past `maxStdout`: reading stops there) is
+    // killed with its process group and comes back with status 128 + SIGKILL and a standard error
+    // that ends with a line saying which limit it met.
     virtual GitProcessExecutionResult runWithin(const std::vector<std::string>& arguments,
                                                 const std::filesystem::path& directory,
                                                 const std::map<std::string, std::string>& environment,

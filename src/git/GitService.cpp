@@ -118,8 +118,6 @@ std::filesystem::path GitService::folder(const ProjectMetadata& project) const {
 Environment::Map GitService::baseEnvironment(bool readOnly) const {
     Environment::Map environment = options_.environment;
     environment["GIT_TERMINAL_PROMPT"] = "0";
-    // Page paths are file names, never patterns or pathspec magic.
-    environment["GIT_LITERAL_PATHSPECS"] = "1";
     if (readOnly) environment["GIT_OPTIONAL_LOCKS"] = "0";
     return environment;
 }

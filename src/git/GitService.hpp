@@ -17,8 +17,11 @@
 // GitHub's scheme, host (or a subdomain) and port; such a run sees no credential helper and no
 // submodule. A token is deleted only when GitHub refused it and only while it is still the stored
 // one. Push, pull and fetch end when the remote sends nothing for `networkSilenceLimit` or the run
-// outlasts `networkOverallLimit`. Page paths never reach `git` unless they stay inside the project;
-// page revisions never start with "-". The service never throws to its callers and never stops.
+// outlasts `networkOverallLimit`. Page paths never reach `git` unless they stay inside the project,
+// and reach it only as literal paths; page revisions never start with "-". A diff request identical
+// to one still waiting on its queue joins it: one run, one answer. A diff holds and sends at most
+// `diffFileLimit` bytes of patch per file and `diffAnswerLimit` per answer; a larger file is answered
+// as git answers a binary one. The service never throws to its callers and never stops.
 //
 // Commit history runs on the concurrent queue "app.pelko.git-service.history", so history requests
 // may overlap one another and the project queues' work; the branch map and the commit graph hold
@@ -120,6 +123,10 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
                                          const std::optional<std::string>& preferredRemote = std::nullopt);
     std::optional<RepositoryCoordinates> parseGitHubRemoteURL(const std::string& text) const;
 
+    // Patch bytes held and sent for one file, and for one answer.
+    static constexpr std::size_t diffFileLimit = 4 * 1024 * 1024;
+    static constexpr std::size_t diffAnswerLimit = 16 * 1024 * 1024;
+
     // Blocks until the queues have run everything queued before this call (tests and benchmarks;
     // never on the main thread while a queue waits for it).
     void waitUntilIdle();
@@ -185,11 +192,24 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     void runRemoteTracking(const Uuid& projectID);  // GitServiceRemoteTracking.cpp
 
     // Diffs (GitServiceDiffs.cpp).
+    // Queues `work` unless work under the same key waits on the queue still (it then answers for both).
+    void enqueueMerged(const Uuid& projectID, std::string key, std::function<void(GitService&)> work);
+    struct BoundedOutput {
+        std::string text;
+        bool overLimit = false;
+    };
+    // A read-only run whose standard output over `maxStdout` ends it (`overLimit`, text cut there).
+    GitResult<BoundedOutput> runGitBounded(const std::vector<std::string>& arguments,
+                                           const ProjectMetadata& project, std::size_t maxStdout,
+                                           const std::set<std::int32_t>& allowedExitCodes = {0});
     void runDiff(const Uuid& projectID, const std::vector<GitDiffTarget>& targets);
-    std::optional<GitDiffFilePayload> buildDiffPayload(const GitDiffTarget& target, const Project& project);
+    // `budget`: patch bytes the answer may still hold; what this file's patch takes is deducted.
+    std::optional<GitDiffFilePayload> buildDiffPayload(const GitDiffTarget& target, const Project& project,
+                                                       std::size_t& budget);
     bool isUntrackedFile(const std::string& path, const ProjectMetadata& project);
     std::optional<GitDiffFilePayload> buildDiffPayloadForUntracked(const GitDiffTarget& target,
-                                                                   const Project& project);
+                                                                   const Project& project,
+                                                                   std::size_t& budget);
     static std::vector<std::string> diffArguments(const GitDiffTarget& target, OutputMode mode,
                                                   bool text = true);
     void runCommitDiff(const Uuid& projectID, const std::string& commit,
@@ -241,10 +261,12 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
 
     GitStatusDetailMapper statusMapper_;
     GitWorkingTreeParser workingTreeParser_;
-    // Guards the two sets below, which every project queue uses.
+    // Guards the sets below, which every project queue uses.
     mutable std::mutex projectSetsMutex_;
     // Projects told "no remote" within the last second.
     std::set<Uuid> missingRemoteProjects_;
+    // Keys of diff requests queued and not yet started.
+    std::set<std::string> pendingDiffs_;
     bool isMissingRemote(const Uuid& projectId) const;
     void clearMissingRemote(const Uuid& projectId);
 

@@ -1,6 +1,15 @@
 // GitService: diffs of the working tree and of commits.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
 #include "git/GitOutputText.hpp"
+#include "git/GitPatchText.hpp"
 #include "git/GitService.hpp"
+#include "git/ProcessGitProcessRunner.hpp"
 #include "platform/ProjectDirectory.hpp"
 #include "platform/ProjectPath.hpp"
 
@@ -23,6 +32,81 @@ std::vector<std::string_view> numstatLines(std::string_view output) {
 
 bool isBlank(std::string_view text) {
     return GitOutputText::trim(text).empty();
+}
+
+// Page paths are file names, never patterns or pathspec magic; only the runs that carry them say so, so
+// git run by a hook of the user's still reads its own patterns as patterns.
+constexpr const char* literalPathspecs = "--literal-pathspecs";
+
+// Appends a field to a merge key so that no two different series of fields make the same key.
+void addKeyField(std::string& key, std::string_view field) {
+    key.append(std::to_string(field.size())).append(":").append(field);
+}
+
+// A failed revision is reported in git's words, whichever refused it.
+GitError unknownRevision(const std::string& commit) {
+    return GitError::commandFailed("fatal: ambiguous argument '" + commit +
+                                   "': unknown revision or path not in the working tree.");
+}
+
+// Room for one more file's patch: never zero, which would mean no limit to the runner.
+std::size_t fileLimit(std::size_t budget) {
+    return std::max<std::size_t>(1, std::min(GitService::diffFileLimit, budget));
+}
+
+struct UntrackedContent {
+    std::string bytes;
+    std::string mode;  // git's: "100644", "100755" or "120000"
+    bool overLimit = false;
+};
+
+// An untracked item read through the project's descriptor, never by name: a regular file (at most
+// `limit` bytes held) or a link (its target, as git diffs one). Folders, FIFOs, devices and sockets,
+// and paths leading out of the project, give nothing.
+std::optional<UntrackedContent> readUntracked(const ProjectDirectory& root, const std::string& path,
+                                              std::size_t limit) {
+    // An item swapped for a link after the walk is refused by O_NOFOLLOW, and the walk runs again.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ResolveError error;
+        auto entry = root.resolve(path, ProjectDirectory::FinalLink::keep, error);
+        if (!entry || !entry->status || entry->name == ".") return std::nullopt;
+        if (S_ISLNK(entry->status->st_mode)) {
+            std::string target(4096, '\0');
+            ssize_t length =
+                readlinkat(entry->folder.get(), entry->name.c_str(), target.data(), target.size());
+            if (length < 0 && errno == EINVAL) continue;  // no longer a link
+            if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
+            target.resize(static_cast<std::size_t>(length));
+            return UntrackedContent{std::move(target), "120000", false};
+        }
+        if (!S_ISREG(entry->status->st_mode)) return std::nullopt;
+        UniqueFd fd = ProjectDirectory::openItem(*entry, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+        if (!fd.valid() && errno == ELOOP) continue;
+        struct stat opened {};
+        if (!fd.valid() || fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) return std::nullopt;
+        UntrackedContent content;
+        content.mode = (opened.st_mode & S_IXUSR) != 0 ? "100755" : "100644";
+        if (static_cast<std::uint64_t>(opened.st_size) > limit) {
+            content.overLimit = true;
+            return content;
+        }
+        // One byte past the limit is enough to know a growing file is too large.
+        content.bytes.reserve(static_cast<std::size_t>(opened.st_size));
+        char buffer[1 << 16];
+        while (content.bytes.size() <= limit) {
+            ssize_t count = read(fd.get(), buffer, std::min(sizeof buffer, limit + 1 - content.bytes.size()));
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) return std::nullopt;
+            if (count == 0) break;
+            content.bytes.append(buffer, static_cast<std::size_t>(count));
+        }
+        if (content.bytes.size() > limit) {
+            content.bytes.clear();
+            content.overLimit = true;
+        }
+        return content;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -53,11 +137,47 @@ bool GitService::staysInside(const std::string& relativePath, const ProjectMetad
     return root->resolve(relativePath, ProjectDirectory::FinalLink::keep, error).has_value();
 }
 
+void GitService::enqueueMerged(const Uuid& projectID, std::string key,
+                               std::function<void(GitService&)> work) {
+    {
+        std::lock_guard lock(projectSetsMutex_);
+        if (!pendingDiffs_.insert(key).second) return;
+    }
+    // Taken out as the run starts: a request made while it runs may see a newer tree, so it runs again.
+    enqueue(projectID, [key = std::move(key), work = std::move(work)](GitService& self) {
+        {
+            std::lock_guard lock(self.projectSetsMutex_);
+            self.pendingDiffs_.erase(key);
+        }
+        work(self);
+    });
+}
+
+GitResult<GitService::BoundedOutput> GitService::runGitBounded(
+    const std::vector<std::string>& arguments, const ProjectMetadata& project, std::size_t maxStdout,
+    const std::set<std::int32_t>& allowedExitCodes) {
+    std::vector<std::string> command{"git"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    GitProcessLimits limits;
+    limits.maxStdout = maxStdout;
+    auto result = processRunner_->runWithin(command, folder(project), baseEnvironment(true), limits);
+    if (result.stdoutOverLimit) return BoundedOutput{std::move(result.stdout), true};
+    if (allowedExitCodes.contains(result.status)) return BoundedOutput{std::move(result.stdout), false};
+    return GitError::commandFailed(std::string(GitOutputText::trim(result.stderr)));
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Working-tree diffs
 
 void GitService::fetchDiff(const Uuid& projectID, const std::vector<GitDiffTarget>& targets) {
-    enqueue(projectID, [projectID, targets](GitService& self) { self.runDiff(projectID, targets); });
+    std::string key = "diff";
+    addKeyField(key, projectID.string());
+    for (const auto& target : targets) {
+        addKeyField(key, target.path);
+        addKeyField(key, std::to_string(static_cast<int>(target.stage)));
+    }
+    enqueueMerged(projectID, std::move(key),
+                  [projectID, targets](GitService& self) { self.runDiff(projectID, targets); });
 }
 
 void GitService::runDiff(const Uuid& projectID, const std::vector<GitDiffTarget>& requested) {
@@ -67,14 +187,15 @@ void GitService::runDiff(const Uuid& projectID, const std::vector<GitDiffTarget>
     if (targets.empty()) targets = {{"", GitDiffStage::staged}, {"", GitDiffStage::unstaged}};
     GitDiffPayload payload;
     payload.projectId = project->id.string();
+    std::size_t budget = diffAnswerLimit;
     for (const auto& target : targets) {
-        if (auto file = buildDiffPayload(target, *project)) payload.files.push_back(std::move(*file));
+        if (auto file = buildDiffPayload(target, *project, budget)) payload.files.push_back(std::move(*file));
     }
     send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadDiff(payload); });
 }
 
 std::vector<std::string> GitService::diffArguments(const GitDiffTarget& target, OutputMode mode, bool text) {
-    std::vector<std::string> arguments{"diff"};
+    std::vector<std::string> arguments{literalPathspecs, "diff"};
     if (target.stage == GitDiffStage::staged) arguments.emplace_back("--cached");
     if (target.stage == GitDiffStage::head) arguments.emplace_back("HEAD");
     if (mode == OutputMode::numstat) {
@@ -91,30 +212,37 @@ std::vector<std::string> GitService::diffArguments(const GitDiffTarget& target, 
 }
 
 std::optional<GitDiffFilePayload> GitService::buildDiffPayload(const GitDiffTarget& requested,
-                                                               const Project& project) {
+                                                               const Project& project, std::size_t& budget) {
     auto path = pagePath(requested.path);
     if (!path) return std::nullopt;
     GitDiffTarget target{*path, requested.stage};
     if (target.stage == GitDiffStage::unstaged && !target.path.empty() &&
         isUntrackedFile(target.path, project.metadata)) {
-        return buildDiffPayloadForUntracked(target, project);
+        return buildDiffPayloadForUntracked(target, project, budget);
     }
     if (isMissingRemote(project.id)) return std::nullopt;
 
-    auto numstat = runGit(diffArguments(target, OutputMode::numstat), project.metadata, false, true);
+    auto numstat =
+        runGitBounded(diffArguments(target, OutputMode::numstat), project.metadata, diffAnswerLimit);
     if (!numstat.ok()) {
         handleGitError(numstat.error(), "git diff --numstat", project.id);
         return std::nullopt;
     }
-    auto counts = parseNumstat(numstat.value());
+    auto counts = parseNumstat(numstat.value().text);
     // Text mode for text only: a binary file keeps git's short notice instead of its raw bytes.
-    auto patch =
-        runGit(diffArguments(target, OutputMode::patch, !counts.isBinary), project.metadata, false, true);
+    auto patch = runGitBounded(diffArguments(target, OutputMode::patch, !counts.isBinary), project.metadata,
+                               fileLimit(budget));
     if (!patch.ok()) {
         handleGitError(patch.error(), "git diff", project.id);
         return std::nullopt;
     }
-    if (isBlank(patch.value()) && counts.additions == 0 && counts.deletions == 0 && !counts.isBinary) {
+    std::string patchText = std::move(patch.value().text);
+    if (numstat.value().overLimit || patch.value().overLimit) {
+        patchText = GitPatchText::binaryNotice(patchText);
+        counts = {0, 0, true};
+    }
+    budget -= std::min(budget, patchText.size());
+    if (isBlank(patchText) && counts.additions == 0 && counts.deletions == 0 && !counts.isBinary) {
         return std::nullopt;
     }
     return GitDiffFilePayload{requested.path.empty() ? "." : requested.path,
@@ -122,39 +250,31 @@ std::optional<GitDiffFilePayload> GitService::buildDiffPayload(const GitDiffTarg
                               counts.additions,
                               counts.deletions,
                               counts.isBinary,
-                              std::move(patch.value())};
+                              std::move(patchText)};
 }
 
 bool GitService::isUntrackedFile(const std::string& path, const ProjectMetadata& project) {
     if (path.empty()) return false;
-    auto result = runGit({"ls-files", "--error-unmatch", "--", path}, project, false, true);
+    auto result = runGit({literalPathspecs, "ls-files", "--error-unmatch", "--", path}, project, false, true);
     return !result.ok() && result.error().kind() == GitError::Kind::commandFailed;
 }
 
 std::optional<GitDiffFilePayload> GitService::buildDiffPayloadForUntracked(const GitDiffTarget& target,
-                                                                           const Project& project) {
-    // git reads an untracked path itself, following links in folders: one leading out is refused.
-    if (!staysInside(target.path, project.metadata)) return std::nullopt;
-    auto numstat = runGitAllowingDifferences(
-        {"diff", "--no-index", "--numstat", "/dev/null", "--", target.path}, project.metadata, {0, 1});
-    if (!numstat.ok()) {
-        handleGitError(numstat.error(), "git diff --no-index --numstat", project.id);
-        return std::nullopt;
-    }
-    auto counts = parseNumstat(numstat.value().stdout);
-    std::vector<std::string> patchArguments{"diff", "--no-index", "--patch"};
-    if (!counts.isBinary) patchArguments.emplace_back("--text");
-    patchArguments.insert(patchArguments.end(), {"/dev/null", "--", target.path});
-    auto patch = runGitAllowingDifferences(patchArguments, project.metadata, {0, 1});
-    if (!patch.ok()) {
-        handleGitError(patch.error(), "git diff --no-index", project.id);
-        return std::nullopt;
-    }
-    if (isBlank(patch.value().stdout) && counts.additions == 0 && counts.deletions == 0 && !counts.isBinary) {
-        return std::nullopt;
-    }
-    return GitDiffFilePayload{target.path,      target.stage,    counts.additions,
-                              counts.deletions, counts.isBinary, std::move(patch.value().stdout)};
+                                                                           const Project& project,
+                                                                           std::size_t& budget) {
+    // Read through the project's descriptor and written as git would: git given the name would follow a
+    // folder swapped for a link after any check of ours.
+    auto root = ProjectDirectory::open(folder(project.metadata));
+    if (!root) return std::nullopt;
+    const std::size_t limit = fileLimit(budget);
+    auto content = readUntracked(*root, target.path, limit);
+    if (!content) return std::nullopt;
+    auto file = GitPatchText::newFile(target.path, content->mode, content->bytes, content->overLimit);
+    if (file.patch.size() > limit) file = GitPatchText::newFile(target.path, content->mode, {}, true);
+    budget -= std::min(budget, file.patch.size());
+    return GitDiffFilePayload{target.path,    target.stage,
+                              file.additions, 0,
+                              file.isBinary,  ProcessGitProcessRunner::decodeLossy(std::move(file.patch))};
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -162,8 +282,13 @@ std::optional<GitDiffFilePayload> GitService::buildDiffPayloadForUntracked(const
 
 void GitService::fetchCommitDiff(const Uuid& projectID, const std::string& commit,
                                  const std::optional<std::string>& path) {
-    enqueue(projectID,
-            [projectID, commit, path](GitService& self) { self.runCommitDiff(projectID, commit, path); });
+    std::string key = "commit";
+    addKeyField(key, projectID.string());
+    addKeyField(key, commit);
+    if (path) addKeyField(key, *path);
+    enqueueMerged(projectID, std::move(key), [projectID, commit, path](GitService& self) {
+        self.runCommitDiff(projectID, commit, path);
+    });
 }
 
 std::string GitService::normalizeRenamedPath(const std::string& path) {
@@ -194,15 +319,18 @@ void GitService::runCommitDiff(const Uuid& projectID, const std::string& request
     auto project = metadata(projectID);
     if (!project) return;
     std::string commit(GitOutputText::trim(requestedCommit));
-    // A revision that starts with "-" would be read as an option ("--output=<file>" writes a file).
-    if (commit.empty() || commit.starts_with('-')) return;
+    // A revision that starts with "-" would be read as an option ("--output=<file>" writes a file): it
+    // never reaches git, and is answered as git's refusal of an unknown revision is.
+    const bool refused = commit.empty() || commit.starts_with('-');
+    if (refused)
+        handleGitError(unknownRevision(commit), path ? "git diff" : "git show --numstat", project->id);
 
     GitCommitDiffPayload payload;
     payload.projectId = project->id.string();
     payload.commit = commit;
     if (!path) {
-        payload.files = buildCommitDiffSummary(commit, *project);
-    } else if (auto file = buildCommitDiffPayload(commit, path, *project)) {
+        if (!refused) payload.files = buildCommitDiffSummary(commit, *project);
+    } else if (auto file = refused ? std::nullopt : buildCommitDiffPayload(commit, path, *project)) {
         payload.files.push_back(std::move(*file));
     } else {
         GitCommitDiffFilePayload empty;
@@ -216,24 +344,40 @@ void GitService::runCommitDiff(const Uuid& projectID, const std::string& request
 
 std::vector<GitCommitDiffFilePayload> GitService::buildCommitDiffSummary(const std::string& commit,
                                                                          const Project& project) {
-    // "--no-patch" would silence "--numstat" too: an empty format leaves only the counts.
-    auto result =
-        runGit({"show", commit, "--numstat", "--format=", "--find-renames"}, project.metadata, false, true);
+    // "--no-patch" would silence "--numstat" too: an empty format leaves only the counts. NUL-separated
+    // records keep paths as they are, where lines would quote them; a rename's record is "A\tD\t", then
+    // the old path and the new one. A list over the limit keeps the files before the cut.
+    auto result = runGitBounded({"show", "-z", commit, "--numstat", "--format=", "--find-renames"},
+                                project.metadata, diffFileLimit);
     if (!result.ok()) {
         handleGitError(result.error(), "git show --numstat", project.id);
         return {};
     }
+    std::string_view output = result.value().text;
+    if (result.value().overLimit) output = output.substr(0, output.rfind('\0') + 1);
+    std::vector<std::string_view> records;
+    for (std::size_t start = 0; start < output.size();) {
+        std::size_t end = output.find('\0', start);
+        if (end == std::string_view::npos) end = output.size();
+        records.push_back(output.substr(start, end - start));
+        start = end + 1;
+    }
     std::vector<GitCommitDiffFilePayload> files;
-    for (auto rawLine : numstatLines(result.value())) {
-        std::string_view line = GitOutputText::trim(rawLine);
-        if (line.empty()) continue;
-        auto fields = GitOutputText::split(line, "\t");
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        std::string_view record = records[i];
+        while (!record.empty() && (record.front() == '\n' || record.front() == '\r')) record.remove_prefix(1);
+        auto fields = GitOutputText::split(record, "\t");
         if (fields.size() < 3) continue;
         std::string path(fields[2]);
-        for (std::size_t i = 3; i < fields.size(); ++i) path.append("\t").append(fields[i]);
+        for (std::size_t k = 3; k < fields.size(); ++k) path.append("\t").append(fields[k]);
+        if (path.empty()) {
+            if (i + 2 >= records.size()) break;
+            path = std::string(records[i + 2]);
+            i += 2;
+        }
         GitCommitDiffFilePayload file;
         file.commit = commit;
-        file.path = normalizeRenamedPath(path);
+        file.path = ProcessGitProcessRunner::decodeLossy(std::move(path));
         if (fields[0] == "-" || fields[1] == "-") {
             file.isBinary = true;
         } else {
@@ -265,7 +409,7 @@ std::vector<std::string> GitService::commitDiffArguments(const std::string& comm
                                                          std::int64_t parentCount) {
     std::vector<std::string> arguments;
     if (parentCount != 0) {
-        arguments = {"diff", commit + "^!"};
+        arguments = {literalPathspecs, "diff", commit + "^!"};
         if (mode == OutputMode::numstat) {
             arguments.emplace_back("--numstat");
         } else {
@@ -273,9 +417,11 @@ std::vector<std::string> GitService::commitDiffArguments(const std::string& comm
         }
         arguments.emplace_back("--find-renames");
     } else if (mode == OutputMode::numstat) {
-        arguments = {"diff-tree", "--no-commit-id", "--root", "--numstat", "-r", "-M", commit};
+        arguments = {
+            literalPathspecs, "diff-tree", "--no-commit-id", "--root", "--numstat", "-r", "-M", commit};
     } else {
-        arguments = {"show", commit, "--pretty=format:", "--patch", "--text", "--find-renames"};
+        arguments = {
+            literalPathspecs, "show", commit, "--pretty=format:", "--patch", "--text", "--find-renames"};
     }
     if (path && !path->empty()) arguments.insert(arguments.end(), {"--", *path});
     return arguments;
@@ -283,8 +429,8 @@ std::vector<std::string> GitService::commitDiffArguments(const std::string& comm
 
 std::vector<std::string> GitService::mergeCommitPatchArguments(const std::string& commit,
                                                                const std::optional<std::string>& path) {
-    std::vector<std::string> arguments{
-        "show", "-m", commit, "--pretty=format:", "--patch", "--text", "--find-renames"};
+    std::vector<std::string> arguments{literalPathspecs,   "show",    "-m",     commit,
+                                       "--pretty=format:", "--patch", "--text", "--find-renames"};
     if (path && !path->empty()) arguments.insert(arguments.end(), {"--", *path});
     return arguments;
 }
@@ -297,32 +443,37 @@ std::optional<GitCommitDiffFilePayload> GitService::buildCommitDiffPayload(
         if (!path) return std::nullopt;
     }
     std::int64_t parents = commitParentCount(commit, project).value_or(1);
-    auto numstat = runGit(commitDiffArguments(commit, OutputMode::numstat, path, parents), project.metadata,
-                          false, true);
+    auto numstat = runGitBounded(commitDiffArguments(commit, OutputMode::numstat, path, parents),
+                                 project.metadata, diffAnswerLimit);
     if (!numstat.ok()) {
         handleGitError(numstat.error(), parents != 0 ? "git diff --numstat" : "git diff-tree --numstat",
                        project.id);
         return std::nullopt;
     }
-    auto counts = parseNumstat(numstat.value());
+    auto counts = parseNumstat(numstat.value().text);
     auto patchArguments = commitDiffArguments(commit, OutputMode::patch, path, parents);
     // Text mode for text only: a binary file keeps git's short notice instead of its raw bytes.
     if (counts.isBinary) std::erase(patchArguments, std::string("--text"));
-    auto patch = runGit(patchArguments, project.metadata, false, true);
+    auto patch = runGitBounded(patchArguments, project.metadata, diffFileLimit);
     if (!patch.ok()) {
         handleGitError(patch.error(), parents != 0 ? "git diff" : "git show", project.id);
         return std::nullopt;
     }
-    std::string patchText = std::move(patch.value());
-    if (parents >= 2 && isBlank(patchText)) {
+    BoundedOutput output = std::move(patch.value());
+    if (parents >= 2 && !output.overLimit && isBlank(output.text)) {
         auto arguments = mergeCommitPatchArguments(commit, path);
         if (counts.isBinary) std::erase(arguments, std::string("--text"));
-        auto merged = runGit(arguments, project.metadata, false, true);
+        auto merged = runGitBounded(arguments, project.metadata, diffFileLimit);
         if (!merged.ok()) {
             handleGitError(merged.error(), "git show -m", project.id);
             return std::nullopt;
         }
-        patchText = std::move(merged.value());
+        output = std::move(merged.value());
+    }
+    std::string patchText = std::move(output.text);
+    if (numstat.value().overLimit || output.overLimit) {
+        patchText = GitPatchText::binaryNotice(patchText);
+        counts = {0, 0, true};
     }
     if (isBlank(patchText) && counts.additions == 0 && counts.deletions == 0 && !counts.isBinary) {
         return std::nullopt;

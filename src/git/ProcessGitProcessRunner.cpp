@@ -100,9 +100,10 @@ int prepare(SpawnSetup& setup, const std::filesystem::path& directory, int outFd
 
 using Clock = std::chrono::steady_clock;
 
-enum class LimitMet { none, silence, overall };
+enum class LimitMet { none, silence, overall, stdoutSize };
 
-// Reads both pipes until each has reached end of file, or until a limit is met (zero: none).
+// Reads both pipes until each has reached end of file, or until a limit is met (zero: none). Standard
+// output over its limit is cut back to it.
 LimitMet drain(int outFd, int errFd, std::string& out, std::string& err, const GitProcessLimits& limits) {
     std::array<pollfd, 2> fds{{{outFd, POLLIN, 0}, {errFd, POLLIN, 0}}};
     std::array<std::string*, 2> buffers{&out, &err};
@@ -141,6 +142,10 @@ LimitMet drain(int outFd, int errFd, std::string& out, std::string& err, const G
             ssize_t count = ::read(fds[i].fd, chunk.data(), chunk.size());
             if (count > 0) {
                 buffers[i]->append(chunk.data(), static_cast<std::size_t>(count));
+                if (i == 0 && limits.maxStdout > 0 && out.size() > limits.maxStdout) {
+                    out.resize(limits.maxStdout);
+                    return LimitMet::stdoutSize;
+                }
             } else if (count == 0 || errno != EINTR) {
                 fds[i].fd = -1;  // poll ignores negative descriptors
                 --open;
@@ -155,6 +160,8 @@ std::string limitText(LimitMet met, const GitProcessLimits& limits) {
         return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(value).count());
     };
     if (met == LimitMet::silence) return "no answer from the remote for " + seconds(limits.silence) + " s";
+    if (met == LimitMet::stdoutSize)
+        return "standard output over " + std::to_string(limits.maxStdout) + " bytes";
     return "did not finish within " + seconds(limits.overall) + " s";
 }
 
@@ -233,7 +240,7 @@ GitProcessExecutionResult ProcessGitProcessRunner::run(
 GitProcessExecutionResult ProcessGitProcessRunner::runWithin(
     const std::vector<std::string>& arguments, const std::filesystem::path& directory,
     const std::map<std::string, std::string>& environment, const GitProcessLimits& limits) {
-    const bool limited = limits.silence.count() > 0 || limits.overall.count() > 0;
+    const bool limited = limits.silence.count() > 0 || limits.overall.count() > 0 || limits.maxStdout > 0;
     std::vector<std::string> envStrings;
     envStrings.reserve(environment.size() + 2);
     for (const auto& [name, value] : environment) {
@@ -285,6 +292,7 @@ GitProcessExecutionResult ProcessGitProcessRunner::runWithin(
         err.read.reset();
     }
     result.status = waitForExit(pid);
+    result.stdoutOverLimit = met == LimitMet::stdoutSize;
     result.stdout = decodeLossy(std::move(outBytes));
     result.stderr = decodeLossy(std::move(errBytes));
     if (met != LimitMet::none) {

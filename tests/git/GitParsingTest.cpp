@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "git/GitOutputText.hpp"
+#include "git/GitPatchText.hpp"
 #include "git/GitRemoteURL.hpp"
 #include "git/GitService.hpp"
 #include "git/GitStatusDetailMapper.hpp"
@@ -158,6 +159,36 @@ TEST(GitRemoteURLTest, RemotesReadAsGitHubRepositoriesOrRefused) {
     EXPECT_EQ(GitRemoteURL::parseGitHubRemoteURL("https://github.com/octo/repo", "ghe.example"),
               std::nullopt);
     EXPECT_EQ(GitRemoteURL::parseGitHubRemoteURL("https://127.0.0.1:8080/octo/repo", "127.0.0.1"), octo);
+}
+
+TEST(GitPatchTextTest, BinaryNoticeKeepsHeadersAndNamesEachFile) {
+    struct Case {
+        const char* name;
+        std::string patchStart;
+        std::string notice;
+    };
+    const Case cases[] = {
+        {"cut inside a text line",
+         "diff --git a/a.txt b/a.txt\nindex 1..2 100644\n--- a/a.txt\n+++ b/a.txt\n@@ -1 +1 @@\n-x\n+yy",
+         "diff --git a/a.txt b/a.txt\nindex 1..2 100644\nBinary files a/a.txt and b/a.txt differ\n"},
+        {"removed lines that look like headers stay text",
+         "diff --git a/a b/a\n--- a/a\n+++ b/a\n@@ -1,2 +0,0 @@\n--- a/x\n-+++ b/y\ndiff --git \"a/\\346\" "
+         "\"b/\\346\"\nnew file mode 100644\n--- /dev/null\n+++ \"b/\\346\"\n@@ -0,0 +1 @@\n+z\n",
+         "diff --git a/a b/a\nBinary files a/a and b/a differ\ndiff --git \"a/\\346\" \"b/\\346\"\n"
+         "new file mode 100644\nBinary files /dev/null and \"b/\\346\" differ\n"},
+        {"a name with a space loses git's tab; a binary file and a rename pass as they are",
+         "diff --git a/s p b/s p\n--- a/s p\t\n+++ b/s p\t\n@@ -1 +1 @@\n-a\n+b\n"
+         "diff --git a/i b/i\nBinary files a/i and b/i differ\n"
+         "diff --git a/o b/n\nsimilarity index 100%\nrename from o\nrename to n\n",
+         "diff --git a/s p b/s p\nBinary files a/s p and b/s p differ\n"
+         "diff --git a/i b/i\nBinary files a/i and b/i differ\n"
+         "diff --git a/o b/n\nsimilarity index 100%\nrename from o\nrename to n\n"},
+        {"nothing whole", "diff --git a/a b/", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(GitPatchText::binaryNotice(c.patchStart), c.notice);
+    }
 }
 
 }  // namespace

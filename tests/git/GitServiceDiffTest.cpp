@@ -2,6 +2,12 @@
 // and revisions that must never reach git.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <thread>
 
 #include "git/GitTestSupport.hpp"
 
@@ -145,16 +151,242 @@ TEST_F(GitServiceDiffTest, CommitSummariesRenamesRootAndMergeCommits) {
     EXPECT_NE(merged["files"][0]["patch"].get<std::string>().find("+o"), std::string::npos);
 }
 
-TEST_F(GitServiceDiffTest, RevisionsThatLookLikeOptionsAreRefused) {
+TEST_F(GitServiceDiffTest, RevisionsThatLookLikeOptionsFailAsUnknownRevisionsDo) {
     auto written = h.dir / "written";
-    h.service->fetchCommitDiff(id, "--output=" + written.string(), std::nullopt);
-    h.service->fetchCommitDiff(id, " -p", std::string("tracked.txt"));
-    h.service->reachRefreshBarrier(id, "done");
-    ASSERT_TRUE(h.sink->waitForCount(1));
-    EXPECT_EQ(h.sink->types(), (std::vector<std::string>{"git/refresh/barrier"}));
+    Json emptyEntry = {{"commit", ""},      {"path", "tracked.txt"}, {"additions", 0},  {"deletions", 0},
+                       {"isBinary", false}, {"patch", ""},           {"resolved", true}};
+    for (const std::string& revision :
+         std::vector<std::string>{"--output=" + written.string(), " -p", "no-such-revision"}) {
+        for (auto path : {std::optional<std::string>(), std::optional<std::string>("tracked.txt")}) {
+            SCOPED_TRACE(revision + (path ? " with a path" : ""));
+            Json answer = commitDiff(revision, path);
+            std::string commit(GitOutputText::trim(revision));
+            EXPECT_EQ(answer["commit"], commit);
+            emptyEntry["commit"] = commit;
+            EXPECT_EQ(answer["files"], path ? Json::array({emptyEntry}) : Json::array());
+            auto results = h.sink->payloads("git/result");
+            ASSERT_FALSE(results.empty());
+            EXPECT_EQ(results[0]["success"], false);
+            EXPECT_NE(results[0]["message"].get<std::string>().find("'" + commit + "'"), std::string::npos);
+        }
+    }
     EXPECT_FALSE(std::filesystem::exists(written));
 }
 
+TEST_F(GitServiceDiffTest, CommitSummaryPathsAreUnquoted) {
+    work.write("日本語.txt", "j\n");
+    work.write("tab\there.txt", "t\n");
+    work.write("quote\"d.txt", "q\n");
+    work.commitAll("names");
+    Json summary = commitDiff(work.head());
+    std::vector<std::string> paths;
+    for (const auto& file : summary["files"]) paths.push_back(file["path"]);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{"quote\"d.txt", "tab\there.txt", "日本語.txt"}));
+    // The page asks for a file by the path the summary gave it.
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path);
+        Json file = commitDiff(work.head(), path)["files"][0];
+        EXPECT_EQ(file["additions"], 1);
+        EXPECT_NE(file["patch"].get<std::string>().find("new file mode"), std::string::npos);
+    }
+}
+
+// A file's patch over the limit per file, or over what is left of the answer's, comes as git's notice
+// for a binary file; what is held and sent stays bounded.
+TEST_F(GitServiceDiffTest, OverSizePatchesAreAnsweredAsBinary) {
+    auto lines = [](std::size_t bytes, char fill) {
+        std::string line(63, fill);
+        line.push_back('\n');
+        std::string text;
+        text.reserve(bytes);
+        while (text.size() < bytes) text += line;
+        return text;
+    };
+    const std::size_t over = GitService::diffFileLimit + GitService::diffFileLimit / 4;
+    work.write("big.txt", "small\n");
+    work.commitAll("small");
+    work.write("big.txt", lines(over, 'm'));
+    work.write("new.txt", lines(over, 'n'));
+    work.write("huge.txt", lines(over, 'h'));
+    work.git({"add", "huge.txt"});
+    work.git({"commit", "-q", "-m", "huge", "--", "huge.txt"});
+    struct Case {
+        const char* name;
+        std::function<Json()> answer;
+        std::string notice;
+    };
+    const Case cases[] = {
+        {"tracked",
+         [&] {
+             return diff({{"big.txt", GitDiffStage::unstaged}})[0];
+         },
+         "diff --git a/big.txt b/big.txt\nindex "},
+        {"untracked",
+         [&] {
+             return diff({{"new.txt", GitDiffStage::unstaged}})[0];
+         },
+         "diff --git a/new.txt b/new.txt\nnew file mode 100644\nBinary files /dev/null and b/new.txt "
+         "differ\n"},
+        {"commit", [&] { return commitDiff(work.head(), "huge.txt")["files"][0]; },
+         "diff --git a/huge.txt b/huge.txt\nnew file mode 100644\nindex "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Json file = c.answer();
+        EXPECT_EQ(file["isBinary"], true);
+        EXPECT_EQ(file["additions"], 0);
+        EXPECT_EQ(file["deletions"], 0);
+        std::string patch = file["patch"];
+        EXPECT_TRUE(patch.starts_with(c.notice)) << patch;
+        EXPECT_TRUE(patch.ends_with(" differ\n")) << patch;
+        EXPECT_LT(patch.size(), 400u);
+    }
+
+    // Files that fit one by one, until the answer has no room left for the next.
+    const std::size_t most = GitService::diffFileLimit - GitService::diffFileLimit / 8;
+    const std::size_t fitting = GitService::diffAnswerLimit / most;
+    std::vector<GitDiffTarget> targets;
+    for (std::size_t i = 0; i <= fitting; ++i) {
+        std::string name = "part" + std::to_string(i) + ".txt";
+        work.write(name, lines(most, static_cast<char>('a' + i)));
+        targets.push_back({name, GitDiffStage::unstaged});
+    }
+    Json files = diff(targets);
+    ASSERT_EQ(files.size(), fitting + 1);
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(files[i]["isBinary"], i == fitting);
+        total += files[i]["patch"].get<std::string>().size();
+    }
+    EXPECT_LE(total, GitService::diffAnswerLimit);
+}
+
+TEST_F(GitServiceDiffTest, IdenticalPendingRequestsAreAnsweredOnce) {
+    work.write("tracked.txt", "one\nchanged\n");
+    std::string head = work.head();
+    h.sink->clear();
+    for (int i = 0; i < 50; ++i) {
+        h.service->fetchDiff(id, {{"tracked.txt", GitDiffStage::unstaged}});
+        h.service->fetchCommitDiff(id, head, std::string("tracked.txt"));
+    }
+    // Different requests keep answers of their own.
+    h.service->fetchDiff(id, {{"tracked.txt", GitDiffStage::head}});
+    h.service->fetchCommitDiff(id, head, std::nullopt);
+    h.service->reachRefreshBarrier(id, "done");
+    ASSERT_TRUE(h.sink->waitForType("git/refresh/barrier"));
+    std::map<std::string, int> answers;
+    for (const auto& event : h.sink->events()) {
+        if (event.type == "git/diff")
+            answers["diff " + event.payload["files"][0]["stage"].get<std::string>()]++;
+        if (event.type == "git/commit/diff")
+            answers[event.payload["files"][0]["resolved"].get<bool>() ? "one file" : "summary"]++;
+    }
+    // The first request may have started before the next came; the rest wait together.
+    EXPECT_GE(answers["diff unstaged"], 1);
+    EXPECT_LE(answers["diff unstaged"], 2);
+    EXPECT_GE(answers["one file"], 1);
+    EXPECT_LE(answers["one file"], 2);
+    EXPECT_EQ(answers["diff head"], 1);
+    EXPECT_EQ(answers["summary"], 1);
+    EXPECT_EQ(h.sink->types().back(), "git/refresh/barrier");
+}
+
+// Page paths reach git as literal names, while git run by the user's hooks keeps its patterns.
+TEST_F(GitServiceDiffTest, PagePathsAreLiteralAndHooksKeepTheirPatterns) {
+    work.write("*.txt", "star\n");
+    work.commitAll("star");
+    work.write("*.txt", "STAR\n");
+    work.write("tracked.txt", "changed\n");
+    Json files = diff({{"*.txt", GitDiffStage::unstaged}});
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0]["additions"], 1);
+    EXPECT_EQ(files[0]["patch"].get<std::string>().find("tracked.txt"), std::string::npos);
+
+    auto hook = work / ".git" / "hooks" / "pre-commit";
+    test::writeFile(hook, "#!/bin/sh\ngit diff --cached --name-only -- '*.txt' > .git/hook-saw\n");
+    ASSERT_EQ(chmod(hook.c_str(), 0755), 0);
+    work.write("notes.txt", "n\n");
+    work.git({"add", "notes.txt"});
+    h.sink->clear();
+    h.service->commit(id, "with hook");
+    ASSERT_TRUE(h.sink->waitForType("git/result"));
+    EXPECT_EQ(h.sink->payloads("git/result")[0]["success"], true);
+    // Everything was added before the commit: the pattern matches each staged text file.
+    EXPECT_EQ(test::readFile(work / ".git" / "hook-saw"), "*.txt\nnotes.txt\ntracked.txt\n");
+}
+
+// An untracked file's patch is read through the project's descriptor, yet reads exactly as git's own.
+TEST_F(GitServiceDiffTest, UntrackedPatchesMatchGitsOwn) {
+    struct Case {
+        std::string path;
+        std::string content;
+        bool executable = false;
+    };
+    const Case cases[] = {
+        {"lines.txt", "a\nb\nc\n"},   {"no end.txt", "a\nb"},
+        {"日本語\t\"q\".txt", "j\n"}, {"empty", ""},
+        {"run.sh", "echo\n", true},   {"data.bin", std::string("\x89PNG\0\1", 6)},
+        {"latin.txt", "caf\xe9\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        work.write(c.path, c.content);
+        if (c.executable) {
+            ASSERT_EQ(chmod((work / c.path).c_str(), 0755), 0);
+        }
+        auto expected = work.tryGit({"diff", "--no-index", "/dev/null", "--", c.path});
+        ASSERT_EQ(expected.status, 1) << expected.stderr;
+        Json file = diff({{c.path, GitDiffStage::unstaged}})[0];
+        EXPECT_EQ(file["patch"], expected.stdout);
+        EXPECT_EQ(file["isBinary"], c.path == "data.bin");
+        auto lines = std::count(c.content.begin(), c.content.end(), '\n');
+        if (!c.content.empty() && !c.content.ends_with('\n')) ++lines;
+        EXPECT_EQ(file["additions"], c.path == "data.bin" ? 0 : lines);
+    }
+    std::filesystem::create_symlink("lines.txt", work / "link");
+    EXPECT_EQ(diff({{"link", GitDiffStage::unstaged}})[0]["patch"],
+              work.tryGit({"diff", "--no-index", "/dev/null", "--", "link"}).stdout);
+    // A FIFO is never opened.
+    ASSERT_EQ(mkfifo((work / "pipe").c_str(), 0600), 0);
+    EXPECT_EQ(diff({{"pipe", GitDiffStage::unstaged}}), Json::array());
+}
+
+TEST_F(GitServiceDiffTest, UntrackedFileBehindASwappedFolderIsNeverReadOutside) {
+    auto outside = h.dir / "outside";
+    test::writeFile(outside / "secret.txt", "OUTSIDE\n");
+    work.write("d/secret.txt", "inside\n");
+    std::atomic<bool> stop = false;
+    std::atomic<int> swaps = 0;
+    // Swaps the folder for a link to the outside one and back, as fast as it can.
+    std::thread swapper([&] {
+        auto folder = work / "d";
+        auto aside = work / "d.aside";
+        while (!stop) {
+            if (::rename(folder.c_str(), aside.c_str()) != 0) break;
+            if (::symlink(outside.c_str(), folder.c_str()) != 0) break;
+            ::unlink(folder.c_str());
+            if (::rename(aside.c_str(), folder.c_str()) != 0) break;
+            ++swaps;
+        }
+    });
+    int inside = 0;
+    for (int i = 0; i < 300; ++i) {
+        Json files = diff({{"d/secret.txt", GitDiffStage::unstaged}});
+        for (const auto& file : files) {
+            std::string patch = file["patch"];
+            EXPECT_EQ(patch.find("OUTSIDE"), std::string::npos) << "answer " << i;
+            if (patch.find("+inside") != std::string::npos) {
+                ++inside;
+            }
+        }
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_GT(swaps, 0);
+    EXPECT_GT(inside, 0);
+}
 TEST_F(GitServiceDiffTest, WorkingTreeSectionsWithRenamesConflictsAndQuotedNames) {
     work.write("old name.txt", "content that is long enough to be a rename\n");
     work.write("both.txt", "base\n");

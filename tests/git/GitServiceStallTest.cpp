@@ -55,7 +55,7 @@ TEST(GitProcessLimitsTest, AChildThatOutlivesItsLimitIsEndedWithItsGroup) {
         const char* text;
     };
     using std::chrono::milliseconds;
-    const Case cases[] = {
+    std::vector<Case> cases = {
         // Silent from the start; the grandchild keeps the pipes open unless the group goes too.
         {"sleep 600 & wait", {milliseconds(1000), milliseconds(0)}, "no answer from the remote for 1 s"},
         // Talks all the time, but for longer than allowed.
@@ -63,11 +63,19 @@ TEST(GitProcessLimitsTest, AChildThatOutlivesItsLimitIsEndedWithItsGroup) {
          {milliseconds(0), milliseconds(1000)},
          "did not finish within 1 s"},
     };
+    GitProcessLimits talkative;
+    talkative.maxStdout = 100'000;
+    // Says more than allowed without end; reading stops at the limit.
+    cases.push_back({"sleep 600 & yes", talkative, "standard output over 100000 bytes"});
     for (const auto& c : cases) {
         auto result =
             runner.runWithin({"sh", "-c", c.script}, dir.path(), Environment::process().all(), c.limits);
         EXPECT_EQ(result.status, 128 + 9) << c.script;
         EXPECT_TRUE(result.stderr.ends_with(std::string("fatal: ") + c.text)) << result.stderr;
+        EXPECT_EQ(result.stdoutOverLimit, c.limits.maxStdout > 0) << c.script;
+        if (c.limits.maxStdout > 0) {
+            EXPECT_EQ(result.stdout.size(), c.limits.maxStdout);
+        }
     }
     // Within its limits a run is untouched.
     auto quick = runner.runWithin({"sh", "-c", "echo done"}, dir.path(), Environment::process().all(),
