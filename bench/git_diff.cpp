@@ -1,7 +1,8 @@
 // Diffs through the Git service to the page, as the app delivers them: the service's events go to the
 // real bridge, whose scripts a recording web view measures.
 //   BM_HundredMiBChange: a 100 MiB change, asked for as a working-tree change, as an untracked file and
-//   as a commit; reports the largest script and how far the process's peak memory grew.
+//   as a commit, and then files that fill an answer to its limit; reports the largest script and how
+//   far the process's peak memory grew.
 //   BM_TwoThousandIdenticalDiffRequests: 2,000 identical diff requests made at once; reports how long
 //   until all are answered, how many answers came, and the memory growth.
 #include <benchmark/benchmark.h>
@@ -121,6 +122,13 @@ void BM_HundredMiBChange(benchmark::State& state) {
     git(setup.folder(), {"commit", "-q", "-m", "large"});
     pelko::bench::writeRandomLines(setup.folder() / "big.txt", size);
     pelko::bench::writeRandomLines(setup.folder() / "untracked.txt", size);
+    // Files that fill one answer to its limit, the largest answer there can be.
+    std::vector<pelko::GitDiffTarget> filling;
+    for (int i = 0; i < 5; ++i) {
+        std::string name = "part" + std::to_string(i) + ".txt";
+        pelko::bench::writeRandomLines(setup.folder() / name, 3'600'000);
+        filling.push_back({name, pelko::GitDiffStage::unstaged});
+    }
     setup.settle();
 
     const long before = pelko::bench::statusKiB("/proc/self/status", "VmRSS");
@@ -130,10 +138,11 @@ void BM_HundredMiBChange(benchmark::State& state) {
                                                     {"untracked.txt", pelko::GitDiffStage::unstaged}});
         setup.service->fetchDiff(setup.project.id, {});
         setup.service->fetchCommitDiff(setup.project.id, "HEAD", std::string("committed.txt"));
+        setup.service->fetchDiff(setup.project.id, filling);
         setup.settle();
     }
     const long peak = pelko::bench::statusKiB("/proc/self/status", "VmHWM");
-    state.counters["largest_event_MB"] = static_cast<double>(setup.webView->largest) / 1e6;
+    state.counters["largest_event_bytes"] = static_cast<double>(setup.webView->largest);
     state.counters["peak_growth_MiB"] = mebibytes(peak - before);
     state.counters["answers"] = static_cast<double>(setup.webView->scripts - scriptsBefore);
 }

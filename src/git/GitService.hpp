@@ -123,7 +123,7 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
                                          const std::optional<std::string>& preferredRemote = std::nullopt);
     std::optional<RepositoryCoordinates> parseGitHubRemoteURL(const std::string& text) const;
 
-    // Patch bytes held and sent for one file, and for one answer.
+    // Patch bytes sent (as the page's JSON has them, escapes counted) for one file, and for one answer.
     static constexpr std::size_t diffFileLimit = 4 * 1024 * 1024;
     static constexpr std::size_t diffAnswerLimit = 16 * 1024 * 1024;
 

@@ -54,6 +54,22 @@ std::size_t fileLimit(std::size_t budget) {
     return std::max<std::size_t>(1, std::min(GitService::diffFileLimit, budget));
 }
 
+// Bytes `text` takes in the page's JSON: control characters, quotes, backslashes and slashes are
+// escaped, so a patch of control characters grows up to six times.
+std::size_t sentSize(std::string_view text) {
+    std::size_t size = text.size();
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\' || c == '/' || c == '\n' || c == '\t' || c == '\r' || c == '\b' ||
+            c == '\f') {
+            size += 1;
+        } else if (byte < 0x20) {
+            size += 5;
+        }
+    }
+    return size;
+}
+
 struct UntrackedContent {
     std::string bytes;
     std::string mode;  // git's: "100644", "100755" or "120000"
@@ -237,11 +253,11 @@ std::optional<GitDiffFilePayload> GitService::buildDiffPayload(const GitDiffTarg
         return std::nullopt;
     }
     std::string patchText = std::move(patch.value().text);
-    if (numstat.value().overLimit || patch.value().overLimit) {
+    if (numstat.value().overLimit || patch.value().overLimit || sentSize(patchText) > fileLimit(budget)) {
         patchText = GitPatchText::binaryNotice(patchText);
         counts = {0, 0, true};
     }
-    budget -= std::min(budget, patchText.size());
+    budget -= std::min(budget, sentSize(patchText));
     if (isBlank(patchText) && counts.additions == 0 && counts.deletions == 0 && !counts.isBinary) {
         return std::nullopt;
     }
@@ -270,11 +286,13 @@ std::optional<GitDiffFilePayload> GitService::buildDiffPayloadForUntracked(const
     auto content = readUntracked(*root, target.path, limit);
     if (!content) return std::nullopt;
     auto file = GitPatchText::newFile(target.path, content->mode, content->bytes, content->overLimit);
-    if (file.patch.size() > limit) file = GitPatchText::newFile(target.path, content->mode, {}, true);
-    budget -= std::min(budget, file.patch.size());
-    return GitDiffFilePayload{target.path,    target.stage,
-                              file.additions, 0,
-                              file.isBinary,  ProcessGitProcessRunner::decodeLossy(std::move(file.patch))};
+    std::string patch = ProcessGitProcessRunner::decodeLossy(std::move(file.patch));
+    if (sentSize(patch) > limit) {
+        file = GitPatchText::newFile(target.path, content->mode, {}, true);
+        patch = ProcessGitProcessRunner::decodeLossy(std::move(file.patch));
+    }
+    budget -= std::min(budget, sentSize(patch));
+    return GitDiffFilePayload{target.path, target.stage, file.additions, 0, file.isBinary, std::move(patch)};
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -471,7 +489,7 @@ std::optional<GitCommitDiffFilePayload> GitService::buildCommitDiffPayload(
         output = std::move(merged.value());
     }
     std::string patchText = std::move(output.text);
-    if (numstat.value().overLimit || output.overLimit) {
+    if (numstat.value().overLimit || output.overLimit || sentSize(patchText) > diffFileLimit) {
         patchText = GitPatchText::binaryNotice(patchText);
         counts = {0, 0, true};
     }

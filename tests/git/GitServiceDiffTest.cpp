@@ -32,13 +32,15 @@ class GitServiceDiffTest : public ::testing::Test {
         h.sink->clear();
         h.service->fetchDiff(id, targets);
         EXPECT_TRUE(h.sink->waitForType("git/diff"));
-        return h.sink->payloads("git/diff")[0]["files"];
+        auto answers = h.sink->payloads("git/diff");
+        return answers.empty() ? Json() : answers[0]["files"];
     }
     Json commitDiff(const std::string& commit, std::optional<std::string> path = std::nullopt) {
         h.sink->clear();
         h.service->fetchCommitDiff(id, commit, path);
         EXPECT_TRUE(h.sink->waitForType("git/commit/diff"));
-        return h.sink->payloads("git/commit/diff")[0];
+        auto answers = h.sink->payloads("git/commit/diff");
+        return answers.empty() ? Json() : answers[0];
     }
 };
 
@@ -208,6 +210,8 @@ TEST_F(GitServiceDiffTest, OverSizePatchesAreAnsweredAsBinary) {
     work.commitAll("small");
     work.write("big.txt", lines(over, 'm'));
     work.write("new.txt", lines(over, 'n'));
+    // Small on disk, but six times larger once its control characters are escaped for the page.
+    work.write("control.txt", lines(GitService::diffFileLimit / 4, '\x01'));
     work.write("huge.txt", lines(over, 'h'));
     work.git({"add", "huge.txt"});
     work.git({"commit", "-q", "-m", "huge", "--", "huge.txt"});
@@ -228,6 +232,12 @@ TEST_F(GitServiceDiffTest, OverSizePatchesAreAnsweredAsBinary) {
          },
          "diff --git a/new.txt b/new.txt\nnew file mode 100644\nBinary files /dev/null and b/new.txt "
          "differ\n"},
+        {"escaped",
+         [&] {
+             return diff({{"control.txt", GitDiffStage::unstaged}})[0];
+         },
+         "diff --git a/control.txt b/control.txt\nnew file mode 100644\nBinary files /dev/null and "
+         "b/control.txt differ\n"},
         {"commit", [&] { return commitDiff(work.head(), "huge.txt")["files"][0]; },
          "diff --git a/huge.txt b/huge.txt\nnew file mode 100644\nindex "},
     };
