@@ -71,6 +71,10 @@ SerialQueue& GitService::projectQueue(const Uuid& projectID) {
 }
 
 void GitService::enqueue(const Uuid& projectID, std::function<void(GitService&)> work) {
+    // Counted as it is queued, under one lock, so a diff request can tell whether other work was queued
+    // after an identical one.
+    std::lock_guard lock(projectSetsMutex_);
+    ++queuedWork_[projectID];
     projectQueue(projectID).async([weak = weak_from_this(), work = std::move(work)] {
         if (auto self = weak.lock()) work(*self);
     });

@@ -192,7 +192,8 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     void runRemoteTracking(const Uuid& projectID);  // GitServiceRemoteTracking.cpp
 
     // Diffs (GitServiceDiffs.cpp).
-    // Queues `work` unless work under the same key waits on the queue still (it then answers for both).
+    // Queues `work` unless work under the same key waits on the queue still, with nothing but diffs
+    // queued after it (that work then answers for both).
     void enqueueMerged(const Uuid& projectID, std::string key, std::function<void(GitService&)> work);
     struct BoundedOutput {
         std::string text;
@@ -265,8 +266,10 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     mutable std::mutex projectSetsMutex_;
     // Projects told "no remote" within the last second.
     std::set<Uuid> missingRemoteProjects_;
-    // Keys of diff requests queued and not yet started.
-    std::set<std::string> pendingDiffs_;
+    // How much work other than diffs each project's queue was given, and the diff requests queued and
+    // not yet started, each with that count when it was queued.
+    std::map<Uuid, std::uint64_t> queuedWork_;
+    std::map<std::string, std::uint64_t> pendingDiffs_;
     bool isMissingRemote(const Uuid& projectId) const;
     void clearMissingRemote(const Uuid& projectId);
 

@@ -155,18 +155,29 @@ bool GitService::staysInside(const std::string& relativePath, const ProjectMetad
 
 void GitService::enqueueMerged(const Uuid& projectID, std::string key,
                                std::function<void(GitService&)> work) {
-    {
-        std::lock_guard lock(projectSetsMutex_);
-        if (!pendingDiffs_.insert(key).second) return;
+    // Joins only work with nothing but diffs queued after it: its run then answers for both from a tree
+    // at least as new as this request's (a commit queued in between would make it stale). Diffs change
+    // nothing, so they are not counted.
+    std::lock_guard lock(projectSetsMutex_);
+    auto& queued = queuedWork_[projectID];
+    if (auto pending = pendingDiffs_.find(key); pending != pendingDiffs_.end() && pending->second == queued) {
+        return;
     }
-    // Taken out as the run starts: a request made while it runs may see a newer tree, so it runs again.
-    enqueue(projectID, [key = std::move(key), work = std::move(work)](GitService& self) {
-        {
-            std::lock_guard lock(self.projectSetsMutex_);
-            self.pendingDiffs_.erase(key);
-        }
-        work(self);
-    });
+    const std::uint64_t sequence = queued;
+    pendingDiffs_[key] = sequence;
+    projectQueue(projectID).async(
+        [weak = weak_from_this(), key = std::move(key), sequence, work = std::move(work)] {
+            auto self = weak.lock();
+            if (!self) return;
+            // Out as the run starts: a request made while it runs may see a newer tree, so it runs again.
+            {
+                std::lock_guard lock(self->projectSetsMutex_);
+                auto pending = self->pendingDiffs_.find(key);
+                if (pending != self->pendingDiffs_.end() && pending->second == sequence)
+                    self->pendingDiffs_.erase(pending);
+            }
+            work(*self);
+        });
 }
 
 GitResult<GitService::BoundedOutput> GitService::runGitBounded(

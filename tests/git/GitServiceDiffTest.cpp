@@ -301,6 +301,20 @@ TEST_F(GitServiceDiffTest, IdenticalPendingRequestsAreAnsweredOnce) {
     EXPECT_EQ(answers["diff head"], 1);
     EXPECT_EQ(answers["summary"], 1);
     EXPECT_EQ(h.sink->types().back(), "git/refresh/barrier");
+
+    // Work queued in between (a commit would change the answer) keeps a later request from joining an
+    // earlier one: it is answered after that work.
+    h.sink->clear();
+    for (int i = 0; i < 100; ++i) {
+        if (i == 50) h.service->fetchWorkingTree(id);
+        h.service->fetchDiff(id, {{"tracked.txt", GitDiffStage::unstaged}});
+    }
+    h.settle();
+    auto types = h.sink->types();
+    auto between = std::find(types.begin(), types.end(), "git/working-tree");
+    ASSERT_NE(between, types.end());
+    EXPECT_NE(std::find(between, types.end(), "git/diff"), types.end());
+    EXPECT_LE(std::count(types.begin(), types.end(), "git/diff"), 3);
 }
 
 // Page paths reach git as literal names, while git run by the user's hooks keeps its patterns.
