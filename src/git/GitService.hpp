@@ -229,8 +229,6 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     // The page's path normalised by the one page-path rule, or nullopt when it is refused (absolute,
     // NUL, climbing above the project).
     static std::optional<std::string> pagePath(const std::string& path);
-    // Whether the path resolves beneath the project's root without a link leading out.
-    bool staysInside(const std::string& relativePath, const ProjectMetadata& project) const;
 
     // Working tree (GitServiceWorkingTree.cpp).
     void runWorkingTree(const Uuid& projectID);

@@ -146,13 +146,6 @@ std::optional<std::string> GitService::pagePath(const std::string& path) {
     return ProjectPath::normalize(path, ProjectPath::LeadingSlash::refused);
 }
 
-bool GitService::staysInside(const std::string& relativePath, const ProjectMetadata& project) const {
-    auto root = ProjectDirectory::open(folder(project));
-    if (!root) return false;
-    ResolveError error;
-    return root->resolve(relativePath, ProjectDirectory::FinalLink::keep, error).has_value();
-}
-
 void GitService::enqueueMerged(const Uuid& projectID, std::string key,
                                std::function<void(GitService&)> work) {
     // Joins only work with nothing but diffs queued after it: its run then answers for both from a tree
