@@ -4,9 +4,9 @@
 // Callable from any thread, also concurrently; each call owns its process and pipes and blocks the
 // calling thread until the child has ended and both of its streams are closed. `run` has no time-out
 // and no size limit; `runWithin` ends a child (and the process group it leads) that outlives its
-// limits or writes more standard output than it allows, and holds no more of it than that. It never throws: a
-// process that cannot be started comes back with status -1, empty `stdout` and the launch error's description
-// as `stderr`. It attaches no meaning to a non-zero status; callers do.
+// limits or writes more standard output than it allows, and holds no more of it than that. It never
+// throws: a process that cannot be started comes back with status -1, empty `stdout` and the launch
+// error's description as `stderr`. It attaches no meaning to a non-zero status; callers do.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>

@@ -19,9 +19,10 @@
 // one. Push, pull and fetch end when the remote sends nothing for `networkSilenceLimit` or the run
 // outlasts `networkOverallLimit`. Page paths never reach `git` unless they stay inside the project,
 // and reach it only as literal paths; page revisions never start with "-". A diff request identical
-// to one still waiting on its queue joins it: one run, one answer. A diff holds and sends at most
-// `diffFileLimit` bytes of patch per file and `diffAnswerLimit` per answer; a larger file is answered
-// as git answers a binary one. The service never throws to its callers and never stops.
+// to one still waiting on its queue, with no other work queued after it, joins it: one run, one
+// answer. A diff holds and sends at most `diffFileLimit` bytes of patch per file and `diffAnswerLimit`
+// per answer; a larger file is answered as git answers a binary one. The service never throws to its
+// callers and never stops.
 //
 // Commit history runs on the concurrent queue "app.pelko.git-service.history", so history requests
 // may overlap one another and the project queues' work; the branch map and the commit graph hold
