@@ -125,8 +125,8 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     std::optional<RepositoryCoordinates> parseGitHubRemoteURL(const std::string& text) const;
 
     // Patch bytes sent (as the page's JSON has them, escapes counted) for one file, and for one answer.
-    static constexpr std::size_t diffFileLimit = 4 * 1024 * 1024;
-    static constexpr std::size_t diffAnswerLimit = 16 * 1024 * 1024;
+    static constexpr std::size_t diffFileLimit = std::size_t{4} << 20;
+    static constexpr std::size_t diffAnswerLimit = std::size_t{16} << 20;
 
     // Blocks until the queues have run everything queued before this call (tests and benchmarks;
     // never on the main thread while a queue waits for it).

@@ -159,7 +159,7 @@ TEST_F(GitServiceDiffTest, RevisionsThatLookLikeOptionsFailAsUnknownRevisionsDo)
                        {"isBinary", false}, {"patch", ""},           {"resolved", true}};
     for (const std::string& revision :
          std::vector<std::string>{"--output=" + written.string(), " -p", "no-such-revision"}) {
-        for (auto path : {std::optional<std::string>(), std::optional<std::string>("tracked.txt")}) {
+        for (const auto& path : {std::optional<std::string>(), std::optional<std::string>("tracked.txt")}) {
             SCOPED_TRACE(revision + (path ? " with a path" : ""));
             Json answer = commitDiff(revision, path);
             std::string commit(GitOutputText::trim(revision));
