@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "BenchSupport.hpp"
+#include "GitBenchSupport.hpp"
 #include "bridge/WebBridge.hpp"
 #include "config/GitProjectProviding.hpp"
 #include "git/GitService.hpp"
@@ -28,29 +28,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+using pelko::bench::git;
+
 pelko::bench::ScratchFolder scratch("pelko-bench-git-diff");
-
-void git(const fs::path& folder, std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(),
-                     {"git", "-c", "user.name=Bench", "-c", "user.email=bench@pelko.invalid"});
-    auto result =
-        pelko::ProcessGitProcessRunner().run(arguments, folder, pelko::bench::isolatedGitEnvironment());
-    if (result.status != 0) {
-        std::fprintf(stderr, "git failed: %s\n", result.stderr.c_str());
-        std::abort();
-    }
-}
-
-class Projects final : public pelko::GitProjectProviding {
-  public:
-    std::map<pelko::Uuid, pelko::ProjectMetadata> projects;
-    pelko::AppConfig config() const override { return {}; }
-    std::optional<pelko::ProjectMetadata> project(const pelko::Uuid& id) const override {
-        auto found = projects.find(id);
-        if (found == projects.end()) return std::nullopt;
-        return found->second;
-    }
-};
 
 // Counts the page's scripts and keeps the largest.
 class MeasuringWebView final : public pelko::ScriptEvaluating {
@@ -65,7 +45,7 @@ class MeasuringWebView final : public pelko::ScriptEvaluating {
 
 struct Setup {
     pelko::ProjectMetadata project;
-    std::shared_ptr<Projects> projects = std::make_shared<Projects>();
+    std::shared_ptr<pelko::bench::BenchProjects> projects = std::make_shared<pelko::bench::BenchProjects>();
     std::shared_ptr<pelko::WebBridge> bridge = pelko::WebBridge::create();
     std::shared_ptr<MeasuringWebView> webView = std::make_shared<MeasuringWebView>();
     std::shared_ptr<pelko::GitService> service;

@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <map>
 
-#include "BenchSupport.hpp"
+#include "GitBenchSupport.hpp"
 #include "config/GitProjectProviding.hpp"
 #include "git/GitService.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
@@ -24,18 +24,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-pelko::bench::ScratchFolder scratch("pelko-bench-git-stall");
+using pelko::bench::git;
 
-void git(const fs::path& folder, std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(),
-                     {"git", "-c", "user.name=Bench", "-c", "user.email=bench@pelko.invalid"});
-    auto result =
-        pelko::ProcessGitProcessRunner().run(arguments, folder, pelko::bench::isolatedGitEnvironment());
-    if (result.status != 0) {
-        std::fprintf(stderr, "git failed: %s\n", result.stderr.c_str());
-        std::abort();
-    }
-}
+pelko::bench::ScratchFolder scratch("pelko-bench-git-stall");
 
 // A loopback port that accepts connections into its backlog and never answers; returns fd and port.
 std::pair<int, int> silentServer() {
@@ -62,18 +53,7 @@ pelko::ProjectMetadata repository(const std::string& name) {
     return project;
 }
 
-class Projects final : public pelko::GitProjectProviding {
-  public:
-    std::map<pelko::Uuid, pelko::ProjectMetadata> projects;
-    pelko::AppConfig config() const override { return {}; }
-    std::optional<pelko::ProjectMetadata> project(const pelko::Uuid& id) const override {
-        auto found = projects.find(id);
-        if (found == projects.end()) return std::nullopt;
-        return found->second;
-    }
-};
-
-class CountingSink final : public pelko::GitServiceEventSink {
+class CountingSink final : public pelko::bench::IgnoringGitSink {
   public:
     std::atomic<int> statuses = 0;
     std::atomic<int> results = 0;
@@ -81,22 +61,10 @@ class CountingSink final : public pelko::GitServiceEventSink {
     void gitServiceDidUpdateStatus(const pelko::GitStatusPayload&) override { ++statuses; }
     void gitServiceDidSucceed(const std::string&) override { ++results; }
     void gitServiceDidFail(const std::string&) override { ++results; }
-    void gitServiceDidLoadDiff(const pelko::GitDiffPayload&) override {}
-    void gitServiceDidLoadCommitDiff(const pelko::GitCommitDiffPayload&) override {}
-    void gitServiceDidLoadWorkingTree(const pelko::GitWorkingTreePayload&) override {}
-    void gitServiceDidReachRefreshBarrier(const pelko::GitRefreshBarrierPayload&) override {}
-    void gitServiceDidLoadBranchMap(const pelko::GitBranchMapPayload&) override {}
-    void gitServiceDidFailBranchMap(const pelko::GitBranchMapErrorPayload&) override {}
-    void gitServiceDidLoadCommitHistory(const pelko::GitCommitHistoryPayload&) override {}
-    void gitServiceDidFailCommitHistory(const pelko::GitCommitHistoryErrorPayload&) override {}
-    void gitServiceDidLoadCommitGraph(const pelko::GitCommitGraphPayload&) override {}
-    void gitServiceDidLoadStatusDetail(const pelko::GitStatusDetailPayload&) override {}
-    void gitServiceDidUpdateRemoteTracking(const pelko::GitRemoteTrackingPayload&) override {}
-    void gitServiceDidUpdateOAuthStatus(const pelko::GitOAuthStatusPayload&) override {}
 };
 
 void BM_StatusWhileAnotherProjectsRemoteStalls(benchmark::State& state) {
-    auto projects = std::make_shared<Projects>();
+    auto projects = std::make_shared<pelko::bench::BenchProjects>();
     auto stalled = repository("stalled");
     auto other = repository("other");
     auto [silentFd, silentPort] = silentServer();

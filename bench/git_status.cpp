@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "BenchSupport.hpp"
+#include "GitBenchSupport.hpp"
 #include "config/GitProjectProviding.hpp"
 #include "git/GitProcessRunning.hpp"
 #include "git/GitService.hpp"
@@ -28,18 +28,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-pelko::bench::ScratchFolder scratch("pelko-bench-git");
+using pelko::bench::git;
 
-void git(const fs::path& folder, std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(),
-                     {"git", "-c", "user.name=Bench", "-c", "user.email=bench@pelko.invalid"});
-    auto result =
-        pelko::ProcessGitProcessRunner().run(arguments, folder, pelko::bench::isolatedGitEnvironment());
-    if (result.status != 0) {
-        std::fprintf(stderr, "git %s failed: %s\n", arguments[5].c_str(), result.stderr.c_str());
-        std::abort();
-    }
-}
+pelko::bench::ScratchFolder scratch("pelko-bench-git");
 
 // 100,000 committed files in 1,000 folders; then 1,000 of them changed and 1,000 new ones, so the
 // status has lines to read. Every file is dated an hour back, so none is racily clean.
@@ -111,7 +102,7 @@ class RecordingRunner final : public pelko::GitProcessRunning {
 };
 
 // Encodes each status as the bridge would and counts it.
-class CountingSink final : public pelko::GitServiceEventSink {
+class CountingSink final : public pelko::bench::IgnoringGitSink {
   public:
     std::atomic<int> statuses = 0;
     std::atomic<std::size_t> files = 0;
@@ -122,22 +113,9 @@ class CountingSink final : public pelko::GitServiceEventSink {
         files = static_cast<std::size_t>(payload.pending);
         ++statuses;
     }
-    void gitServiceDidSucceed(const std::string&) override {}
     void gitServiceDidFail(const std::string& message) override {
         std::fprintf(stderr, "status failed: %s\n", message.c_str());
     }
-    void gitServiceDidLoadDiff(const pelko::GitDiffPayload&) override {}
-    void gitServiceDidLoadCommitDiff(const pelko::GitCommitDiffPayload&) override {}
-    void gitServiceDidLoadWorkingTree(const pelko::GitWorkingTreePayload&) override {}
-    void gitServiceDidReachRefreshBarrier(const pelko::GitRefreshBarrierPayload&) override {}
-    void gitServiceDidLoadBranchMap(const pelko::GitBranchMapPayload&) override {}
-    void gitServiceDidFailBranchMap(const pelko::GitBranchMapErrorPayload&) override {}
-    void gitServiceDidLoadCommitHistory(const pelko::GitCommitHistoryPayload&) override {}
-    void gitServiceDidFailCommitHistory(const pelko::GitCommitHistoryErrorPayload&) override {}
-    void gitServiceDidLoadCommitGraph(const pelko::GitCommitGraphPayload&) override {}
-    void gitServiceDidLoadStatusDetail(const pelko::GitStatusDetailPayload&) override {}
-    void gitServiceDidUpdateRemoteTracking(const pelko::GitRemoteTrackingPayload&) override {}
-    void gitServiceDidUpdateOAuthStatus(const pelko::GitOAuthStatusPayload&) override {}
 };
 
 void BM_StatusOf100000FilesVsGitStatus(benchmark::State& state) {
