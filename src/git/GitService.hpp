@@ -182,6 +182,10 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     std::optional<Remote> remoteToContact(const ProjectMetadata& project, bool forPush);
     // Whether every URL of the remote is GitHub's.
     bool isGitHubOnly(const Remote& remote) const;
+    // Whether git will check each URL's certificate against the usual authorities: a repository that
+    // turns the check off, or names authorities of its own, could hand the token to whoever sits
+    // between (its proxy, say). The user's own settings for authorities stand.
+    bool certificatesChecked(const Remote& remote, const ProjectMetadata& project);
 
     // Status, commit, push, pull, fetch, status detail (GitServiceStatus.cpp).
     void runRefreshStatus(const std::optional<Uuid>& projectID);

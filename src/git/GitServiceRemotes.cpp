@@ -67,6 +67,20 @@ bool GitService::isGitHubOnly(const Remote& remote) const {
                                         [&](const std::string& url) { return gitHubOrigin_->admits(url); });
 }
 
+bool GitService::certificatesChecked(const Remote& remote, const ProjectMetadata& project) {
+    auto configured = [&](std::vector<std::string> arguments, const std::string& url) {
+        arguments.push_back(url);
+        auto result = runGit(arguments, project, false, true);
+        if (!result.ok()) return std::optional<std::string>();
+        return std::optional<std::string>(GitOutputText::trim(result.value()));
+    };
+    return std::none_of(remote.urls.begin(), remote.urls.end(), [&](const std::string& url) {
+        return configured({"config", "--type=bool", "--get-urlmatch", "http.sslVerify"}, url) == "false" ||
+               configured({"config", "--local", "--includes", "--get-urlmatch", "http.sslCAInfo"}, url) ||
+               configured({"config", "--local", "--includes", "--get-urlmatch", "http.sslCAPath"}, url);
+    });
+}
+
 std::optional<std::string> GitService::remoteURL(const ProjectMetadata& project,
                                                  const std::optional<std::string>& preferredRemote) {
     auto firstURL = [&](const std::optional<std::string>& name) -> std::optional<std::string> {

@@ -131,7 +131,7 @@ void GitService::runRemoteOperation(const Uuid& projectID, const std::vector<std
         return;
     }
     clearMissingRemote(project->id);
-    bool requiresAuth = isGitHubOnly(*remote);
+    bool requiresAuth = isGitHubOnly(*remote) && certificatesChecked(*remote, project->metadata);
     if (requiresAuth && !ensureAuthenticated(operation, false)) return;
     // The remote git would pick, named, so git contacts exactly the URLs checked above.
     std::vector<std::string> command = arguments;

@@ -151,6 +151,17 @@ TEST(GitServiceTokenScopeTest, TheTokenReachesGitHubAloneWhateverTheRepositorySa
              s.work.git({"config", "http.proxy", s.other.base()});
          },
          false, true},
+        {"the repository turning certificate checks off", "fetch",
+         [](Scene& s) {
+             s.work.git({"config", "http.sslVerify", "false"});
+         }},
+        {"the repository's own authorities for GitHub", "fetch",
+         [](Scene& s) {
+             test::writeFile(s.dir / "authority.pem", "");
+             s.work.git({"config", "include.path", (s.dir / "included").string()});
+             test::writeFile(s.dir / "included", "[http \"" + s.gitHubURL() + "\"]\n\tsslCAInfo = " +
+                                                     (s.dir / "authority.pem").string() + "\n");
+         }},
         {"the repository's credential helper", "fetch",
          [](Scene& s) {
              s.work.git({"config", "credential.helper",
