@@ -171,7 +171,7 @@ GitResult<std::string> GitService::runGit(const std::vector<std::string>& argume
 
     if (result.status == 0) return std::move(result.stdout);
     // Every URL of an authenticated run is GitHub's, so a refusal here is GitHub's.
-    if (requiresAuth && isAuthenticationFailure(result.stderr)) {
+    if (requiresAuth && isAuthenticationFailure(result.stderr) && !addsHeadersOfItsOwn(project)) {
         revokeRejectedToken(token->accessToken);
         return GitError::authenticationFailed(result.stderr);
     }
@@ -266,6 +266,11 @@ std::optional<std::string> GitService::friendlyMessageForGitCommandFailure(const
         if (text.find(needle) != std::string::npos) return missingRemoteText;
     }
     return std::nullopt;
+}
+
+bool GitService::addsHeadersOfItsOwn(const ProjectMetadata& project) {
+    auto result = runGit({"config", "--get-regexp", R"(^http\..*extraheader$)"}, project, false, true);
+    return result.ok() && !GitOutputText::trim(result.value()).empty();
 }
 
 bool GitService::isAuthenticationFailure(const std::string& text) {

@@ -185,6 +185,9 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     // Whether git will check each URL's certificate against the usual authorities: a repository that
     // turns the check off, or names authorities of its own, could hand the token to whoever sits
     // between (its proxy, say). The user's own settings for authorities stand.
+    // Whether the configuration adds headers of its own (an Authorization, say) to git's requests:
+    // then a refusal may be of those, not of our token.
+    bool addsHeadersOfItsOwn(const ProjectMetadata& project);
     bool certificatesChecked(const Remote& remote, const ProjectMetadata& project);
 
     // Status, commit, push, pull, fetch, status detail (GitServiceStatus.cpp).

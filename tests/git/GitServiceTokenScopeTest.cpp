@@ -178,6 +178,10 @@ TEST(GitServiceTokenScopeTest, TheTokenReachesGitHubAloneWhateverTheRepositorySa
                                  s.gitHub.base().substr(s.gitHub.base().rfind(':') + 1) + "\n");
          },
          true},
+        {"a stale header of the repository's own", "fetch",
+         [](Scene& s) {
+             s.work.git({"config", "http.extraHeader", "Authorization: " + basic("gho_stale")});
+         }},
         {"a token refreshed while git ran", "fetch", [](Scene&) {}, false, false, "gho_old", true},
     };
 
