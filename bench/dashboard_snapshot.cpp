@@ -42,7 +42,7 @@ class NoToken final : public pelko::GitAuthProviding {
   public:
     bool hasToken() const override { return false; }
     std::optional<pelko::OAuthTokenRecord> loadToken() const override { return std::nullopt; }
-    void deleteToken() override {}
+    bool deleteToken() override { return true; }
 };
 
 class NoAnalytics final : public pelko::AnalyticsLogging {

@@ -2,7 +2,9 @@
 
 namespace pelko {
 
-GitAuthManagerError::GitAuthManagerError(Code code) : std::runtime_error("keychainSaveFailed"), code_(code) {}
+GitAuthManagerError::GitAuthManagerError(Code code)
+    : std::runtime_error(code == Code::keychainSaveFailed ? "keychainSaveFailed" : "keychainDeleteFailed"),
+      code_(code) {}
 
 GitAuthManager::GitAuthManager(std::shared_ptr<KeychainStore> keychain) : keychain_(std::move(keychain)) {}
 
@@ -22,17 +24,16 @@ std::optional<OAuthTokenRecord> GitAuthManager::loadToken() const {
     }
 }
 
-void GitAuthManager::deleteToken() {
+bool GitAuthManager::deleteToken() {
     std::lock_guard lock(writeLock_);
-    keychain_->remove(service, account);
+    return keychain_->remove(service, account);
 }
 
 bool GitAuthManager::deleteTokenIfCurrent(const std::string& accessToken) {
     std::lock_guard lock(writeLock_);
     auto current = loadToken();
     if (!current || current->accessToken != accessToken) return false;
-    keychain_->remove(service, account);
-    return true;
+    return keychain_->remove(service, account);
 }
 
 void GitAuthManager::saveToken(const OAuthTokenRecord& record) {
@@ -52,8 +53,7 @@ bool GitAuthManager::deleteToken(const std::string& expectedRefreshToken) {
     std::lock_guard lock(writeLock_);
     auto current = loadToken();
     if (!current || current->refreshToken != expectedRefreshToken) return false;
-    keychain_->remove(service, account);
-    return true;
+    return keychain_->remove(service, account);
 }
 
 void GitAuthManager::store(const OAuthTokenRecord& record) {

@@ -4,6 +4,7 @@
 //
 // There is no in-memory copy: every read goes to the keyring. Callable from any thread. Reads never
 // report: a missing, locked or undecodable item is no token, and an undecodable item stays in place.
+// Deletions report whether the item is gone.
 // Writes (save, replace, delete) are serialised by one lock so that a conditional replace cannot
 // interleave with a deletion made through this manager.
 #include <memory>
@@ -15,10 +16,11 @@
 
 namespace pelko {
 
-// The keyring did not take the record (no keyring running, a locked or missing collection).
+// The keyring did not take the record (no keyring running, a locked or missing collection), or kept
+// the one it should have deleted (a locked item).
 class GitAuthManagerError : public std::runtime_error {
   public:
-    enum class Code { keychainSaveFailed };
+    enum class Code { keychainSaveFailed, keychainDeleteFailed };
     explicit GitAuthManagerError(Code code);
     Code code() const { return code_; }
 
@@ -35,7 +37,7 @@ class GitAuthManager final : public GitAuthProviding {
 
     bool hasToken() const override;
     std::optional<OAuthTokenRecord> loadToken() const override;
-    void deleteToken() override;
+    bool deleteToken() override;
     bool deleteTokenIfCurrent(const std::string& accessToken) override;
 
     // Throws EncodeError or GitAuthManagerError.
@@ -43,7 +45,8 @@ class GitAuthManager final : public GitAuthProviding {
     // Stores `record` only while the stored record still holds `expectedRefreshToken`; false when it
     // does not (signed out, or replaced meanwhile). Throws as saveToken.
     bool replaceToken(const std::string& expectedRefreshToken, const OAuthTokenRecord& record);
-    // Deletes the stored record only while it still holds `expectedRefreshToken`.
+    // Deletes the stored record only while it still holds `expectedRefreshToken`; false when it does not
+    // or the keyring kept it.
     bool deleteToken(const std::string& expectedRefreshToken);
 
   private:

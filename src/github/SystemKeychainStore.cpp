@@ -3,6 +3,9 @@
 #include <libsecret/secret.h>
 
 #include <memory>
+#include <string_view>
+
+#include "platform/SerialQueue.hpp"
 
 namespace pelko {
 namespace {
@@ -37,26 +40,78 @@ struct ObjectDeleter {
 template <class T>
 using Owned = std::unique_ptr<T, ObjectDeleter>;
 
-// The shared connection; nothing when no Secret Service answers on the session bus.
-Owned<SecretService> connect() {
+// A cancellable that cancels itself once the bound has passed, so that no call outlives its bound.
+class Deadline {
+  public:
+    explicit Deadline(std::chrono::milliseconds bound) : cancellable_(g_cancellable_new(), g_object_unref) {
+        timer_ = timerQueue().asyncAfter(
+            bound, [cancellable = cancellable_] { g_cancellable_cancel(cancellable.get()); });
+    }
+    ~Deadline() { timer_.cancel(); }
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+    GCancellable* cancellable() const { return cancellable_.get(); }
+
+  private:
+    static SerialQueue& timerQueue() {
+        static SerialQueue queue("app.pelko.keychain.deadline");
+        return queue;
+    }
+
+    std::shared_ptr<GCancellable> cancellable_;
+    WorkItem timer_;
+};
+
+// The shared connection; nothing when no Secret Service answers on the session bus in time.
+Owned<SecretService> connect(const Deadline& deadline) {
     GError* error = nullptr;
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
+    SecretService* service =
+        secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, deadline.cancellable(), &error);
     g_clear_error(&error);
     return Owned<SecretService>(service);
 }
 
+// Deletes the item at `path` unless the Secret Service wants to ask the user first: a prompt is
+// dismissed and counts as a failure.
+bool deleteItem(SecretService* service, const char* path, const Deadline& deadline) {
+    GDBusProxy* proxy = G_DBUS_PROXY(service);
+    GDBusConnection* connection = g_dbus_proxy_get_connection(proxy);
+    const char* busName = g_dbus_proxy_get_name(proxy);
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(
+        connection, busName, path, "org.freedesktop.Secret.Item", "Delete", nullptr, G_VARIANT_TYPE("(o)"),
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, deadline.cancellable(), &error);
+    g_clear_error(&error);
+    if (!reply) return false;
+    const char* prompt = nullptr;
+    g_variant_get(reply, "(&o)", &prompt);
+    bool deleted = std::string_view(prompt) == "/";
+    if (!deleted) {
+        g_dbus_connection_call(connection, busName, prompt, "org.freedesktop.Secret.Prompt", "Dismiss",
+                               nullptr, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr,
+                               nullptr);
+    }
+    g_variant_unref(reply);
+    return deleted;
+}
+
 }  // namespace
+
+SystemKeychainStore::SystemKeychainStore(std::chrono::milliseconds timeout) : timeout_(timeout) {}
 
 std::optional<std::string> SystemKeychainStore::load(const std::string& service,
                                                      const std::string& account) const {
-    auto connection = connect();
+    Deadline deadline(timeout_);
+    auto connection = connect(deadline);
     if (!connection) return std::nullopt;
     auto attributes = attributesFor(service, account);
     GError* error = nullptr;
     // No SECRET_SEARCH_UNLOCK: a locked item is returned without its secret instead of prompting.
     GList* items = secret_service_search_sync(
         connection.get(), &itemSchema(), attributes.get(),
-        static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS), nullptr, &error);
+        static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS),
+        deadline.cancellable(), &error);
     g_clear_error(&error);
     std::optional<std::string> result;
     for (GList* node = items; node && !result; node = node->next) {
@@ -75,33 +130,43 @@ std::optional<std::string> SystemKeychainStore::load(const std::string& service,
 
 bool SystemKeychainStore::save(const std::string& data, const std::string& service,
                                const std::string& account) {
-    auto connection = connect();
+    Deadline deadline(timeout_);
+    auto connection = connect(deadline);
     if (!connection) return false;
     GError* error = nullptr;
     // Creating or unlocking a collection would prompt; without an unlocked default one, fail instead.
     Owned<SecretCollection> collection(secret_collection_for_alias_sync(
-        connection.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error));
+        connection.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, deadline.cancellable(), &error));
     g_clear_error(&error);
     if (!collection || secret_collection_get_locked(collection.get())) return false;
 
     auto attributes = attributesFor(service, account);
     SecretValue* value = secret_value_new(data.data(), static_cast<gssize>(data.size()), "application/json");
     // Storing under matching attributes replaces the existing item's data.
-    gboolean stored =
-        secret_service_store_sync(connection.get(), &itemSchema(), attributes.get(),
-                                  SECRET_COLLECTION_DEFAULT, service.c_str(), value, nullptr, &error);
+    gboolean stored = secret_service_store_sync(connection.get(), &itemSchema(), attributes.get(),
+                                                SECRET_COLLECTION_DEFAULT, service.c_str(), value,
+                                                deadline.cancellable(), &error);
     secret_value_unref(value);
     g_clear_error(&error);
     return stored;
 }
 
-void SystemKeychainStore::remove(const std::string& service, const std::string& account) {
-    auto connection = connect();
-    if (!connection) return;
+bool SystemKeychainStore::remove(const std::string& service, const std::string& account) {
+    Deadline deadline(timeout_);
+    auto connection = connect(deadline);
+    if (!connection) return false;
     auto attributes = attributesFor(service, account);
     GError* error = nullptr;
-    secret_service_clear_sync(connection.get(), &itemSchema(), attributes.get(), nullptr, &error);
+    // Locked items are found too: one left behind would be back, still signed in, once unlocked.
+    GList* items = secret_service_search_sync(connection.get(), &itemSchema(), attributes.get(),
+                                              SECRET_SEARCH_ALL, deadline.cancellable(), &error);
+    bool removed = !error;
     g_clear_error(&error);
+    for (GList* node = items; removed && node; node = node->next)
+        removed =
+            deleteItem(connection.get(), g_dbus_proxy_get_object_path(G_DBUS_PROXY(node->data)), deadline);
+    g_list_free_full(items, g_object_unref);
+    return removed;
 }
 
 }  // namespace pelko

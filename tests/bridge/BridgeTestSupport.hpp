@@ -201,14 +201,18 @@ class FakeAuth : public GitAuthProviding {
         ++loads;
         return token;
     }
-    void deleteToken() override {
+    // With `keepOnDelete`, a keyring that keeps the item (a locked one): the delete fails.
+    bool deleteToken() override {
         ++deletions;
+        if (keepOnDelete) return false;
         token.reset();
+        return true;
     }
 
     std::optional<OAuthTokenRecord> token;
     mutable int loads = 0;
     int deletions = 0;
+    bool keepOnDelete = false;
 };
 
 class FakeSecurityLogger : public SecurityEventLogging {

@@ -23,7 +23,10 @@ struct StoredToken final : GitAuthProviding {
         OAuthTokenRecord{"secret-token", "", Date::distantFuture(), {}, "bearer", {}, {}};
     bool hasToken() const override { return record.has_value(); }
     std::optional<OAuthTokenRecord> loadToken() const override { return record; }
-    void deleteToken() override { record.reset(); }
+    bool deleteToken() override {
+        record.reset();
+        return true;
+    }
 };
 
 class LanguagesRequestTest : public ::testing::Test {

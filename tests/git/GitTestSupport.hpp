@@ -253,10 +253,11 @@ class FakeAuth final : public GitAuthProviding {
         if (++loads_ == replaceAt_) token_ = replacement_;
         return token_;
     }
-    void deleteToken() override {
+    bool deleteToken() override {
         std::lock_guard lock(mutex_);
         ++deletions_;
         token_.reset();
+        return true;
     }
     bool deleteTokenIfCurrent(const std::string& accessToken) override {
         std::lock_guard lock(mutex_);

@@ -47,9 +47,10 @@ class MemoryKeychain final : public KeychainStore {
         items_[service + "/" + account] = data;
         return true;
     }
-    void remove(const std::string& service, const std::string& account) override {
+    bool remove(const std::string& service, const std::string& account) override {
         std::lock_guard lock(mutex_);
         items_.erase(service + "/" + account);
+        return true;
     }
     bool refuseSaves = false;
 

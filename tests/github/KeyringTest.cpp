@@ -30,7 +30,7 @@ class SystemKeychainStoreTest : public ::testing::Test {
         if (!Environment::process().get("PELKO_TEST_KEYRING"))
             GTEST_SKIP() << "needs the unlocked test keyring that scripts/test starts";
     }
-    void TearDown() override { store.remove(service, "default"); }
+    void TearDown() override { EXPECT_TRUE(store.remove(service, "default")); }
 };
 
 TEST_F(SystemKeychainStoreTest, StoresReplacesLoadsAndDeletesOneItem) {
@@ -42,9 +42,9 @@ TEST_F(SystemKeychainStoreTest, StoresReplacesLoadsAndDeletesOneItem) {
     EXPECT_EQ(store.load(service, "default"), std::string("sec\0ond", 7));
     EXPECT_FALSE(store.load(service, "other")) << "account is part of the address";
 
-    store.remove(service, "default");
+    EXPECT_TRUE(store.remove(service, "default"));
     EXPECT_FALSE(store.load(service, "default"));
-    store.remove(service, "default");  // a missing item is harmless
+    EXPECT_TRUE(store.remove(service, "default")) << "a missing item is no failure";
 }
 
 // The item's text is what later versions read back, so it is checked as written.
@@ -90,20 +90,59 @@ TEST(GitAuthManagerTest, DeletesATokenOnlyWhileItIsTheStoredOne) {
 
 constexpr const char* childVariable = "PELKO_LOCKED_KEYRING_CHILD";
 
-void lockDefaultCollection() {
+// The password test::PrivateKeyring gives its keyring.
+constexpr const char* privateKeyringPassword = "pelko-e2e";
+
+// Returns the default collection's object path.
+std::string lockDefaultCollection() {
     GError* error = nullptr;
     SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
-    ASSERT_TRUE(service);
+    EXPECT_TRUE(service);
+    if (!service) return {};
     SecretCollection* collection = secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT,
                                                                     SECRET_COLLECTION_NONE, nullptr, &error);
-    ASSERT_TRUE(collection);
+    EXPECT_TRUE(collection);
+    if (!collection) return {};
     GList* objects = g_list_append(nullptr, collection);
     secret_service_lock_sync(service, objects, nullptr, nullptr, &error);
     g_list_free(objects);
     g_clear_error(&error);
     EXPECT_TRUE(secret_collection_get_locked(collection));
+    std::string path = g_dbus_proxy_get_object_path(G_DBUS_PROXY(collection));
     g_object_unref(collection);
     g_object_unref(service);
+    return path;
+}
+
+// Unlocks with the keyring's password through gnome-keyring's own interface for that, which never
+// prompts (the Secret Service's Unlock would).
+void unlockCollection(const std::string& path) {
+    GError* error = nullptr;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    ASSERT_TRUE(bus);
+    GVariant* opened = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
+        "OpenSession", g_variant_new("(sv)", "plain", g_variant_new_string("")), G_VARIANT_TYPE("(vo)"),
+        G_DBUS_CALL_FLAGS_NONE, 30000, nullptr, &error);
+    ASSERT_TRUE(opened) << error->message;
+    GVariant* output = nullptr;
+    const char* session = nullptr;
+    g_variant_get(opened, "(v&o)", &output, &session);
+    std::string password = privateKeyringPassword;
+    GVariant* secret = g_variant_new(
+        "(o@ay@ays)", session, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
+        g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, password.data(), password.size(), 1), "text/plain");
+    GVariant* unlocked = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.secrets", "/org/freedesktop/secrets",
+        "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword",
+        g_variant_new("(o@(oayays))", path.c_str(), secret), nullptr, G_DBUS_CALL_FLAGS_NONE, 30000, nullptr,
+        &error);
+    EXPECT_TRUE(unlocked) << (error ? error->message : "");
+    g_clear_error(&error);
+    if (unlocked) g_variant_unref(unlocked);
+    g_variant_unref(output);
+    g_variant_unref(opened);
+    g_object_unref(bus);
 }
 
 void runChecksOnLockedKeyring() {
@@ -114,15 +153,23 @@ void runChecksOnLockedKeyring() {
     manager.saveToken(record);
     ASSERT_EQ(manager.loadToken(), record);
 
-    lockDefaultCollection();
+    std::string collection = lockDefaultCollection();
     EXPECT_FALSE(manager.loadToken());
     EXPECT_FALSE(manager.hasToken());
     EXPECT_THROW(manager.saveToken(record), GitAuthManagerError);
+
+    // A delete that cannot reach the locked item says so: once unlocked, the token is still there.
+    EXPECT_FALSE(manager.deleteToken());
+    EXPECT_FALSE(manager.deleteToken("ghr_r"));
+    unlockCollection(collection);
+    EXPECT_EQ(manager.loadToken(), record);
+    EXPECT_TRUE(manager.deleteToken());
+    EXPECT_FALSE(manager.loadToken());
 }
 
-// A locked keyring reads as no token and refuses saves. The checks run in a child of this test program
-// on a private bus with its own gnome-keyring, which the child locks; the parent waits for the child
-// with a deadline, in case an unlock prompt is ever waited for.
+// A locked keyring reads as no token, refuses saves and keeps its items against deletes. The checks run in a
+// child of this test program on a private bus with its own gnome-keyring, which the child locks; the parent
+// waits for the child with a deadline, in case an unlock prompt is ever waited for.
 TEST(LockedKeyring, LookupsAndSavesNeverWaitForAPrompt) {
     if (Environment::process().get(childVariable)) {
         runChecksOnLockedKeyring();
