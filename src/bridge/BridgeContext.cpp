@@ -11,6 +11,7 @@ namespace pelko {
 BridgeContext::BridgeContext(std::shared_ptr<GestureBridge> gestureBridge,
                              std::shared_ptr<ExplorerService> explorer)
     : fileQueue(std::make_shared<SerialQueue>(WebBridge::fileQueueLabel)),
+      keyringQueue(std::make_shared<SerialQueue>(WebBridge::keyringQueueLabel)),
       gestureBridge(std::move(gestureBridge)),
       explorerService(explorer ? std::move(explorer) : std::make_shared<ExplorerService>()) {}
 
@@ -52,6 +53,37 @@ void BridgeContext::runOnMain(std::function<void(BridgeContext&)> work) {
 void BridgeContext::runOnMainLater(std::function<void(BridgeContext&)> work) {
     MainQueue::shared().async([weak = weak_from_this(), work = std::move(work)] {
         if (auto self = weak.lock()) work(*self);
+    });
+}
+
+void BridgeContext::onKeyringQueue(std::function<KeyringFinish()> work) {
+    PELKO_REQUIRE_MAIN_THREAD();
+    auto place = delivery.reserve();
+    auto hold = std::make_unique<RepeatingTimer>();
+    hold->start(keyringHold, [weak = weak_from_this(), place] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->delivery.release(place);
+        if (auto found = self->keyringHolds.find(place); found != self->keyringHolds.end())
+            found->second->cancel();
+    });
+    keyringHolds.emplace(place, std::move(hold));
+    keyringQueue->async([weak = weak_from_this(), place, work = std::move(work)] {
+        KeyringFinish finish = work();
+        MainQueue::shared().async([weak, place, finish = std::move(finish)] {
+            auto self = weak.lock();
+            if (!self) return;
+            std::vector<std::string> scripts;
+            for (const auto& event : finish(*self)) {
+                try {
+                    scripts.push_back(EventScript::build(event.type, event.payload));
+                } catch (const EncodeError&) {
+                    // a non-finite number: the event cannot be sent
+                }
+            }
+            self->keyringHolds.erase(place);
+            self->delivery.fill(place, std::move(scripts));
+        });
     });
 }
 

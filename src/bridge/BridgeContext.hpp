@@ -4,10 +4,14 @@
 // delivery. Internal to the bridge.
 //
 // Main thread only, except `dispatchEvent` (any thread) and the sign-in fields, which are set during
-// wiring before any service reports and never change afterwards. Owned by its WebBridge alone: work
+// wiring before any service reports and never change afterwards. Keyring work runs on the keyring
+// queue, never on the main thread, and its events keep the place in the page's order of the moment
+// it was asked for. Owned by its WebBridge alone: work
 // queued for later holds it weakly and is dropped when the bridge is gone by then.
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +30,7 @@
 #include "platform/AnalyticsLogging.hpp"
 #include "platform/Json.hpp"
 #include "platform/Published.hpp"
+#include "platform/RepeatingTimer.hpp"
 #include "platform/SerialQueue.hpp"
 #include "platform/SystemLogger.hpp"
 #include "platform/Uuid.hpp"
@@ -53,6 +58,13 @@ class BridgeContext : public std::enable_shared_from_this<BridgeContext> {
     // waits for a later turn of the main queue. Work is dropped when the context is gone by then.
     void runOnMain(std::function<void(BridgeContext&)> work);
     void runOnMainLater(std::function<void(BridgeContext&)> work);
+    // Main thread: runs `work` on the keyring queue, then what it returns on the main queue; the
+    // events that returns go to the page in the place this call took. Events sent meanwhile wait
+    // behind them for at most `keyringHold`; after that they go on, and these follow when ready.
+    // Dropped when the context is gone by then.
+    using KeyringFinish = std::function<std::vector<BridgeEvent>(BridgeContext&)>;
+    void onKeyringQueue(std::function<KeyringFinish()> work);
+    static constexpr std::chrono::milliseconds keyringHold{200};
 
     std::optional<ProjectMetadata> project(const Uuid& projectID) const;
     // The project's root folder when the project is known and its folder exists.
@@ -72,7 +84,10 @@ class BridgeContext : public std::enable_shared_from_this<BridgeContext> {
     std::shared_ptr<AnalyticsLogging> analyticsLogger;
     std::shared_ptr<FolderPicking> folderPicker;
     std::optional<AppConfig> cachedConfig;
-    std::shared_ptr<SerialQueue> fileQueue;  // WebBridge::fileQueueLabel
+    std::shared_ptr<SerialQueue> fileQueue;     // WebBridge::fileQueueLabel
+    std::shared_ptr<SerialQueue> keyringQueue;  // WebBridge::keyringQueueLabel
+    // The timers that give up places reserved by onKeyringQueue, by place.
+    std::map<ScriptDelivery::Place, std::unique_ptr<RepeatingTimer>> keyringHolds;
     SystemLogger previewTabsLogger{"app.pelko.webbridge", "previewTabs"};
     std::shared_ptr<GestureBridge> gestureBridge;
     std::shared_ptr<ExplorerService> explorerService;

@@ -1,5 +1,7 @@
 #include "bridge/ScriptDelivery.hpp"
 
+#include <algorithm>
+
 namespace pelko {
 
 ScriptDelivery::~ScriptDelivery() {
@@ -22,12 +24,44 @@ void ScriptDelivery::navigationStarted() {
 std::size_t ScriptDelivery::navigationFinished() {
     isReady_ = true;
     std::size_t held = pendingScripts_.size();
-    auto webView = webView_.lock();
-    if (!webView) return held;
-    std::vector<Held> scripts;
-    scripts.swap(pendingScripts_);
-    for (auto& script : scripts) evaluate(*webView, std::move(script));
+    flush();
     return held;
+}
+
+ScriptDelivery::Place ScriptDelivery::reserve() {
+    pendingScripts_.push_back({{}, nullptr, ++lastPlace_});
+    return lastPlace_;
+}
+
+void ScriptDelivery::fill(Place place, std::vector<std::string> scripts) {
+    auto it = std::find_if(pendingScripts_.begin(), pendingScripts_.end(),
+                           [place](const Held& held) { return held.place == place; });
+    if (it == pendingScripts_.end()) {
+        for (auto& script : scripts) deliver(std::move(script));
+        return;
+    }
+    it = pendingScripts_.erase(it);
+    for (auto& script : scripts) it = std::next(pendingScripts_.insert(it, {std::move(script), nullptr, 0}));
+    flush();
+}
+
+void ScriptDelivery::release(Place place) {
+    auto it = std::find_if(pendingScripts_.begin(), pendingScripts_.end(),
+                           [place](const Held& held) { return held.place == place; });
+    if (it == pendingScripts_.end()) return;
+    pendingScripts_.erase(it);
+    flush();
+}
+
+// Runs held scripts in order up to the first place not yet filled.
+void ScriptDelivery::flush() {
+    auto webView = webView_.lock();
+    if (!webView || !isReady_) return;
+    while (!pendingScripts_.empty() && pendingScripts_.front().place == 0) {
+        Held held = std::move(pendingScripts_.front());
+        pendingScripts_.pop_front();
+        evaluate(*webView, std::move(held));
+    }
 }
 
 bool ScriptDelivery::isReady() const {
@@ -40,7 +74,7 @@ void ScriptDelivery::deliver(std::string script) {
 
 void ScriptDelivery::deliver(std::string script, std::function<void()> onEvaluated) {
     auto webView = webView_.lock();
-    if (webView && isReady_) {
+    if (webView && isReady_ && pendingScripts_.empty()) {
         evaluate(*webView, {std::move(script), std::move(onEvaluated)});
         return;
     }

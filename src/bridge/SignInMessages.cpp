@@ -5,6 +5,7 @@
 #include "bridge/BridgeContext.hpp"
 #include "bridge/GitOAuthErrorPayload.hpp"
 #include "bridge/WebBridge.hpp"
+#include "github/GitAuthManager.hpp"
 #include "github/GitOAuthStatusPayload.hpp"
 
 namespace pelko {
@@ -20,25 +21,73 @@ std::string joined(const std::vector<std::string>& parts, std::string_view separ
     return result;
 }
 
-}  // namespace
-
-std::optional<OAuthTokenRecord> SignInMessages::loadStoredToken(const BridgeContext& context) {
-    if (!context.authManager) return std::nullopt;
-    return context.authManager->loadToken();
+BridgeEvent errorEvent(const std::string& description) {
+    return BridgeEvent{"github/oauth/error", GitOAuthErrorPayload{description, true}.toJson()};
 }
+
+std::optional<std::string> loginOf(const std::optional<OAuthTokenRecord>& record) {
+    return record ? record->accountLogin : std::nullopt;
+}
+
+void send(BridgeContext& context, const std::vector<BridgeEvent>& events) {
+    for (const auto& event : events) context.dispatchEvent(event.type, event.payload);
+}
+
+// Reads the stored token on the keyring queue and hands it to `finish` on the main queue; without a
+// token store there is nothing to read, and `finish` runs at once.
+void withStoredToken(
+    BridgeContext& context,
+    std::function<std::vector<BridgeEvent>(BridgeContext&, const std::optional<OAuthTokenRecord>&)> finish) {
+    if (!context.authManager) {
+        send(context, finish(context, std::nullopt));
+        return;
+    }
+    context.onKeyringQueue([auth = context.authManager, finish = std::move(finish)] {
+        auto record = auth->loadToken();
+        return BridgeContext::KeyringFinish(
+            [record, finish](BridgeContext& self) { return finish(self, record); });
+    });
+}
+
+// Deletes the stored token on the keyring queue. A token the keyring kept (a locked item) is still
+// signed in: the page is told the status it had and an error, never "disconnected".
+std::vector<BridgeEvent> finishLogout(BridgeContext& self, const std::optional<OAuthTokenRecord>& before,
+                                      bool deleted, const std::optional<OAuthTokenRecord>& after) {
+    if (!deleted) {
+        std::string failure = GitAuthManagerError(GitAuthManagerError::Code::keychainDeleteFailed).what();
+        SignInMessages::logSecurityEvent(self, SecurityEventAction::oauthLogout, loginOf(before),
+                                         SecurityEventLogging::Metadata{{"error", failure}});
+        std::vector<BridgeEvent> events;
+        if (after) events.push_back(SignInMessages::statusEvent(after, false, std::nullopt));
+        events.push_back(errorEvent(failure));
+        return events;
+    }
+    if (self.tokenRefresher) self.tokenRefresher->stop();
+    SignInMessages::logSecurityEvent(self, SecurityEventAction::oauthLogout, loginOf(before), std::nullopt);
+    return {SignInMessages::statusEvent(after, false, "userLogout")};
+}
+
+void logout(BridgeContext& context) {
+    if (!context.authManager) {
+        send(context, finishLogout(context, std::nullopt, true, std::nullopt));
+        return;
+    }
+    context.onKeyringQueue([auth = context.authManager] {
+        auto before = auth->loadToken();
+        bool deleted = auth->deleteToken();
+        auto after = auth->loadToken();
+        return BridgeContext::KeyringFinish([before, deleted, after](BridgeContext& self) {
+            return finishLogout(self, before, deleted, after);
+        });
+    });
+}
+
+}  // namespace
 
 void SignInMessages::logSecurityEvent(const BridgeContext& context, SecurityEventAction action,
                                       const std::optional<std::string>& login,
                                       const std::optional<SecurityEventLogging::Metadata>& metadata) {
     if (context.securityLogger) context.securityLogger->log(action, login, metadata);
-}
-
-void SignInMessages::logSecurityEventForStoredAccount(const BridgeContext& context,
-                                                      SecurityEventAction action,
-                                                      const SecurityEventLogging::Metadata& metadata) {
-    if (!context.securityLogger) return;
-    auto token = loadStoredToken(context);
-    context.securityLogger->log(action, token ? token->accountLogin : std::nullopt, metadata);
 }
 
 bool SignInMessages::isNonExpiring(const Date& date) {
@@ -49,8 +98,8 @@ bool SignInMessages::isNonExpiring(const Date& date) {
     return local.tm_year + 1900 > 2099;
 }
 
-void SignInMessages::dispatchStatus(BridgeContext& context, const std::optional<OAuthTokenRecord>& record,
-                                    bool refreshed, const std::optional<std::string>& reason) {
+BridgeEvent SignInMessages::statusEvent(const std::optional<OAuthTokenRecord>& record, bool refreshed,
+                                        const std::optional<std::string>& reason) {
     GitOAuthStatusPayload payload;
     if (record) {
         payload.status = "connected";
@@ -62,17 +111,25 @@ void SignInMessages::dispatchStatus(BridgeContext& context, const std::optional<
         payload.status = "disconnected";
     }
     payload.reason = reason;
-    context.dispatchEvent("github/oauth/status", payload.toJson());
+    return BridgeEvent{"github/oauth/status", payload.toJson()};
 }
 
 void SignInMessages::dispatchStoredStatus(BridgeContext& context) {
-    dispatchStatus(context, loadStoredToken(context), false, std::nullopt);
+    withStoredToken(context, [](BridgeContext&, const std::optional<OAuthTokenRecord>& record) {
+        return std::vector<BridgeEvent>{statusEvent(record, false, std::nullopt)};
+    });
 }
 
 void SignInMessages::handle(BridgeContext& context, const std::string& type, const Json*) {
     if (type == "github/oauth/start") {
-        logSecurityEventForStoredAccount(context, SecurityEventAction::oauthStart,
-                                         SecurityEventLogging::Metadata{{"initiator", "user"}});
+        // The log line needs the stored account; the coordinator does not wait for it.
+        if (context.securityLogger) {
+            withStoredToken(context, [](BridgeContext& self, const std::optional<OAuthTokenRecord>& record) {
+                logSecurityEvent(self, SecurityEventAction::oauthStart, loginOf(record),
+                                 SecurityEventLogging::Metadata{{"initiator", "user"}});
+                return std::vector<BridgeEvent>{};
+            });
+        }
         // Always a later turn of the main queue, so the page's message handling has finished first.
         context.runOnMainLater([](BridgeContext& self) {
             if (self.oauthCoordinator) {
@@ -80,14 +137,7 @@ void SignInMessages::handle(BridgeContext& context, const std::string& type, con
             }
         });
     } else if (type == "github/oauth/logout") {
-        std::optional<std::string> login;
-        if (context.authManager) {
-            if (auto token = context.authManager->loadToken()) login = token->accountLogin;
-            context.authManager->deleteToken();
-        }
-        if (context.tokenRefresher) context.tokenRefresher->stop();
-        logSecurityEvent(context, SecurityEventAction::oauthLogout, login, std::nullopt);
-        dispatchStatus(context, loadStoredToken(context), false, "userLogout");
+        logout(context);
     } else if (type == "github/oauth/requestStatus") {
         dispatchStoredStatus(context);
     }
@@ -97,41 +147,50 @@ void SignInMessages::handle(BridgeContext& context, const std::string& type, con
 // Reports of the sign-in coordinator and the token refresher (any thread)
 
 void WebBridge::gitHubOAuthCoordinatorDidComplete(GitHubOAuthCoordinating&, const OAuthTokenRecord& record) {
-    context_->runOnMainLater([record](BridgeContext& context) {
-        SignInMessages::logSecurityEvent(
-            context, SecurityEventAction::oauthSuccess, record.accountLogin,
-            SecurityEventLogging::Metadata{{"expiresAt", record.expiresAt.isoMilliseconds()},
-                                           {"scopes", joined(record.scope, " ")}});
-        SignInMessages::dispatchStoredStatus(context);
+    context_->runOnMainLater([handed = record](BridgeContext& context) {
+        withStoredToken(
+            context, [handed](BridgeContext& self, const std::optional<OAuthTokenRecord>& stored) {
+                SignInMessages::logSecurityEvent(
+                    self, SecurityEventAction::oauthSuccess, handed.accountLogin,
+                    SecurityEventLogging::Metadata{{"expiresAt", handed.expiresAt.isoMilliseconds()},
+                                                   {"scopes", joined(handed.scope, " ")}});
+                return std::vector<BridgeEvent>{SignInMessages::statusEvent(stored, false, std::nullopt)};
+            });
     });
 }
 
 void WebBridge::gitHubOAuthCoordinatorDidFail(GitHubOAuthCoordinating&, const std::string& errorDescription) {
     context_->runOnMainLater([errorDescription](BridgeContext& context) {
-        SignInMessages::logSecurityEventForStoredAccount(
-            context, SecurityEventAction::oauthFailure,
-            SecurityEventLogging::Metadata{{"error", errorDescription}});
-        context.dispatchEvent("github/oauth/error", GitOAuthErrorPayload{errorDescription, true}.toJson());
+        withStoredToken(
+            context, [errorDescription](BridgeContext& self, const std::optional<OAuthTokenRecord>& stored) {
+                SignInMessages::logSecurityEvent(self, SecurityEventAction::oauthFailure, loginOf(stored),
+                                                 SecurityEventLogging::Metadata{{"error", errorDescription}});
+                return std::vector<BridgeEvent>{errorEvent(errorDescription)};
+            });
     });
 }
 
 void WebBridge::gitTokenRefresherDidRefresh(GitTokenRefreshing&, const OAuthTokenRecord& record) {
-    context_->runOnMainLater([record](BridgeContext& context) {
-        SignInMessages::logSecurityEvent(
-            context, SecurityEventAction::oauthRefreshSuccess, record.accountLogin,
-            SecurityEventLogging::Metadata{{"expiresAt", record.expiresAt.isoMilliseconds()}});
-        SignInMessages::dispatchStatus(context, SignInMessages::loadStoredToken(context), true, std::nullopt);
+    context_->runOnMainLater([handed = record](BridgeContext& context) {
+        withStoredToken(
+            context, [handed](BridgeContext& self, const std::optional<OAuthTokenRecord>& stored) {
+                SignInMessages::logSecurityEvent(
+                    self, SecurityEventAction::oauthRefreshSuccess, handed.accountLogin,
+                    SecurityEventLogging::Metadata{{"expiresAt", handed.expiresAt.isoMilliseconds()}});
+                return std::vector<BridgeEvent>{SignInMessages::statusEvent(stored, true, std::nullopt)};
+            });
     });
 }
 
 void WebBridge::gitTokenRefresherDidFail(GitTokenRefreshing&, const std::string& errorDescription) {
     context_->runOnMainLater([errorDescription](BridgeContext& context) {
-        SignInMessages::logSecurityEventForStoredAccount(
-            context, SecurityEventAction::oauthRefreshFailure,
-            SecurityEventLogging::Metadata{{"error", errorDescription}});
-        SignInMessages::dispatchStatus(context, SignInMessages::loadStoredToken(context), false,
-                                       "refreshFailed");
-        context.dispatchEvent("github/oauth/error", GitOAuthErrorPayload{errorDescription, true}.toJson());
+        withStoredToken(context, [errorDescription](BridgeContext& self,
+                                                    const std::optional<OAuthTokenRecord>& stored) {
+            SignInMessages::logSecurityEvent(self, SecurityEventAction::oauthRefreshFailure, loginOf(stored),
+                                             SecurityEventLogging::Metadata{{"error", errorDescription}});
+            return std::vector<BridgeEvent>{SignInMessages::statusEvent(stored, false, "refreshFailed"),
+                                            errorEvent(errorDescription)};
+        });
     });
 }
 

@@ -74,6 +74,7 @@ class WebBridge final : public std::enable_shared_from_this<WebBridge>,
 
   public:
     static constexpr const char* fileQueueLabel = "app.pelko.webbridge.fs";
+    static constexpr const char* keyringQueueLabel = "app.pelko.webbridge.keyring";
 
     // Main thread. Without an explorer service the bridge builds the default one (0.4 s debounce,
     // change callbacks on the main queue). The gesture bridge is only kept alive here; the composition

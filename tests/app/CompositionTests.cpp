@@ -44,6 +44,11 @@ std::shared_ptr<test::RecordingWebView> loadedPage(const AppServices& services) 
     auto page = std::make_shared<test::RecordingWebView>();
     services.bridge->attachWebView(page);
     services.bridge->notifyWebViewDidFinishNavigation();
+    // The wiring's sign-in status comes from the keyring queue.
+    EXPECT_TRUE(MainQueue::shared().drainUntil([&] {
+        auto types = page->types();
+        return std::find(types.begin(), types.end(), "github/oauth/status") != types.end();
+    }));
     return page;
 }
 
@@ -55,7 +60,9 @@ TEST(CompositionTest, WiringHoldsTheFirstEventsUntilThePageLoads) {
     EXPECT_TRUE(page->types().empty());
     services.bridge->notifyWebViewDidStartNavigation();
     services.bridge->notifyWebViewDidFinishNavigation();
-    EXPECT_EQ(page->types(),
+    ASSERT_TRUE(page->waitForCount(3));
+    auto types = page->types();
+    EXPECT_EQ(std::vector<std::string>(types.begin(), types.begin() + 3),
               (std::vector<std::string>{"terminal/snapshot", "github/oauth/status", "system/metrics"}));
     // The first snapshot describes the built-in default's one session.
     EXPECT_EQ(page->events()[0]["payload"]["sessions"][0]["title"], "CLI #1");
@@ -74,8 +81,9 @@ TEST(CompositionTest, ContentViewActivatesTheStoredProjectAndSwitches) {
     auto view =
         ContentView::create(services.bridge, services.configStore, center, services.terminalService, nullptr);
     view->appear();
-    // Before the file is read, the built-in default's first sample project is shown.
-    ASSERT_FALSE(activatedNames(*page).empty());
+    // Before the file is read, the built-in default's first sample project is shown (once the sign-in
+    // status that follows its configuration has come from the keyring queue).
+    ASSERT_TRUE(MainQueue::shared().drainUntil([&] { return !activatedNames(*page).empty(); }));
     const std::string sample = activatedNames(*page).front();
     EXPECT_NE(sample, "Beta");
 
@@ -95,9 +103,12 @@ TEST(CompositionTest, ContentViewActivatesTheStoredProjectAndSwitches) {
     // "Next Project" from the last project wraps to the first, activating it exactly once.
     page->scripts.clear();
     center->onNextProject();
-    EXPECT_EQ(activatedNames(*page), std::vector<std::string>{"Alpha"});
     EXPECT_EQ(services.configStore->config().activeProjectID, a.id);
+    // Held behind the sign-in status that follows the configuration until the keyring queue answers.
+    EXPECT_TRUE(MainQueue::shared().drainUntil([&] { return !activatedNames(*page).empty(); }));
+    EXPECT_EQ(activatedNames(*page), std::vector<std::string>{"Alpha"});
     center->onPreviousProject();
+    EXPECT_TRUE(MainQueue::shared().drainUntil([&] { return activatedNames(*page).size() >= 2; }));
     EXPECT_EQ(activatedNames(*page), (std::vector<std::string>{"Alpha", "Beta"}));
 
     view->disappear();
@@ -114,9 +125,10 @@ TEST(CompositionTest, WithoutAnActiveProjectTheFirstIsShownButNotStored) {
                                     InputCommandCenter::create(std::weak_ptr<EventMonitoring>()),
                                     services.terminalService, nullptr);
     view->appear();
-    ASSERT_TRUE(MainQueue::shared().drainUntil([&] { return view->activeProjectID() == a.id; }));
-    MainQueue::shared().drain();
-    EXPECT_EQ(activatedNames(*page).back(), "First");
+    ASSERT_TRUE(MainQueue::shared().drainUntil([&] {
+        auto names = activatedNames(*page);
+        return view->activeProjectID() == a.id && !names.empty() && names.back() == "First";
+    }));
     EXPECT_FALSE(services.configStore->config().activeProjectID.has_value());
 }
 
