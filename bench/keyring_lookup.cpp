@@ -1,5 +1,5 @@
 // Keyring lookup latency: the stored GitHub token read through GitAuthManager from gnome-keyring, as
-// the main thread does at every configuration event. Reports the median and the 99th percentile of
+// the bridge's keyring queue does at every configuration event. Reports the median and the 99th percentile of
 // single lookups (a stored record, and no record at all).
 //
 // Runs against a gnome-keyring of its own: started without one, the program runs itself again inside
