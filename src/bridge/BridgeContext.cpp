@@ -1,5 +1,7 @@
 #include "bridge/BridgeContext.hpp"
 
+#include <mutex>
+
 #include "bridge/EventScript.hpp"
 #include "bridge/WebBridge.hpp"
 #include "config/ConfigStore.hpp"
@@ -56,33 +58,64 @@ void BridgeContext::runOnMainLater(std::function<void(BridgeContext&)> work) {
     });
 }
 
+namespace {
+
+// What the keyring queue hands back for one reserved place, taken once on the main thread.
+struct KeyringOutcome {
+    std::mutex mutex;
+    BridgeContext::KeyringFinish finish;
+};
+
+// Fills the place with the outcome's events, unless there is no outcome yet or it was taken already.
+bool complete(BridgeContext& self, ScriptDelivery::Place place, KeyringOutcome& outcome) {
+    BridgeContext::KeyringFinish finish;
+    {
+        std::lock_guard lock(outcome.mutex);
+        std::swap(finish, outcome.finish);
+    }
+    if (!finish) return false;
+    std::vector<std::string> scripts;
+    for (const auto& event : finish(self)) {
+        try {
+            scripts.push_back(EventScript::build(event.type, event.payload));
+        } catch (const EncodeError&) {
+            // a non-finite number: the event cannot be sent
+        }
+    }
+    self.delivery.fill(place, std::move(scripts));
+    return true;
+}
+
+}  // namespace
+
 void BridgeContext::onKeyringQueue(std::function<KeyringFinish()> work) {
     PELKO_REQUIRE_MAIN_THREAD();
     auto place = delivery.reserve();
+    auto outcome = std::make_shared<KeyringOutcome>();
     auto hold = std::make_unique<RepeatingTimer>();
-    hold->start(keyringHold, [weak = weak_from_this(), place] {
+    hold->start(keyringHold, [weak = weak_from_this(), place, outcome] {
         auto self = weak.lock();
         if (!self) return;
-        self->delivery.release(place);
+        // A keyring that answered while the main thread was busy still gets its place.
+        if (!complete(*self, place, *outcome)) self->delivery.release(place);
         if (auto found = self->keyringHolds.find(place); found != self->keyringHolds.end())
             found->second->cancel();
+        // Not from inside the timer's own tick.
+        MainQueue::shared().async([weak, place] {
+            if (auto context = weak.lock()) context->keyringHolds.erase(place);
+        });
     });
     keyringHolds.emplace(place, std::move(hold));
-    keyringQueue->async([weak = weak_from_this(), place, work = std::move(work)] {
+    keyringQueue->async([weak = weak_from_this(), place, outcome, work = std::move(work)] {
         KeyringFinish finish = work();
-        MainQueue::shared().async([weak, place, finish = std::move(finish)] {
+        {
+            std::lock_guard lock(outcome->mutex);
+            outcome->finish = std::move(finish);
+        }
+        MainQueue::shared().async([weak, place, outcome] {
             auto self = weak.lock();
             if (!self) return;
-            std::vector<std::string> scripts;
-            for (const auto& event : finish(*self)) {
-                try {
-                    scripts.push_back(EventScript::build(event.type, event.payload));
-                } catch (const EncodeError&) {
-                    // a non-finite number: the event cannot be sent
-                }
-            }
-            self->keyringHolds.erase(place);
-            self->delivery.fill(place, std::move(scripts));
+            if (complete(*self, place, *outcome)) self->keyringHolds.erase(place);
         });
     });
 }

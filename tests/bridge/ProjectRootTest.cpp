@@ -56,7 +56,7 @@ struct FolderRecordingRunner final : GitProcessRunning {
 struct NoToken final : GitAuthProviding {
     bool hasToken() const override { return false; }
     std::optional<OAuthTokenRecord> loadToken() const override { return std::nullopt; }
-    void deleteToken() override {}
+    bool deleteToken() override { return true; }
 };
 
 struct CreatedSessions final : TerminalCoordinatorDelegate {

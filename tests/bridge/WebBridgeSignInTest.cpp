@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "bridge/BridgeContext.hpp"
 #include "bridge/BridgeTestSupport.hpp"
 #include "config/AppConfig.hpp"
 
@@ -236,6 +237,7 @@ class GatedAuth final : public GitAuthProviding {
         changed_.notify_all();
         changed_.wait(lock, [&] { return open_; });
         --waiting_;
+        ++answers_;
         return sampleToken();
     }
     bool deleteToken() override { return true; }
@@ -248,11 +250,16 @@ class GatedAuth final : public GitAuthProviding {
         std::lock_guard lock(mutex_);
         return waiting_ > 0;
     }
+    int answers() const {
+        std::lock_guard lock(mutex_);
+        return answers_;
+    }
 
   private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     mutable int waiting_ = 0;
+    mutable int answers_ = 0;
     bool open_ = true;
 };
 
@@ -291,6 +298,19 @@ TEST_F(WebBridgeSignIn, AKeyringThatDoesNotAnswerHoldsNeitherThePageNorItsOrder)
     EXPECT_EQ(
         loaded.webView->types(),
         (std::vector<std::string>{"app/config", "meanwhile", "github/oauth/status", "github/oauth/status"}));
+
+    // A keyring that answered in time keeps its place even when the main thread was too busy to take
+    // the answer before the hold ran out.
+    loaded.webView->scripts.clear();
+    const int answered = gated->answers();
+    const auto reserved = std::chrono::steady_clock::now();
+    loaded.bridge->handle(message("github/oauth/requestStatus"));
+    loaded.bridge->dispatchEvent("meanwhile", Json::object());
+    while (gated->answers() == answered ||
+           std::chrono::steady_clock::now() < reserved + BridgeContext::keyringHold)
+        std::this_thread::yield();  // busy, without a turn of the main loop
+    ASSERT_TRUE(loaded.webView->waitForCount(2));
+    EXPECT_EQ(loaded.webView->types(), (std::vector<std::string>{"github/oauth/status", "meanwhile"}));
 }
 
 }  // namespace
