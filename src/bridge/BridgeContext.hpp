@@ -6,8 +6,8 @@
 // Main thread only, except `dispatchEvent` (any thread) and the sign-in fields, which are set during
 // wiring before any service reports and never change afterwards. Keyring work runs on the keyring
 // queue, never on the main thread, and its events keep the place in the page's order of the moment
-// it was asked for. Owned by its WebBridge alone: work
-// queued for later holds it weakly and is dropped when the bridge is gone by then.
+// it was asked for. Owned by its WebBridge alone: work queued for later holds it weakly and is
+// dropped when the bridge is gone by then.
 #include <chrono>
 #include <filesystem>
 #include <functional>

@@ -4,7 +4,8 @@
 // navigation finishes. Main thread only. Holds the web view weakly. A script delivered with
 // `onEvaluated` reports once when the page has run it (or when this delivery goes away still holding
 // it), so a producer can pace itself by the page. A reserved place holds every later script behind it
-// until it is filled, so scripts made elsewhere (off the main thread) keep the order of their request.
+// until it is filled or released, so scripts made elsewhere (off the main thread) keep the order of
+// their request.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
