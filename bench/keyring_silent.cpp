@@ -19,58 +19,13 @@
 #include "github/GitAuthManager.hpp"
 #include "github/SystemKeychainStore.hpp"
 #include "platform/MainQueue.hpp"
+#include "support/SilentSecretService.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Owns "org.freedesktop.secrets" over a connection of its own and drops every call that reaches it.
-// Leaving the bus ends the calls it holds.
-class SilentSecretService {
-  public:
-    SilentSecretService() {
-        GError* error = nullptr;
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-        if (address) {
-            connection_ = g_dbus_connection_new_for_address_sync(
-                address,
-                static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                nullptr, nullptr, &error);
-            g_free(address);
-        }
-        g_clear_error(&error);
-        if (!connection_) return;
-        g_dbus_connection_add_filter(connection_, &SilentSecretService::drop, nullptr, nullptr);
-        GVariant* reply = g_dbus_connection_call_sync(
-            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "RequestName", g_variant_new("(su)", "org.freedesktop.secrets", 4u /* do not queue */),
-            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 30000, nullptr, &error);
-        g_clear_error(&error);
-        if (!reply) return;
-        guint32 result = 0;
-        g_variant_get(reply, "(u)", &result);
-        g_variant_unref(reply);
-        owned = result == 1;
-    }
-    ~SilentSecretService() { leave(); }
-    void leave() {
-        if (!connection_) return;
-        g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-        g_object_unref(connection_);
-        connection_ = nullptr;
-    }
-    bool owned = false;
-
-  private:
-    static GDBusMessage* drop(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer) {
-        if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL)
-            return message;
-        g_object_unref(message);
-        return nullptr;
-    }
-    GDBusConnection* connection_ = nullptr;
-};
+using pelko::test::SilentSecretService;
 
 // Records when each script arrives, with its escapes taken out (so "app/config" reads as written).
 class TimingWebView : public pelko::ScriptEvaluating {

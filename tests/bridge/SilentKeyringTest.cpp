@@ -18,6 +18,7 @@
 #include "github/GitAuthManager.hpp"
 #include "github/SystemKeychainStore.hpp"
 #include "platform/Environment.hpp"
+#include "support/SilentSecretService.hpp"
 
 namespace pelko::test {
 namespace {
@@ -28,63 +29,6 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* childVariable = "PELKO_SILENT_KEYRING_CHILD";
 // D-Bus's own limit for a call without one of its own.
 constexpr auto dbusDefaultTimeout = 25s;
-
-// Owns "org.freedesktop.secrets" on the session bus over a connection of its own and drops every method
-// call that reaches it, unanswered. Leaving the bus ends the calls it holds: the bus answers each with
-// an error.
-class SilentSecretService {
-  public:
-    SilentSecretService() {
-        GError* error = nullptr;
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-        if (address) {
-            connection_ = g_dbus_connection_new_for_address_sync(
-                address,
-                static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                nullptr, nullptr, &error);
-            g_free(address);
-        }
-        g_clear_error(&error);
-        if (!connection_) return;
-        g_dbus_connection_add_filter(connection_, &SilentSecretService::drop, this, nullptr);
-        GVariant* reply = g_dbus_connection_call_sync(
-            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "RequestName", g_variant_new("(su)", "org.freedesktop.secrets", 4u /* do not queue */),
-            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 30000, nullptr, &error);
-        g_clear_error(&error);
-        if (!reply) return;
-        guint32 result = 0;
-        g_variant_get(reply, "(u)", &result);
-        g_variant_unref(reply);
-        owned = result == 1;  // the primary owner
-    }
-    ~SilentSecretService() { leave(); }
-    SilentSecretService(const SilentSecretService&) = delete;
-    SilentSecretService& operator=(const SilentSecretService&) = delete;
-
-    void leave() {
-        if (!connection_) return;
-        g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-        g_object_unref(connection_);
-        connection_ = nullptr;
-    }
-    int callsHeld() const { return held_.load(); }
-
-    bool owned = false;
-
-  private:
-    static GDBusMessage* drop(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer self) {
-        if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL)
-            return message;
-        ++static_cast<SilentSecretService*>(self)->held_;
-        g_object_unref(message);
-        return nullptr;
-    }
-
-    GDBusConnection* connection_ = nullptr;
-    std::atomic<int> held_{0};
-};
 
 std::size_t count(const RecordingWebView& page, const std::string& type) {
     auto types = page.types();
