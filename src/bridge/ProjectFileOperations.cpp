@@ -181,22 +181,6 @@ std::optional<BridgeEvent> sizeAnswer(const Uuid& projectId, const std::string& 
     return std::nullopt;
 }
 
-// Reads at most `limit` bytes; false on a read error.
-bool readUpTo(int fd, std::size_t limit, std::string& bytes) {
-    char buffer[1 << 16];
-    while (bytes.size() < limit) {
-        const std::size_t want = std::min(sizeof buffer, limit - bytes.size());
-        const ssize_t count = read(fd, buffer, want);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (count == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
 }  // namespace
 
 ProjectFileOperations::ProjectFileOperations(std::shared_ptr<FileSystemRenaming> renaming)
@@ -289,7 +273,7 @@ BridgeEvent ProjectFileOperations::readFile(const Uuid& projectId, const fs::pat
     // file up front keeps a large read at its own size instead of doubling its buffer as it grows.
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(std::min(opened.st_size, static_cast<off_t>(hardLimitBytes))));
-    if (!readUpTo(fd.get(), static_cast<std::size_t>(hardLimitBytes) + 1, bytes))
+    if (!ProjectDirectory::readUpTo(fd.get(), static_cast<std::size_t>(hardLimitBytes) + 1, bytes))
         return fail(ReadError::unreadable);
     auto bytesRead = static_cast<std::int64_t>(bytes.size());
     if (bytesRead > hardLimitBytes && fstat(fd.get(), &opened) == 0)

@@ -150,13 +150,4 @@ std::string GitRemoteURL::hostOf(std::string_view url) {
     return parts ? GitOutputText::lowercased(parts->host) : std::string();
 }
 
-std::optional<RepositoryCoordinates> GitRemoteURL::sanitizeRepositoryPath(std::string_view path) {
-    std::vector<std::string_view> parts;
-    for (auto part : GitOutputText::split(path, "/")) {
-        if (!part.empty()) parts.push_back(part);
-    }
-    if (parts.size() < 2) return std::nullopt;
-    return RepositoryCoordinates{std::string(parts[parts.size() - 2]), std::string(parts.back())};
-}
-
 }  // namespace pelko

@@ -29,8 +29,6 @@ struct GitRemoteURL {
     static bool isGitHubHost(std::string_view host, std::string_view gitHubHost);
     // The lower-case host of a URL such as "https://github.com" (no user, no port); "" when unreadable.
     static std::string hostOf(std::string_view url);
-    // The last two parts of a "/"-separated path as owner and name.
-    static std::optional<RepositoryCoordinates> sanitizeRepositoryPath(std::string_view path);
 };
 
 }  // namespace pelko

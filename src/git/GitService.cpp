@@ -178,11 +178,15 @@ GitResult<std::string> GitService::runGit(const std::vector<std::string>& argume
     return GitError::commandFailed(std::string(GitOutputText::trim(result.stderr)));
 }
 
-GitResult<GitProcessExecutionResult> GitService::runGitAllowingDifferences(
-    const std::vector<std::string>& arguments, const ProjectMetadata& project,
-    const std::set<std::int32_t>& allowedExitCodes) {
-    auto result = processRunner_->run(gitCommand(arguments), folder(project), baseEnvironment(true));
-    if (allowedExitCodes.contains(result.status)) return result;
+GitResult<GitService::BoundedOutput> GitService::runGitBounded(const std::vector<std::string>& arguments,
+                                                               const ProjectMetadata& project,
+                                                               std::size_t maxStdout) {
+    GitProcessLimits limits;
+    limits.maxStdout = maxStdout;
+    auto result =
+        processRunner_->runWithin(gitCommand(arguments), folder(project), baseEnvironment(true), limits);
+    if (result.stdoutOverLimit) return BoundedOutput{std::move(result.stdout), true};
+    if (result.status == 0) return BoundedOutput{std::move(result.stdout), false};
     return GitError::commandFailed(std::string(GitOutputText::trim(result.stderr)));
 }
 

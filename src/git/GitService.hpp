@@ -153,9 +153,13 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     // the credential broker, and no credential helper and no submodule run.
     GitResult<std::string> runGit(const std::vector<std::string>& arguments, const ProjectMetadata& project,
                                   bool requiresAuth, bool readOnly = false, bool network = false);
-    GitResult<GitProcessExecutionResult> runGitAllowingDifferences(
-        const std::vector<std::string>& arguments, const ProjectMetadata& project,
-        const std::set<std::int32_t>& allowedExitCodes);
+    struct BoundedOutput {
+        std::string text;
+        bool overLimit = false;
+    };
+    // A read-only run whose standard output over `maxStdout` ends it (`overLimit`, text cut there).
+    GitResult<BoundedOutput> runGitBounded(const std::vector<std::string>& arguments,
+                                           const ProjectMetadata& project, std::size_t maxStdout);
     bool ensureAuthenticated(const std::string& operation, bool suppressError);
     void handleGitError(const GitError& error, const std::string& commandDescription,
                         const std::optional<Uuid>& projectId);
@@ -203,14 +207,6 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     // Queues `work` unless work under the same key waits on the queue still, with nothing but diffs
     // queued after it (that work then answers for both).
     void enqueueMerged(const Uuid& projectID, std::string key, std::function<void(GitService&)> work);
-    struct BoundedOutput {
-        std::string text;
-        bool overLimit = false;
-    };
-    // A read-only run whose standard output over `maxStdout` ends it (`overLimit`, text cut there).
-    GitResult<BoundedOutput> runGitBounded(const std::vector<std::string>& arguments,
-                                           const ProjectMetadata& project, std::size_t maxStdout,
-                                           const std::set<std::int32_t>& allowedExitCodes = {0});
     void runDiff(const Uuid& projectID, const std::vector<GitDiffTarget>& targets);
     // `budget`: patch bytes the answer may still hold; what this file's patch takes is deducted.
     std::optional<GitDiffFilePayload> buildDiffPayload(const GitDiffTarget& target, const Project& project,

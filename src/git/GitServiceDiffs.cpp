@@ -108,14 +108,7 @@ std::optional<UntrackedContent> readUntracked(const ProjectDirectory& root, cons
         }
         // One byte past the limit is enough to know a growing file is too large.
         content.bytes.reserve(static_cast<std::size_t>(opened.st_size));
-        char buffer[1 << 16];
-        while (content.bytes.size() <= limit) {
-            ssize_t count = read(fd.get(), buffer, std::min(sizeof buffer, limit + 1 - content.bytes.size()));
-            if (count < 0 && errno == EINTR) continue;
-            if (count < 0) return std::nullopt;
-            if (count == 0) break;
-            content.bytes.append(buffer, static_cast<std::size_t>(count));
-        }
+        if (!ProjectDirectory::readUpTo(fd.get(), limit + 1, content.bytes)) return std::nullopt;
         if (content.bytes.size() > limit) {
             content.bytes.clear();
             content.overLimit = true;
@@ -171,19 +164,6 @@ void GitService::enqueueMerged(const Uuid& projectID, std::string key,
             }
             work(*self);
         });
-}
-
-GitResult<GitService::BoundedOutput> GitService::runGitBounded(
-    const std::vector<std::string>& arguments, const ProjectMetadata& project, std::size_t maxStdout,
-    const std::set<std::int32_t>& allowedExitCodes) {
-    std::vector<std::string> command{"git"};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    GitProcessLimits limits;
-    limits.maxStdout = maxStdout;
-    auto result = processRunner_->runWithin(command, folder(project), baseEnvironment(true), limits);
-    if (result.stdoutOverLimit) return BoundedOutput{std::move(result.stdout), true};
-    if (allowedExitCodes.contains(result.status)) return BoundedOutput{std::move(result.stdout), false};
-    return GitError::commandFailed(std::string(GitOutputText::trim(result.stderr)));
 }
 
 // ---------------------------------------------------------------------------------------------------

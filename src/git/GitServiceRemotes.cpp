@@ -2,6 +2,7 @@
 // our own reading of the repository's files.
 #include <algorithm>
 
+#include "git/GitCurrentBranch.hpp"
 #include "git/GitOutputText.hpp"
 #include "git/GitService.hpp"
 
@@ -18,9 +19,10 @@ std::optional<std::string> GitService::configValue(const std::string& key, const
 std::optional<std::string> GitService::currentBranch(const ProjectMetadata& project) {
     auto result = runGit({"symbolic-ref", "--quiet", "HEAD"}, project, false, true);
     if (!result.ok()) return std::nullopt;
-    std::string_view ref = GitOutputText::trim(result.value());
-    if (!ref.starts_with("refs/heads/") || ref.size() == 11) return std::nullopt;
-    return std::string(ref.substr(11));
+    if (!GitOutputText::trim(result.value()).starts_with("refs/heads/")) return std::nullopt;
+    std::string branch = GitCurrentBranch::shortName(result.value());
+    if (branch.empty()) return std::nullopt;
+    return branch;
 }
 
 std::optional<std::string> GitService::remoteName(const ProjectMetadata& project, bool forPush) {

@@ -31,8 +31,7 @@ bool GitAuthManager::deleteToken() {
 
 bool GitAuthManager::deleteTokenIfCurrent(const std::string& accessToken) {
     std::lock_guard lock(writeLock_);
-    auto current = loadToken();
-    if (!current || current->accessToken != accessToken) return false;
+    if (!holds(&OAuthTokenRecord::accessToken, accessToken)) return false;
     return keychain_->remove(service, account);
 }
 
@@ -43,17 +42,20 @@ void GitAuthManager::saveToken(const OAuthTokenRecord& record) {
 
 bool GitAuthManager::replaceToken(const std::string& expectedRefreshToken, const OAuthTokenRecord& record) {
     std::lock_guard lock(writeLock_);
-    auto current = loadToken();
-    if (!current || current->refreshToken != expectedRefreshToken) return false;
+    if (!holds(&OAuthTokenRecord::refreshToken, expectedRefreshToken)) return false;
     store(record);
     return true;
 }
 
 bool GitAuthManager::deleteToken(const std::string& expectedRefreshToken) {
     std::lock_guard lock(writeLock_);
-    auto current = loadToken();
-    if (!current || current->refreshToken != expectedRefreshToken) return false;
+    if (!holds(&OAuthTokenRecord::refreshToken, expectedRefreshToken)) return false;
     return keychain_->remove(service, account);
+}
+
+bool GitAuthManager::holds(std::string OAuthTokenRecord::*field, const std::string& value) const {
+    auto current = loadToken();
+    return current && (*current).*field == value;
 }
 
 void GitAuthManager::store(const OAuthTokenRecord& record) {

@@ -51,6 +51,8 @@ class GitAuthManager final : public GitAuthProviding {
 
   private:
     void store(const OAuthTokenRecord& record);
+    // Whether a record is stored and its `field` is `value`; callers hold the write lock.
+    bool holds(std::string OAuthTokenRecord::*field, const std::string& value) const;
 
     std::shared_ptr<KeychainStore> keychain_;
     mutable std::mutex writeLock_;

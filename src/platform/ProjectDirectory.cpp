@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <deque>
 #include <vector>
@@ -180,6 +181,21 @@ UniqueFd ProjectDirectory::openItem(const Entry& entry, int flags) {
 
 UniqueFd ProjectDirectory::openFolder(const Entry& entry) {
     return UniqueFd(::openat(entry.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+bool ProjectDirectory::readUpTo(int fd, std::size_t limit, std::string& bytes) {
+    char buffer[1 << 16];
+    while (bytes.size() < limit) {
+        const std::size_t want = std::min(sizeof buffer, limit - bytes.size());
+        const ssize_t count = ::read(fd, buffer, want);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (count == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+    return true;
 }
 
 }  // namespace pelko

@@ -60,6 +60,9 @@ class ProjectDirectory {
     static UniqueFd openItem(const Entry& entry, int flags);
     // A real descriptor (not O_PATH) of the entry's folder, for fsync and directory listing of it.
     static UniqueFd openFolder(const Entry& entry);
+    // Appends what `fd` holds to `bytes` until `bytes` holds `limit` bytes or the item ends; false on a
+    // read error.
+    static bool readUpTo(int fd, std::size_t limit, std::string& bytes);
 
     int fd() const { return root_.get(); }
 

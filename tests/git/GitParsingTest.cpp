@@ -93,10 +93,6 @@ TEST(GitDiffParsingTest, NumstatAndRenamedPaths) {
         EXPECT_EQ(GitService::normalizeRenamedPath(input), expected) << input;
 }
 
-TEST(GitRemoteURLTest, GitHubHostsAndCoordinates) {
-    EXPECT_EQ(GitRemoteURL::sanitizeRepositoryPath("a/b/c"), (RepositoryCoordinates{"b", "c"}));
-}
-
 TEST(GitRemoteURLTest, RemotesReadAsGitHubRepositoriesOrRefused) {
     const RepositoryCoordinates octo{"octo", "repo"};
     const std::pair<std::string, std::optional<RepositoryCoordinates>> cases[] = {
