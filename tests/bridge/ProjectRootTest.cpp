@@ -17,6 +17,7 @@
 #include "git/GitCredentialBroker.hpp"
 #include "git/GitLocalHistoryProvider.hpp"
 #include "git/GitService.hpp"
+#include "git/GitTestSupport.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
 #include "platform/MainQueue.hpp"
 #include "platform/XdgFolders.hpp"
@@ -115,7 +116,7 @@ class ProjectRootTest : public ::testing::Test {
 
         runner->take();
         git->refreshStatus(projectId);
-        settleGit();
+        test::settleGitService(*git);
         found["git"] = runner->take();
 
         history.loadHistory(project, 0, 1);
@@ -137,16 +138,6 @@ class ProjectRootTest : public ::testing::Test {
                 previewTabs.hydrateSnapshot(project).warnings.empty() ? root->string() : "(tab file missing)";
         }
         return found;
-    }
-
-    void settleGit() {
-        std::atomic<bool> done = false;
-        std::thread waiter([&] {
-            git->waitUntilIdle();
-            done = true;
-        });
-        MainQueue::shared().drainUntil([&] { return done.load(); }, std::chrono::seconds(120));
-        waiter.join();
     }
 
     void expectEverywhere(const std::string& rootPath, const fs::path& expected) {

@@ -285,6 +285,18 @@ inline OAuthTokenRecord tokenRecord(const std::string& accessToken,
     return record;
 }
 
+// Everything queued on `service` so far has run and reported; the main queue is drained meanwhile, since
+// the service's work waits for it.
+inline void settleGitService(GitService& service) {
+    std::atomic<bool> done = false;
+    std::thread waiter([&] {
+        service.waitUntilIdle();
+        done = true;
+    });
+    MainQueue::shared().drainUntil([&] { return done.load(); }, std::chrono::seconds(120));
+    waiter.join();
+}
+
 // A Git service over real git, with fakes for the configuration and the token.
 struct GitServiceHarness {
     TempDir dir;
@@ -307,15 +319,7 @@ struct GitServiceHarness {
         service->setEventSink(sink);
     }
     // Everything queued on the service so far has run and reported (the main queue drained meanwhile).
-    void settle() {
-        std::atomic<bool> done = false;
-        std::thread waiter([&] {
-            service->waitUntilIdle();
-            done = true;
-        });
-        MainQueue::shared().drainUntil([&] { return done.load(); }, std::chrono::seconds(120));
-        waiter.join();
-    }
+    void settle() { settleGitService(*service); }
 };
 
 }  // namespace pelko::test
