@@ -19,6 +19,7 @@
 #include "github/SystemKeychainStore.hpp"
 #include "platform/Environment.hpp"
 #include "support/SilentSecretService.hpp"
+#include "support/TestInChild.hpp"
 
 namespace pelko::test {
 namespace {
@@ -110,26 +111,11 @@ TEST(SilentKeyring, ThePageIsAnsweredWhileTheKeyringHoldsItsCall) {
     PrivateBus bus;
     ASSERT_FALSE(bus.address.empty()) << "dbus-daemon could not start";
 
-    std::string address = "DBUS_SESSION_BUS_ADDRESS=" + bus.address;
-    std::string child = std::string(childVariable) + "=1";
-    char* envp[] = {address.data(), child.data(), nullptr};
-    std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=SilentKeyring.ThePageIsAnsweredWhileTheKeyringHoldsItsCall";
-    char* argv[] = {program.data(), filter.data(), nullptr};
-    pid_t pid = -1;
-    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp), 0);
-
-    int status = 0;
-    auto deadline = Clock::now() + 240s;
-    pid_t done = 0;
-    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    if (done == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        FAIL() << "the checks against the silent keyring did not finish";
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    auto status =
+        runTestInChild("SilentKeyring.ThePageIsAnsweredWhileTheKeyringHoldsItsCall",
+                       {"DBUS_SESSION_BUS_ADDRESS=" + bus.address, std::string(childVariable) + "=1"}, 240s);
+    ASSERT_TRUE(status) << "the checks against the silent keyring did not finish";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
         << "the checks against the silent keyring failed";
 }
 

@@ -15,6 +15,7 @@
 #include "platform/Environment.hpp"
 #include "platform/Uuid.hpp"
 #include "support/PrivateKeyring.hpp"
+#include "support/TestInChild.hpp"
 #include "support/TestSupport.hpp"
 
 namespace pelko {
@@ -179,26 +180,12 @@ TEST(LockedKeyring, LookupsAndSavesNeverWaitForAPrompt) {
     test::PrivateKeyring keyring(folder.path());
     ASSERT_TRUE(keyring.ready) << "dbus-daemon or gnome-keyring-daemon could not start";
 
-    std::string bus = "DBUS_SESSION_BUS_ADDRESS=" + keyring.address;
-    std::string child = std::string(childVariable) + "=1";
-    char* envp[] = {bus.data(), child.data(), nullptr};
-    std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=LockedKeyring.LookupsAndSavesNeverWaitForAPrompt";
-    char* argv[] = {program.data(), filter.data(), nullptr};
-    pid_t pid = -1;
-    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp), 0);
-
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    pid_t done = 0;
-    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (done == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        FAIL() << "the keyring checks did not finish: a lookup or save waited for a prompt";
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the checks on the locked keyring failed";
+    auto status = test::runTestInChild(
+        "LockedKeyring.LookupsAndSavesNeverWaitForAPrompt",
+        {"DBUS_SESSION_BUS_ADDRESS=" + keyring.address, std::string(childVariable) + "=1"},
+        std::chrono::seconds(120));
+    ASSERT_TRUE(status) << "the keyring checks did not finish: a lookup or save waited for a prompt";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "the checks on the locked keyring failed";
 }
 
 }  // namespace
