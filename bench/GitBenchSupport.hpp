@@ -1,6 +1,8 @@
 #pragma once
 // What the Git benchmarks share: git run under the isolated configuration as a committer, a map of
 // projects for the service to look up, and an event sink that ignores what a benchmark does not count.
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,8 +13,10 @@
 
 #include "BenchSupport.hpp"
 #include "config/GitProjectProviding.hpp"
+#include "git/GitService.hpp"
 #include "git/GitServiceEventSink.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
+#include "platform/MainQueue.hpp"
 
 namespace pelko::bench {
 
@@ -37,6 +41,19 @@ class BenchProjects final : public GitProjectProviding {
         return found->second;
     }
 };
+
+// How long a `git/status` round trip through `service` takes: from the request until `statuses`, which
+// the benchmark's sink counts up for each status, has grown (the main queue drained meanwhile).
+inline std::chrono::nanoseconds timedStatus(GitService& service, const Uuid& projectID,
+                                            const std::atomic<int>& statuses,
+                                            std::chrono::nanoseconds bound) {
+    const int before = statuses;
+    const auto start = std::chrono::steady_clock::now();
+    service.refreshStatus(projectID);
+    MainQueue::shared().drainUntil([&] { return statuses > before; },
+                                   std::chrono::duration_cast<std::chrono::milliseconds>(bound));
+    return std::chrono::steady_clock::now() - start;
+}
 
 // Every event ignored; a benchmark overrides the ones it counts.
 class IgnoringGitSink : public GitServiceEventSink {

@@ -80,12 +80,7 @@ void BM_StatusWhileAnotherProjectsRemoteStalls(benchmark::State& state) {
     service->setEventSink(sink);
 
     auto statusOfOther = [&] {
-        const int before = sink->statuses;
-        const auto start = Clock::now();
-        service->refreshStatus(other.id);
-        pelko::MainQueue::shared().drainUntil([&] { return sink->statuses > before; },
-                                              std::chrono::minutes(1));
-        return Clock::now() - start;
+        return pelko::bench::timedStatus(*service, other.id, sink->statuses, std::chrono::minutes(1));
     };
     statusOfOther();
     std::chrono::nanoseconds quiet{0};

@@ -63,19 +63,6 @@ const fs::path& repository() {
     return root;
 }
 
-class OneProject final : public pelko::GitProjectProviding {
-  public:
-    explicit OneProject(pelko::ProjectMetadata project) : project_(std::move(project)) {}
-    pelko::AppConfig config() const override { return {}; }
-    std::optional<pelko::ProjectMetadata> project(const pelko::Uuid& id) const override {
-        if (id == project_.id) return project_;
-        return std::nullopt;
-    }
-
-  private:
-    pelko::ProjectMetadata project_;
-};
-
 // The real runner, keeping the last `git status` command line and environment the service used.
 class RecordingRunner final : public pelko::GitProcessRunning {
   public:
@@ -125,19 +112,16 @@ void BM_StatusOf100000FilesVsGitStatus(benchmark::State& state) {
     project.name = "bench";
     project.rootPath = root.string();
     auto sink = std::make_shared<CountingSink>();
+    auto projects = std::make_shared<pelko::bench::BenchProjects>();
+    projects->projects[project.id] = project;
     auto runner = std::make_shared<RecordingRunner>();
     auto service = std::make_shared<pelko::GitService>(
-        std::make_shared<OneProject>(project), nullptr, nullptr, runner, nullptr,
+        projects, nullptr, nullptr, runner, nullptr,
         pelko::GitService::Options{"github.com", pelko::bench::isolatedGitEnvironment()});
     service->setEventSink(sink);
 
     auto throughService = [&] {
-        const int before = sink->statuses;
-        const auto start = Clock::now();
-        service->refreshStatus(project.id);
-        pelko::MainQueue::shared().drainUntil([&] { return sink->statuses > before; },
-                                              std::chrono::minutes(5));
-        return Clock::now() - start;
+        return pelko::bench::timedStatus(*service, project.id, sink->statuses, std::chrono::minutes(5));
     };
     // Both warm the same caches once before anything is measured; the service's run also shows which
     // command line and environment the direct run repeats.
