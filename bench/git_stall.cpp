@@ -1,6 +1,7 @@
 // A stalled remote against another project's status: project A fetches from a loopback server that
-// accepts and never answers, while project B's `git/status` round trip is timed; the same round trip
-// without the stall is the baseline. The difference is what the stall costs B.
+// accepts and never answers, and a refresh barrier waits for it, while project B's `git/status` round
+// trip is timed; the same round trip without the stall is the baseline. The difference is what the
+// stall costs B.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -89,6 +90,8 @@ void BM_StatusWhileAnotherProjectsRemoteStalls(benchmark::State& state) {
         const auto alone = statusOfOther();
         // Each fetch waits on the silent server for the whole silence limit.
         service->fetch(stalled.id);
+        // A barrier waits for the fetch, but holds up none of the other project's requests.
+        service->reachRefreshBarrier(other.id, "during-stall");
         const auto elapsed = statusOfOther();
         quiet += alone;
         stalledTotal += elapsed;

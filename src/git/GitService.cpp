@@ -81,27 +81,49 @@ void GitService::enqueue(const Uuid& projectID, std::function<void(GitService&)>
 }
 
 void GitService::waitUntilIdle() {
-    // The active-project queue first: what it resolves lands on a project queue.
-    queue_->barrier();
     std::vector<SerialQueue*> queues;
     {
         std::lock_guard lock(projectQueuesMutex_);
         for (auto& [id, queue] : projectQueues_) queues.push_back(queue.get());
     }
     for (auto* queue : queues) queue->barrier();
+    queue_->barrier();
 }
 
 void GitService::reachRefreshBarrier(const Uuid& projectID, const std::string& requestId) {
-    // Through the active-project queue first, so a status request that named no project, made
-    // before the barrier, is on the project's queue ahead of it.
-    queue_->async([weak = weak_from_this(), projectID, requestId] {
-        auto self = weak.lock();
-        if (!self) return;
-        self->enqueue(projectID, [payload = GitRefreshBarrierPayload{projectID.string(), requestId}](
-                                     GitService& service) {
-            service.send([&](GitServiceEventSink& sink) { sink.gitServiceDidReachRefreshBarrier(payload); });
+    // A marker goes on the service queue and on every project's queue as they stand now; the marker
+    // that runs last answers, on its own queue, before that queue runs anything queued after the
+    // barrier. A marker holds nothing up behind it, so a stalled project delays barriers, never
+    // another project's work. The lock makes each barrier's markers follow the earlier ones' on every
+    // queue, so barriers are reached in the order they were asked for.
+    std::lock_guard lock(barriersMutex_);
+    const std::uint64_t sequence = nextBarrier_++;
+    std::vector<SerialQueue*> queues{queue_.get()};
+    {
+        std::lock_guard sets(projectSetsMutex_);
+        std::lock_guard queuesLock(projectQueuesMutex_);
+        for (auto& [id, queue] : projectQueues_) {
+            ++queuedWork_[id];  // a diff asked for after the barrier never joins one asked for before it
+            queues.push_back(queue.get());
+        }
+    }
+    pendingBarriers_.emplace(sequence, PendingBarrier{{projectID.string(), requestId}, queues.size()});
+    for (auto* queue : queues) {
+        queue->async([weak = weak_from_this(), sequence] {
+            if (auto self = weak.lock()) self->barrierMarkerRan(sequence);
         });
-    });
+    }
+}
+
+void GitService::barrierMarkerRan(std::uint64_t sequence) {
+    // Answers under the lock, so two queues never send barriers out of their order.
+    std::lock_guard lock(barriersMutex_);
+    --pendingBarriers_.at(sequence).waiting;
+    while (!pendingBarriers_.empty() && pendingBarriers_.begin()->second.waiting == 0) {
+        GitRefreshBarrierPayload payload = std::move(pendingBarriers_.begin()->second.payload);
+        pendingBarriers_.erase(pendingBarriers_.begin());
+        send([&](GitServiceEventSink& sink) { sink.gitServiceDidReachRefreshBarrier(payload); });
+    }
 }
 
 std::optional<GitService::Project> GitService::metadata(const std::optional<Uuid>& projectID) const {

@@ -4,10 +4,11 @@
 // Every entry point returns at once after queueing its work, with a weak reference to the service,
 // on the serial queue of its project ("app.pelko.git-service.<id>", made on first use; commit
 // history excepted): one project's operations run one at a time in the order they were requested,
-// so a refresh barrier is answered after everything queued before it for that project, while
-// projects never wait for one another (a stalled remote holds up only its own project). A status
-// request without a project resolves the active one on the queue "app.pelko.git-service" and then
-// joins that project's queue. Project lookups hop synchronously to the main thread (the
+// while projects never wait for one another (a stalled remote holds up only its own project). A
+// status request without a project takes the project active at the time of asking. A refresh
+// barrier, whatever project it names, is answered once every queue has run all the work queued
+// before it, and barriers are answered in the order they were asked for; a barrier waits for a
+// stalled project but holds up no queue. Project lookups hop synchronously to the main thread (the
 // configuration store lives there), so the main thread must never wait for these queues. Every
 // result, failure and sign-in consequence is reported through the event sink, held weakly and
 // called from the queue that produced the event; nothing is sent while there is none. `git` runs
@@ -49,6 +50,7 @@
 #include "git/GitHubWebOrigin.hpp"
 #include "git/GitLocalHistoryProviding.hpp"
 #include "git/GitProcessRunning.hpp"
+#include "git/GitRefreshBarrierPayload.hpp"
 #include "git/GitRemoteURL.hpp"
 #include "git/GitResult.hpp"
 #include "git/GitServiceEventSink.hpp"
@@ -128,8 +130,8 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     static constexpr std::size_t diffFileLimit = std::size_t{4} << 20;
     static constexpr std::size_t diffAnswerLimit = std::size_t{16} << 20;
 
-    // Blocks until the queues have run everything queued before this call (tests and benchmarks;
-    // never on the main thread while a queue waits for it).
+    // Blocks until the queues have run everything queued before this call, barriers answered (tests
+    // and benchmarks; never on the main thread while a queue waits for it).
     void waitUntilIdle();
 
   private:
@@ -275,6 +277,18 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     bool isMissingRemote(const Uuid& projectId) const;
     void clearMissingRemote(const Uuid& projectId);
 
+    // Refresh barriers not yet answered, by the order they were asked for, each with the number of its
+    // queue markers still to run.
+    struct PendingBarrier {
+        GitRefreshBarrierPayload payload;
+        std::size_t waiting = 0;
+    };
+    std::mutex barriersMutex_;
+    std::uint64_t nextBarrier_ = 0;
+    std::map<std::uint64_t, PendingBarrier> pendingBarriers_;
+    // One of a barrier's markers ran on its queue; the last one answers it and any reached behind it.
+    void barrierMarkerRan(std::uint64_t sequence);
+
     std::shared_ptr<GitLocalHistoryProviding> localHistoryProvider_;
     std::shared_ptr<GitBranchMapProviding> branchMapProvider_;
     // Per-project paging state and the files-field flag of the commit history.
@@ -284,7 +298,8 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
 
     // Last: destroyed first, so queued work never outlives the fields it uses.
     std::unique_ptr<ConcurrentQueue> historyQueue_;
-    // Resolves the active project for a status request that names none.
+    // The service queue: every barrier puts a marker on it too (the only one while no project has a
+    // queue).
     std::unique_ptr<SerialQueue> queue_;
     std::mutex projectQueuesMutex_;
     std::map<Uuid, std::unique_ptr<SerialQueue>> projectQueues_;

@@ -12,16 +12,15 @@ const std::vector<std::string> statusArguments{"status", "--porcelain", "--branc
 }  // namespace
 
 void GitService::refreshStatus(const std::optional<Uuid>& projectID) {
-    if (projectID) {
-        enqueue(*projectID, [projectID](GitService& self) { self.runRefreshStatus(projectID); });
-        return;
+    // No project: the one active when asked (read from the main thread's configuration), so the request
+    // takes its place on that project's queue at once and a barrier asked for later finds it there.
+    std::optional<Uuid> id = projectID;
+    if (!id) {
+        auto project = metadata(std::nullopt);
+        if (!project) return;
+        id = project->id;
     }
-    // Which project is active is known only on the main thread; ask off it, then join its queue.
-    queue_->async([weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (!self) return;
-        if (auto project = self->metadata(std::nullopt)) self->refreshStatus(project->id);
-    });
+    enqueue(*id, [id](GitService& self) { self.runRefreshStatus(id); });
 }
 
 void GitService::commit(const Uuid& projectID, const std::string& message) {

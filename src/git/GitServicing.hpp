@@ -2,9 +2,10 @@
 // GitServicing: the Git operations the page can ask for.
 //
 // Every operation returns at once after queueing its work on the Git service's own queues (history on
-// its concurrent history queue, everything else on its serial work queue, in call order); answers go
-// to the event sink, which the service holds weakly. Called on the main thread; the service never
-// makes the main thread wait for its queues.
+// its concurrent history queue, everything else on its project's serial queue, in call order); a
+// refresh barrier is answered after all the work of every project requested before it, history
+// aside. Answers go to the event sink, which the service holds weakly. Called on the main thread; the
+// service never makes the main thread wait for its queues.
 #include <cstdint>
 #include <memory>
 #include <optional>

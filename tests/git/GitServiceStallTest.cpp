@@ -1,5 +1,5 @@
 // A remote that accepts and then says nothing: the run ends at the silence limit as a failed fetch,
-// and another project's requests are answered while it stalls.
+// and another project's requests are answered while it stalls (a barrier waits for it).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -33,14 +33,20 @@ TEST(GitServiceStallTest, AStalledFetchFailsAtTheLimitAndNeverHoldsUpAnotherProj
     Uuid stalledId = h.projects->add(stalled.path());
     Uuid otherId = h.projects->add(other.path());
 
+    h.service->refreshStatus(otherId);
+    ASSERT_TRUE(h.sink->waitForType("git/status"));
+    h.sink->clear();
     h.service->fetch(stalledId);
+    // A barrier waits for the stalled fetch; the other project's next request does not wait for either.
+    h.service->reachRefreshBarrier(otherId, "b");
     h.service->refreshStatus(otherId);
     ASSERT_TRUE(h.sink->waitForType("git/status"));
     // The other project was answered while the fetch still hung.
-    EXPECT_TRUE(h.sink->payloads("git/result").empty());
+    EXPECT_EQ(h.sink->types(), std::vector<std::string>{"git/status"});
     EXPECT_EQ(h.sink->payloads("git/status")[0]["projectId"], otherId.string());
 
-    ASSERT_TRUE(h.sink->waitForType("git/result"));
+    ASSERT_TRUE(h.sink->waitForType("git/refresh/barrier"));
+    EXPECT_EQ(h.sink->types(), (std::vector<std::string>{"git/status", "git/result", "git/refresh/barrier"}));
     auto result = h.sink->payloads("git/result")[0];
     EXPECT_EQ(result["success"], false);
     ::close(silent.fd);

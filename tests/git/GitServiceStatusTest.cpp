@@ -1,6 +1,7 @@
 // Remote resolution, status, commit, push, pull, fetch, barrier, status detail and remote tracking
 // against real repositories, with a local bare repository as origin.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "git/GitTestSupport.hpp"
 
@@ -142,6 +143,52 @@ TEST_F(GitServiceStatusTest, BarrierWaitsForEarlierWorkButNotForTheRefreshItQueu
     h.service->reachRefreshBarrier(id, "after-push");
     ASSERT_TRUE(h.sink->waitForCount(3));
     EXPECT_EQ(h.sink->types(), (std::vector<std::string>{"git/result", "git/refresh/barrier", "git/status"}));
+}
+
+// Barriers gather every project's queue: whichever project they name (or none), they come after a slow
+// commit of another project, in the order asked, while that project's later requests go on.
+TEST_F(GitServiceStatusTest, BarriersWaitForEveryProjectsEarlierWorkAndHoldUpNoProject) {
+    // The commit's hook waits until the test lets it go (on a loaded machine it may start late).
+    auto released = h.dir / "released";
+    auto hook = work / ".git" / "hooks" / "pre-commit";
+    test::writeFile(hook, "#!/bin/sh\nwhile [ ! -e '" + released.string() + "' ]; do sleep 0.02; done\n");
+    ASSERT_EQ(chmod(hook.c_str(), 0755), 0);
+    struct Release {
+        std::filesystem::path file;
+        ~Release() { test::writeFile(file, ""); }  // a failed assertion never leaves the hook waiting
+    } release{released};
+    GitRepo b{h.dir / "b"};
+    b.git({"init", "-q"});
+    b.commit("first", "b.txt", "b\n");
+    Uuid bId = h.projects->add(b.path());
+    h.service->refreshStatus(bId);
+    ASSERT_TRUE(h.sink->waitForType("git/status"));
+    h.sink->clear();
+
+    work.write("slow.txt", "s\n");
+    h.service->commit(id, "slow");
+    h.service->reachRefreshBarrier(bId, "for-b");
+    h.service->reachRefreshBarrier(Uuid::random(), "for-nobody");
+    h.service->refreshStatus(bId);
+    ASSERT_TRUE(h.sink->waitForType("git/status"));
+    EXPECT_EQ(h.sink->types(), std::vector<std::string>{"git/status"})
+        << "B is answered while A's commit waits";
+
+    test::writeFile(released, "");
+    ASSERT_TRUE(h.sink->waitForCount(5));
+    h.settle();
+    EXPECT_EQ(h.sink->types(), (std::vector<std::string>{"git/status", "git/result", "git/refresh/barrier",
+                                                         "git/refresh/barrier", "git/status"}));
+    auto barriers = h.sink->payloads("git/refresh/barrier");
+    EXPECT_EQ(barriers[0], (Json{{"projectId", bId.string()}, {"requestId", "for-b"}}));
+    EXPECT_EQ(barriers[1]["requestId"], "for-nobody");
+    // The commit's own status refresh was queued after the barriers, so it comes after them.
+    EXPECT_EQ(h.sink->payloads("git/status")[1]["projectId"], id.string());
+
+    // With nothing queued anywhere a barrier is answered at once.
+    h.sink->clear();
+    h.service->reachRefreshBarrier(id, "idle");
+    ASSERT_TRUE(h.sink->waitForType("git/refresh/barrier"));
 }
 
 TEST_F(GitServiceStatusTest, RemoteOperationsWithoutRemoteNotifyOncePerSecond) {
