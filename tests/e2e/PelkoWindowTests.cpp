@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <iostream>
 #include <regex>
@@ -8,6 +9,7 @@
 
 #include "e2e/PelkoWindowFixture.hpp"
 #include "e2e/XKeyboard.hpp"
+#include "git/GitTestSupport.hpp"
 #include "platform/Date.hpp"
 
 namespace pelko {
@@ -237,6 +239,88 @@ TEST_F(PelkoWindowTest, ZoomMenuAndTerminalKeysGoWhereTheyBelong) {
     keyboard.press({"Escape"});
     ASSERT_TRUE(test::waitFor([&] { return count("focused") == 2; }, 10s));
     for (const char* key : {"z", "q", "x"}) EXPECT_FALSE(hasMessage(std::string("key ") + key + " ")) << key;
+}
+
+// A page asks one project for its Git views and a commit that its hook holds, then for a refresh barrier
+// for that project and one for an id that names no project, then for another project's status: the
+// other project is answered at once, and the barriers only after the commit, in the order asked.
+TEST_F(PelkoWindowTest, RefreshBarriersWaitForEveryProjectsEarlierGitWork) {
+    test::writeFile(dir / "home/.gitconfig", "[user]\n\tname = Ada\n\temail = ada@example.com\n");
+    test::GitRepo slow{dir / "slow"};
+    slow.git({"init", "-q"});
+    slow.commit("first", "a.txt", "a\n");
+    slow.write("b.txt", "b\n");
+    const auto released = dir / "released";
+    const auto hook = slow / ".git/hooks/pre-commit";
+    test::writeFile(hook, "#!/bin/sh\nwhile [ ! -e '" + released.string() + "' ]; do sleep 0.02; done\n");
+    ASSERT_EQ(::chmod(hook.c_str(), 0755), 0);
+    struct Release {
+        std::filesystem::path file;
+        ~Release() { test::writeFile(file, ""); }
+    } release{released};
+    test::GitRepo quick{dir / "quick"};
+    quick.git({"init", "-q"});
+    quick.commit("first", "q.txt", "q\n");
+    auto slowProject = project("Slow");
+    slowProject.rootPath = slow.path().string();
+    auto quickProject = project("Quick");
+    quickProject.rootPath = quick.path().string();
+    config.projects = {slowProject, quickProject};
+    config.activeProjectID = slowProject.id;
+    saveConfig();
+
+    const std::string a = slowProject.id.string();
+    const std::string b = quickProject.id.string();
+    const std::string script = R"(
+  const A = ')" + a + R"(', B = ')" +
+                               b + R"(';
+  let asked = false;
+  window.__pelko__ = {
+    dispatch: function (event) {
+      const p = event.payload || {};
+      if (event.type.startsWith('git/')) log('git ' + event.type + ' ' + (p.requestId || p.message || p.projectId));
+      if (event.type === 'app/config' && !asked) {
+        asked = true;
+        const git = (type, payload) => post({ type: type, payload: Object.assign({ projectId: A }, payload) });
+        git('git/status'); git('git/working-tree'); git('git/diff'); git('git/remote/tracking');
+        git('git/commit', { message: 'held' });
+        git('git/refresh/barrier', { requestId: 'for-a' });
+        git('git/refresh/barrier', { projectId: '00000000-0000-4000-8000-000000000000', requestId: 'for-none' });
+        git('git/status', { projectId: B });
+      }
+    }
+  };
+  (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
+)";
+    writeTestPage(script.c_str());
+    auto pelko = start();
+    auto gitEvents = [&] {
+        std::vector<std::string> found;
+        for (const auto& message : pageMessages()) {
+            if (message.rfind("git ", 0) == 0) found.push_back(message.substr(4));
+        }
+        return found;
+    };
+    auto has = [&](const std::string& event) {
+        auto found = gitEvents();
+        return std::find(found.begin(), found.end(), event) != found.end();
+    };
+    ASSERT_TRUE(test::waitFor([&] { return has("git/status " + b); }, 60s)) << test::readFile(logFile());
+    EXPECT_FALSE(has("git/refresh/barrier for-a")) << test::readFile(logFile());
+    EXPECT_FALSE(has("git/refresh/barrier for-none"));
+
+    test::writeFile(released, "");
+    ASSERT_TRUE(test::waitFor([&] { return has("git/refresh/barrier for-none"); }, 60s))
+        << test::readFile(logFile());
+    const auto seen = gitEvents();
+    const auto at = [&](const std::string& event) {
+        return std::find(seen.begin(), seen.end(), event) - seen.begin();
+    };
+    EXPECT_LT(at("git/result コミットしました"), at("git/refresh/barrier for-a"));
+    EXPECT_LT(at("git/refresh/barrier for-a"), at("git/refresh/barrier for-none"));
+    for (const char* view : {"git/working-tree ", "git/diff ", "git/remote/tracking "})
+        EXPECT_LT(at(view + a), at("git/refresh/barrier for-a")) << view;
+    EXPECT_TRUE(pelko->running());
 }
 
 TEST_F(PelkoWindowTest, TheFallbackPageShowsWithoutAnIndexPage) {
