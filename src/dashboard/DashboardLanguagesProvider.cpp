@@ -12,6 +12,7 @@
 #include "git/GitRemoteURL.hpp"
 #include "github/CurlHttpTransport.hpp"
 #include "github/UrlEncoding.hpp"
+#include "platform/CutText.hpp"
 
 namespace pelko {
 
@@ -45,13 +46,10 @@ std::string withoutCredentials(const std::string& url) {
 // An error body as the log shows it: at most `loggedBodyLimit` bytes, cut at a character boundary and
 // marked with the whole length; nothing when the part shown is not UTF-8 text.
 std::string loggedBody(const std::string& body) {
-    std::size_t shown = std::min(body.size(), DashboardLanguagesProvider::loggedBodyLimit);
-    if (shown < body.size()) {
-        while (shown > 0 && (static_cast<unsigned char>(body[shown]) & 0xC0) == 0x80) --shown;
-    }
-    if (!g_utf8_validate(body.data(), static_cast<gssize>(shown), nullptr)) return {};
-    if (shown == body.size()) return body;
-    return body.substr(0, shown) + "… (cut, " + std::to_string(body.size()) + " bytes in all)";
+    auto shown = CutText::head(body, DashboardLanguagesProvider::loggedBodyLimit);
+    if (!g_utf8_validate(shown.data(), static_cast<gssize>(shown.size()), nullptr)) return {};
+    if (shown.size() == body.size()) return body;
+    return std::string(shown) + CutText::note(body.size());
 }
 
 std::int64_t clampedCount(const Json& value) {

@@ -76,8 +76,10 @@ std::optional<GitCommitEdgePayload> parseLogRecord(std::string_view record) {
 }  // namespace
 
 GitLocalHistoryProvider::GitLocalHistoryProvider(std::shared_ptr<GitProcessRunning> processRunner,
-                                                 Environment::Map environment)
-    : processRunner_(std::move(processRunner)), environment_(makeEnvironment(std::move(environment))) {}
+                                                 Environment::Map environment, std::size_t logOutputLimit)
+    : processRunner_(std::move(processRunner)),
+      environment_(makeEnvironment(std::move(environment))),
+      logOutputLimit_(logOutputLimit) {}
 
 GitLocalHistoryPage GitLocalHistoryProvider::loadUnpushedHistory(const ProjectMetadata& metadata,
                                                                  std::int64_t offset, std::int64_t limit) {
@@ -146,37 +148,55 @@ GitLocalHistoryPage GitLocalHistoryProvider::loadHistory(const ProjectMetadata& 
     std::int64_t skip = std::max<std::int64_t>(0, std::min(offset, *total));
     if (skip >= *total) return page;
 
-    std::vector<std::string> logArguments{"log",
+    std::vector<std::string> logArguments{"git",
+                                          "log",
                                           "--skip=" + std::to_string(skip),
                                           "--max-count=" + std::to_string(limit),
                                           "--pretty=format:%x1e%H%x1f%an%x1f%cI%x1f%s",
                                           "--numstat",
                                           "--no-color"};
     logArguments.insert(logArguments.end(), range.begin(), range.end());
-    auto log = git(logArguments);
-    if (log.status != 0) {
+    GitProcessLimits limits;
+    limits.maxStdout = logOutputLimit_;
+    auto log = processRunner_->runWithin(logArguments, folder, environment, limits);
+    if (log.status != 0 && !log.stdoutOverLimit) {
         logger_.error(fmt::format("Failed to read local commit page: {}", log.stderr));
         return page;
     }
-    auto parsed = parseLogRecords(log.stdout);
+    auto parsed = parseLogRecords(log.stdout, log.stdoutOverLimit);
     page.edges = std::move(parsed.edges);
     page.listedCount = parsed.listedCount;
     auto parsedCount = static_cast<std::int64_t>(page.edges.size());
-    if (parsedCount < std::min(limit, *total - skip)) {
+    if (log.stdoutOverLimit) {
+        logger_.notice(fmt::format("Local commit page cut at {} bytes after {} commits", logOutputLimit_,
+                                   parsed.listedCount));
+    } else if (parsedCount < std::min(limit, *total - skip)) {
         logger_.error(fmt::format("Parsed fewer local commits than requested: {}", parsedCount));
     }
     return page;
 }
 
-GitLocalHistoryProvider::ParsedLog GitLocalHistoryProvider::parseLogRecords(std::string_view output) {
+GitLocalHistoryProvider::ParsedLog GitLocalHistoryProvider::parseLogRecords(std::string_view output,
+                                                                            bool cut) {
     ParsedLog parsed;
     std::vector<std::size_t> starts;
     for (std::size_t index = 0; index < output.size(); ++index) {
         if (output[index] == recordSeparator && (index == 0 || output[index - 1] == '\n'))
             starts.push_back(index);
     }
+    if (cut) {
+        // Its last line may stop anywhere, even inside a character or a path.
+        std::size_t lastBreak = output.rfind('\n');
+        output = output.substr(0, lastBreak == std::string_view::npos ? 0 : lastBreak + 1);
+        // The record that was cut comes first on the next page; a first record stays, or paging would
+        // never get past it.
+        if (starts.size() > 1) {
+            output = output.substr(0, starts.back());
+            starts.pop_back();
+        }
+    }
     for (std::size_t which = 0; which < starts.size(); ++which) {
-        std::size_t begin = starts[which] + 1;
+        std::size_t begin = std::min(starts[which] + 1, output.size());
         std::size_t end = which + 1 < starts.size() ? starts[which + 1] : output.size();
         ++parsed.listedCount;
         if (auto edge = parseLogRecord(output.substr(begin, end - begin)))

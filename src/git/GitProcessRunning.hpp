@@ -3,10 +3,12 @@
 //
 // Callable from any thread, also concurrently; each call owns its process and pipes and blocks the
 // calling thread until the child has ended and both of its streams are closed. `run` has no time-out
-// and no size limit; `runWithin` ends a child (and the process group it leads) that outlives its
-// limits or writes more standard output than it allows, and holds no more of it than that. It never
-// throws: a process that cannot be started comes back with status -1, empty `stdout` and the launch
-// error's description as `stderr`. It attaches no meaning to a non-zero status; callers do.
+// and keeps all of standard output; `runWithin` ends a child (and the process group it leads) that
+// outlives its limits or writes more standard output than it allows, and holds no more of it than
+// that. Standard error is bounded in both: it is read to its end, but only its first and last bytes
+// are kept (git's own last lines, which callers match and show, come at its end). It never throws:
+// a process that cannot be started comes back with status -1, empty `stdout` and the launch error's
+// description as `stderr`. It attaches no meaning to a non-zero status; callers do.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +24,8 @@ struct GitProcessExecutionResult {
     std::int32_t status = -1;
     // Decoded as UTF-8, each invalid sequence replaced with U+FFFD.
     std::string stdout;
+    // Standard error too long to keep whole is its start, a line "… (cut, N bytes in all)" and its end,
+    // cut between characters.
     std::string stderr;
     // Standard output went over `GitProcessLimits::maxStdout`: `stdout` holds only its first bytes.
     bool stdoutOverLimit = false;

@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/CutText.hpp"
+
 namespace pelko {
 
 namespace {
@@ -102,11 +104,51 @@ using Clock = std::chrono::steady_clock;
 
 enum class LimitMet { none, silence, overall, stdoutSize };
 
+// Standard error as it is kept: its first and last `keptStderrEnd` bytes and the count of all of it,
+// in the same memory however much the child writes.
+class StderrEnds {
+  public:
+    void append(const char* data, std::size_t size) {
+        total_ += size;
+        std::size_t toHead = std::min(size, held - head_.size());
+        head_.append(data, toHead);
+        data += toHead;
+        size -= toHead;
+        if (size >= held) {
+            tail_.assign(data + size - held, held);
+        } else {
+            tail_.append(data, size);
+            // Trimmed in batches, so a byte is moved at most once.
+            if (tail_.size() > 2 * held) tail_.erase(0, tail_.size() - held);
+        }
+    }
+
+    // All of it when it fits; else the head, a line with the note and the tail, each cut between
+    // characters.
+    std::string text() const {
+        if (total_ <= 2 * held) return head_ + tail_;
+        std::string text(CutText::head(head_, shown));
+        if (!text.empty() && text.back() != '\n') text += '\n';
+        text += CutText::note(total_) + "\n";
+        text += CutText::tail(tail_, shown);
+        return text;
+    }
+
+  private:
+    static constexpr std::size_t shown = ProcessGitProcessRunner::keptStderrEnd;
+    // One byte more than shown at each end tells whether a cut there splits a character.
+    static constexpr std::size_t held = shown + 1;
+
+    std::string head_;
+    std::string tail_;
+    std::uint64_t total_ = 0;
+};
+
 // Reads both pipes until each has reached end of file, or until a limit is met (zero: none). Standard
-// output over its limit is cut back to it.
-LimitMet drain(int outFd, int errFd, std::string& out, std::string& err, const GitProcessLimits& limits) {
+// output over its limit is cut back to it; standard error is read to its end whatever its size, so the
+// child never blocks on it, and only its ends are kept.
+LimitMet drain(int outFd, int errFd, std::string& out, StderrEnds& err, const GitProcessLimits& limits) {
     std::array<pollfd, 2> fds{{{outFd, POLLIN, 0}, {errFd, POLLIN, 0}}};
-    std::array<std::string*, 2> buffers{&out, &err};
     std::array<char, 65536> chunk;
     const auto start = Clock::now();
     auto lastOutput = start;
@@ -140,9 +182,11 @@ LimitMet drain(int outFd, int errFd, std::string& out, std::string& err, const G
         for (std::size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             ssize_t count = ::read(fds[i].fd, chunk.data(), chunk.size());
-            if (count > 0) {
-                buffers[i]->append(chunk.data(), static_cast<std::size_t>(count));
-                if (i == 0 && limits.maxStdout > 0 && out.size() > limits.maxStdout) {
+            if (count > 0 && i == 1) {
+                err.append(chunk.data(), static_cast<std::size_t>(count));
+            } else if (count > 0) {
+                out.append(chunk.data(), static_cast<std::size_t>(count));
+                if (limits.maxStdout > 0 && out.size() > limits.maxStdout) {
                     out.resize(limits.maxStdout);
                     return LimitMet::stdoutSize;
                 }
@@ -283,7 +327,7 @@ GitProcessExecutionResult ProcessGitProcessRunner::runWithin(
 
     GitProcessExecutionResult result;
     std::string outBytes;
-    std::string errBytes;
+    StderrEnds errBytes;
     LimitMet met = drain(out.read.get(), err.read.get(), outBytes, errBytes, limits);
     if (met != LimitMet::none) {
         // The whole group: git's transport helpers and ssh hold the pipes too.
@@ -294,7 +338,7 @@ GitProcessExecutionResult ProcessGitProcessRunner::runWithin(
     result.status = waitForExit(pid);
     result.stdoutOverLimit = met == LimitMet::stdoutSize;
     result.stdout = decodeLossy(std::move(outBytes));
-    result.stderr = decodeLossy(std::move(errBytes));
+    result.stderr = decodeLossy(errBytes.text());
     if (met != LimitMet::none) {
         if (!result.stderr.empty() && result.stderr.back() != '\n') result.stderr += '\n';
         result.stderr += "fatal: " + limitText(met, limits);

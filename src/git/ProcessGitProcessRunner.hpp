@@ -7,7 +7,10 @@
 // a child that fills one pipe never blocks; no other descriptor of this process is inherited, the
 // signal mask is empty and SIGPIPE default. Whatever the caller passes, the child gets LC_ALL=C
 // (its messages are matched in English) and GIT_TERMINAL_PROMPT=0 (it never waits for a terminal).
-// Reaps only its own child.
+// Reaps only its own child. Of standard error it holds at most `keptStderrEnd` bytes at each end, so a
+// hook or filter that writes to it without end costs time, never memory.
+#include <cstddef>
+
 #include "git/GitProcessRunning.hpp"
 
 namespace pelko {
@@ -22,6 +25,10 @@ class ProcessGitProcessRunner final : public GitProcessRunning {
                                         const std::filesystem::path& directory,
                                         const std::map<std::string, std::string>& environment,
                                         const GitProcessLimits& limits) override;
+
+    // Bytes kept of each end of a long standard error: many lines of a hook's or a server's report
+    // before git's own closing "fatal:" or "error:" lines, while a message to the page stays small.
+    static constexpr std::size_t keptStderrEnd = std::size_t{32} * 1024;
 
     // Valid UTF-8 unchanged; every maximal invalid sequence becomes U+FFFD.
     static std::string decodeLossy(std::string bytes);

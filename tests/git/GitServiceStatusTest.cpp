@@ -137,6 +137,53 @@ TEST_F(GitServiceStatusTest, PushPullAndFetchAgainstTheBareOrigin) {
     EXPECT_TRUE(std::filesystem::exists(work / "theirs.txt"));
 }
 
+TEST_F(GitServiceStatusTest, AHookWritingWithoutEndReachesThePageAsItsEndsAndGitsLastLine) {
+    // 1 GiB on standard error, then a closing line, then failure.
+    auto failingHook = [&](const std::string& name, const std::string& lastLine) {
+        auto path = work / (".git/hooks/" + name);
+        test::writeFile(path,
+                        "#!/bin/sh\necho checking >&2\nhead -c 1073741824 /dev/zero | tr '\\0' x >&2\n"
+                        "echo >&2\necho '" +
+                            lastLine + "' >&2\nexit 1\n");
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add);
+    };
+    auto failureText = [&] {
+        h.settle();
+        auto results = h.sink->payloads("git/result");
+        h.sink->clear();
+        EXPECT_EQ(results.size(), 1u);
+        if (results.empty()) return std::string();
+        EXPECT_EQ(results[0]["success"], false);
+        return results[0]["message"].get<std::string>();
+    };
+    const std::size_t bound = 2 * ProcessGitProcessRunner::keptStderrEnd + 64;
+
+    // git commit says nothing of its own after a refusing pre-commit hook: the hook's line ends it.
+    failingHook("pre-commit", "pre-commit: refused");
+    work.write("new.txt", "n\n");
+    h.service->commit(id, "blocked");
+    std::string text = failureText();
+    EXPECT_LE(text.size(), bound);
+    EXPECT_TRUE(text.starts_with("checking\nxxx"));
+    EXPECT_NE(
+        text.find("xxx\n\u2026 (cut, " + std::to_string(9 + 1073741824 + 1 + 20) + " bytes in all)\nxxx"),
+        std::string::npos);
+    EXPECT_TRUE(text.ends_with("xxx\npre-commit: refused"));
+
+    // git push closes with its own error line after a refusing pre-push hook.
+    failingHook("pre-push", "pre-push: refused");
+    work.git({"commit", "-q", "--no-verify", "-m", "mine"});
+    h.service->push(id);
+    text = failureText();
+    EXPECT_LE(text.size(), bound);
+    EXPECT_TRUE(text.starts_with("checking\nxxx"));
+    EXPECT_NE(text.find(" bytes in all)\nxxx"), std::string::npos);
+    EXPECT_TRUE(text.ends_with("xxx\npre-push: refused\nerror: failed to push some refs to '" +
+                               origin.path().string() + "'"))
+        << text.substr(text.size() - std::min<std::size_t>(text.size(), 200));
+}
+
 TEST_F(GitServiceStatusTest, BarrierWaitsForEarlierWorkButNotForTheRefreshItQueued) {
     work.commit("mine", "mine.txt", "m\n");
     h.service->push(id);

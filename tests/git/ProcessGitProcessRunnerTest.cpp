@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include "git/ProcessGitProcessRunner.hpp"
 #include "platform/Environment.hpp"
 #include "support/TestSupport.hpp"
@@ -37,10 +39,57 @@ TEST_F(ProcessGitProcessRunnerTest, LargeInterleavedOutputOnBothStreamsCompletes
            "echo tail; echo end >&2");
     EXPECT_EQ(result.status, 0);
     ASSERT_EQ(result.stdout.size(), 3000005u);
-    ASSERT_EQ(result.stderr.size(), 3000004u);
     EXPECT_EQ(result.stdout.find_first_not_of('a'), 3000000u);
     EXPECT_EQ(result.stdout.substr(3000000), "tail\n");
-    EXPECT_EQ(result.stderr.substr(3000000), "end\n");
+    EXPECT_TRUE(result.stderr.ends_with("bbbend\n"));
+}
+
+// The most this process has had resident since `resetPeak` (VmHWM), in KiB.
+std::int64_t peakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmHWM:")) return std::stoll(line.substr(6));
+    }
+    return -1;
+}
+void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+TEST_F(ProcessGitProcessRunnerTest, StandardErrorKeepsItsEndsAndItsSize) {
+    const std::size_t end = ProcessGitProcessRunner::keptStderrEnd;
+    // 1 GiB between a first and a last line: read to its end, kept only at its ends.
+    resetPeak();
+    const std::int64_t before = peakResidentKiB();
+    auto result =
+        sh("echo first >&2; head -c 1073741824 /dev/zero | tr '\\0' x >&2; printf '\\nfatal: last\\n' >&2");
+    const std::int64_t growth = peakResidentKiB() - before;
+    EXPECT_EQ(result.status, 0);
+    EXPECT_LT(growth, 32 * 1024) << "KiB";
+    EXPECT_LE(result.stderr.size(), 2 * end + 64);
+    EXPECT_TRUE(result.stderr.starts_with("first\nxxx"));
+    const std::string note =
+        "xxx\n\u2026 (cut, " + std::to_string(6 + 1073741824 + 13) + " bytes in all)\nxxx";
+    EXPECT_NE(result.stderr.find(note), std::string::npos);
+    EXPECT_TRUE(result.stderr.ends_with("xxx\nfatal: last\n"));
+
+    // Cuts that fall inside "é" move to the character's edges; no replacement character appears.
+    std::string head(end - 1, 'a');
+    std::string tail(end - 1, 'b');
+    result = sh("printf '%s\\303\\251' " + head +
+                " >&2; head -c 100000 /dev/zero >&2; printf '\\303\\251%s' " + tail + " >&2");
+    EXPECT_EQ(result.stderr,
+              head + "\n\u2026 (cut, " + std::to_string(2 * end + 100002) + " bytes in all)\n" + tail);
+
+    // The line of a limit met still comes last.
+    GitProcessLimits limits;
+    limits.maxStdout = 10;
+    result =
+        runner.runWithin({"sh", "-c", "head -c 1000000 /dev/zero | tr '\\0' e >&2; head -c 100 /dev/zero"},
+                         dir.path(), Environment::process().all(), limits);
+    // (How much of standard error was read before the run ended depends on timing.)
+    EXPECT_NE(result.stderr.find(" bytes in all)\neee"), std::string::npos);
+    EXPECT_TRUE(result.stderr.ends_with("eee\nfatal: standard output over 10 bytes"));
 }
 
 TEST(ProcessGitProcessRunnerDecodeTest, ReplacesEachMaximalInvalidSequence) {
