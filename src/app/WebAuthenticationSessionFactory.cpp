@@ -105,7 +105,8 @@ class WebAuthenticationSession final : public OAuthSession,
     GtkWidget* webView_ = nullptr;
 };
 
-// A folder only its owner may enter: the cookies in it keep a GitHub session.
+// A folder only its owner may enter: the data folder's cookies keep a GitHub session, and the cache
+// keeps what the signed-in pages loaded.
 void makePrivateFolder(const std::filesystem::path& folder) {
     g_mkdir_with_parents(folder.c_str(), 0700);
     struct stat info {};
@@ -129,6 +130,7 @@ struct AuthenticationWebContext {
             auto data = folders.appData() / "web-authentication";
             auto cache = folders.appCache() / "web-authentication";
             makePrivateFolder(data);
+            makePrivateFolder(cache);
             made.session = webkit_network_session_new(data.c_str(), cache.c_str());
             webkit_cookie_manager_set_persistent_storage(
                 webkit_network_session_get_cookie_manager(made.session), (data / "cookies.sqlite").c_str(),

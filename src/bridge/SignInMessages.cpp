@@ -21,6 +21,11 @@ std::string joined(const std::vector<std::string>& parts, std::string_view separ
     return result;
 }
 
+// The description of a delete the keyring refused, as the token manager and the refresher report it.
+std::string keychainDeleteFailure() {
+    return GitAuthManagerError(GitAuthManagerError::Code::keychainDeleteFailed).what();
+}
+
 BridgeEvent errorEvent(const std::string& description) {
     return BridgeEvent{"github/oauth/error", GitOAuthErrorPayload{description, true}.toJson()};
 }
@@ -54,7 +59,7 @@ void withStoredToken(
 std::vector<BridgeEvent> finishLogout(BridgeContext& self, const std::optional<OAuthTokenRecord>& before,
                                       bool deleted, const std::optional<OAuthTokenRecord>& after) {
     if (!deleted) {
-        std::string failure = GitAuthManagerError(GitAuthManagerError::Code::keychainDeleteFailed).what();
+        std::string failure = keychainDeleteFailure();
         SignInMessages::logSecurityEvent(self, SecurityEventAction::oauthLogout, loginOf(before),
                                          SecurityEventLogging::Metadata{{"error", failure}});
         std::vector<BridgeEvent> events;
@@ -188,8 +193,13 @@ void WebBridge::gitTokenRefresherDidFail(GitTokenRefreshing&, const std::string&
                                                     const std::optional<OAuthTokenRecord>& stored) {
             SignInMessages::logSecurityEvent(self, SecurityEventAction::oauthRefreshFailure, loginOf(stored),
                                              SecurityEventLogging::Metadata{{"error", errorDescription}});
-            return std::vector<BridgeEvent>{SignInMessages::statusEvent(stored, false, "refreshFailed"),
-                                            errorEvent(errorDescription)};
+            // A token the keyring kept is still signed in, even when it cannot be read (a locked item):
+            // never "disconnected" for it.
+            std::vector<BridgeEvent> events;
+            if (stored || errorDescription != keychainDeleteFailure())
+                events.push_back(SignInMessages::statusEvent(stored, false, "refreshFailed"));
+            events.push_back(errorEvent(errorDescription));
+            return events;
         });
     });
 }

@@ -47,10 +47,10 @@ bool GitAuthManager::replaceToken(const std::string& expectedRefreshToken, const
     return true;
 }
 
-bool GitAuthManager::deleteToken(const std::string& expectedRefreshToken) {
+GitAuthManager::DeleteOutcome GitAuthManager::deleteToken(const std::string& expectedRefreshToken) {
     std::lock_guard lock(writeLock_);
-    if (!holds(&OAuthTokenRecord::refreshToken, expectedRefreshToken)) return false;
-    return keychain_->remove(service, account);
+    if (!holds(&OAuthTokenRecord::refreshToken, expectedRefreshToken)) return DeleteOutcome::notCurrent;
+    return keychain_->remove(service, account) ? DeleteOutcome::deleted : DeleteOutcome::kept;
 }
 
 bool GitAuthManager::holds(std::string OAuthTokenRecord::*field, const std::string& value) const {

@@ -4,7 +4,7 @@
 //
 // There is no in-memory copy: every read goes to the keyring. Callable from any thread. Reads never
 // report: a missing, locked or undecodable item is no token, and an undecodable item stays in place.
-// Deletions report whether the item is gone.
+// Deletions report whether the item is gone; the conditional one also whether it was the expected one.
 // Writes (save, replace, delete) are serialised by one lock so that a conditional replace cannot
 // interleave with a deletion made through this manager.
 #include <memory>
@@ -45,9 +45,11 @@ class GitAuthManager final : public GitAuthProviding {
     // Stores `record` only while the stored record still holds `expectedRefreshToken`; false when it
     // does not (signed out, or replaced meanwhile). Throws as saveToken.
     bool replaceToken(const std::string& expectedRefreshToken, const OAuthTokenRecord& record);
-    // Deletes the stored record only while it still holds `expectedRefreshToken`; false when it does not
-    // or the keyring kept it.
-    bool deleteToken(const std::string& expectedRefreshToken);
+    // What a conditional delete did: the record was no longer the expected one (signed out or replaced
+    // meanwhile, or unreadable), or it was and the keyring kept it.
+    enum class DeleteOutcome { deleted, notCurrent, kept };
+    // Deletes the stored record only while it still holds `expectedRefreshToken`.
+    DeleteOutcome deleteToken(const std::string& expectedRefreshToken);
 
   private:
     void store(const OAuthTokenRecord& record);

@@ -64,7 +64,17 @@ void GitTokenRefresher::evaluateRefresh() {
         if (auto target = delegate()) target->gitTokenRefresherDidRefresh(*this, *refreshed);
         return;
     }
-    if (!running_ || !authManager_->deleteToken(sentRefreshToken)) return;
+    if (!running_) return;
+    switch (authManager_->deleteToken(sentRefreshToken)) {
+        case GitAuthManager::DeleteOutcome::notCurrent:
+            return;
+        case GitAuthManager::DeleteOutcome::kept:
+            // Still signed in with a token that did not refresh: the delegate must hear why.
+            failure = GitAuthManagerError(GitAuthManagerError::Code::keychainDeleteFailed).what();
+            break;
+        case GitAuthManager::DeleteOutcome::deleted:
+            break;
+    }
     if (auto target = delegate()) target->gitTokenRefresherDidFail(*this, failure);
 }
 

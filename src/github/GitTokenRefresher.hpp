@@ -7,7 +7,8 @@
 // refreshed record is stored only while the refresher still runs and the stored record still holds
 // the refresh token that was sent, so a sign-out (or a rejected token deleted by Git) during the
 // request stays signed out; a failed refresh deletes the stored token under the same condition. The
-// delegate (held weakly) hears only about refreshes that took effect, on the scheduler's queue.
+// delegate (held weakly) hears, on the scheduler's queue, only about refreshes that took effect and
+// failures whose token was deleted or kept by the keyring, never about those overtaken.
 // `start` and `stop` are callable from any thread.
 #include <atomic>
 #include <memory>

@@ -1,9 +1,10 @@
 #pragma once
 // GitTokenRefresherDelegate: how the token refresher reports a refresh.
 //
-// Called on the refresher's timer queue: after the refreshed token was stored, or after the stored
-// token was deleted because the refresh failed (with the error's description). A refresh overtaken by
-// a sign-out or a new sign-in is dropped and not reported. Held weakly.
+// Called on the refresher's timer queue: after the refreshed token was stored, or after a failed
+// refresh tried to delete the stored token: with the error's description when it was deleted, with
+// "keychainDeleteFailed" when the keyring kept it (still signed in). A refresh overtaken by a sign-out
+// or a new sign-in is dropped and not reported. Held weakly.
 #include <string>
 
 #include "github/OAuthTokenRecord.hpp"

@@ -167,6 +167,41 @@ TEST_F(WebBridgeSignIn, RefreshReportsMarkTheStatusRefreshedOrFailed) {
     EXPECT_EQ(security->entries.back().metadata, (SecurityEventLogging::Metadata{{"error", "expired"}}));
 }
 
+// A failed refresh whose token the keyring kept is still signed in: the status the token has when it can
+// be read, then the reason; never "disconnected", even when the token cannot be read (a locked item).
+TEST_F(WebBridgeSignIn, ARefreshFailureWhoseTokenTheKeyringKeptNeverReportsDisconnected) {
+    struct Case {
+        bool readable;
+        std::vector<std::string> events;
+    };
+    const std::string error = R"({"message":"keychainDeleteFailed","recoverable":true})";
+    const Case cases[] = {
+        {true,
+         {R"({"status":"connected","account":{"login":"octo","avatarUrl":"https://avatars.example/octo.png"},)"
+          R"("expiresAt":"2030-06-01T12:00:00.000Z","reason":"refreshFailed"})",
+          error}},
+        {false, {error}},
+    };
+    configure(auth);
+    for (const auto& c : cases) {
+        loaded.webView->scripts.clear();
+        security->entries.clear();
+        auth->token = c.readable ? std::optional(sampleToken()) : std::nullopt;
+        std::thread([&] {
+            loaded.bridge->gitTokenRefresherDidFail(*refresher, "keychainDeleteFailed");
+        }).join();
+        ASSERT_TRUE(loaded.webView->waitForCount(c.events.size())) << c.readable;
+        MainQueue::shared().drain();
+        std::vector<std::string> payloads;
+        for (const auto& event : loaded.webView->events()) payloads.push_back(event["payload"].dump());
+        EXPECT_EQ(payloads, c.events) << c.readable;
+        EXPECT_EQ(loaded.webView->types().back(), "github/oauth/error");
+        expectOneSecurityEntry(SecurityEventAction::oauthRefreshFailure,
+                               c.readable ? std::optional<std::string>("octo") : std::nullopt,
+                               SecurityEventLogging::Metadata{{"error", "keychainDeleteFailed"}});
+    }
+}
+
 TEST_F(WebBridgeSignIn, TheGitServicesTokenInvalidNoticeIsLoggedOnceAndForwardedUnchanged) {
     configure(auth);
     GitOAuthStatusPayload invalid{"disconnected", GitOAuthAccountPayload{"octo", std::nullopt}, std::nullopt,

@@ -151,13 +151,20 @@ TEST_F(SignInWindowTest, TheSignInWindowKeepsGitHubsCookiesFromOneStartToTheNext
     ASSERT_EQ(authorize.size(), 1u);
     EXPECT_EQ(authorize[0].header("cookie"), "");
     const auto webData = dir / "data/pelko/web-authentication";
+    const auto webCache = dir / "cache/pelko/web-authentication";
     EXPECT_EQ(test::fileMode(webData), 0700u);
+    EXPECT_EQ(test::fileMode(webCache), 0700u);
     EXPECT_TRUE(std::filesystem::is_regular_file(webData / "cookies.sqlite"));
 
+    // Folders someone loosened meanwhile are private again once the window's session is made.
+    for (const auto& folder : {webData, webCache})
+        std::filesystem::permissions(folder, static_cast<std::filesystem::perms>(0755));
     auto second = startSigningIn(keyring, "output-2.txt");
     ASSERT_TRUE(test::waitFor([&] { return github.requests("/login/oauth/authorize").size() >= 2; }, 120s))
         << test::readFile(dir / "output-2.txt") << test::readFile(logFile());
     EXPECT_EQ(github.requests("/login/oauth/authorize")[1].header("cookie"), "user_session=kept-e2e");
+    EXPECT_EQ(test::fileMode(webData), 0700u);
+    EXPECT_EQ(test::fileMode(webCache), 0700u);
 }
 
 }  // namespace

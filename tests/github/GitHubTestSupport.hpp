@@ -1,6 +1,7 @@
 #pragma once
 // Fakes at the GitHub subsystem's seams: an in-memory keyring, delegates that record their calls and a
 // scheduler fired by hand; a reader of form-encoded fields and a catcher of one error type.
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -49,10 +50,12 @@ class MemoryKeychain final : public KeychainStore {
     }
     bool remove(const std::string& service, const std::string& account) override {
         std::lock_guard lock(mutex_);
+        if (refuseRemoves) return false;
         items_.erase(service + "/" + account);
         return true;
     }
     bool refuseSaves = false;
+    std::atomic<bool> refuseRemoves = false;  // as a keyring that keeps the item; set while a refresh waits
 
   private:
     mutable std::mutex mutex_;

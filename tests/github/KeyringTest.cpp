@@ -31,7 +31,9 @@ class SystemKeychainStoreTest : public ::testing::Test {
         if (!Environment::process().get("PELKO_TEST_KEYRING"))
             GTEST_SKIP() << "needs the unlocked test keyring that scripts/test starts";
     }
-    void TearDown() override { EXPECT_TRUE(store.remove(service, "default")); }
+    void TearDown() override {
+        if (!IsSkipped()) EXPECT_TRUE(store.remove(service, "default"));
+    }
 };
 
 TEST_F(SystemKeychainStoreTest, StoresReplacesLoadsAndDeletesOneItem) {
@@ -161,7 +163,7 @@ void runChecksOnLockedKeyring() {
 
     // A delete that cannot reach the locked item says so: once unlocked, the token is still there.
     EXPECT_FALSE(manager.deleteToken());
-    EXPECT_FALSE(manager.deleteToken("ghr_r"));
+    EXPECT_NE(manager.deleteToken("ghr_r"), GitAuthManager::DeleteOutcome::deleted);
     unlockCollection(collection);
     EXPECT_EQ(manager.loadToken(), record);
     EXPECT_TRUE(manager.deleteToken());

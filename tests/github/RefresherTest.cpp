@@ -79,14 +79,15 @@ TEST_F(RefresherTest, TheMinutelyCheckRefreshesOnlyWithinTheMarginAndWithARefres
 
 // The refresh request is held at the server while the user signs out (or Git deletes a rejected
 // token, or a new sign-in stores its token): then its answer, good or bad, must not touch what is
-// stored. With nothing in between, a failed refresh deletes the token and reports.
+// stored. With nothing in between, a failed refresh deletes the token and reports; when the keyring
+// keeps the token, it stays and the report says so.
 TEST_F(RefresherTest, ARefreshAnswerTakesEffectOnlyIfNothingChangedMeanwhile) {
     struct Case {
         std::string meanwhile;
         int status;
     };
-    const Case cases[] = {
-        {"nothing", 500}, {"signOut", 200}, {"gitDeletes", 200}, {"newSignIn", 200}, {"newSignIn", 500}};
+    const Case cases[] = {{"nothing", 500},   {"signOut", 200},   {"gitDeletes", 200},
+                          {"newSignIn", 200}, {"newSignIn", 500}, {"keyringRefusesDeletes", 500}};
     for (const auto& c : cases) {
         std::promise<void> arrived;
         std::promise<void> release;
@@ -98,20 +99,26 @@ TEST_F(RefresherTest, ARefreshAnswerTakesEffectOnlyIfNothingChangedMeanwhile) {
                 c.status, R"({"access_token":"gho_new","refresh_token":"ghr_new","scope":"repo"})", {}};
         });
         refresher->start();
-        stored(10);
+        auto original = stored(10);
         auto check = std::async(std::launch::async, [&] { refresher->evaluateRefresh(); });
         ASSERT_EQ(arrived.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
         std::optional<OAuthTokenRecord> expected;
-        if (c.meanwhile == "newSignIn")
+        if (c.meanwhile == "newSignIn") {
             expected = stored(3600, "ghr_fresh");
-        else if (c.meanwhile != "nothing")
+        } else if (c.meanwhile == "keyringRefusesDeletes") {
+            keychain->refuseRemoves = true;
+            expected = original;
+        } else if (c.meanwhile != "nothing") {
             authManager->deleteToken();
+        }
         if (c.meanwhile == "signOut") refresher->stop();
         release.set_value();
         check.get();
         EXPECT_EQ(authManager->loadToken(), expected) << c.meanwhile << " " << c.status;
+        keychain->refuseRemoves = false;
     }
-    EXPECT_EQ(delegate->calls(), (std::vector<std::string>{"refreshFail invalidResponse"}));
+    EXPECT_EQ(delegate->calls(),
+              (std::vector<std::string>{"refreshFail invalidResponse", "refreshFail keychainDeleteFailed"}));
 }
 
 }  // namespace
