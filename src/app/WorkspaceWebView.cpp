@@ -9,6 +9,7 @@
 #include "app/WebViewLogger.hpp"
 #include "app/ZoomShortcut.hpp"
 #include "bridge/WebBridge.hpp"
+#include "platform/CutText.hpp"
 #include "platform/SystemLogger.hpp"
 
 namespace pelko {
@@ -94,7 +95,14 @@ void WorkspaceWebView::build(void* application, const std::filesystem::path& res
         if (auto self = weak.lock()) self->bridge_->notifyWebViewDidFinishNavigation();
     };
     // A failed load leaves the bridge not ready: its scripts wait for a page that loads.
-    callbacks.navigationFailed = [] {};
+    callbacks.navigationFailed = [](const std::string& uri, const std::string& reason) {
+        static const SystemLogger log("app.pelko.webview", "navigation");
+        constexpr std::size_t shown = 512;  // the page chooses the address
+        auto address = std::string(CutText::head(uri, shown));
+        if (address.size() < uri.size()) address += CutText::note(uri.size());
+        log.notice("The page did not load " + address + " (" + std::string(CutText::head(reason, shown)) +
+                   "); events wait for the next page that loads");
+    };
     callbacks.webProcessCrashed = [weak, indexFile] {
         if (auto self = weak.lock()) self->webProcessDidCrash(indexFile);
     };

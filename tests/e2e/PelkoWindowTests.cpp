@@ -39,32 +39,31 @@ const char* const pageScript = R"(
     .catch((e) => log('fetch-json failed ' + e));
 )";
 
-// First load: once the page has its events, navigate to a folder (a failing load), then ask for the
-// configuration; after a while go to a page that loads. Second load: report what arrives.
+// First load: once the page has its events, navigate to a folder (a failing load); once the native side
+// has logged the failure, ask for the configuration, then go to a page that loads. Second load: report
+// what arrives.
 const char* const failingScript = R"(
   const second = location.search === '?second';
   log('page-start ' + (second ? 'second' : 'first'));
   let failing = false;
-  let reachedSinceAsked = false;
-  // The native side learns of the navigation some time after the assignment, later on a busy machine;
-  // until then events still reach this page. So ask again until a question goes unanswered here.
-  const ask = function () {
-    reachedSinceAsked = false;
-    log('asked-after-failure');
-    post({ type: 'app/config/request' });
-    setTimeout(function () {
-      if (reachedSinceAsked) ask();
-      else location.href = 'app://bundle/index.html?second';
-    }, 1500);
+  // The test writes "go.txt" once the native side has logged the failed navigation: from then on
+  // nothing may reach this page, however slow the machine.
+  const askOnceFailureIsKnown = function () {
+    fetch('./assets/go.txt').then(function (response) {
+      if (!response.ok) return setTimeout(askOnceFailureIsKnown, 100);
+      log('asked-after-failure');
+      post({ type: 'app/config/request' });
+      // Time for a wrongly delivered answer to show here before the next page replaces this one.
+      setTimeout(function () { location.href = 'app://bundle/index.html?second'; }, 1000);
+    }, function () { setTimeout(askOnceFailureIsKnown, 100); });
   };
   window.__pelko__ = {
     dispatch: function (event) {
       log('event ' + (failing ? 'after-failure ' : '') + event.type);
-      if (failing) reachedSinceAsked = true;
       if (!second && !failing && event.type === 'terminal/snapshot' && ++window.snapshots === 2) {
         failing = true;
         location.href = 'app://bundle/assets';
-        setTimeout(ask, 500);
+        askOnceFailureIsKnown();
       }
     }
   };
@@ -108,10 +107,21 @@ TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
     auto pelko = start();
     ASSERT_TRUE(test::waitFor([&] { return hasMessage("fetch-missing") && hasMessage("fetch-json"); }, 60s))
         << output() << test::readFile(logFile());
+    // The wiring and every configuration are followed by a sign-in status from the keyring: each keeps
+    // its place unless the keyring took longer than the bridge holds a place for it (a loaded machine),
+    // and then follows when it comes. So they are counted, and the order is checked without them.
+    const auto everyStatusCame = [](const std::vector<std::string>& types) {
+        return std::count(types.begin(), types.end(), "github/oauth/status") ==
+               1 + std::count(types.begin(), types.end(), "app/config");
+    };
+    const auto withoutStatuses = [](std::vector<std::string> types) {
+        std::erase(types, "github/oauth/status");
+        return types;
+    };
     ASSERT_TRUE(test::waitFor(
         [&] {
-            auto e = events();
-            return !e.empty() && e.back() == "github/oauth/status" && e.size() >= 8;
+            auto e = withoutStatuses(events());
+            return e.size() >= 5 && e.back() == "app/config" && everyStatusCame(events());
         },
         30s))
         << test::readFile(logFile());
@@ -121,20 +131,22 @@ TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
     EXPECT_TRUE(hasMessage("fetch-json 200 true")) << test::readFile(logFile());
     EXPECT_TRUE(hasMessage("cut \xEF\xBF\xBD")) << test::readFile(logFile());
 
-    const auto seen = events();
+    const auto all = events();
+    EXPECT_TRUE(everyStatusCame(all));
+    EXPECT_EQ(all.front(), "terminal/snapshot");
+    const auto seen = withoutStatuses(all);
     // The first metrics sample is held with the wiring's events.
-    ASSERT_GE(events(true).size(), 3u);
-    EXPECT_EQ(events(true)[2], "system/metrics");
+    ASSERT_GE(withoutStatuses(events(true)).size(), 2u);
+    EXPECT_EQ(withoutStatuses(events(true))[1], "system/metrics");
     // Held at wiring, then the content view's first configuration and project, in order.
-    ASSERT_GE(seen.size(), 5u);
-    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 4),
-              (std::vector<std::string>{"terminal/snapshot", "github/oauth/status", "app/config",
-                                        "github/oauth/status"}));
-    EXPECT_EQ(seen[4].rfind("project/activate ", 0), 0u);
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 2),
+              (std::vector<std::string>{"terminal/snapshot", "app/config"}));
+    EXPECT_EQ(seen[2].rfind("project/activate ", 0), 0u);
     EXPECT_NE(std::find(seen.begin(), seen.end(), "project/activate E2E"), seen.end());
     // The content view's last held event, then the answer to "app/config/request".
-    EXPECT_EQ(std::vector<std::string>(seen.end() - 3, seen.end()),
-              (std::vector<std::string>{"terminal/snapshot", "app/config", "github/oauth/status"}));
+    EXPECT_EQ(std::vector<std::string>(seen.end() - 2, seen.end()),
+              (std::vector<std::string>{"terminal/snapshot", "app/config"}));
 
     // Log records: time stamp with milliseconds, and a payload written over several lines.
     const auto log = test::readFile(logFile());
@@ -155,6 +167,10 @@ TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
 TEST_F(PelkoWindowTest, AFailedNavigationKeepsEventsHeldUntilAPageLoads) {
     writeTestPage(failingScript);
     auto pelko = start();
+    ASSERT_TRUE(test::waitFor(
+        [&] { return output().find("did not load app://bundle/assets") != std::string::npos; }, 60s))
+        << output() << test::readFile(logFile());
+    test::writeFile(dir / "bundle/web/assets/go.txt", "go");
     ASSERT_TRUE(test::waitFor([&] { return hasMessage("page-start second"); }, 60s))
         << output() << test::readFile(logFile());
     ASSERT_TRUE(test::waitFor(

@@ -208,10 +208,11 @@ void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
     }
 }
 
-gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer data) {
+gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
     auto* impl = static_cast<Impl*>(data);
     impl->navigationFailed = true;
-    if (impl->callbacks.navigationFailed) impl->callbacks.navigationFailed();
+    if (impl->callbacks.navigationFailed)
+        impl->callbacks.navigationFailed(uri ? uri : "", error && error->message ? error->message : "");
     // Handled: no error page is loaded in its place (it would look like a finished page load).
     return TRUE;
 }

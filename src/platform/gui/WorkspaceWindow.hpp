@@ -30,7 +30,8 @@ class WorkspaceWindow final : public EventMonitoring, public std::enable_shared_
         std::function<void(const std::string& bodyJson)> scriptMessage;
         std::function<void()> navigationStarted;
         std::function<void()> navigationFinished;
-        std::function<void()> navigationFailed;
+        // The address that failed to load and why.
+        std::function<void(const std::string& uri, const std::string& reason)> navigationFailed;
         // The web content process crashed or was killed (not ended by the view itself): the page is
         // gone until it is loaded again.
         std::function<void()> webProcessCrashed;
