@@ -98,10 +98,8 @@ void WorkspaceWebView::build(void* application, const std::filesystem::path& res
     callbacks.navigationFailed = [](const std::string& uri, const std::string& reason) {
         static const SystemLogger log("app.pelko.webview", "navigation");
         constexpr std::size_t shown = 512;  // the page chooses the address
-        auto address = std::string(CutText::head(uri, shown));
-        if (address.size() < uri.size()) address += CutText::note(uri.size());
-        log.notice("The page did not load " + address + " (" + std::string(CutText::head(reason, shown)) +
-                   "); events wait for the next page that loads");
+        log.notice("The page did not load " + CutText::shortened(uri, shown) + " (" +
+                   CutText::shortened(reason, shown) + "); events wait for the next page that loads");
     };
     callbacks.webProcessCrashed = [weak, indexFile] {
         if (auto self = weak.lock()) self->webProcessDidCrash(indexFile);

@@ -46,10 +46,9 @@ std::string withoutCredentials(const std::string& url) {
 // An error body as the log shows it: at most `loggedBodyLimit` bytes, cut at a character boundary and
 // marked with the whole length; nothing when the part shown is not UTF-8 text.
 std::string loggedBody(const std::string& body) {
-    auto shown = CutText::head(body, DashboardLanguagesProvider::loggedBodyLimit);
+    auto shown = CutText::shortened(body, DashboardLanguagesProvider::loggedBodyLimit);
     if (!g_utf8_validate(shown.data(), static_cast<gssize>(shown.size()), nullptr)) return {};
-    if (shown.size() == body.size()) return body;
-    return std::string(shown) + CutText::note(body.size());
+    return shown;
 }
 
 std::int64_t clampedCount(const Json& value) {

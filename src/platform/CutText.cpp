@@ -28,4 +28,9 @@ std::string CutText::note(std::uint64_t totalBytes) {
     return "\u2026 (cut, " + std::to_string(totalBytes) + " bytes in all)";
 }
 
+std::string CutText::shortened(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return std::string(text);
+    return std::string(head(text, limit)) + note(text.size());
+}
+
 }  // namespace pelko

@@ -15,6 +15,8 @@ struct CutText {
     static std::string_view tail(std::string_view text, std::size_t limit);
     // What stands for the bytes left out: "… (cut, N bytes in all)".
     static std::string note(std::uint64_t totalBytes);
+    // `text` when it fits in `limit` bytes; otherwise its head, then the note.
+    static std::string shortened(std::string_view text, std::size_t limit);
 };
 
 }  // namespace pelko
