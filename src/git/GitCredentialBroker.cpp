@@ -16,6 +16,22 @@ namespace {
 
 using Code = GitCredentialBrokerError::Code;
 
+constexpr const char* scriptName = "credential-helper";
+constexpr const char* refusedName = "refused";
+
+// For the shell git starts a helper with: one word, whatever the path holds.
+std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
 class Descriptor {
   public:
     explicit Descriptor(int fd) : fd_(fd) {}
@@ -69,52 +85,69 @@ Descriptor openFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-const std::string GitCredentialBroker::scriptText =
-    "#!/bin/bash\n"
-    "prompt=\"$1\"\n"
-    "# git names the address it asks for: \"Password for 'scheme://user@host:port': \". Only GitHub's\n"
-    "# scheme, host (or a subdomain) and port get an answer; a path, a second \"@\" or a \"/\" in the user\n"
-    "# makes the address ambiguous and gets none.\n"
-    "url=\"${prompt#*\\'}\"\n"
-    "url=\"${url%\\'*}\"\n"
-    "scheme=\"${url%%://*}\"\n"
-    "authority=\"${url#*://}\"\n"
-    "if [[ \"$url\" != *://* || \"$authority\" == */* || \"$authority\" == *@*@* ]]; then\n"
-    "  exit 1\n"
-    "fi\n"
-    "hostport=\"${authority##*@}\"\n"
-    "host=\"${hostport%:*}\"\n"
-    "port=\"${hostport##*:}\"\n"
-    "if [[ \"$hostport\" != *:* ]]; then\n"
-    "  host=\"$hostport\"\n"
-    "  case \"${scheme,,}\" in\n"
-    "    https) port=443 ;;\n"
-    "    http) port=80 ;;\n"
-    "    *) port=\"\" ;;\n"
-    "  esac\n"
-    "fi\n"
-    "host=\"${host,,}\"\n"
-    "if [[ -z \"$PELKO_GITHUB_HOST\" || \"${scheme,,}\" != \"$PELKO_GITHUB_SCHEME\" ]]; then\n"
-    "  exit 1\n"
-    "fi\n"
-    "if [[ \"$port\" != \"$PELKO_GITHUB_PORT\" ]]; then\n"
-    "  exit 1\n"
-    "fi\n"
-    "if [[ \"$host\" != \"$PELKO_GITHUB_HOST\" && \"$host\" != *\".$PELKO_GITHUB_HOST\" ]]; then\n"
-    "  exit 1\n"
-    "fi\n"
-    "case \"$prompt\" in\n"
-    "  *\"Username for \"*)\n"
-    "    echo \"x-access-token\"\n"
-    "    ;;\n"
-    "  *)\n"
-    "    if [[ -n \"$PELKO_GITHUB_TOKEN\" ]]; then\n"
-    "      echo \"$PELKO_GITHUB_TOKEN\"\n"
-    "    else\n"
-    "      echo \"\"\n"
-    "    fi\n"
-    "    ;;\n"
-    "esac";
+const std::string GitCredentialBroker::scriptText = R"SCRIPT(#!/bin/bash
+# git runs this script as its credential helper ("get", "store" or "erase", the credential on standard
+# input) and as its askpass program (a prompt). "get" is answered with the token only for GitHub's
+# scheme, host (or a subdomain) and port, as PELKO_GITHUB_SCHEME, PELKO_GITHUB_HOST and
+# PELKO_GITHUB_PORT give them. git erases a credential only after the server refused it, so an
+# "erase" of that very credential is noted as "refused" beside this script. Nothing is stored, and
+# every prompt is refused.
+case "$1" in
+  get | erase) ;;
+  store) exit 0 ;;
+  *) exit 1 ;;
+esac
+protocol=""
+host=""
+password=""
+count=0
+while IFS= read -r -n 4097 line || [[ -n "$line" ]]; do
+  if [[ -z "$line" ]]; then
+    break
+  fi
+  count=$((count + 1))
+  if ((${#line} > 4096 || count > 64)); then
+    exit 0
+  fi
+  case "$line" in
+    protocol=*) protocol="${line#protocol=}" ;;
+    host=*) host="${line#host=}" ;;
+    password=*) password="${line#password=}" ;;
+  esac
+done
+protocol="${protocol,,}"
+name="${host%:*}"
+port="${host##*:}"
+if [[ "$host" != *:* ]]; then
+  name="$host"
+  case "$protocol" in
+    https) port=443 ;;
+    http) port=80 ;;
+    *) port="" ;;
+  esac
+fi
+name="${name,,}"
+if [[ -z "$PELKO_GITHUB_HOST" || "$protocol" != "$PELKO_GITHUB_SCHEME" || "$port" != "$PELKO_GITHUB_PORT" ]]; then
+  exit 0
+fi
+if [[ ! "$name" =~ ^[a-z0-9.-]+$ ]]; then
+  exit 0
+fi
+if [[ "$name" != "$PELKO_GITHUB_HOST" && "$name" != *".$PELKO_GITHUB_HOST" ]]; then
+  exit 0
+fi
+token="$PELKO_GITHUB_TOKEN"
+if [[ -z "$token" || "$token" == *$'\n'* ]]; then
+  exit 0
+fi
+if [[ "$1" == get ]]; then
+  printf 'username=x-access-token\npassword=%s\n' "$token"
+elif [[ "$password" == "$token" ]]; then
+  set -C
+  : >"${0%/*}/refused" 2>/dev/null
+fi
+exit 0
+)SCRIPT";
 
 GitCredentialBroker::GitCredentialBroker(std::optional<std::filesystem::path> tempDirectory)
     : tempDirectory_(std::move(tempDirectory)) {}
@@ -125,23 +158,30 @@ std::filesystem::path GitCredentialBroker::folder() {
         if (runtime.empty()) throw GitCredentialBrokerError(Code::noPrivateFolder);
         tempDirectory_ = runtime / "pelko-git-credentials";
     }
-    return *tempDirectory_;
+    // git hands the helper's path to a shell and the script finds its folder from it.
+    return std::filesystem::absolute(*tempDirectory_);
 }
 
-std::map<std::string, std::string> GitCredentialBroker::prepareEnvironment(const std::string& token,
-                                                                           const GitHubWebOrigin& gitHub) {
+GitCredentialRun GitCredentialBroker::prepareEnvironment(const std::string& token,
+                                                         const GitHubWebOrigin& gitHub) {
     std::lock_guard lock(mutex_);
     std::filesystem::path directory = folder();
     Descriptor folderFd = openFolder(directory);
 
-    std::string name = "pelko-askpass-" + Uuid::random().string();
-    Descriptor file(
-        openat(folderFd.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
-    if (file.get() < 0) throw GitCredentialBrokerError(Code::writeFailed, errno);
+    const std::string name = "pelko-run-" + Uuid::random().string();
+    if (mkdirat(folderFd.get(), name.c_str(), 0700) != 0)
+        throw GitCredentialBrokerError(Code::writeFailed, errno);
     auto fail = [&](int error) {
-        unlinkat(folderFd.get(), name.c_str(), 0);
+        unlinkat(folderFd.get(), (name + "/" + scriptName).c_str(), 0);
+        unlinkat(folderFd.get(), name.c_str(), AT_REMOVEDIR);
         throw GitCredentialBrokerError(Code::writeFailed, error);
     };
+    Descriptor runFd(openat(folderFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    // The umask may have narrowed the modes; nobody else may look in, the owner must run the script.
+    if (runFd.get() < 0 || fchmod(runFd.get(), 0700) != 0) fail(errno);
+    Descriptor file(
+        openat(runFd.get(), scriptName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
+    if (file.get() < 0) fail(errno);
     std::size_t written = 0;
     while (written < scriptText.size()) {
         ssize_t count = write(file.get(), scriptText.data() + written, scriptText.size() - written);
@@ -149,26 +189,44 @@ std::map<std::string, std::string> GitCredentialBroker::prepareEnvironment(const
         if (count <= 0) fail(count < 0 ? errno : EIO);
         written += static_cast<std::size_t>(count);
     }
-    // The umask may have narrowed the mode; the owner must be able to run it.
     if (fchmod(file.get(), 0700) != 0) fail(errno);
     // Closed before git runs it: an executable still open for writing cannot be started.
     if (file.close() != 0) fail(errno);
 
-    std::filesystem::path script = directory / name;
-    scripts_.insert(script);
-    std::map<std::string, std::string> environment{
-        {"GIT_ASKPASS", script.string()}, {"GIT_ASKPASS_REQUIRE", "force"}, {"PELKO_GITHUB_TOKEN", token}};
-    environment.merge(gitHub.environment());
-    return environment;
+    GitCredentialRun run;
+    run.folder = directory / name;
+    const std::string script = (run.folder / scriptName).string();
+    run.environment = {
+        {"GIT_ASKPASS", script}, {"GIT_ASKPASS_REQUIRE", "force"}, {"PELKO_GITHUB_TOKEN", token}};
+    run.environment.merge(gitHub.environment());
+    // An empty helper empties the list gathered so far (every file's helpers, scoped or not, and
+    // options given before ours), so only ours is asked and told; it never sees a path.
+    run.options = {"-c", "credential.helper=",          "-c", "credential.helper=!" + shellQuoted(script),
+                   "-c", "credential.useHttpPath=false"};
+    runs_.insert(run.folder);
+    return run;
 }
 
-void GitCredentialBroker::cleanup(const std::map<std::string, std::string>& prepared) {
-    auto script = prepared.find("GIT_ASKPASS");
-    if (script == prepared.end()) return;
+bool GitCredentialBroker::isOpen(const GitCredentialRun& run) {
     std::lock_guard lock(mutex_);
-    // Only a script this broker made and has not removed yet: another run's stays.
-    if (scripts_.erase(script->second) == 0) return;
-    unlink(script->second.c_str());
+    return runs_.contains(run.folder);
+}
+
+bool GitCredentialBroker::wasRefused(const GitCredentialRun& run) {
+    if (!isOpen(run)) return false;
+    Descriptor runFd(open(run.folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (runFd.get() < 0) return false;
+    struct stat info {};
+    return fstatat(runFd.get(), refusedName, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+}
+
+void GitCredentialBroker::cleanup(const GitCredentialRun& run) {
+    std::lock_guard lock(mutex_);
+    // Only a folder this broker made and has not removed yet: another run's stays.
+    if (runs_.erase(run.folder) == 0) return;
+    std::error_code ignored;
+    // Never follows a link, neither the folder (were it swapped for one) nor anything in it.
+    std::filesystem::remove_all(run.folder, ignored);
 }
 
 }  // namespace pelko

@@ -1,7 +1,7 @@
 #pragma once
-// GitCredentialBrokerError: why the askpass script could not be written. It has no text of its own:
-// its description is the case name, with "(errno: value)" for a case with a value, such as
-// "writeFailed(errno: 28)".
+// GitCredentialBrokerError: why a run's credential folder or script could not be made. It has no text
+// of its own: its description is the case name, with "(errno: value)" for a case with a value, such
+// as "writeFailed(errno: 28)".
 #include <stdexcept>
 #include <string>
 
@@ -13,7 +13,7 @@ class GitCredentialBrokerError : public std::runtime_error {
         noPrivateFolder,  // neither $XDG_RUNTIME_DIR nor a private temporary folder
         folderFailed,     // the scripts folder could not be created or opened
         unsafeFolder,     // a symbolic link, or a folder owned by another user
-        writeFailed       // the script could not be created, written or made executable
+        writeFailed       // the run's folder or script could not be created, written or made executable
     };
 
     explicit GitCredentialBrokerError(Code code, int systemError = 0);

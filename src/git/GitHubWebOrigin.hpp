@@ -26,7 +26,7 @@ struct GitHubWebOrigin {
     // Whether `url` is GitHub's (same scheme and port, the host or a subdomain of it).
     bool admits(std::string_view url) const;
 
-    // What the askpass script compares each prompt with: PELKO_GITHUB_SCHEME, PELKO_GITHUB_HOST and
+    // What the credential helper compares each request with: PELKO_GITHUB_SCHEME, PELKO_GITHUB_HOST and
     // PELKO_GITHUB_PORT.
     std::map<std::string, std::string> environment() const;
 };

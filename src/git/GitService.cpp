@@ -154,24 +154,23 @@ GitResult<std::string> GitService::runGit(const std::vector<std::string>& argume
     Environment::Map environment = baseEnvironment(readOnly);
     std::vector<std::string> command{"git"};
     std::optional<OAuthTokenRecord> token;
-    std::map<std::string, std::string> prepared;
+    GitCredentialRun run;
     if (requiresAuth) {
         token = authProvider_ ? authProvider_->loadToken() : std::nullopt;
         if (!token || !gitHubOrigin_) return GitError::authenticationRequired();
         try {
-            prepared = credentialBroker_->prepareEnvironment(token->accessToken, *gitHubOrigin_);
+            run = credentialBroker_->prepareEnvironment(token->accessToken, *gitHubOrigin_);
         } catch (const std::exception& error) {
             return GitError::launchFailed(error.what());
         }
-        for (const auto& [key, value] : prepared) environment[key] = value;
+        for (const auto& [key, value] : run.environment) environment[key] = value;
         environment["GITHUB_TOKEN"] = token->accessToken;
         environment["GH_TOKEN"] = token->accessToken;
-        // An empty helper empties the list gathered so far (every file's helpers, scoped or not), so
-        // no helper of the user's or the repository's is asked, told or made to store anything; a
-        // prompt never names a path (our script refuses those); submodules, which may live anywhere,
-        // are left alone.
-        command.insert(command.end(), {"-c", "credential.helper=", "-c", "credential.useHttpPath=false", "-c",
-                                       "submodule.recurse=false", "-c", "fetch.recurseSubmodules=false"});
+        // Only the broker's helper is asked for credentials; submodules, which may live anywhere, are
+        // left alone.
+        command.insert(command.end(), run.options.begin(), run.options.end());
+        command.insert(command.end(),
+                       {"-c", "submodule.recurse=false", "-c", "fetch.recurseSubmodules=false"});
     }
 
     GitProcessExecutionResult result;
@@ -189,11 +188,11 @@ GitResult<std::string> GitService::runGit(const std::vector<std::string>& argume
         command.insert(command.end(), arguments.begin(), arguments.end());
         result = processRunner_->run(command, folder(project), environment);
     }
-    if (requiresAuth) credentialBroker_->cleanup(prepared);
+    const bool refused = requiresAuth && result.status != 0 && isAuthenticationFailure(run, project);
+    if (requiresAuth) credentialBroker_->cleanup(run);
 
     if (result.status == 0) return std::move(result.stdout);
-    // Every URL of an authenticated run is GitHub's, so a refusal here is GitHub's.
-    if (requiresAuth && isAuthenticationFailure(result.stderr) && !addsHeadersOfItsOwn(project)) {
+    if (refused) {
         revokeRejectedToken(token->accessToken);
         return GitError::authenticationFailed(result.stderr);
     }
@@ -299,10 +298,11 @@ bool GitService::addsHeadersOfItsOwn(const ProjectMetadata& project) {
     return result.ok() && !GitOutputText::trim(result.value()).empty();
 }
 
-bool GitService::isAuthenticationFailure(const std::string& text) {
-    std::string lower = GitOutputText::lowercased(text);
-    return lower.find("authentication failed") != std::string::npos ||
-           lower.find("http 401") != std::string::npos;
+bool GitService::isAuthenticationFailure(const GitCredentialRun& run, const ProjectMetadata& project) {
+    // git erases the credential it was given only after the server's 401, and every URL of an
+    // authenticated run is GitHub's, so the refusal is GitHub's; what a hook or a commit prints is
+    // never looked at.
+    return credentialBroker_->wasRefused(run) && !addsHeadersOfItsOwn(project);
 }
 
 std::optional<GitOAuthAccountPayload> GitService::accountPayload(

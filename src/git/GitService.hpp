@@ -15,9 +15,11 @@
 // with the process's environment and GIT_TERMINAL_PROMPT=0. Push, pull and fetch name the remote git
 // itself would pick, as git reports it (never from our own reading of the repository's files), and
 // get the signed-in token through the credential broker only when every URL git reports for it has
-// GitHub's scheme, host (or a subdomain) and port; such a run sees no credential helper and no
-// submodule. A token is deleted only when GitHub refused it and only while it is still the stored
-// one. Push, pull and fetch end when the remote sends nothing for `networkSilenceLimit` or the run
+// GitHub's scheme, host (or a subdomain) and port; such a run sees no credential helper but the
+// broker's and no submodule. A token is deleted only when GitHub refused it (git erased the
+// credential the broker gave that run; nothing git, a hook or a commit prints counts) and only while
+// it is still the stored one.
+// Push, pull and fetch end when the remote sends nothing for `networkSilenceLimit` or the run
 // outlasts `networkOverallLimit`. Page paths never reach `git` unless they stay inside the project,
 // and reach it only as literal paths; page revisions never start with "-". A diff request identical
 // to one still waiting on its queue, with no other work queued after it, joins it: one run, one
@@ -152,7 +154,7 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     std::filesystem::path folder(const ProjectMetadata& project) const;
     Environment::Map baseEnvironment(bool readOnly) const;
     // With `requiresAuth` (only for a remote whose every URL is GitHub's) git gets the token through
-    // the credential broker, and no credential helper and no submodule run.
+    // the credential broker's helper, no other credential helper and no submodule run.
     GitResult<std::string> runGit(const std::vector<std::string>& arguments, const ProjectMetadata& project,
                                   bool requiresAuth, bool readOnly = false, bool network = false);
     struct BoundedOutput {
@@ -168,7 +170,8 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     void notifyMissingRemoteIfNeeded(const Uuid& projectId);
     static std::optional<std::string> friendlyMessageForGitCommandFailure(
         const std::string& commandDescription, const std::string& reason);
-    static bool isAuthenticationFailure(const std::string& text);
+    // Whether GitHub refused the token of this authenticated run, as git itself tells the broker.
+    bool isAuthenticationFailure(const GitCredentialRun& run, const ProjectMetadata& project);
     static std::optional<GitOAuthAccountPayload> accountPayload(
         const std::optional<OAuthTokenRecord>& record);
 

@@ -1,10 +1,12 @@
-// GitCredentialBroker on the real file system (git running its script is in the authentication tests).
+// GitCredentialBroker on the real file system, its helper run as git runs it (push, pull and fetch
+// against a loopback GitHub are in the authentication tests).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "git/GitCredentialBroker.hpp"
 #include "git/GitCredentialBrokerError.hpp"
 #include "git/GitHubWebOrigin.hpp"
+#include "git/GitTestSupport.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
 #include "platform/Environment.hpp"
 #include "support/TestSupport.hpp"
@@ -20,14 +22,26 @@ class GitCredentialBrokerTest : public ::testing::Test {
     std::filesystem::path folder = dir / "credentials";
     GitCredentialBroker broker{folder};
 
-    std::map<std::string, std::string> prepare(const std::string& token) {
-        return broker.prepareEnvironment(token, gitHub);
+    GitCredentialRun prepare(const std::string& token, const GitHubWebOrigin& origin = gitHub) {
+        return broker.prepareEnvironment(token, origin);
+    }
+    // Runs the run's helper as git does (the command after "!", through a shell, with the action as
+    // its last word), `input` on its standard input.
+    GitProcessExecutionResult helper(const GitCredentialRun& run, const std::string& action,
+                                     const std::string& input) {
+        std::string command = run.options.at(3).substr(std::string("credential.helper=!").size());
+        auto environment = Environment::process().all();
+        for (const auto& [key, value] : run.environment) environment[key] = value;
+        return ProcessGitProcessRunner().run(
+            {"/bin/sh", "-c", "printf '%s' \"$1\" | " + command + " " + action, "sh", input}, dir.path(),
+            environment);
     }
 };
 
-TEST_F(GitCredentialBrokerTest, WritesAPrivateScriptAndReturnsItsKeys) {
+TEST_F(GitCredentialBrokerTest, PreparesAPrivateFolderWithItsHelperAndReturnsWhatGitNeeds) {
     EXPECT_FALSE(std::filesystem::exists(folder));  // nothing before the first preparation
-    auto keys = prepare("gho_token");
+    auto run = prepare("gho_token");
+    auto& keys = run.environment;
     ASSERT_EQ(keys.size(), 6u);
     EXPECT_EQ(keys["GIT_ASKPASS_REQUIRE"], "force");
     EXPECT_EQ(keys["PELKO_GITHUB_TOKEN"], "gho_token");
@@ -35,73 +49,179 @@ TEST_F(GitCredentialBrokerTest, WritesAPrivateScriptAndReturnsItsKeys) {
     EXPECT_EQ(keys["PELKO_GITHUB_HOST"], "github.com");
     EXPECT_EQ(keys["PELKO_GITHUB_PORT"], "443");
     std::filesystem::path script = keys["GIT_ASKPASS"];
-    EXPECT_EQ(script.parent_path(), folder);
-    EXPECT_TRUE(script.filename().string().starts_with("pelko-askpass-"));
+    EXPECT_EQ(script, run.folder / "credential-helper");
+    EXPECT_EQ(run.folder.parent_path(), folder);
+    EXPECT_TRUE(run.folder.filename().string().starts_with("pelko-run-"));
+    EXPECT_EQ(run.options, (std::vector<std::string>{"-c", "credential.helper=", "-c",
+                                                     "credential.helper=!'" + script.string() + "'", "-c",
+                                                     "credential.useHttpPath=false"}));
     EXPECT_EQ(test::readFile(script), GitCredentialBroker::scriptText);
     EXPECT_EQ(test::fileMode(script), 0700u);
+    EXPECT_EQ(test::fileMode(run.folder), 0700u);
     EXPECT_EQ(test::fileMode(folder), 0700u);
     // The token is in the environment only.
     EXPECT_EQ(test::readFile(script).find("gho_token"), std::string::npos);
+    for (const auto& option : run.options) EXPECT_EQ(option.find("gho_token"), std::string::npos);
+    EXPECT_FALSE(broker.wasRefused(run));
 }
 
-TEST_F(GitCredentialBrokerTest, EachRunHasItsOwnScriptAndCleanupRemovesOnlyThatOne) {
+TEST_F(GitCredentialBrokerTest, EachRunHasItsOwnFolderAndCleanupRemovesOnlyThatOne) {
     broker.cleanup({});  // nothing to remove
+    EXPECT_FALSE(broker.wasRefused({}));
     auto first = prepare("a");
     auto second = prepare("b");
-    EXPECT_NE(first["GIT_ASKPASS"], second["GIT_ASKPASS"]);
-    // Overlapping runs: the second run's cleanup leaves the first run's script in place.
+    EXPECT_NE(first.folder, second.folder);
+    // Overlapping runs: the second run's refusal and cleanup leave the first run alone.
+    ASSERT_EQ(helper(second, "erase", "protocol=https\nhost=github.com\npassword=b\n").status, 0);
+    EXPECT_TRUE(broker.wasRefused(second));
+    EXPECT_FALSE(broker.wasRefused(first));
     broker.cleanup(second);
-    EXPECT_TRUE(std::filesystem::exists(first["GIT_ASKPASS"]));
-    EXPECT_FALSE(std::filesystem::exists(second["GIT_ASKPASS"]));
-    // A path the broker did not make, or already removed, is left alone.
+    EXPECT_FALSE(broker.wasRefused(second));
+    EXPECT_TRUE(std::filesystem::exists(first.environment["GIT_ASKPASS"]));
+    EXPECT_FALSE(std::filesystem::exists(second.folder));
+    // A folder the broker did not make, or already removed, is left alone.
     auto stranger = folder / "someone-elses";
-    test::writeFile(stranger, "x");
-    broker.cleanup({{"GIT_ASKPASS", stranger.string()}});
-    EXPECT_TRUE(std::filesystem::exists(stranger));
-    std::filesystem::remove(stranger);
-    std::filesystem::remove(first["GIT_ASKPASS"]);  // someone else removed it
+    std::filesystem::create_directory(stranger);
+    test::writeFile(stranger / "refused", "");
+    GitCredentialRun forged;
+    forged.folder = stranger;
+    EXPECT_FALSE(broker.wasRefused(forged));
+    broker.cleanup(forged);
+    EXPECT_TRUE(std::filesystem::exists(stranger / "refused"));
+    std::filesystem::remove_all(stranger);
+    std::filesystem::remove_all(first.folder);  // someone else removed it
     broker.cleanup(first);
     broker.cleanup(prepare("c"));
     EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
-TEST_F(GitCredentialBrokerTest, TheScriptAnswersOnlyPromptsForGitHubsAddress) {
-    auto keys = broker.prepareEnvironment("gho_secret", *GitHubWebOrigin::fromBase("https://github.com"));
+TEST_F(GitCredentialBrokerTest, TheHelperGivesTheTokenOnlyForGitHubsAddress) {
+    auto run = prepare("gho_secret");
+    const std::string answer = "username=x-access-token\npassword=gho_secret\n";
     struct Row {
-        const char* prompt;
-        const char* answer;  // nullptr: refused
+        std::string input;
+        bool answered;
     };
     const Row rows[] = {
-        {"Username for 'https://github.com': ", "x-access-token"},
-        {"Password for 'https://x-access-token@github.com': ", "gho_secret"},
-        {"Password for 'https://x-access-token@GitHub.com:443': ", "gho_secret"},
-        {"Password for 'https://x-access-token@api.github.com': ", "gho_secret"},
-        {"Password for 'http://x-access-token@github.com': ", nullptr},
-        {"Password for 'https://x-access-token@github.com:8443': ", nullptr},
-        {"Password for 'https://x-access-token@evil.example': ", nullptr},
-        {"Password for 'https://x-access-token@github.com.evil.example': ", nullptr},
-        {"Password for 'https://x-access-token@notgithub.com': ", nullptr},
-        // A user name may hold any character once git has decoded it.
-        {"Password for 'https://github.com/@evil.example': ", nullptr},
-        {"Password for 'https://a@github.com@evil.example': ", nullptr},
-        {"Password for 'https://x-access-token@evil.example/github.com': ", nullptr},
-        {"Password for 'https://x-access-token@github.com/o/r.git': ", nullptr},
-        {"Password for 'http://proxy.example:3128': ", nullptr},
-        {"Password: ", nullptr},
+        {"protocol=https\nhost=github.com\n\n", true},
+        {"protocol=https\nhost=github.com\nusername=someone\n", true},  // no blank line: EOF ends it
+        {"protocol=HTTPS\nhost=GitHub.com:443\n\n", true},
+        {"protocol=https\nhost=api.github.com\n\n", true},
+        {"protocol=http\nhost=github.com\n\n", false},
+        {"protocol=https\nhost=github.com:8443\n\n", false},
+        {"protocol=https\nhost=evil.example\n\n", false},
+        {"protocol=https\nhost=github.com.evil.example\n\n", false},
+        {"protocol=https\nhost=notgithub.com\n\n", false},
+        {"protocol=https\nhost=evil.example/github.com\n\n", false},
+        {"protocol=https\nhost=a@github.com\n\n", false},
+        {"protocol=cert\npath=/home/me/client.p12\n\n", false},
+        {"protocol=https\n\nhost=github.com\n", false},  // after the blank line nothing counts
+        {"host=github.com\n\n", false},
+        {"", false},
+        // Inputs past the bounds get nothing.
+        {"protocol=https\nhost=github.com\nusername=" + std::string(5000, 'u') + "\n\n", false},
+        {"protocol=https\nhost=github.com\n" +
+             [] {
+                 std::string many;
+                 for (int i = 0; i < 70; ++i) many += "wwwauth[]=Basic\n";
+                 return many;
+             }() +
+             "\n",
+         false},
     };
     for (const auto& row : rows) {
-        auto environment = Environment::process().all();
-        for (const auto& [key, value] : keys) environment[key] = value;
-        auto result = ProcessGitProcessRunner().run({"/bin/bash", keys["GIT_ASKPASS"], row.prompt},
-                                                    dir.path(), environment);
-        if (row.answer) {
-            EXPECT_EQ(result.status, 0) << row.prompt;
-            EXPECT_EQ(result.stdout, std::string(row.answer) + "\n") << row.prompt;
-        } else {
-            EXPECT_NE(result.status, 0) << row.prompt;
-            EXPECT_EQ(result.stdout.find("gho_secret"), std::string::npos) << row.prompt;
-        }
+        auto result = helper(run, "get", row.input);
+        EXPECT_EQ(result.status, 0) << row.input.substr(0, 80);
+        EXPECT_EQ(result.stdout, row.answered ? answer : "") << row.input.substr(0, 80);
     }
+    // An empty token is never given.
+    auto empty = prepare("");
+    EXPECT_EQ(helper(empty, "get", "protocol=https\nhost=github.com\n\n").stdout, "");
+    // The loopback stand-in's address, port and all.
+    auto loopback = prepare("gho_secret", *GitHubWebOrigin::fromBase("http://127.0.0.1:8080"));
+    EXPECT_EQ(helper(loopback, "get", "protocol=http\nhost=127.0.0.1:8080\n\n").stdout, answer);
+    EXPECT_EQ(helper(loopback, "get", "protocol=http\nhost=127.0.0.1\n\n").stdout, "");
+    EXPECT_FALSE(broker.wasRefused(run));
+}
+
+TEST_F(GitCredentialBrokerTest, OnlyAnEraseOfTheCredentialItGaveIsNotedAndNothingIsStored) {
+    struct Row {
+        const char* action;
+        const char* input;
+        bool noted;
+    };
+    const Row rows[] = {
+        {"store", "protocol=https\nhost=github.com\nusername=x-access-token\npassword=gho_secret\n", false},
+        {"erase", "protocol=https\nhost=github.com\nusername=x-access-token\npassword=gho_other\n", false},
+        {"erase", "protocol=https\nhost=evil.example\nusername=x-access-token\npassword=gho_secret\n", false},
+        {"erase", "protocol=http\nhost=github.com\npassword=gho_secret\n", false},
+        {"erase", "protocol=https\nhost=github.com\n\n", false},
+        {"erase", "protocol=https\nhost=github.com\nusername=x-access-token\npassword=gho_secret\n", true},
+        {"erase", "protocol=https\nhost=api.github.com:443\npassword=gho_secret\n\n", true},
+    };
+    for (const auto& row : rows) {
+        auto run = prepare("gho_secret");
+        auto result = helper(run, row.action, row.input);
+        EXPECT_EQ(result.status, 0) << row.action << " " << row.input;
+        EXPECT_EQ(result.stdout, "") << row.action << " " << row.input;
+        EXPECT_EQ(broker.wasRefused(run), row.noted) << row.action << " " << row.input;
+        // The note is the only thing ever written beside the script.
+        std::size_t entries = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(run.folder)) {
+            (void)entry;
+            ++entries;
+        }
+        EXPECT_EQ(entries, row.noted ? 2u : 1u);
+        if (row.noted) {
+            EXPECT_EQ(test::readFile(run.folder / "refused"), "");
+        }
+        broker.cleanup(run);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+TEST_F(GitCredentialBrokerTest, AsAskpassEveryPromptIsRefused) {
+    auto run = prepare("gho_secret");
+    for (const char* prompt :
+         {"Username for 'https://github.com': ", "Password for 'https://x-access-token@github.com': ",
+          "Password for 'http://proxy.example:3128': ", "Password for 'cert:///home/me/client.p12': ",
+          "Password: "}) {
+        auto environment = Environment::process().all();
+        for (const auto& [key, value] : run.environment) environment[key] = value;
+        auto result =
+            ProcessGitProcessRunner().run({run.environment["GIT_ASKPASS"], prompt}, dir.path(), environment);
+        EXPECT_NE(result.status, 0) << prompt;
+        EXPECT_EQ(result.stdout, "") << prompt;
+    }
+    EXPECT_FALSE(broker.wasRefused(run));
+}
+
+// git itself, as an authenticated run calls it: only the run's helper is asked and told (the
+// repository's is not), and git's reject of the credential it was given is noted.
+TEST_F(GitCredentialBrokerTest, GitAsksOnlyTheRunsHelperAndItsRejectIsNoted) {
+    test::GitRepo repo{dir / "repo"};
+    repo.git({"init", "-q"});
+    auto log = dir / "helper.log";
+    repo.git({"config", "credential.helper", "!f() { cat >> '" + log.string() + "'; }; f"});
+    auto run = prepare("gho_secret");
+    auto git = [&](const std::string& action, const std::string& input) {
+        auto environment = test::isolatedGitEnvironment();
+        for (const auto& [key, value] : run.environment) environment[key] = value;
+        std::vector<std::string> command{
+            "/bin/sh", "-c", "input=\"$1\"; shift; printf '%s' \"$input\" | git \"$@\"", "sh", input};
+        command.insert(command.end(), run.options.begin(), run.options.end());
+        command.insert(command.end(), {"credential", action});
+        return ProcessGitProcessRunner().run(command, repo.path(), environment);
+    };
+    auto fill = git("fill", "protocol=https\nhost=github.com\npath=o/r.git\n\n");
+    ASSERT_EQ(fill.status, 0) << fill.stderr;
+    EXPECT_EQ(fill.stdout, "protocol=https\nhost=github.com\nusername=x-access-token\npassword=gho_secret\n");
+    ASSERT_EQ(git("approve", fill.stdout).status, 0);
+    EXPECT_FALSE(broker.wasRefused(run));
+    ASSERT_EQ(git("reject", fill.stdout).status, 0);
+    EXPECT_TRUE(broker.wasRefused(run));
+    EXPECT_FALSE(std::filesystem::exists(log));
+    broker.cleanup(run);
 }
 
 TEST(GitHubWebOriginTest, OnlyGitHubsSchemeHostAndPortAreGitHubs) {
@@ -143,7 +263,7 @@ TEST(GitHubWebOriginTest, OnlyGitHubsSchemeHostAndPortAreGitHubs) {
 
 TEST_F(GitCredentialBrokerTest, ReplacesAFileAndRefusesALinkOrAForeignFolder) {
     test::writeFile(folder, "not a folder");
-    broker.prepareEnvironment("t", gitHub);
+    broker.cleanup(broker.prepareEnvironment("t", gitHub));
     EXPECT_TRUE(std::filesystem::is_directory(folder));
 
     // A link planted where the folder belongs is never followed.
