@@ -48,6 +48,12 @@ void GitTokenRefresher::stop() {
 void GitTokenRefresher::evaluateRefresh() {
     auto record = authManager_->loadToken();
     if (!record || record->refreshToken.empty()) return;
+    {
+        std::lock_guard lock(deadLock_);
+        // GitHub would refuse it again, and the page already knows the keyring kept it.
+        if (record->refreshToken == deadRefreshToken_) return;
+        deadRefreshToken_.clear();
+    }
     if (record->expiresAt.seconds() - clock_().seconds() > refreshMarginSeconds) return;
 
     const std::string sentRefreshToken = record->refreshToken;
@@ -71,6 +77,10 @@ void GitTokenRefresher::evaluateRefresh() {
         case GitAuthManager::DeleteOutcome::kept:
             // Still signed in with a token that did not refresh: the delegate must hear why.
             failure = GitAuthManagerError(GitAuthManagerError::Code::keychainDeleteFailed).what();
+            {
+                std::lock_guard lock(deadLock_);
+                deadRefreshToken_ = sentRefreshToken;
+            }
             break;
         case GitAuthManager::DeleteOutcome::deleted:
             break;

@@ -8,11 +8,14 @@
 // the refresh token that was sent, so a sign-out (or a rejected token deleted by Git) during the
 // request stays signed out; a failed refresh deletes the stored token under the same condition. The
 // delegate (held weakly) hears, on the scheduler's queue, only about refreshes that took effect and
-// failures whose token was deleted or kept by the keyring, never about those overtaken.
-// `start` and `stop` are callable from any thread.
+// failures whose token was deleted or kept by the keyring, never about those overtaken. A refresh
+// token GitHub did not refresh and the keyring kept is remembered (in memory only, one at a time):
+// it is not sent again and its failure is reported once; a record stored since with another refresh
+// token is checked afresh. `start` and `stop` are callable from any thread.
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "github/GitAuthManager.hpp"
 #include "github/GitHubOAuthHTTPClient.hpp"
@@ -53,6 +56,9 @@ class GitTokenRefresher final : public GitTokenRefreshing,
     std::mutex startLock_;
     mutable std::mutex delegateLock_;
     std::weak_ptr<GitTokenRefresherDelegate> delegate_;
+    std::mutex deadLock_;
+    // The refresh token of the last failed refresh whose record the keyring kept; empty when none.
+    std::string deadRefreshToken_;
 };
 
 }  // namespace pelko

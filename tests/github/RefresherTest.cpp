@@ -121,5 +121,39 @@ TEST_F(RefresherTest, ARefreshAnswerTakesEffectOnlyIfNothingChangedMeanwhile) {
               (std::vector<std::string>{"refreshFail invalidResponse", "refreshFail keychainDeleteFailed"}));
 }
 
+// GitHub refuses the refresh token and the keyring keeps the record: the page hears it once, and the
+// dead refresh token is not sent again each minute. A record stored later with another refresh token
+// is checked afresh: reported once in its turn when it fails the same way, refreshed when GitHub
+// takes it.
+TEST_F(RefresherTest, ARefusedRefreshTheKeyringKeptIsReportedOnceAndNeverSentAgain) {
+    server.respond("POST", "/login/oauth/access_token", 200, R"({"error":"bad_refresh_token"})");
+    refresher->start();
+    keychain->refuseRemoves = true;
+    const char* const refreshTokens[] = {"ghr_old", "ghr_second"};
+    for (const char* refreshToken : refreshTokens) {
+        auto kept = stored(10, refreshToken);
+        for (int minute = 0; minute < 4; ++minute) scheduler->handler();
+        EXPECT_EQ(authManager->loadToken(), kept) << refreshToken;
+    }
+    auto sent = server.requests("/login/oauth/access_token");
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(test::formFields(sent[0].body)["refresh_token"], "ghr_old");
+    EXPECT_EQ(test::formFields(sent[1].body)["refresh_token"], "ghr_second");
+    EXPECT_EQ(delegate->calls(), (std::vector<std::string>{"refreshFail keychainDeleteFailed",
+                                                           "refreshFail keychainDeleteFailed"}));
+
+    keychain->refuseRemoves = false;
+    server.respond(
+        "POST", "/login/oauth/access_token", 200,
+        R"({"access_token":"gho_new","refresh_token":"ghr_new","scope":"repo","expires_in":28800})");
+    stored(10, "ghr_third");
+    scheduler->handler();
+    ASSERT_EQ(tokenRequests(), 3u);
+    EXPECT_EQ(test::formFields(server.requests("/login/oauth/access_token").at(2).body)["refresh_token"],
+              "ghr_third");
+    EXPECT_EQ(delegate->calls().back(), "refresh");
+    EXPECT_EQ(authManager->loadToken()->refreshToken, "ghr_new");
+}
+
 }  // namespace
 }  // namespace pelko
