@@ -144,7 +144,7 @@ if [[ "$1" == get ]]; then
   printf 'username=x-access-token\npassword=%s\n' "$token"
 elif [[ "$password" == "$token" ]]; then
   set -C
-  : >"${0%/*}/refused" 2>/dev/null
+  { : >"${0%/*}/refused"; } 2>/dev/null
 fi
 exit 0
 )SCRIPT";
@@ -201,8 +201,8 @@ GitCredentialRun GitCredentialBroker::prepareEnvironment(const std::string& toke
     run.environment.merge(gitHub.environment());
     // An empty helper empties the list gathered so far (every file's helpers, scoped or not, and
     // options given before ours), so only ours is asked and told; it never sees a path.
-    run.options = {"-c", "credential.helper=",          "-c", "credential.helper=!" + shellQuoted(script),
-                   "-c", "credential.useHttpPath=false"};
+    const std::string helper = "credential.helper=!" + shellQuoted(script);
+    run.options = {"-c", "credential.helper=", "-c", helper, "-c", "credential.useHttpPath=false"};
     runs_.insert(run.folder);
     return run;
 }
