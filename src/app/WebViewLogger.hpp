@@ -33,7 +33,9 @@ class WebViewLogger {
     const std::filesystem::path& file() const { return file_; }
 
     // The line for a "webview/log" message body: "[source] [level]" and, when present, the message
-    // text or the payload. Nothing for any other body.
+    // text or the payload (a text, else compact JSON). Nothing for any other body. The page's text
+    // never breaks the line: backslashes, control characters and U+2028/U+2029 are escaped ("\\",
+    // "\n", "\r", "\t", "\u001b", "\u2028"), so one message is one record.
     static std::optional<std::string> lineForMessage(const Json& body);
 
   private:

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/WebViewLogger.hpp"
 #include "app/WorkspaceWebView.hpp"
 
 namespace pelko {
@@ -21,6 +22,18 @@ TEST(ScriptMessageTest, LoneSurrogatesBecomeReplacementCharacters) {
         EXPECT_EQ((*parsed)["message"], message) << body;
     }
     EXPECT_FALSE(WorkspaceWebView::parseMessageBody(R"({"message":)"));
+}
+
+// The engine writes U+2028 and U+2029 into the message text as they are, and line breaks as escapes:
+// either way the record stays one line.
+TEST(ScriptMessageTest, ALogMessageWithLineBreaksMakesOneLine) {
+    const std::string body =
+        "{\"type\":\"webview/log\",\"source\":\"web\\n\xE2\x80\xA8\",\"message\":"
+        "\"a\\r\\nb\xE2\x80\xA8"
+        "c\xE2\x80\xA9\"}";
+    auto parsed = WorkspaceWebView::parseMessageBody(body);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(WebViewLogger::lineForMessage(*parsed), R"([web\n\u2028] [info] a\r\nb\u2028c\u2029)");
 }
 
 }  // namespace

@@ -54,11 +54,43 @@ TEST(WebViewLoggerTest, LinesForMessages) {
     EXPECT_FALSE(line(R"([1,2])"));
     EXPECT_EQ(line(R"({"type":"webview/log"})"), "[web] [info]");
     EXPECT_EQ(line(R"({"type":"webview/log","level":3,"source":"boot","message":"hi"})"), "[boot] [info] hi");
-    EXPECT_EQ(line(R"({"type":"webview/log","level":"warn","message":"","payload":{"a":1}})"),
-              "[web] [warn] {\n  \"a\": 1\n}");
+    EXPECT_EQ(line(R"({"type":"webview/log","level":"warn","message":"","payload":{"a":1,"b":[true,null]}})"),
+              R"([web] [warn] {"a":1,"b":[true,null]})");
     EXPECT_EQ(line(R"({"type":"webview/log","message":""})"), "[web] [info]");
     EXPECT_EQ(line(R"({"type":"webview/log","payload":"text"})"), "[web] [info] text");
     EXPECT_EQ(line(R"({"type":"webview/log","payload":2.5})"), "[web] [info] 2.5");
+}
+
+// A page could otherwise start a line of its own that reads like any other record.
+TEST(WebViewLoggerTest, ThePagesTextNeverBreaksTheLine) {
+    auto line = [](const std::string& text) {
+        return WebViewLogger::lineForMessage(*json::parse(text)).value();
+    };
+    const std::string forged = "[2026-12-08T07:21:30.123Z] [web] [info] forged";
+    // In the message and in the source: line feed, carriage return, U+2028 and U+2029.
+    EXPECT_EQ(line(R"({"type":"webview/log","source":"a\nb\rc\u2028d","message":"x\n)" + forged +
+                   R"(\r\u2028y\u2029z"})"),
+              R"([a\nb\rc\u2028d] [info] x\n)" + forged + R"(\r\u2028y\u2029z)");
+    // The other C0 characters, DEL and the C1 characters (U+0085 ends a line for some readers); the
+    // backslash too, so that text cannot pass for an escape.
+    EXPECT_EQ(
+        line(
+            R"({"type":"webview/log","level":"w\u0000\t","message":"\u0001\u001b[31m\u007f\u0085\u009f\\n\u00a0é"})"),
+        "[web] [w\\u0000\\t] \\u0001\\u001b[31m\\u007f\\u0085\\u009f\\\\n\u00a0é");
+    // A text payload is escaped the same way; a JSON payload stays JSON, on one line.
+    EXPECT_EQ(line(R"({"type":"webview/log","payload":"p\nq\\"})"), R"([web] [info] p\nq\\)");
+    EXPECT_EQ(line(R"({"type":"webview/log","payload":{"k\u2028":["a\nb\u007f","\\","\u0085"]}})"),
+              R"([web] [info] {"k\u2028":["a\nb\u007f","\\","\u0085"]})");
+
+    // Written to the file, each message is one record.
+    test::TempDir dir;
+    WebViewLogger logger(dir / "pelko-webview.log", fixedTime);
+    logger.log(
+        line(R"({"type":"webview/log","source":"s\n\u2028","message":"one\ntwo\r\nthree\u2028four"})"));
+    logger.log(line(R"({"type":"webview/log","payload":{"a":"b\nc"}})"));
+    EXPECT_EQ(test::readFile(dir / "pelko-webview.log"),
+              "[2026-12-08T07:21:30.123Z] [s\\n\\u2028] [info] one\\ntwo\\r\\nthree\\u2028four\n"
+              "[2026-12-08T07:21:30.123Z] [web] [info] {\"a\":\"b\\nc\"}\n");
 }
 
 TEST(WebViewLoggerTest, APayloadNestedDeeperThanTheBoundIsCutToANote) {
@@ -67,7 +99,7 @@ TEST(WebViewLoggerTest, APayloadNestedDeeperThanTheBoundIsCutToANote) {
             R"({"type":"webview/log","payload":)" + std::string(depth, '[') + std::string(depth, ']') + "}";
         return WebViewLogger::lineForMessage(*json::parse(text)).value();
     };
-    EXPECT_EQ(line(2), "[web] [info] [\n  []\n]");
+    EXPECT_EQ(line(2), "[web] [info] [[]]");
     const std::string cut = "[web] [info] <value nested deeper than 64 levels>";
     EXPECT_EQ(line(json::maxValueDepth + 1), cut);
     EXPECT_EQ(line(100'000), cut);

@@ -62,6 +62,10 @@ TEST_F(ProjectFileReadTest, MissingFilesFoldersAndTheRootItself) {
     expectError("nothing.txt", "ファイルが見つかりませんでした");
     expectError("src", "ディレクトリは表示できません");
     expectError("src/..", "ディレクトリは表示できません");
+    // A file taken for a folder holds nothing; a trailing "/" is dropped like a repeated one.
+    writeFile(project.root / "src/a.txt", "a");
+    expectError("src/a.txt/b", "ファイルが見つかりませんでした");
+    EXPECT_EQ(decoded(read("src/a.txt/"))["content"], "a");
     // Names are bytes: the decomposed spelling does not find the composed file.
     writeFile(project.root / "caf\xC3\xA9.txt", "x");
     expectError("cafe\xCC\x81.txt", "ファイルが見つかりませんでした");

@@ -29,6 +29,7 @@ const char* const pageScript = R"(
   // Asked while the page is still loading: the answer waits behind the events already held.
   post({ type: 'app/config/request' });
   post({ type: 'webview/log', level: 'debug', payload: { nested: [1, 2] } });
+  post({ type: 'webview/log', source: 'e2e\n[x]', message: 'one\n[2026-01-01T00:00:00.000Z] [e2e] [info] forged\r\u2028' });
   // A string cut inside an emoji still makes its log line.
   log('cut ' + '\u{1F600}'.slice(0, 1));
   fetch('app://bundle/missing/nothing.js')
@@ -148,11 +149,17 @@ TEST_F(PelkoWindowTest, ThePageGetsItsEventsInOrderAndTheSchemeServesItsFiles) {
     EXPECT_EQ(std::vector<std::string>(seen.end() - 2, seen.end()),
               (std::vector<std::string>{"terminal/snapshot", "app/config"}));
 
-    // Log records: time stamp with milliseconds, and a payload written over several lines.
+    // Log records: time stamp with milliseconds, a payload as JSON on one line, and the page's line
+    // breaks escaped, so the page cannot write a record of its own.
     const auto log = test::readFile(logFile());
     EXPECT_TRUE(std::regex_search(
         log, std::regex(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\] \[e2e\] \[info\] page-start)")));
-    EXPECT_NE(log.find("] [web] [debug] {\n  \"nested\": [\n    1,\n    2\n  ]\n}\n"), std::string::npos);
+    EXPECT_NE(log.find("] [web] [debug] {\"nested\":[1,2]}\n"), std::string::npos) << log;
+    EXPECT_NE(
+        log.find("] [e2e\\n[x]] [info] one\\n[2026-01-01T00:00:00.000Z] [e2e] [info] forged\\r\\u2028\n"),
+        std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("\n[2026-01-01T00:00:00.000Z]"), std::string::npos) << log;
 
     // Time from process start to the page's first message.
     std::smatch match;
