@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/LogLineText.hpp"
+
 namespace pelko {
 namespace {
 
@@ -23,28 +25,30 @@ AnalyticsLogger::AnalyticsLogger(SystemLogger logger) : logger_(std::move(logger
 std::string AnalyticsLogger::describe(const AnalyticsValue& value) {
     struct Visitor {
         std::string operator()(bool v) const { return v ? "true" : "false"; }
-        std::string operator()(const std::string& v) const { return v; }
+        std::string operator()(const std::string& v) const { return LogLineText::escaped(v); }
         std::string operator()(std::int64_t v) const { return std::to_string(v); }
         std::string operator()(double v) const { return describeDouble(v); }
         std::string operator()(const Json& v) const {
-            return v.dump(-1, ' ', false, Json::error_handler_t::replace);
+            return LogLineText::escapedJson(v.dump(-1, ' ', false, Json::error_handler_t::replace));
         }
     };
     return std::visit(Visitor{}, value);
 }
 
 std::string AnalyticsLogger::entryText(const std::string& event, const AnalyticsProperties& properties) {
-    if (properties.empty()) return "event=" + event;
+    const std::string name = LogLineText::escaped(event);
+    if (properties.empty()) return "event=" + name;
     std::vector<std::string> rendered;
     rendered.reserve(properties.size());
-    for (const auto& [key, value] : properties) rendered.push_back(key + "=" + describe(value));
+    for (const auto& [key, value] : properties)
+        rendered.push_back(LogLineText::escaped(key) + "=" + describe(value));
     std::sort(rendered.begin(), rendered.end());
     std::string joined;
     for (const auto& item : rendered) {
         if (!joined.empty()) joined += ", ";
         joined += item;
     }
-    return "event=" + event + " properties=" + joined;
+    return "event=" + name + " properties=" + joined;
 }
 
 void AnalyticsLogger::log(const std::string& event, const AnalyticsProperties& properties) {

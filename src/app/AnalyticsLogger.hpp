@@ -2,7 +2,8 @@
 // AnalyticsLogger: analytics events as info entries of the system log (subsystem "app.pelko.analytics",
 // category "events"); nothing is kept, written to a file or sent anywhere. An entry reads
 // "event=<name>" or "event=<name> properties=<k=v, ...>" with the rendered properties sorted as whole
-// texts and nothing escaped.
+// texts. The page's text never breaks the entry: its backslashes, control characters and line
+// separators are escaped as in the page's own log ("\\", "\n", "\u2028"); nothing else is.
 //
 // Stateless after construction; callable from any thread.
 #include <string>
@@ -20,8 +21,9 @@ class AnalyticsLogger final : public AnalyticsLogging {
 
     // The entry's text for an event.
     static std::string entryText(const std::string& event, const AnalyticsProperties& properties);
-    // A value's textual description: text as is, integers in decimal, true/false, doubles in their
-    // shortest round-trip form with ".0" for whole numbers, any other value as its JSON text.
+    // A value's textual description: text as is but for those escapes, integers in decimal, true/false,
+    // doubles in their shortest round-trip form with ".0" for whole numbers, any other value as its JSON
+    // text.
     static std::string describe(const AnalyticsValue& value);
 
   private:

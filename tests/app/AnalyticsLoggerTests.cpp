@@ -24,6 +24,15 @@ TEST(AnalyticsLoggerTest, ValueDescriptions) {
     EXPECT_EQ(AnalyticsLogger::describe(Json::array({1, "x"})), "[1,\"x\"]");
 }
 
+TEST(AnalyticsLoggerTest, ThePagesTextNeverBreaksTheEntry) {
+    // A page could otherwise start what reads as an entry of its own where the log is plain lines.
+    AnalyticsProperties forged{{"k\nevent=forged", std::string("a\r\nb\u2028c\\n")},
+                               {"j", Json::array({"x\u2029y\x1b"})}};
+    EXPECT_EQ(AnalyticsLogger::entryText("opened\nevent=forged", forged),
+              "event=opened\\nevent=forged properties=j=[\"x\\u2029y\\u001b\"], "
+              "k\\nevent=forged=a\\r\\nb\\u2028c\\\\n");
+}
+
 TEST(AnalyticsLoggerTest, WritesOneInfoEntryToItsChannel) {
     LogCapture capture;
     AnalyticsLogger logger;
