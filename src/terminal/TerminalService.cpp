@@ -208,6 +208,10 @@ void TerminalService::terminateSessions(const std::vector<Uuid>& ids) {
 void TerminalService::resizeSession(const Uuid& id, std::int64_t cols, std::int64_t rows) {
     PELKO_REQUIRE_MAIN_THREAD();
     if (!isTerminalV2Enabled()) return;
+    // A size is kept only for a configured session: a page naming other ids makes nothing.
+    const auto& sessions = configStore_->config().cliSessions;
+    if (std::none_of(sessions.begin(), sessions.end(), [&](const auto& session) { return session.id == id; }))
+        return;
     int newCols = TerminalCoordinator::clampDimension(cols);
     int newRows = TerminalCoordinator::clampDimension(rows);
     coordinator_->resize(id, newCols, newRows);

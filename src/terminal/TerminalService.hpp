@@ -66,7 +66,8 @@ class TerminalService final : public TerminalCoordinatorDelegate,
     void closeSession(const Uuid& id);
     // The sessions of a closed project (the store has already removed them from the configuration).
     void terminateSessions(const std::vector<Uuid>& ids);
-    // Each value is clamped to 2..65535; "terminal/resize" echoes the size when it changed.
+    // Each value is clamped to 2..65535; "terminal/resize" echoes the size when it changed. An id that
+    // names no configured session is ignored.
     void resizeSession(const Uuid& id, std::int64_t cols, std::int64_t rows);
     void sendInput(const Uuid& sessionID, std::span<const std::uint8_t> data);
     // Only "SIGINT" (any letter case) has an effect, and only with "terminal.v2".

@@ -125,6 +125,9 @@ TEST_F(WebBridgeTerminal, FocusHasNoCliFormAndNeedsABoolean) {
 }
 
 TEST_F(WebBridgeTerminal, ResizeCutsFractionsAndRefusesSizesBelowOneOrOutOfRange) {
+    store->update(false, [&](AppConfig& config) {
+        config.cliSessions.push_back({*Uuid::parse(session), "Shell", dir.path().string(), "/bin/zsh", {}});
+    });
     enableTerminal();
     for (const Json& cols :
          {Json(0), Json(-3), Json("80"), Json(1e300), Json(-1e300), Json(0.9), Json(nullptr)}) {
