@@ -34,7 +34,7 @@ using namespace pelko;
 
 namespace {
 
-constexpr std::size_t payloadBytes = 100u * 1000 * 1000;
+constexpr std::size_t payloadBytes = std::size_t{100} * 1000 * 1000;
 
 const char* const pageScript = R"JS(
 (function () {
@@ -299,7 +299,7 @@ void BM_WindowRenderer(benchmark::State& state, const char* renderer) {
         }
         const Json& r = *parsed;
         Figures f;
-        f.renderer = *renderer ? renderer : "chosen by the application";
+        f.renderer = *renderer ? renderer : "unset";
         f.logLine = rendererLogLine(output);
         f.idleFps = r["idleFps"].get<double>();
         f.floodFps = r["floodFps"].get<double>();

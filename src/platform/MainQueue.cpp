@@ -79,18 +79,19 @@ void runTurn() {
     if (!p.work.empty()) p.overdueAt = overdueFromNow();
 }
 
-gboolean dispatchTurn(GSource*, GSourceFunc, gpointer) {
+// A closure that throws ends the process here rather than unwinding through GLib.
+gboolean dispatchTurn(GSource*, GSourceFunc, gpointer) noexcept {
     runTurn();
     return G_SOURCE_CONTINUE;
 }
 
 // The quiet path, below GTK's input, layout and drawing: ready whenever something is queued.
-gboolean idlePrepare(GSource*, gint* timeout) {
+gboolean idlePrepare(GSource*, gint* timeout) noexcept {
     *timeout = -1;
     return pending().queued.load();
 }
 
-gboolean idleCheck(GSource*) {
+gboolean idleCheck(GSource*) noexcept {
     return pending().queued.load();
 }
 
@@ -113,13 +114,13 @@ bool overdueReady(gint* timeout) {
     return p.iterationsSinceTurn >= 2;
 }
 
-gboolean overduePrepare(GSource*, gint* timeout) {
+gboolean overduePrepare(GSource*, gint* timeout) noexcept {
     auto& p = pending();
     if (p.iterationsSinceTurn < 2) ++p.iterationsSinceTurn;
     return overdueReady(timeout);
 }
 
-gboolean overdueCheck(GSource*) {
+gboolean overdueCheck(GSource*) noexcept {
     gint timeout;
     return overdueReady(&timeout);
 }
