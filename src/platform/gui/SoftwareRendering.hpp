@@ -2,7 +2,7 @@
 // The window's renderer, chosen once at start-up from what the machine is like. By default windows
 // draw with GTK's own choice (its OpenGL renderer wherever OpenGL works). Where OpenGL renders in
 // software (Mesa's llvmpipe, softpipe or swrast: virtual machines, remote desktops, Xvfb), cairo draws
-// the same window on the processor with about 130 MB less memory, as fast or faster, except where
+// the same window on the processor with about 130 MB less memory and about as fast or faster, except where
 // faulting in fresh memory is slow: cairo takes new window-sized surfaces every frame, and there it
 // halves the frame rate, so GTK's OpenGL renderer stays. A fresh page's cost is measured at start-up
 // (a few hundred pages, well under a millisecond on most machines), only when OpenGL is software.
