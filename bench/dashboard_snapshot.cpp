@@ -113,7 +113,7 @@ void BM_DashboardSnapshotCold(benchmark::State& state) {
     pelko::DashboardSnapshot snapshot;
     for (auto _ : state) {
         auto service = makeService(runner);
-        snapshot = service->fetchSnapshot(false);
+        snapshot = service->fetchSnapshot(service->snapshotRequest(false));
     }
     report(state, *runner, snapshot);
 }
@@ -122,10 +122,10 @@ BENCHMARK(BM_DashboardSnapshotCold)->Iterations(3)->Unit(benchmark::kMillisecond
 void BM_DashboardSnapshotForced(benchmark::State& state) {
     auto runner = std::make_shared<CountingRunner>();
     auto service = makeService(runner);
-    service->fetchSnapshot(false);
+    service->fetchSnapshot(service->snapshotRequest(false));
     runner->processes = 0;
     pelko::DashboardSnapshot snapshot;
-    for (auto _ : state) snapshot = service->fetchSnapshot(true);
+    for (auto _ : state) snapshot = service->fetchSnapshot(service->snapshotRequest(true));
     report(state, *runner, snapshot);
 }
 BENCHMARK(BM_DashboardSnapshotForced)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -133,10 +133,10 @@ BENCHMARK(BM_DashboardSnapshotForced)->Iterations(3)->Unit(benchmark::kMilliseco
 void BM_DashboardSnapshotCached(benchmark::State& state) {
     auto runner = std::make_shared<CountingRunner>();
     auto service = makeService(runner);
-    service->fetchSnapshot(false);
+    service->fetchSnapshot(service->snapshotRequest(false));
     runner->processes = 0;
     pelko::DashboardSnapshot snapshot;
-    for (auto _ : state) snapshot = service->fetchSnapshot(false);
+    for (auto _ : state) snapshot = service->fetchSnapshot(service->snapshotRequest(false));
     report(state, *runner, snapshot);
 }
 BENCHMARK(BM_DashboardSnapshotCached)->Unit(benchmark::kMicrosecond);

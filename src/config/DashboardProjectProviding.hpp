@@ -1,8 +1,9 @@
 #pragma once
 // DashboardProjectProviding: how the dashboard reads the configured projects.
 //
-// Main thread only (a caller elsewhere hops to the main queue synchronously). Returns copies; never
-// filters ("active" means open in the workspace) and never changes anything.
+// Main thread only (the dashboard reads it when a snapshot is asked for and hands the copy to the
+// worker that computes it). Returns copies; never filters ("active" means open in the workspace) and
+// never changes anything.
 #include <vector>
 
 #include "config/ProjectMetadata.hpp"

@@ -53,28 +53,31 @@ void DashboardController::loadSnapshot(bool forceRefresh) {
     isFetchingSnapshot_ = true;
     // The task keeps the queue: a controller dropped mid-load then leaves the worker to finish (and
     // detach) on its own instead of joining it, which could wait for the main thread that drops it.
-    queue_->async([weak = weak_from_this(), service = metricsService_, queue = queue_, forceRefresh] {
-        // A snapshot, or the failure's description.
-        std::variant<DashboardSnapshot, std::string> outcome;
-        try {
-            outcome = service->fetchSnapshot(forceRefresh);
-        } catch (const std::exception& error) {
-            outcome = std::string(error.what());
-        }
-        MainQueue::shared().async([weak, outcome = std::move(outcome)] {
-            auto self = weak.lock();
-            if (!self) return;
-            auto emitter = self->eventEmitter_.lock();
-            if (const auto* snapshot = std::get_if<DashboardSnapshot>(&outcome)) {
-                if (emitter) emitter->emitDashboardMetrics(*snapshot);
-            } else {
-                if (emitter) emitter->emitDashboardMetricsError(failureMessage);
-                self->analyticsLogger_->log("dashboard_metrics_error",
-                                            {{"reason", std::get<std::string>(outcome)}});
+    // Read here, on the main thread, so the worker never waits for it.
+    auto request = metricsService_->snapshotRequest(forceRefresh);
+    queue_->async(
+        [weak = weak_from_this(), service = metricsService_, queue = queue_, request = std::move(request)] {
+            // A snapshot, or the failure's description.
+            std::variant<DashboardSnapshot, std::string> outcome;
+            try {
+                outcome = service->fetchSnapshot(request);
+            } catch (const std::exception& error) {
+                outcome = std::string(error.what());
             }
-            self->isFetchingSnapshot_ = false;
+            MainQueue::shared().async([weak, outcome = std::move(outcome)] {
+                auto self = weak.lock();
+                if (!self) return;
+                auto emitter = self->eventEmitter_.lock();
+                if (const auto* snapshot = std::get_if<DashboardSnapshot>(&outcome)) {
+                    if (emitter) emitter->emitDashboardMetrics(*snapshot);
+                } else {
+                    if (emitter) emitter->emitDashboardMetricsError(failureMessage);
+                    self->analyticsLogger_->log("dashboard_metrics_error",
+                                                {{"reason", std::get<std::string>(outcome)}});
+                }
+                self->isFetchingSnapshot_ = false;
+            });
         });
-    });
 }
 
 }  // namespace pelko

@@ -2,8 +2,9 @@
 // DashboardController: whether the page's dashboard is open, at most one snapshot computation at a
 // time, and the dashboard's analytics events.
 //
-// Main thread only (every operation and state change). The computation runs on the controller's own
-// serial queue "app.pelko.dashboard.snapshot"; its result or failure comes back to the main thread and
+// Main thread only (every operation and state change). A load reads the project list there when it
+// starts; the computation runs on the controller's own serial queue "app.pelko.dashboard.snapshot"
+// and never waits for the main thread; its result or failure comes back to the main thread and
 // is sent whether or not the dashboard is still open. A forced refresh while a computation runs is
 // dropped, not queued. The emitter is held weakly (page events are dropped without it); the metrics
 // service and analytics logger strongly. The controller itself is held by shared_ptr: a computation

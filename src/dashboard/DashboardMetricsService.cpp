@@ -98,12 +98,16 @@ DashboardMetricsService::DashboardMetricsService(
       processRunner_(std::move(processRunner)),
       analyticsLogger_(std::move(analyticsLogger)) {}
 
-DashboardSnapshot DashboardMetricsService::fetchSnapshot(bool forceRefresh) {
+DashboardMetricsServicing::SnapshotRequest DashboardMetricsService::snapshotRequest(bool forceRefresh) const {
+    PELKO_REQUIRE_MAIN_THREAD();
+    return SnapshotRequest{forceRefresh, projectProvider_->listActiveProjects()};
+}
+
+DashboardSnapshot DashboardMetricsService::fetchSnapshot(const SnapshotRequest& request) {
+    const bool forceRefresh = request.forceRefresh;
+    const auto& projects = request.projects;
     const Date now = clock_();
     if (!forceRefresh && cache_ && now < cache_->expiresAt) return cache_->snapshot;
-
-    std::vector<ProjectMetadata> projects;
-    MainQueue::shared().sync([&] { projects = projectProvider_->listActiveProjects(); });
 
     DashboardSnapshot snapshot;
     snapshot.generatedAt = now;

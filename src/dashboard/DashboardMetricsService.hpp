@@ -3,9 +3,10 @@
 // today, the last 30 local days and the 30 before), last commit date, 28-day heatmap and language mix,
 // and the totals over all projects.
 //
-// `fetchSnapshot` blocks its caller; it reads the project list on the main thread (synchronously,
-// inline when called there) and computes every project as one task on the service's bounded pool
-// (made by the first snapshot that has projects), `git` commands one after another inside a task.
+// `snapshotRequest` reads the project list on the main thread; `fetchSnapshot` blocks its caller,
+// never waits for the main thread, and computes every project of the request as one task on the
+// service's bounded pool (made by the first snapshot that has projects), `git` commands one after
+// another inside a task.
 // Nothing fails outward: a failing `git` command or language source degrades to its default value.
 // Whole snapshots are cached for five minutes, each project's tech stack for five minutes on its own
 // (a forced snapshot reads neither cache but refills both). The snapshot cache is meant for one caller
@@ -41,7 +42,8 @@ class DashboardMetricsService final : public DashboardMetricsServicing {
                             std::function<Date()> clock = &Date::now,
                             GregorianCalendar calendar = GregorianCalendar::current());
 
-    DashboardSnapshot fetchSnapshot(bool forceRefresh) override;
+    SnapshotRequest snapshotRequest(bool forceRefresh) const override;
+    DashboardSnapshot fetchSnapshot(const SnapshotRequest& request) override;
 
     // Language bytes of the project's own files by extension, by allocated size; hidden entries and
     // dependency or build folders are not visited. Empty for a missing folder.

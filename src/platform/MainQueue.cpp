@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -17,57 +18,129 @@ namespace {
 // Static initialisation runs on the thread that later runs main().
 const std::thread::id mainThreadId = std::this_thread::get_id();
 
+constexpr gint64 notDue = -1;
+
 struct Pending {
+    Pending();
+
     std::mutex mutex;
     std::deque<std::function<void()>> work;
-    bool scheduled = false;  // an idle source is attached and will drain `work`
+    // Written under `mutex`, read without it by the sources' prepare and check on the main thread.
+    std::atomic<bool> queued = false;
+    std::atomic<gint64> overdueAt = notDue;  // monotonic microseconds; notDue while nothing waits
+    // Main thread only: loop iterations prepared since the last turn of closures.
+    unsigned iterationsSinceTurn = 0;
 };
 
+// Never destroyed: a thread that posts while the process exits never touches freed state.
 Pending& pending() {
-    static Pending instance;
-    return instance;
+    static Pending* const instance = new Pending;
+    return *instance;
+}
+
+gint64 overdueFromNow() {
+    return g_get_monotonic_time() +
+           std::chrono::duration_cast<std::chrono::microseconds>(MainQueue::overdueAfter).count();
 }
 
 // Runs the next queued closure; false when the queue is empty.
 bool runNext() {
+    auto& p = pending();
     std::function<void()> work;
     {
-        std::lock_guard lock(pending().mutex);
-        if (pending().work.empty()) return false;
-        work = std::move(pending().work.front());
-        pending().work.pop_front();
+        std::lock_guard lock(p.mutex);
+        if (p.work.empty()) return false;
+        work = std::move(p.work.front());
+        p.work.pop_front();
+        if (p.work.empty()) {
+            p.queued = false;
+            p.overdueAt = notDue;
+        }
     }
     work();
     return true;
 }
 
-gboolean dispatch(gpointer) noexcept {
+// One turn: at most what was queued on entry and at most one time slice, so input and drawing get
+// their turn between batches however fast producers add work.
+void runTurn() {
+    auto& p = pending();
     std::size_t batch;
     {
-        std::lock_guard lock(pending().mutex);
-        batch = pending().work.size();
+        std::lock_guard lock(p.mutex);
+        batch = p.work.size();
     }
-    // At most what was queued on entry and at most one time slice, so input and drawing get their
-    // turn between batches however fast producers add work.
     const auto deadline = std::chrono::steady_clock::now() + MainQueue::timeSlice;
     for (std::size_t i = 0; i < batch && runNext(); ++i) {
         if (std::chrono::steady_clock::now() >= deadline) break;
     }
-    std::lock_guard lock(pending().mutex);
-    if (!pending().work.empty()) return G_SOURCE_CONTINUE;
-    pending().scheduled = false;
-    return G_SOURCE_REMOVE;
+    p.iterationsSinceTurn = 0;
+    std::lock_guard lock(p.mutex);
+    if (!p.work.empty()) p.overdueAt = overdueFromNow();
 }
 
-void schedule() {
-    GSource* source = g_idle_source_new();
-    g_source_set_priority(source, G_PRIORITY_DEFAULT_IDLE);
+// A closure that throws ends the process here rather than unwinding through GLib.
+gboolean dispatchTurn(GSource*, GSourceFunc, gpointer) noexcept {
+    runTurn();
+    return G_SOURCE_CONTINUE;
+}
+
+// The quiet path, below GTK's input, layout and drawing: ready whenever something is queued.
+gboolean idlePrepare(GSource*, gint* timeout) noexcept {
+    *timeout = -1;
+    return pending().queued.load();
+}
+
+gboolean idleCheck(GSource*) noexcept {
+    return pending().queued.load();
+}
+
+// The early path, ahead of everything at the usual priorities: ready once the head is overdue and
+// the loop has had an iteration for the other sources since the last turn.
+bool overdueReady(gint* timeout) {
+    auto& p = pending();
+    const gint64 at = p.overdueAt.load();
+    if (at == notDue) {
+        *timeout = -1;
+        return false;
+    }
+    const gint64 now = g_get_monotonic_time();
+    if (at > now) {
+        *timeout = static_cast<gint>((at - now + 999) / 1000);
+        return false;
+    }
+    *timeout = 0;
+    // Prepared in the iteration after the turn, and again in this one.
+    return p.iterationsSinceTurn >= 2;
+}
+
+gboolean overduePrepare(GSource*, gint* timeout) noexcept {
+    auto& p = pending();
+    if (p.iterationsSinceTurn < 2) ++p.iterationsSinceTurn;
+    return overdueReady(timeout);
+}
+
+gboolean overdueCheck(GSource*) noexcept {
+    gint timeout;
+    return overdueReady(&timeout);
+}
+
+GSourceFuncs idleFuncs = {idlePrepare, idleCheck, dispatchTurn, nullptr, nullptr, nullptr};
+GSourceFuncs overdueFuncs = {overduePrepare, overdueCheck, dispatchTurn, nullptr, nullptr, nullptr};
+
+void attach(GSourceFuncs* funcs, gint priority, const char* name) {
+    GSource* source = g_source_new(funcs, sizeof(GSource));
+    g_source_set_priority(source, priority);
     // A closure that spins a nested loop must not stall the closures queued behind it.
     g_source_set_can_recurse(source, TRUE);
-    g_source_set_callback(source, dispatch, nullptr, nullptr);
-    g_source_set_name(source, "pelko.MainQueue");
+    g_source_set_name(source, name);
     g_source_attach(source, g_main_context_default());
-    g_source_unref(source);
+    g_source_unref(source);  // the context keeps it for the life of the process
+}
+
+Pending::Pending() {
+    attach(&idleFuncs, G_PRIORITY_DEFAULT_IDLE, "pelko.MainQueue");
+    attach(&overdueFuncs, G_PRIORITY_HIGH, "pelko.MainQueue.overdue");
 }
 
 }  // namespace
@@ -82,14 +155,19 @@ bool MainQueue::isMainThread() {
 }
 
 void MainQueue::async(std::function<void()> work) {
-    bool needsSource;
+    auto& p = pending();
+    bool wasEmpty;
     {
-        std::lock_guard lock(pending().mutex);
-        pending().work.push_back(std::move(work));
-        needsSource = !pending().scheduled;
-        pending().scheduled = true;
+        std::lock_guard lock(p.mutex);
+        p.work.push_back(std::move(work));
+        wasEmpty = !p.queued;
+        if (wasEmpty) {
+            p.queued = true;
+            p.overdueAt = overdueFromNow();
+        }
     }
-    if (needsSource) schedule();
+    // A loop blocked in poll prepares its sources again and sees the work.
+    if (wasEmpty) g_main_context_wakeup(g_main_context_default());
 }
 
 void MainQueue::sync(const std::function<void()>& work) {

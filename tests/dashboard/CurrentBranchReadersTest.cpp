@@ -105,7 +105,7 @@ TEST(CurrentBranchReadersTest, EveryReaderNamesTheCheckedOutBranchBesideATagOfTh
         DashboardMetricsService dashboard(projects, std::make_shared<NoLanguages>(),
                                           std::make_shared<ProcessGitProcessRunner>(),
                                           std::make_shared<NoAnalytics>());
-        auto snapshot = dashboard.fetchSnapshot(true);
+        auto snapshot = dashboard.fetchSnapshot(dashboard.snapshotRequest(true));
         ASSERT_EQ(snapshot.projectSummaries.size(), 1u);
 
         EXPECT_EQ(

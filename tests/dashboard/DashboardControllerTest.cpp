@@ -18,8 +18,9 @@ struct GatedMetricsService final : DashboardMetricsServicing {
     bool fail = false;         // set before the gate opens
     std::vector<bool> forced;  // read once the controller is idle
 
-    DashboardSnapshot fetchSnapshot(bool forceRefresh) override {
-        forced.push_back(forceRefresh);
+    SnapshotRequest snapshotRequest(bool forceRefresh) const override { return {forceRefresh, {}}; }
+    DashboardSnapshot fetchSnapshot(const SnapshotRequest& request) override {
+        forced.push_back(request.forceRefresh);
         gate.acquire();
         if (fail) throw std::runtime_error("disk on fire");
         DashboardSnapshot snapshot;

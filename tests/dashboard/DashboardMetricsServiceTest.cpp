@@ -3,6 +3,8 @@
 // payload records it builds and local days across a daylight-saving change.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <stdexcept>
 
 #include "DashboardTestSupport.hpp"
@@ -59,7 +61,7 @@ TEST_F(MetricsServiceTest, WindowsCountEachBoundaryCommitOnceAndHeatmapSkipsMerg
     repository.commit("2026-03-11T00:00:00+09:00");  // start of tomorrow: in no window
     projects->projects = {test::projectAt(repository.path())};
 
-    auto snapshot = makeService("Asia/Tokyo")->fetchSnapshot(false);
+    auto snapshot = test::snapshotOf(*makeService("Asia/Tokyo"), false);
     EXPECT_EQ(std::vector({snapshot.totalCommits, snapshot.todaysCommits, snapshot.last30DayCommits,
                            snapshot.previous30DayCommits}),
               std::vector<std::int64_t>({9, 3, 5, 2}));
@@ -90,7 +92,7 @@ TEST_F(MetricsServiceTest, WestOfUTCAndEmptyOrMissingRepositories) {
     test::TempDir parent;
     projects->projects = {test::projectAt(west.path()), test::projectAt(empty.path(), "empty"),
                           test::projectAt(parent / "missing", "missing")};
-    auto snapshot = makeService("America/Los_Angeles")->fetchSnapshot(false);
+    auto snapshot = test::snapshotOf(*makeService("America/Los_Angeles"), false);
     ASSERT_EQ(snapshot.projectSummaries.size(), 3u);
     // A cell carries its local date at midnight UTC.
     EXPECT_EQ(snapshot.projectSummaries[0].heatmap.back(),
@@ -103,6 +105,27 @@ TEST_F(MetricsServiceTest, WestOfUTCAndEmptyOrMissingRepositories) {
         for (auto& cell : expected.heatmap) cell.count = 0;
         EXPECT_EQ(snapshot.projectSummaries[index], expected);
     }
+}
+
+// The project list is read on the main thread when the snapshot is asked for; the computation on
+// another thread covers that list and finishes while the main thread waits without iterating its loop
+// (a worker that hopped to the main thread for it would never finish).
+TEST_F(MetricsServiceTest, AComputationCoversItsRequestAndNeverWaitsForTheMainThread) {
+    now = at("2026-03-10T12:00:00Z");
+    GitRepository first, later;
+    first.commit("2026-03-10T09:00:00Z");
+    later.commit("2026-03-10T10:00:00Z");
+    projects->projects = {test::projectAt(first.path(), "first")};
+    auto service = makeService("UTC");
+    const auto request = service->snapshotRequest(true);
+    projects->projects.push_back(test::projectAt(later.path(), "later"));  // after the request
+
+    auto computed = std::async(std::launch::async, [&] { return service->fetchSnapshot(request); });
+    ASSERT_EQ(computed.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    const auto snapshot = computed.get();
+    ASSERT_EQ(snapshot.projectSummaries.size(), 1u);
+    EXPECT_EQ(snapshot.projectSummaries[0].projectName, "first");
+    EXPECT_EQ(snapshot.todaysCommits, 1);
 }
 
 TEST(DashboardDeltaTest, OneDecimalPlaceAndAHundredFromNothing) {
@@ -121,23 +144,23 @@ TEST_F(MetricsServiceTest, SnapshotCacheHoldsFiveMinutesAcrossMidnightUnlessForc
     projects->projects = {test::projectAt(repository.path())};
     auto service = makeService("UTC");
 
-    auto first = service->fetchSnapshot(false);
+    auto first = test::snapshotOf(*service, false);
     int processes = runner->processes;
     EXPECT_EQ(processes, 7);
     EXPECT_EQ(first.todaysCommits, 1);
 
     now = at("2026-03-11T00:01:00Z");
-    EXPECT_EQ(service->fetchSnapshot(false), first);
+    EXPECT_EQ(test::snapshotOf(*service, false), first);
     EXPECT_EQ(runner->processes, processes);
 
-    auto forced = service->fetchSnapshot(true);
+    auto forced = test::snapshotOf(*service, true);
     EXPECT_EQ(forced.todaysCommits, 0);
     EXPECT_EQ(forced.generatedAt, now);
 
     now = at("2026-03-11T00:05:59Z");
-    EXPECT_EQ(service->fetchSnapshot(false), forced);
+    EXPECT_EQ(test::snapshotOf(*service, false), forced);
     now = at("2026-03-11T00:06:00Z");
-    EXPECT_EQ(service->fetchSnapshot(false).generatedAt, now);
+    EXPECT_EQ(test::snapshotOf(*service, false).generatedAt, now);
 }
 
 TEST_F(MetricsServiceTest, TechStackSourcesAndCache) {
@@ -148,7 +171,7 @@ TEST_F(MetricsServiceTest, TechStackSourcesAndCache) {
     projects->projects = {project};
     auto service = makeService("UTC");
     auto techStack = [&](bool force) {
-        return service->fetchSnapshot(force).projectSummaries.at(0).techStack;
+        return test::snapshotOf(*service, force).projectSummaries.at(0).techStack;
     };
     const std::string ids = "projectId=" + project.id.string() + " projectName=gadget reason=";
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/DashboardProjectProviding.hpp"
+#include "dashboard/DashboardMetricsServicing.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
 #include "platform/AnalyticsLogging.hpp"
 #include "platform/Environment.hpp"
@@ -66,6 +67,11 @@ struct RecordingAnalytics final : AnalyticsLogging {
         events.push_back(line);
     }
 };
+
+// A snapshot asked for and computed on the calling thread, the main thread of a test.
+inline DashboardSnapshot snapshotOf(DashboardMetricsServicing& service, bool forceRefresh) {
+    return service.fetchSnapshot(service.snapshotRequest(forceRefresh));
+}
 
 struct FixedProjects final : DashboardProjectProviding {
     std::vector<ProjectMetadata> projects;

@@ -8,6 +8,37 @@
 namespace pelko {
 namespace {
 
+using namespace std::chrono_literals;
+
+// The decision alone: cairo only for software OpenGL on a machine whose fresh memory faults in
+// quickly; the page cost is measured only when it matters.
+TEST(RendererChoiceTest, CairoOnlyForSoftwareOpenGLWhereFreshMemoryIsCheap) {
+    int measured = 0;
+    auto costing = [&](std::chrono::nanoseconds cost) {
+        return [&measured, cost] {
+            ++measured;
+            return cost;
+        };
+    };
+    const std::string llvmpipe = "llvmpipe (LLVM 15.0.6, 256 bits)";
+    auto quick = chooseRenderer(llvmpipe, costing(800ns));
+    EXPECT_TRUE(quick.cairo);
+    EXPECT_NE(quick.reason.find(llvmpipe), std::string::npos) << quick.reason;
+    EXPECT_NE(quick.reason.find("0.8 µs"), std::string::npos) << quick.reason;
+    EXPECT_NE(quick.reason.find("GSK_RENDERER=gl"), std::string::npos) << quick.reason;
+
+    auto slow = chooseRenderer("softpipe", costing(10us));
+    EXPECT_FALSE(slow.cairo);
+    EXPECT_NE(slow.reason.find("10.0 µs"), std::string::npos) << slow.reason;
+    EXPECT_NE(slow.reason.find("GSK_RENDERER=cairo"), std::string::npos) << slow.reason;
+    EXPECT_FALSE(chooseRenderer("llvmpipe", costing(slowPageFault)).cairo);
+    EXPECT_EQ(measured, 3);
+
+    EXPECT_FALSE(chooseRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)", costing(0ns)).cairo);
+    EXPECT_FALSE(chooseRenderer("", costing(0ns)).cairo);
+    EXPECT_EQ(measured, 3);
+}
+
 // Xvfb has no graphics hardware: its OpenGL is Mesa's software rasteriser. Each test runs in a process
 // of its own (GTK keeps the renderer it picked first).
 class SoftwareRenderingTest : public ::testing::Test {
@@ -17,22 +48,26 @@ class SoftwareRenderingTest : public ::testing::Test {
     }
 };
 
-TEST_F(SoftwareRenderingTest, OnASoftwareDisplayWindowsDrawWithCairo) {
+TEST_F(SoftwareRenderingTest, OnASoftwareDisplayTheChosenRendererIsTheOneWindowsGet) {
     g_unsetenv("GSK_RENDERER");
     ASSERT_TRUE(gtk_init_check());
-    EXPECT_TRUE(useCairoRendererWhenGLIsSoftware());
-    EXPECT_STREQ(g_getenv("GSK_RENDERER"), "cairo");
+    const auto choice = chooseWindowRenderer();
+    EXPECT_NE(choice.reason.find("OpenGL renders in software"), std::string::npos) << choice.reason;
+    EXPECT_EQ(choice.cairo, g_getenv("GSK_RENDERER") != nullptr);
 
     GtkWidget* window = gtk_window_new();
     gtk_widget_realize(window);
-    EXPECT_STREQ(G_OBJECT_TYPE_NAME(gtk_native_get_renderer(GTK_NATIVE(window))), "GskCairoRenderer");
+    const std::string renderer = G_OBJECT_TYPE_NAME(gtk_native_get_renderer(GTK_NATIVE(window)));
+    EXPECT_EQ(renderer, choice.cairo ? "GskCairoRenderer" : "GskGLRenderer") << choice.reason;
     gtk_window_destroy(GTK_WINDOW(window));
 }
 
 TEST_F(SoftwareRenderingTest, ARendererTheUserChoseIsKept) {
     g_setenv("GSK_RENDERER", "gl", TRUE);
     ASSERT_TRUE(gtk_init_check());
-    EXPECT_FALSE(useCairoRendererWhenGLIsSoftware());
+    const auto choice = chooseWindowRenderer();
+    EXPECT_FALSE(choice.cairo);
+    EXPECT_NE(choice.reason.find("GSK_RENDERER"), std::string::npos) << choice.reason;
     EXPECT_STREQ(g_getenv("GSK_RENDERER"), "gl");
 }
 

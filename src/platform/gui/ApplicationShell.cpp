@@ -49,7 +49,7 @@ gint onLocalOptions(GApplication*, GVariantDict* options, gpointer data) {
 
 void onStartup(GApplication* app, gpointer data) {
     auto* impl = static_cast<Impl*>(data);
-    useCairoRendererWhenGLIsSoftware();
+    chooseWindowRenderer();
     impl->signalSources[0] = g_unix_signal_add(SIGTERM, onTerminationSignal, impl);
     impl->signalSources[1] = g_unix_signal_add(SIGINT, onTerminationSignal, impl);
     if (impl->startup) impl->startup();

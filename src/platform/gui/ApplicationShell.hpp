@@ -8,7 +8,7 @@
 // nothing and writes nothing (without a session bus every start is a process of its own). "--version"
 // prints the version and exits 0; "--help" prints the options and exits 0; an unknown option exits 1.
 // SIGTERM and SIGINT close the windows and end the main loop as closing the last window does.
-// Where OpenGL renders in software, windows draw with cairo (see SoftwareRendering.hpp).
+// The renderer windows draw with is chosen at start-up (see SoftwareRendering.hpp).
 #include <functional>
 #include <memory>
 #include <string>

@@ -1,10 +1,12 @@
 #include "platform/gui/SoftwareRendering.hpp"
 
 #include <epoxy/gl.h>
+#include <fmt/format.h>
 #include <gtk/gtk.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
-#include <string>
-#include <string_view>
+#include <algorithm>
 
 #include "platform/SystemLogger.hpp"
 
@@ -34,18 +36,65 @@ bool isSoftwareRasteriser(std::string_view renderer) {
     return false;
 }
 
+// The time to fault in one fresh page of anonymous memory: the best of a few short runs, so a
+// moment of a loaded machine does not count.
+std::chrono::nanoseconds freshPageFault() {
+    constexpr int runs = 8;
+    constexpr std::size_t pages = 64;
+    const auto pageSize = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    auto best = std::chrono::nanoseconds::max();
+    for (int run = 0; run < runs; ++run) {
+        void* memory =
+            ::mmap(nullptr, pages * pageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED) break;
+        auto* bytes = static_cast<volatile char*>(memory);
+        const auto started = std::chrono::steady_clock::now();
+        for (std::size_t page = 0; page < pages; ++page) bytes[page * pageSize] = 1;
+        const auto took = std::chrono::steady_clock::now() - started;
+        ::munmap(memory, pages * pageSize);
+        best = std::min(best,
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(took) / static_cast<int>(pages));
+    }
+    return best == std::chrono::nanoseconds::max() ? std::chrono::nanoseconds(0) : best;
+}
+
+std::string microseconds(std::chrono::nanoseconds time) {
+    return fmt::format("{:.1f} µs", static_cast<double>(time.count()) / 1000);
+}
+
 }  // namespace
 
-bool useCairoRendererWhenGLIsSoftware() {
-    if (g_getenv("GSK_RENDERER")) return false;
+RendererChoice chooseRenderer(std::string_view glRenderer,
+                              const std::function<std::chrono::nanoseconds()>& pageFault) {
+    if (glRenderer.empty()) return {false, "the display has no OpenGL"};
+    const std::string gl(glRenderer);
+    if (!isSoftwareRasteriser(glRenderer)) return {false, "OpenGL renders in hardware (" + gl + ")"};
+    const auto cost = pageFault();
+    if (cost >= slowPageFault) {
+        return {false, "OpenGL renders in software (" + gl + ") but fresh memory faults in slowly (" +
+                           microseconds(cost) + " a page, " + microseconds(slowPageFault) +
+                           " or more), which makes cairo's new surfaces every frame slow; "
+                           "GSK_RENDERER=cairo picks cairo"};
+    }
+    return {true, "OpenGL renders in software (" + gl + ") and fresh memory faults in quickly (" +
+                      microseconds(cost) + " a page, under " + microseconds(slowPageFault) +
+                      "); GSK_RENDERER=gl picks OpenGL"};
+}
+
+RendererChoice chooseWindowRenderer() {
+    SystemLogger logger("app.pelko", "window");
+    if (const char* chosen = g_getenv("GSK_RENDERER")) {
+        RendererChoice choice{false, std::string("GSK_RENDERER is set to \"") + chosen + "\""};
+        logger.notice("windows draw with the renderer the user chose: " + choice.reason);
+        return choice;
+    }
     GdkDisplay* display = gdk_display_get_default();
-    if (!display) return false;
-    const std::string renderer = glRendererName(display);
-    if (!isSoftwareRasteriser(renderer)) return false;
-    g_setenv("GSK_RENDERER", "cairo", TRUE);
-    SystemLogger("app.pelko", "window")
-        .info("OpenGL renders in software (" + renderer + "); windows draw with cairo");
-    return true;
+    if (!display) return {false, "there is no display"};
+    RendererChoice choice = chooseRenderer(glRendererName(display), freshPageFault);
+    if (choice.cairo) g_setenv("GSK_RENDERER", "cairo", TRUE);
+    logger.notice(std::string("windows draw with ") + (choice.cairo ? "cairo" : "GTK's own renderer") + ": " +
+                  choice.reason);
+    return choice;
 }
 
 }  // namespace pelko
