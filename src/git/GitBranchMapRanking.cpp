@@ -3,6 +3,9 @@
 #include <time.h>
 
 #include <algorithm>
+#include <unordered_map>
+
+#include "platform/CutText.hpp"
 
 namespace pelko {
 namespace {
@@ -27,53 +30,77 @@ bool isDigit(char c) {
 
 }  // namespace
 
-std::map<std::string, std::vector<GitBranchMapOverlapPayload>> GitBranchMapRanking::computeOverlaps(
-    const std::vector<OpenBranch>& branches) {
-    std::map<std::string, std::vector<GitBranchMapOverlapPayload>> table;
-    std::vector<std::set<std::string>> sets;
-    for (const auto& branch : branches)
-        sets.emplace_back(branch.changedFiles.begin(), branch.changedFiles.end());
-    for (std::size_t first = 0; first < branches.size(); ++first) {
-        for (std::size_t second = first + 1; second < branches.size(); ++second) {
-            std::vector<std::string> common;
-            std::set_intersection(sets[first].begin(), sets[first].end(), sets[second].begin(),
-                                  sets[second].end(), std::back_inserter(common));
-            if (common.empty()) continue;
-            auto count = static_cast<std::int64_t>(common.size());
-            common.resize(std::min(common.size(), maxSamplePaths));
-            table[branches[first].name].push_back({branches[second].name, count, common});
-            table[branches[second].name].push_back({branches[first].name, count, common});
+namespace {
+
+// Sorted, without repeats, per open branch; and for every path the branches that changed it.
+struct OverlapIndex {
+    std::vector<std::vector<std::string>> files;
+    std::unordered_map<std::string_view, std::vector<std::size_t>> branchesOf;
+
+    explicit OverlapIndex(const std::vector<GitBranchMapRanking::OpenBranch>& branches) {
+        for (const auto& branch : branches) {
+            auto& list = files.emplace_back(branch.changedFiles);
+            std::sort(list.begin(), list.end());
+            list.erase(std::unique(list.begin(), list.end()), list.end());
+        }
+        for (std::size_t branch = 0; branch < files.size(); ++branch) {
+            for (const auto& path : files[branch]) branchesOf[path].push_back(branch);
         }
     }
-    for (auto& [name, list] : table) {
+};
+
+}  // namespace
+
+std::set<std::string> GitBranchMapRanking::overlapping(const std::vector<OpenBranch>& branches) {
+    OverlapIndex index(branches);
+    std::set<std::string> names;
+    for (const auto& [path, sharing] : index.branchesOf) {
+        if (sharing.size() < 2) continue;
+        for (std::size_t branch : sharing) names.insert(branches[branch].name);
+    }
+    return names;
+}
+
+std::map<std::string, std::vector<GitBranchMapOverlapPayload>> GitBranchMapRanking::computeOverlaps(
+    const std::vector<OpenBranch>& branches, const std::set<std::string>* wanted) {
+    std::map<std::string, std::vector<GitBranchMapOverlapPayload>> table;
+    OverlapIndex index(branches);
+    for (std::size_t branch = 0; branch < branches.size(); ++branch) {
+        if (wanted && !wanted->contains(branches[branch].name)) continue;
+        // Every other branch sharing a path, with the shared paths in sorted order.
+        std::map<std::size_t, std::vector<std::string_view>> shared;
+        for (const auto& path : index.files[branch]) {
+            for (std::size_t other : index.branchesOf[path]) {
+                if (other != branch) shared[other].push_back(path);
+            }
+        }
+        if (shared.empty()) continue;
+        auto& list = table[branches[branch].name];
+        for (const auto& [other, paths] : shared) {
+            GitBranchMapOverlapPayload overlap{
+                branches[other].name, static_cast<std::int64_t>(paths.size()), {}};
+            for (std::size_t sample = 0; sample < std::min(paths.size(), maxSamplePaths); ++sample)
+                overlap.samplePaths.emplace_back(CutText::head(paths[sample], maxPathBytes));
+            list.push_back(std::move(overlap));
+        }
         std::stable_sort(list.begin(), list.end(),
                          [](const auto& a, const auto& b) { return a.branch < b.branch; });
+        if (list.size() > maxOverlaps) list.resize(maxOverlaps);
     }
     return table;
 }
 
 void GitBranchMapRanking::applyPriority(std::vector<GitBranchMapNodePayload>& nodes,
-                                        const std::optional<std::string>& baseBranch,
-                                        const std::map<std::string, std::set<std::string>>& descendants,
-                                        Date now) {
-    std::set<std::string> relevant;
-    auto current = std::find_if(nodes.begin(), nodes.end(), [](const auto& node) { return node.isCurrent; });
-    if (current != nodes.end()) {
-        relevant.insert(current->name);
-        for (const auto& [name, set] : descendants) {
-            if (set.contains(current->name)) relevant.insert(name);
-        }
-    }
-    if (baseBranch) relevant.insert(*baseBranch);
+                                        const std::set<std::string>& relevant,
+                                        const std::set<std::string>& overlapping, Date now) {
     std::optional<Date> threshold = staleThreshold(now);
-
     for (auto& node : nodes) {
         if (relevant.contains(node.name)) {
             node.priority = 0;
         } else if (node.inUseByOtherWorktree) {
             node.priority = 1;
         } else if (node.hasConflicts || node.hasUncommittedChanges || node.pushState == "unpushed" ||
-                   !node.overlaps.empty()) {
+                   !node.overlaps.empty() || overlapping.contains(node.name)) {
             node.priority = 2;
         } else if (node.mergeState == "mergedWithFollowUp" || node.mergeState == "undetermined") {
             node.priority = 3;
@@ -125,6 +152,35 @@ std::vector<GitBranchMapNodePayload> GitBranchMapRanking::boundedNodes(
     taken.insert(taken.end(), kept.begin(), kept.end());
     sortNodes(taken);
     return taken;
+}
+
+std::vector<GitBranchMapNodePayload> GitBranchMapRanking::withinBytes(
+    std::vector<GitBranchMapNodePayload> nodes, std::size_t maxBytes) {
+    // As the bridge writes it, with the comma between nodes.
+    auto size = [](const GitBranchMapNodePayload& node) { return json::encode(node.toJson()).size() + 1; };
+    std::vector<std::size_t> sizes;
+    std::size_t total = 0;
+    std::size_t kept = 0;
+    for (const auto& node : nodes) {
+        sizes.push_back(size(node));
+        total += sizes.back();
+        if (node.isCurrent || node.isBase) kept += sizes.back();
+    }
+    if (total <= maxBytes) return nodes;
+    std::vector<GitBranchMapNodePayload> result;
+    std::size_t room = maxBytes > kept ? maxBytes - kept : 0;
+    bool full = false;
+    for (std::size_t index = 0; index < nodes.size(); ++index) {
+        if (nodes[index].isCurrent || nodes[index].isBase) {
+            result.push_back(std::move(nodes[index]));
+        } else if (!full && sizes[index] <= room) {
+            room -= sizes[index];
+            result.push_back(std::move(nodes[index]));
+        } else {
+            full = true;
+        }
+    }
+    return result;
 }
 
 }  // namespace pelko

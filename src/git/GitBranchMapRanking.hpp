@@ -5,6 +5,8 @@
 //
 // Bounding never drops the current or the base branch: when either lies outside the limit it takes the
 // place of the last node inside that is neither, so the list can exceed the limit by the ones kept.
+// Overlaps are found through an index from file to branches, so branches that share nothing cost
+// nothing; a node lists at most `maxOverlaps` of them, with sample paths cut to `maxPathBytes`.
 #include <map>
 #include <optional>
 #include <set>
@@ -24,15 +26,23 @@ struct GitBranchMapRanking {
         std::vector<std::string> changedFiles;
     };
 
-    // Each pair of open branches sharing files gets an overlap on both sides (at most five sample
-    // paths, sorted); every list is sorted by branch name.
-    static std::map<std::string, std::vector<GitBranchMapOverlapPayload>> computeOverlaps(
-        const std::vector<OpenBranch>& branches);
+    static constexpr std::size_t maxOverlaps = 256;
+    static constexpr std::size_t maxPathBytes = 1024;
 
-    // Sets every node's priority. `descendants` maps a branch to the branches whose history holds its tip.
+    // The open branches that share a file with another one.
+    static std::set<std::string> overlapping(const std::vector<OpenBranch>& branches);
+
+    // Each pair of open branches sharing files gets an overlap on both sides (at most five sample
+    // paths, sorted); every list is sorted by branch name and holds the first `maxOverlaps`. Only the
+    // branches `wanted` names get a list (every branch when it is null).
+    static std::map<std::string, std::vector<GitBranchMapOverlapPayload>> computeOverlaps(
+        const std::vector<OpenBranch>& branches, const std::set<std::string>* wanted = nullptr);
+
+    // Sets every node's priority. `relevant`: the names that get 0 (the current branch, the branches
+    // in its history, the base); `overlapping`: the names with overlaps.
     static void applyPriority(std::vector<GitBranchMapNodePayload>& nodes,
-                              const std::optional<std::string>& baseBranch,
-                              const std::map<std::string, std::set<std::string>>& descendants, Date now);
+                              const std::set<std::string>& relevant, const std::set<std::string>& overlapping,
+                              Date now);
 
     // ISO 8601 internet date-time, else git's "yyyy-MM-dd HH:mm:ss +zzzz"; nullopt for anything else.
     static std::optional<Date> parseDate(std::string_view text);
@@ -43,6 +53,11 @@ struct GitBranchMapRanking {
     // `nodes` must be sorted; a limit below 1 keeps all.
     static std::vector<GitBranchMapNodePayload> boundedNodes(
         const std::vector<GitBranchMapNodePayload>& nodes, std::int64_t limit);
+
+    // The first nodes, in order, whose JSON adds up to at most `maxBytes`; the current and the base
+    // branch stay in any case, the room for them kept first.
+    static std::vector<GitBranchMapNodePayload> withinBytes(std::vector<GitBranchMapNodePayload> nodes,
+                                                            std::size_t maxBytes);
 };
 
 }  // namespace pelko

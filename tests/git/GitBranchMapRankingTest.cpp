@@ -63,6 +63,7 @@ TEST(GitBranchMapRankingTest, PriorityFollowsTheFirstMatchingRule) {
         n.mergeState = "undetermined";
     });
     add("overlapping", [](auto& n) { n.overlaps.push_back({"x", 1, {"a"}}); });
+    add("sharing", [](auto&) {});
     add("followup", [](auto& n) {
         n.mergeState = "mergedWithFollowUp";
         n.isCleanupCandidate = true;
@@ -76,10 +77,7 @@ TEST(GitBranchMapRankingTest, PriorityFollowsTheFirstMatchingRule) {
     add("stale", [](auto& n) { n.lastCommitDate = "2024-05-20 10:00:00 +0200"; });
     add("undated", [](auto& n) { n.lastCommitDate.reset(); });
     add("garbled", [](auto& n) { n.lastCommitDate = "last Tuesday"; });
-    std::map<std::string, std::set<std::string>> descendants{{"contained", {"contained", "current"}},
-                                                             {"recent", {"recent"}}};
-
-    Ranking::applyPriority(nodes, std::string("base"), descendants, now);
+    Ranking::applyPriority(nodes, {"current", "contained", "base"}, {"sharing"}, now);
     std::map<std::string, std::int64_t> priorities;
     for (const auto& entry : nodes) priorities[entry.name] = entry.priority;
     EXPECT_EQ(priorities, (std::map<std::string, std::int64_t>{{"current", 0},
@@ -88,6 +86,7 @@ TEST(GitBranchMapRankingTest, PriorityFollowsTheFirstMatchingRule) {
                                                                {"worktree", 1},
                                                                {"unpushed", 2},
                                                                {"overlapping", 2},
+                                                               {"sharing", 2},
                                                                {"followup", 3},
                                                                {"cleanup", 4},
                                                                {"recent", 5},
