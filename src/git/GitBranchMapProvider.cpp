@@ -118,7 +118,8 @@ class Computation {
                 open_.push_back({refs_.all()[index].name, *entry.changedFiles});
             }
         }
-        auto overlapping = Ranking::overlapping(open_);
+        overlaps_.emplace(open_);
+        auto overlapping = overlaps_->overlapping();
 
         std::vector<GitBranchMapNodePayload> nodes;
         for (std::size_t index = 0; index < refs_.all().size(); ++index)
@@ -128,8 +129,7 @@ class Computation {
         payload_.totalCount = static_cast<std::int64_t>(nodes.size());
         payload_.nodes = Ranking::boundedNodes(nodes, limit);
         nodes.clear();
-        fillShownNodes();
-        payload_.nodes = Ranking::withinBytes(std::move(payload_.nodes), GitBranchMapProvider::maxEventBytes);
+        completeShownNodes();
         payload_.truncatedCount =
             std::max<std::int64_t>(0, payload_.totalCount - static_cast<std::int64_t>(payload_.nodes.size()));
         if (runsLeft_ == 0 || workExhausted_)
@@ -513,48 +513,42 @@ class Computation {
         return relevant;
     }
 
-    // Subjects, parents and overlap lists, which only the nodes shown need.
-    void fillShownNodes() {
+    // Subjects, parents and overlap lists, which only the nodes shown need, as long as the event has
+    // room for them.
+    void completeShownNodes() {
         std::vector<std::size_t> shown;
         for (const auto& node : payload_.nodes) shown.push_back(*refs_.indexOf(node.name));
         loadSubjects(shown);
+        if (baseIndex_) containment_ = loadContainment();
+        payload_.nodes = Ranking::withinBytes(std::move(payload_.nodes), GitBranchMapProvider::maxEventBytes,
+                                              [&](GitBranchMapNodePayload& node) { complete(node); });
+    }
 
-        std::optional<GitBranchAnalysisContainment> containment;
-        if (baseIndex_) containment = loadContainment();
-        std::set<std::string> names;
-        for (std::size_t position = 0; position < shown.size(); ++position) {
-            auto& node = payload_.nodes[position];
-            names.insert(node.name);
-            std::size_t index = shown[position];
-            const auto& copies = copiesOf_[index];
-            for (std::size_t copy : copies) {
-                auto found = subjects_.find(refs_.copies()[copy].sha);
-                if (found != subjects_.end() && !found->second.empty()) {
-                    node.recentSubject = found->second;
-                    break;
-                }
-            }
-            if (!baseIndex_ || index == *baseIndex_) {
-                node.parentConfidence = "confirmed";
-                continue;
-            }
-            std::optional<Analysis::Parent> parent;
-            if (containment && !workExhausted_) {
-                std::size_t spent = 0;
-                parent = containment->parentOf(index, *baseIndex_, refs_, spent, workLeft());
-                work_ += spent;
-                if (!parent) workExhausted_ = true;
-            }
-            if (parent) {
-                std::tie(node.parent, node.parentConfidence) = *parent;
-            } else {
-                node.parentConfidence = "undetermined";
+    void complete(GitBranchMapNodePayload& node) {
+        std::size_t index = *refs_.indexOf(node.name);
+        for (std::size_t copy : copiesOf_[index]) {
+            auto found = subjects_.find(refs_.copies()[copy].sha);
+            if (found != subjects_.end() && !found->second.empty()) {
+                node.recentSubject = found->second;
+                break;
             }
         }
-        auto overlaps = Ranking::computeOverlaps(open_, &names);
-        for (auto& node : payload_.nodes) {
-            if (auto found = overlaps.find(node.name); found != overlaps.end())
-                node.overlaps = std::move(found->second);
+        node.overlaps = overlaps_->of(node.name);
+        if (!baseIndex_ || index == *baseIndex_) {
+            node.parentConfidence = "confirmed";
+            return;
+        }
+        std::optional<Analysis::Parent> parent;
+        if (containment_ && !workExhausted_) {
+            std::size_t spent = 0;
+            parent = containment_->parentOf(index, *baseIndex_, refs_, spent, workLeft());
+            work_ += spent;
+            if (!parent) workExhausted_ = true;
+        }
+        if (parent) {
+            std::tie(node.parent, node.parentConfidence) = *parent;
+        } else {
+            node.parentConfidence = "undetermined";
         }
     }
 
@@ -630,6 +624,8 @@ class Computation {
     Analysis::WorkingTreeFlags flags_;
     std::vector<Analysis::Computed> computed_;
     std::vector<Ranking::OpenBranch> open_;
+    std::optional<Ranking::Overlaps> overlaps_;
+    std::optional<GitBranchAnalysisContainment> containment_;
     std::map<std::string, std::optional<std::int64_t>> pushCounts_;
     std::map<std::string, std::string> subjects_;
     std::size_t runsLeft_;

@@ -30,62 +30,59 @@ bool isDigit(char c) {
 
 }  // namespace
 
-namespace {
-
-// Sorted, without repeats, per open branch; and for every path the branches that changed it.
-struct OverlapIndex {
-    std::vector<std::vector<std::string>> files;
-    std::unordered_map<std::string_view, std::vector<std::size_t>> branchesOf;
-
-    explicit OverlapIndex(const std::vector<GitBranchMapRanking::OpenBranch>& branches) {
-        for (const auto& branch : branches) {
-            auto& list = files.emplace_back(branch.changedFiles);
-            std::sort(list.begin(), list.end());
-            list.erase(std::unique(list.begin(), list.end()), list.end());
-        }
-        for (std::size_t branch = 0; branch < files.size(); ++branch) {
-            for (const auto& path : files[branch]) branchesOf[path].push_back(branch);
-        }
+GitBranchMapRanking::Overlaps::Overlaps(const std::vector<OpenBranch>& branches) {
+    for (const auto& branch : branches) {
+        indexOf_.emplace(branch.name, names_.size());
+        names_.push_back(branch.name);
+        auto& list = files_.emplace_back(branch.changedFiles);
+        std::sort(list.begin(), list.end());
+        list.erase(std::unique(list.begin(), list.end()), list.end());
     }
-};
+    for (std::size_t branch = 0; branch < files_.size(); ++branch) {
+        for (const auto& path : files_[branch]) branchesOf_[path].push_back(branch);
+    }
+}
 
-}  // namespace
-
-std::set<std::string> GitBranchMapRanking::overlapping(const std::vector<OpenBranch>& branches) {
-    OverlapIndex index(branches);
+std::set<std::string> GitBranchMapRanking::Overlaps::overlapping() const {
     std::set<std::string> names;
-    for (const auto& [path, sharing] : index.branchesOf) {
+    for (const auto& [path, sharing] : branchesOf_) {
         if (sharing.size() < 2) continue;
-        for (std::size_t branch : sharing) names.insert(branches[branch].name);
+        for (std::size_t branch : sharing) names.insert(names_[branch]);
     }
     return names;
 }
 
+std::vector<GitBranchMapOverlapPayload> GitBranchMapRanking::Overlaps::of(const std::string& name) const {
+    std::vector<GitBranchMapOverlapPayload> list;
+    auto found = indexOf_.find(name);
+    if (found == indexOf_.end()) return list;
+    const std::size_t branch = found->second;
+    // Every other branch sharing a path, with the shared paths in sorted order.
+    std::map<std::size_t, std::vector<std::string_view>> shared;
+    for (const auto& path : files_[branch]) {
+        for (std::size_t other : branchesOf_.at(path)) {
+            if (other != branch) shared[other].push_back(path);
+        }
+    }
+    for (const auto& [other, paths] : shared) {
+        GitBranchMapOverlapPayload overlap{names_[other], static_cast<std::int64_t>(paths.size()), {}};
+        for (std::size_t sample = 0; sample < std::min(paths.size(), maxSamplePaths); ++sample)
+            overlap.samplePaths.emplace_back(CutText::head(paths[sample], maxPathBytes));
+        list.push_back(std::move(overlap));
+    }
+    std::stable_sort(list.begin(), list.end(),
+                     [](const auto& a, const auto& b) { return a.branch < b.branch; });
+    if (list.size() > maxOverlaps) list.resize(maxOverlaps);
+    return list;
+}
+
 std::map<std::string, std::vector<GitBranchMapOverlapPayload>> GitBranchMapRanking::computeOverlaps(
-    const std::vector<OpenBranch>& branches, const std::set<std::string>* wanted) {
+    const std::vector<OpenBranch>& branches) {
     std::map<std::string, std::vector<GitBranchMapOverlapPayload>> table;
-    OverlapIndex index(branches);
-    for (std::size_t branch = 0; branch < branches.size(); ++branch) {
-        if (wanted && !wanted->contains(branches[branch].name)) continue;
-        // Every other branch sharing a path, with the shared paths in sorted order.
-        std::map<std::size_t, std::vector<std::string_view>> shared;
-        for (const auto& path : index.files[branch]) {
-            for (std::size_t other : index.branchesOf[path]) {
-                if (other != branch) shared[other].push_back(path);
-            }
-        }
-        if (shared.empty()) continue;
-        auto& list = table[branches[branch].name];
-        for (const auto& [other, paths] : shared) {
-            GitBranchMapOverlapPayload overlap{
-                branches[other].name, static_cast<std::int64_t>(paths.size()), {}};
-            for (std::size_t sample = 0; sample < std::min(paths.size(), maxSamplePaths); ++sample)
-                overlap.samplePaths.emplace_back(CutText::head(paths[sample], maxPathBytes));
-            list.push_back(std::move(overlap));
-        }
-        std::stable_sort(list.begin(), list.end(),
-                         [](const auto& a, const auto& b) { return a.branch < b.branch; });
-        if (list.size() > maxOverlaps) list.resize(maxOverlaps);
+    Overlaps overlaps(branches);
+    for (const auto& branch : branches) {
+        auto list = overlaps.of(branch.name);
+        if (!list.empty()) table[branch.name] = std::move(list);
     }
     return table;
 }
@@ -155,30 +152,34 @@ std::vector<GitBranchMapNodePayload> GitBranchMapRanking::boundedNodes(
 }
 
 std::vector<GitBranchMapNodePayload> GitBranchMapRanking::withinBytes(
-    std::vector<GitBranchMapNodePayload> nodes, std::size_t maxBytes) {
+    std::vector<GitBranchMapNodePayload> nodes, std::size_t maxBytes,
+    const std::function<void(GitBranchMapNodePayload&)>& complete) {
     // As the bridge writes it, with the comma between nodes.
     auto size = [](const GitBranchMapNodePayload& node) { return json::encode(node.toJson()).size() + 1; };
-    std::vector<std::size_t> sizes;
-    std::size_t total = 0;
-    std::size_t kept = 0;
-    for (const auto& node : nodes) {
-        sizes.push_back(size(node));
-        total += sizes.back();
-        if (node.isCurrent || node.isBase) kept += sizes.back();
+    auto kept = [](const GitBranchMapNodePayload& node) { return node.isCurrent || node.isBase; };
+    std::size_t reserved = 0;
+    for (auto& node : nodes) {
+        if (!kept(node)) continue;
+        complete(node);
+        reserved += size(node);
     }
-    if (total <= maxBytes) return nodes;
+    std::size_t room = maxBytes > reserved ? maxBytes - reserved : 0;
     std::vector<GitBranchMapNodePayload> result;
-    std::size_t room = maxBytes > kept ? maxBytes - kept : 0;
     bool full = false;
-    for (std::size_t index = 0; index < nodes.size(); ++index) {
-        if (nodes[index].isCurrent || nodes[index].isBase) {
-            result.push_back(std::move(nodes[index]));
-        } else if (!full && sizes[index] <= room) {
-            room -= sizes[index];
-            result.push_back(std::move(nodes[index]));
-        } else {
-            full = true;
+    for (auto& node : nodes) {
+        if (kept(node)) {
+            result.push_back(std::move(node));
+            continue;
         }
+        if (full) continue;
+        complete(node);
+        std::size_t bytes = size(node);
+        if (bytes > room) {
+            full = true;
+            continue;
+        }
+        room -= bytes;
+        result.push_back(std::move(node));
     }
     return result;
 }

@@ -7,11 +7,13 @@
 // place of the last node inside that is neither, so the list can exceed the limit by the ones kept.
 // Overlaps are found through an index from file to branches, so branches that share nothing cost
 // nothing; a node lists at most `maxOverlaps` of them, with sample paths cut to `maxPathBytes`.
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "git/GitBranchMapPayload.hpp"
@@ -29,14 +31,27 @@ struct GitBranchMapRanking {
     static constexpr std::size_t maxOverlaps = 256;
     static constexpr std::size_t maxPathBytes = 1024;
 
-    // The open branches that share a file with another one.
-    static std::set<std::string> overlapping(const std::vector<OpenBranch>& branches);
+    // Which open branches changed which files, indexed both ways; a branch's overlaps are read from it
+    // in time proportional to the branches it shares files with.
+    class Overlaps {
+      public:
+        explicit Overlaps(const std::vector<OpenBranch>& branches);
+        // The open branches that share a file with another one.
+        std::set<std::string> overlapping() const;
+        // The branch's overlaps (at most five sample paths each, sorted), sorted by branch name, the
+        // first `maxOverlaps`; empty for a name that is not an open branch.
+        std::vector<GitBranchMapOverlapPayload> of(const std::string& name) const;
 
-    // Each pair of open branches sharing files gets an overlap on both sides (at most five sample
-    // paths, sorted); every list is sorted by branch name and holds the first `maxOverlaps`. Only the
-    // branches `wanted` names get a list (every branch when it is null).
+      private:
+        std::vector<std::string> names_;
+        std::map<std::string, std::size_t> indexOf_;
+        std::vector<std::vector<std::string>> files_;
+        std::unordered_map<std::string_view, std::vector<std::size_t>> branchesOf_;
+    };
+
+    // Every open branch's overlaps, for the branches that have any.
     static std::map<std::string, std::vector<GitBranchMapOverlapPayload>> computeOverlaps(
-        const std::vector<OpenBranch>& branches, const std::set<std::string>* wanted = nullptr);
+        const std::vector<OpenBranch>& branches);
 
     // Sets every node's priority. `relevant`: the names that get 0 (the current branch, the branches
     // in its history, the base); `overlapping`: the names with overlaps.
@@ -55,9 +70,11 @@ struct GitBranchMapRanking {
         const std::vector<GitBranchMapNodePayload>& nodes, std::int64_t limit);
 
     // The first nodes, in order, whose JSON adds up to at most `maxBytes`; the current and the base
-    // branch stay in any case, the room for them kept first.
-    static std::vector<GitBranchMapNodePayload> withinBytes(std::vector<GitBranchMapNodePayload> nodes,
-                                                            std::size_t maxBytes);
+    // branch stay in any case, the room for them kept first. `complete` fills in a node before it is
+    // measured, and is called for no node past the first that does not fit.
+    static std::vector<GitBranchMapNodePayload> withinBytes(
+        std::vector<GitBranchMapNodePayload> nodes, std::size_t maxBytes,
+        const std::function<void(GitBranchMapNodePayload&)>& complete);
 };
 
 }  // namespace pelko
