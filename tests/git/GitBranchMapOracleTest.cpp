@@ -320,7 +320,11 @@ TEST_P(GitBranchMapOracleTest, SamePayloadAsThePerRefComputation) {
 INSTANTIATE_TEST_SUITE_P(Generated, GitBranchMapOracleTest,
                          ::testing::Values(Shape{.seed = 1},
                                            Shape{.seed = 4, .mainSteps = 100, .features = 170},
-                                           Shape{.seed = 3, .withoutBase = true}));
+                                           Shape{.seed = 3, .withoutBase = true}),
+                         [](const ::testing::TestParamInfo<Shape>& info) {
+                             return "Seed" + std::to_string(info.param.seed) +
+                                    (info.param.withoutBase ? "WithoutBase" : "");
+                         });
 
 }  // namespace
 }  // namespace pelko
