@@ -285,6 +285,8 @@ class Computation {
                 }
                 if (found->second) reach = &*found->second;
             }
+            // A boundary too long for one command line is counted the plain way.
+            if (reach && reach->boundary.size() * 41 > batchArgumentBytes) reach = nullptr;
             if (reach) {
                 entry.ahead = reach->ahead;
                 std::string key;

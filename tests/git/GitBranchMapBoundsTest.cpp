@@ -231,5 +231,22 @@ TEST(GitBranchMapBoundsTest, AHugeSubjectIsCutBetweenCharactersAndReadOnlyInPart
     EXPECT_EQ(runner->unbounded(), 0u);
 }
 
+TEST(GitBranchMapBoundsTest, SubjectReadingsCutLongAndUnfinishedSubjects) {
+    const std::string sha(40, 'a');
+    const std::string other(40, 'b');
+    std::string longSubject = "x" + std::string(3000, 'y');
+    auto subjects =
+        GitBranchAnalysis::parseSubjects(sha + " short\n" + other + " " + longSubject + "\n", false);
+    EXPECT_EQ(subjects[sha], "short");
+    EXPECT_EQ(subjects[other], longSubject.substr(0, GitBranchAnalysis::maxSubjectBytes) + "\u2026");
+
+    // A reading stopped by its size limit: the last line is only the start of a subject, shown cut.
+    auto cut = GitBranchAnalysis::parseSubjects(sha + " whole\n" + other + " start of", true);
+    EXPECT_EQ(cut[sha], "whole");
+    EXPECT_EQ(cut[other], "start of\u2026");
+    EXPECT_TRUE(GitBranchAnalysis::parseSubjects(sha + " whole\n" + other + " start of", false).size() == 1);
+    EXPECT_TRUE(GitBranchAnalysis::parseSubjects(std::string(20, 'a'), true).empty());
+}
+
 }  // namespace
 }  // namespace pelko
