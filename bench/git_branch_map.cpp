@@ -3,7 +3,7 @@
 // repository; and at scale, 2,000 and 10,000 branches all on one commit or mixed (merged, and unmerged
 // with a commit of their own on shared files), the time, the git runs and the peak memory one map
 // adds (VmHWM reset through /proc/self/clear_refs before it), with the default limit of 50 nodes and
-// with every node.
+// with every node; and a branch whose tip has a 50 MiB subject.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -222,6 +222,44 @@ BENCHMARK(BM_BranchMapAtScale)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
+
+// A branch whose tip has a 50 MiB subject, and two more refs at that commit: the event and the peak
+// memory one map adds.
+void BM_BranchMapHugeSubject(benchmark::State& state) {
+    const fs::path repository = scratch.path() / "repo-huge-subject";
+    if (!fs::exists(repository)) {
+        fs::create_directories(repository);
+        std::string subject(std::size_t{50} * 1024 * 1024, 's');
+        std::ofstream(scratch.path() / "import-huge")
+            << "commit refs/heads/main\ncommitter Ada <ada@example.com> 1700000000 +0000\ndata "
+            << subject.size() << "\n"
+            << subject
+            << "\nM 644 inline a.txt\ndata 2\na\n\nreset refs/heads/second\nfrom refs/heads/main\n\n"
+            << "reset refs/heads/third\nfrom refs/heads/main\n\n";
+        pelko::bench::runShell(
+            repository,
+            "git init -q -b main && git fast-import --quiet < ../import-huge && git reset -q --hard main\n");
+    }
+    auto runner = std::make_shared<CountingRunner>();
+    pelko::GitBranchMapProvider provider(runner);
+    pelko::ProjectMetadata project{pelko::Uuid::random(), "bench", repository.string(), std::nullopt, {}};
+    double peakMb = 0;
+    std::size_t eventBytes = 0;
+    for (auto _ : state) {
+        ::malloc_trim(0);
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const long before = kibOfThisProcess("VmRSS");
+        const auto start = Clock::now();
+        auto map = provider.loadBranchMap(project, 50);
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        eventBytes = pelko::json::encode(map.toJson()).size();
+        peakMb = static_cast<double>(kibOfThisProcess("VmHWM") - before) / 1024.0;
+    }
+    state.counters["git_runs"] = static_cast<double>(runner->take());
+    state.counters["event_KB"] = static_cast<double>(eventBytes) / 1024.0;
+    state.counters["with_event_peak_MB"] = peakMb;
+}
+BENCHMARK(BM_BranchMapHugeSubject)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
