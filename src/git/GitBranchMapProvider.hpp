@@ -43,7 +43,7 @@ class GitBranchMapProvider final : public GitBranchMapProviding {
         std::chrono::milliseconds runTime = std::chrono::minutes(5);
     };
 
-    static constexpr std::size_t maxEventBytes = std::size_t{8} * 1024 * 1024;
+    static constexpr std::size_t maxEventBytes = std::size_t{2} * 1024 * 1024;
     static constexpr std::size_t maxWorktreePathBytes = 4096;
 
     // `environment` is what every git run starts from (the process environment by default).
