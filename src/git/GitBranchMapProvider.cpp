@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -522,7 +523,15 @@ class Computation {
         for (const auto& node : payload_.nodes) shown.push_back(*refs_.indexOf(node.name));
         loadSubjects(shown);
         if (baseIndex_) containment_ = loadContainment();
-        payload_.nodes = Ranking::withinBytes(std::move(payload_.nodes), GitBranchMapProvider::maxEventBytes,
+        // The nodes get what the rest of the event leaves (its counts at their widest).
+        GitBranchMapPayload envelope = payload_;
+        envelope.nodes.clear();
+        envelope.totalCount = envelope.truncatedCount = std::numeric_limits<std::int64_t>::max();
+        envelope.generatedAt = Date::now().isoSeconds();
+        std::size_t rest = json::encode(envelope.toJson()).size();
+        std::size_t room =
+            GitBranchMapProvider::maxEventBytes > rest ? GitBranchMapProvider::maxEventBytes - rest : 0;
+        payload_.nodes = Ranking::withinBytes(std::move(payload_.nodes), room,
                                               [&](GitBranchMapNodePayload& node) { complete(node); });
     }
 

@@ -141,7 +141,11 @@ TEST(GitBranchMapBoundsTest, ThousandsOfBranchesCostAFixedNumberOfBoundedRuns) {
 
     runner->reset();
     auto everyNode = provider.loadBranchMap(test::projectAt(repo.path()), 0);
-    ASSERT_EQ(everyNode.nodes.size(), 3001u);
+    // Every node was asked for; those past the event's bound are counted as left out.
+    EXPECT_EQ(everyNode.totalCount, 3001);
+    EXPECT_EQ(static_cast<std::int64_t>(everyNode.nodes.size()) + everyNode.truncatedCount, 3001);
+    EXPECT_GT(everyNode.nodes.size(), 1000u);
+    EXPECT_LE(json::encode(everyNode.toJson()).size(), GitBranchMapProvider::maxEventBytes);
     EXPECT_LE(runner->runs(), 120u);
     std::size_t unmerged = 0;
     for (const auto& node : everyNode.nodes) {
@@ -151,7 +155,7 @@ TEST(GitBranchMapBoundsTest, ThousandsOfBranchesCostAFixedNumberOfBoundedRuns) {
         EXPECT_EQ(node.changedFileCount, 1) << node.name;
         EXPECT_TRUE(node.parent) << node.name;
     }
-    EXPECT_EQ(unmerged, 1000u);
+    EXPECT_GT(unmerged, 100u);
 }
 
 TEST(GitBranchMapBoundsTest, SpentBudgetsLeaveAnswersUndeterminedNeverGuessed) {
