@@ -111,6 +111,8 @@ class Computation {
             worktrees_ = Analysis::parseWorktrees(worktrees.stdout);
         loadWorkingTreeFlags();
 
+        // Push states first: a budget spent on changed files must not leave them unknown.
+        for (const auto& ref : refs_.all()) pushStates_.push_back(resolvePushState(ref));
         analyse();
         for (std::size_t index = 0; index < refs_.all().size(); ++index) {
             const auto& entry = computed_[index];
@@ -124,7 +126,7 @@ class Computation {
 
         std::vector<GitBranchMapNodePayload> nodes;
         for (std::size_t index = 0; index < refs_.all().size(); ++index)
-            nodes.push_back(makeNode(refs_.all()[index], computed_[index]));
+            nodes.push_back(makeNode(refs_.all()[index], computed_[index], pushStates_[index]));
         Ranking::applyPriority(nodes, relevantNames(nodes), overlapping, Date::now());
         Ranking::sortNodes(nodes);
         payload_.totalCount = static_cast<std::int64_t>(nodes.size());
@@ -475,7 +477,10 @@ class Computation {
         return canonical(path) != canonical(folder_);
     }
 
-    GitBranchMapNodePayload makeNode(const Analysis::BranchRef& ref, const Analysis::Computed& computed) {
+    using PushState = std::pair<std::string, std::optional<std::int64_t>>;
+
+    GitBranchMapNodePayload makeNode(const Analysis::BranchRef& ref, const Analysis::Computed& computed,
+                                     const PushState& push) {
         GitBranchMapNodePayload node;
         node.name = ref.name;
         node.isCurrent = payload_.currentBranch == ref.name;
@@ -488,7 +493,7 @@ class Computation {
         if (computed.changedFiles)
             node.changedFileCount = static_cast<std::int64_t>(computed.changedFiles->size());
         node.location = !ref.localSha ? "remoteOnly" : ref.remoteSha ? "localAndRemote" : "local";
-        std::tie(node.pushState, node.unpushedCount) = resolvePushState(ref);
+        std::tie(node.pushState, node.unpushedCount) = push;
         if (auto worktree = worktrees_.find(ref.name); worktree != worktrees_.end()) {
             node.worktreePath =
                 std::string(CutText::head(worktree->second, GitBranchMapProvider::maxWorktreePathBytes));
@@ -583,18 +588,20 @@ class Computation {
                 asked.push_back(sha);
                 bytes += fullRef.size() + 1;
             }
-            auto result = branchRun(arguments, subjectOutput);
-            if (!result || (result->status != 0 && !result->stdoutOverLimit)) return;
+            if (subjectReadingsLeft_ == 0) return;
+            --subjectReadingsLeft_;
+            auto result = git(arguments, subjectOutput);
+            if (result.status != 0 && !result.stdoutOverLimit) return;
             std::size_t found = 0;
-            for (auto& [sha, subject] : Analysis::parseSubjects(result->stdout, result->stdoutOverLimit)) {
+            for (auto& [sha, subject] : Analysis::parseSubjects(result.stdout, result.stdoutOverLimit)) {
                 if (wanted.erase(sha) != 0) {
                     subjects_[sha] = std::move(subject);
                     ++found;
                 }
             }
-            if (result->stdoutOverLimit && found == 0) return;
+            if (result.stdoutOverLimit && found == 0) return;
             // A reading that ended by itself answered for every ref it was given.
-            if (!result->stdoutOverLimit) {
+            if (!result.stdoutOverLimit) {
                 for (const auto& sha : asked) wanted.erase(sha);
             }
         }
@@ -639,7 +646,10 @@ class Computation {
     std::optional<GitBranchAnalysisContainment> containment_;
     std::map<std::string, std::optional<std::int64_t>> pushCounts_;
     std::map<std::string, std::string> subjects_;
+    std::vector<std::pair<std::string, std::optional<std::int64_t>>> pushStates_;
     std::size_t runsLeft_;
+    // Each reading covers many commits; only subjects longer than a reading holds take more.
+    std::size_t subjectReadingsLeft_ = 64;
     std::size_t work_ = 0;
     bool workExhausted_ = false;
 };

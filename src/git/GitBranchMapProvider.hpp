@@ -7,10 +7,12 @@
 // walk of the graph reduced to the commits branches point at).
 //
 // Keeps no state between calls. Work and memory grow linearly with the branches: git runs for single
-// branches (behind counts per distinct fork point, merge bases and diffs the walks cannot answer, push
-// counts, subject readings) are bounded by `Limits::branchRuns`, every output by a size limit, the
-// tables by `Limits`; what the bounds leave unanswered says so ("undetermined" with "historyTooLong", a
-// parent "undetermined", an absent count), never a guess. Every run is bounded in time too.
+// branches (push counts first, then behind counts per distinct fork point, merge bases and diffs the
+// walks cannot answer) are bounded by `Limits::branchRuns`, subject readings (each covering many
+// commits) by a fixed count, every output by a size limit, the tables by `Limits`; what the bounds
+// leave unanswered says so ("undetermined" with "historyTooLong", a parent "undetermined", an absent
+// count), never a guess, except that a push count past the budget shows as "noUpstream", as a failed
+// one does. Every run is bounded in time too.
 //
 // The event stays within `maxEventBytes`: subjects are cut to GitBranchAnalysis::maxSubjectBytes and
 // sample paths to GitBranchMapRanking::maxPathBytes between characters, worktree paths to
