@@ -2,6 +2,7 @@
 
 #include "git/GitOutputText.hpp"
 #include "git/GitQuotedPath.hpp"
+#include "platform/CutText.hpp"
 
 namespace pelko {
 namespace {
@@ -23,6 +24,16 @@ const GitBranchAnalysis::BranchRef* GitBranchAnalysis::BranchRefs::find(const st
     return found == index_.end() ? nullptr : &refs_[found->second];
 }
 
+std::optional<std::size_t> GitBranchAnalysis::BranchRefs::indexOf(const std::string& name) const {
+    auto found = index_.find(name);
+    if (found == index_.end()) return std::nullopt;
+    return found->second;
+}
+
+void GitBranchAnalysis::BranchRefs::addCopy(std::string fullRef, std::string sha, std::size_t branch) {
+    copies_.push_back({std::move(fullRef), std::move(sha), branch});
+}
+
 GitBranchAnalysis::BranchRef& GitBranchAnalysis::BranchRefs::entry(const std::string& name, bool& created) {
     auto [found, inserted] = index_.emplace(name, refs_.size());
     created = inserted;
@@ -32,12 +43,15 @@ GitBranchAnalysis::BranchRef& GitBranchAnalysis::BranchRefs::entry(const std::st
 
 std::string GitBranchAnalysis::refListingFormat() {
     std::string format = "--format=%(refname)";
-    for (const char* field :
-         {"%(upstream)", "%(objectname)", "%(committerdate:iso8601)", "%(contents:subject)", "%(HEAD)"}) {
+    for (const char* field : {"%(upstream)", "%(objectname)", "%(committerdate:iso8601)", "%(HEAD)"}) {
         format += separator;
         format += field;
     }
     return format;
+}
+
+std::string GitBranchAnalysis::subjectFormat() {
+    return "--format=%(objectname) %(contents:subject)";
 }
 
 std::vector<std::string> GitBranchAnalysis::parseRemotes(std::string_view output) {
@@ -71,20 +85,13 @@ GitBranchAnalysis::BranchRefs GitBranchAnalysis::parseRefListing(std::string_vie
     BranchRefs refs;
     for (auto line : Text::nonEmptyLines(output)) {
         auto fields = Text::split(line, separator);
-        if (fields.size() < 6) continue;
+        if (fields.size() < 5) continue;
         auto branch = branchName(fields[0], remotes);
-        if (!branch) continue;
-        // A subject holding the separator spreads over several fields; the HEAD marker is the last one.
-        std::string subjectText(fields[4]);
-        for (std::size_t index = 5; index + 1 < fields.size(); ++index) {
-            subjectText += separator;
-            subjectText += fields[index];
-        }
+        if (!branch || branch->first.size() > maxNameBytes) continue;
         auto upstream = nonEmpty(fields[1]);
         std::string sha(fields[2]);
         auto date = nonEmpty(fields[3]);
-        auto subject = nonEmpty(subjectText);
-        bool isHead = fields.back() == "*";
+        bool isHead = fields[4] == "*";
         const auto& [name, isRemote] = *branch;
 
         bool created = false;
@@ -92,33 +99,48 @@ GitBranchAnalysis::BranchRefs GitBranchAnalysis::parseRefListing(std::string_vie
         if (!isRemote) {
             ref.localSha = sha;
             ref.upstream = upstream;
-            if (subject || created) ref.subject = subject;
             ref.date = date;
             ref.isHead = ref.isHead || isHead;
         } else {
             ref.remoteSha = sha;
             ref.remoteRef = std::string(fields[0]);
-            if (created || !ref.subject) ref.subject = subject;
             if (created || !ref.date) ref.date = date;
             if (created) ref.isHead = isHead;
         }
+        refs.addCopy(std::string(fields[0]), sha, *refs.indexOf(name));
     }
     return refs;
 }
 
-std::set<std::string> GitBranchAnalysis::parseContainingBranches(std::string_view output,
-                                                                 const std::vector<std::string>& remotes) {
-    std::set<std::string> names;
-    for (auto line : Text::nonEmptyLines(output)) {
-        if (auto branch = branchName(Text::trim(line), remotes)) names.insert(branch->first);
+std::map<std::string, std::string> GitBranchAnalysis::parseSubjects(std::string_view output, bool cut) {
+    std::map<std::string, std::string> subjects;
+    for (std::size_t start = 0; start < output.size();) {
+        std::size_t end = output.find('\n', start);
+        bool whole = end != std::string_view::npos;
+        if (!whole) end = output.size();
+        std::string_view line = output.substr(start, end - start);
+        start = end + 1;
+        if (!whole && !cut) break;
+        std::size_t blank = line.find(' ');
+        if (blank == std::string_view::npos || blank == 0) continue;
+        std::string_view subject = line.substr(blank + 1);
+        // A cut last line holds only the start of its subject: shown cut even when it is short.
+        std::string shown =
+            whole ? shownSubject(subject) : std::string(CutText::head(subject, maxSubjectBytes)) + "\u2026";
+        subjects[std::string(line.substr(0, blank))] = std::move(shown);
     }
-    return names;
+    return subjects;
+}
+
+std::string GitBranchAnalysis::shownSubject(std::string_view subject) {
+    if (subject.size() <= maxSubjectBytes) return std::string(subject);
+    return std::string(CutText::head(subject, maxSubjectBytes)) + "\u2026";
 }
 
 GitBranchAnalysis::FirstParentScan GitBranchAnalysis::parseFirstParentScan(std::string_view output) {
     FirstParentScan scan;
     for (auto line : Text::nonEmptyLines(output)) {
-        if (auto sha = Text::trim(line); !sha.empty()) scan.shas.emplace(sha);
+        if (auto sha = Text::trim(line); !sha.empty()) scan.shas.emplace(sha, scan.shas.size());
     }
     scan.truncated = static_cast<std::int64_t>(scan.shas.size()) >= firstParentScanLimit;
     return scan;
@@ -187,62 +209,6 @@ std::optional<std::string> GitBranchAnalysis::revision(const BranchRef& ref) {
     if (ref.localSha) return std::string(headsPrefix) + ref.name;
     if (ref.remoteSha) return ref.remoteRef;
     return std::nullopt;
-}
-
-std::map<std::string, GitBranchAnalysis::Parent> GitBranchAnalysis::resolveParents(
-    const std::optional<std::string>& baseBranch, const BranchRefs& refs,
-    const std::map<std::string, std::set<std::string>>& descendants) {
-    const auto& all = refs.all();
-    const std::size_t count = all.size();
-    std::map<std::string, std::size_t> index;
-    for (std::size_t position = 0; position < count; ++position) index[all[position].name] = position;
-    // holds[i * count + j]: the history of branch j holds the tip of branch i.
-    std::vector<bool> holds(count * count, false);
-    for (std::size_t position = 0; position < count; ++position) {
-        auto found = descendants.find(all[position].name);
-        if (found == descendants.end()) continue;
-        for (const auto& name : found->second) {
-            if (auto member = index.find(name); member != index.end())
-                holds[position * count + member->second] = true;
-        }
-    }
-
-    std::map<std::string, Parent> parents;
-    for (std::size_t branch = 0; branch < count; ++branch) {
-        const auto& name = all[branch].name;
-        if (!baseBranch || name == *baseBranch) {
-            parents[name] = {std::nullopt, "confirmed"};
-            continue;
-        }
-        std::vector<std::size_t> candidates;
-        for (std::size_t other = 0; other < count; ++other) {
-            if (other != branch && all[other].name != *baseBranch && holds[other * count + branch]) {
-                candidates.push_back(other);
-            }
-        }
-        if (candidates.empty()) {
-            parents[name] = {baseBranch, "confirmed"};
-            continue;
-        }
-        std::optional<std::size_t> best;
-        std::size_t bestAncestors = 0;
-        std::string_view bestDate;
-        for (std::size_t candidate : candidates) {
-            std::size_t ancestors = 0;
-            for (std::size_t other : candidates) {
-                if (other != candidate && holds[other * count + candidate]) ++ancestors;
-            }
-            std::string_view date =
-                all[candidate].date ? std::string_view(*all[candidate].date) : std::string_view();
-            if (!best || ancestors > bestAncestors || (ancestors == bestAncestors && date > bestDate)) {
-                best = candidate;
-                bestAncestors = ancestors;
-                bestDate = date;
-            }
-        }
-        parents[name] = {all[*best].name, "estimated"};
-    }
-    return parents;
 }
 
 }  // namespace pelko

@@ -28,7 +28,7 @@ struct GitBranchMapNodePayload {
     bool isCurrent = false;
     bool isBase = false;
     std::optional<std::string> parent;
-    std::string parentConfidence;  // "confirmed", "estimated"
+    std::string parentConfidence;  // "confirmed", "estimated", "undetermined" (past the map's bounds)
     std::string mergeState;        // "base", "merged", "unmerged", "mergedWithFollowUp", "undetermined"
     std::optional<std::string>
         undeterminedReason;                  // "shallow", "baseUnknown", "commandFailed", "historyTooLong"

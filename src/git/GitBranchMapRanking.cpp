@@ -3,6 +3,9 @@
 #include <time.h>
 
 #include <algorithm>
+#include <unordered_map>
+
+#include "platform/CutText.hpp"
 
 namespace pelko {
 namespace {
@@ -27,53 +30,74 @@ bool isDigit(char c) {
 
 }  // namespace
 
+GitBranchMapRanking::Overlaps::Overlaps(const std::vector<OpenBranch>& branches) {
+    for (const auto& branch : branches) {
+        indexOf_.emplace(branch.name, names_.size());
+        names_.push_back(branch.name);
+        auto& list = files_.emplace_back(branch.changedFiles);
+        std::sort(list.begin(), list.end());
+        list.erase(std::unique(list.begin(), list.end()), list.end());
+    }
+    for (std::size_t branch = 0; branch < files_.size(); ++branch) {
+        for (const auto& path : files_[branch]) branchesOf_[path].push_back(branch);
+    }
+}
+
+std::set<std::string> GitBranchMapRanking::Overlaps::overlapping() const {
+    std::set<std::string> names;
+    for (const auto& [path, sharing] : branchesOf_) {
+        if (sharing.size() < 2) continue;
+        for (std::size_t branch : sharing) names.insert(names_[branch]);
+    }
+    return names;
+}
+
+std::vector<GitBranchMapOverlapPayload> GitBranchMapRanking::Overlaps::of(const std::string& name) const {
+    std::vector<GitBranchMapOverlapPayload> list;
+    auto found = indexOf_.find(name);
+    if (found == indexOf_.end()) return list;
+    const std::size_t branch = found->second;
+    // Every other branch sharing a path, with the shared paths in sorted order.
+    std::map<std::size_t, std::vector<std::string_view>> shared;
+    for (const auto& path : files_[branch]) {
+        for (std::size_t other : branchesOf_.at(path)) {
+            if (other != branch) shared[other].push_back(path);
+        }
+    }
+    for (const auto& [other, paths] : shared) {
+        GitBranchMapOverlapPayload overlap{names_[other], static_cast<std::int64_t>(paths.size()), {}};
+        for (std::size_t sample = 0; sample < std::min(paths.size(), maxSamplePaths); ++sample)
+            overlap.samplePaths.emplace_back(CutText::head(paths[sample], maxPathBytes));
+        list.push_back(std::move(overlap));
+    }
+    std::stable_sort(list.begin(), list.end(),
+                     [](const auto& a, const auto& b) { return a.branch < b.branch; });
+    if (list.size() > maxOverlaps) list.resize(maxOverlaps);
+    return list;
+}
+
 std::map<std::string, std::vector<GitBranchMapOverlapPayload>> GitBranchMapRanking::computeOverlaps(
     const std::vector<OpenBranch>& branches) {
     std::map<std::string, std::vector<GitBranchMapOverlapPayload>> table;
-    std::vector<std::set<std::string>> sets;
-    for (const auto& branch : branches)
-        sets.emplace_back(branch.changedFiles.begin(), branch.changedFiles.end());
-    for (std::size_t first = 0; first < branches.size(); ++first) {
-        for (std::size_t second = first + 1; second < branches.size(); ++second) {
-            std::vector<std::string> common;
-            std::set_intersection(sets[first].begin(), sets[first].end(), sets[second].begin(),
-                                  sets[second].end(), std::back_inserter(common));
-            if (common.empty()) continue;
-            auto count = static_cast<std::int64_t>(common.size());
-            common.resize(std::min(common.size(), maxSamplePaths));
-            table[branches[first].name].push_back({branches[second].name, count, common});
-            table[branches[second].name].push_back({branches[first].name, count, common});
-        }
-    }
-    for (auto& [name, list] : table) {
-        std::stable_sort(list.begin(), list.end(),
-                         [](const auto& a, const auto& b) { return a.branch < b.branch; });
+    Overlaps overlaps(branches);
+    for (const auto& branch : branches) {
+        auto list = overlaps.of(branch.name);
+        if (!list.empty()) table[branch.name] = std::move(list);
     }
     return table;
 }
 
 void GitBranchMapRanking::applyPriority(std::vector<GitBranchMapNodePayload>& nodes,
-                                        const std::optional<std::string>& baseBranch,
-                                        const std::map<std::string, std::set<std::string>>& descendants,
-                                        Date now) {
-    std::set<std::string> relevant;
-    auto current = std::find_if(nodes.begin(), nodes.end(), [](const auto& node) { return node.isCurrent; });
-    if (current != nodes.end()) {
-        relevant.insert(current->name);
-        for (const auto& [name, set] : descendants) {
-            if (set.contains(current->name)) relevant.insert(name);
-        }
-    }
-    if (baseBranch) relevant.insert(*baseBranch);
+                                        const std::set<std::string>& relevant,
+                                        const std::set<std::string>& overlapping, Date now) {
     std::optional<Date> threshold = staleThreshold(now);
-
     for (auto& node : nodes) {
         if (relevant.contains(node.name)) {
             node.priority = 0;
         } else if (node.inUseByOtherWorktree) {
             node.priority = 1;
         } else if (node.hasConflicts || node.hasUncommittedChanges || node.pushState == "unpushed" ||
-                   !node.overlaps.empty()) {
+                   !node.overlaps.empty() || overlapping.contains(node.name)) {
             node.priority = 2;
         } else if (node.mergeState == "mergedWithFollowUp" || node.mergeState == "undetermined") {
             node.priority = 3;
@@ -125,6 +149,39 @@ std::vector<GitBranchMapNodePayload> GitBranchMapRanking::boundedNodes(
     taken.insert(taken.end(), kept.begin(), kept.end());
     sortNodes(taken);
     return taken;
+}
+
+std::vector<GitBranchMapNodePayload> GitBranchMapRanking::withinBytes(
+    std::vector<GitBranchMapNodePayload> nodes, std::size_t maxBytes,
+    const std::function<void(GitBranchMapNodePayload&)>& complete) {
+    // As the bridge writes it, with the comma between nodes.
+    auto size = [](const GitBranchMapNodePayload& node) { return json::encode(node.toJson()).size() + 1; };
+    auto kept = [](const GitBranchMapNodePayload& node) { return node.isCurrent || node.isBase; };
+    std::size_t reserved = 0;
+    for (auto& node : nodes) {
+        if (!kept(node)) continue;
+        complete(node);
+        reserved += size(node);
+    }
+    std::size_t room = maxBytes > reserved ? maxBytes - reserved : 0;
+    std::vector<GitBranchMapNodePayload> result;
+    bool full = false;
+    for (auto& node : nodes) {
+        if (kept(node)) {
+            result.push_back(std::move(node));
+            continue;
+        }
+        if (full) continue;
+        complete(node);
+        std::size_t bytes = size(node);
+        if (bytes > room) {
+            full = true;
+            continue;
+        }
+        room -= bytes;
+        result.push_back(std::move(node));
+    }
+    return result;
 }
 
 }  // namespace pelko

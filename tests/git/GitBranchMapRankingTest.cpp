@@ -63,6 +63,7 @@ TEST(GitBranchMapRankingTest, PriorityFollowsTheFirstMatchingRule) {
         n.mergeState = "undetermined";
     });
     add("overlapping", [](auto& n) { n.overlaps.push_back({"x", 1, {"a"}}); });
+    add("sharing", [](auto&) {});
     add("followup", [](auto& n) {
         n.mergeState = "mergedWithFollowUp";
         n.isCleanupCandidate = true;
@@ -76,10 +77,7 @@ TEST(GitBranchMapRankingTest, PriorityFollowsTheFirstMatchingRule) {
     add("stale", [](auto& n) { n.lastCommitDate = "2024-05-20 10:00:00 +0200"; });
     add("undated", [](auto& n) { n.lastCommitDate.reset(); });
     add("garbled", [](auto& n) { n.lastCommitDate = "last Tuesday"; });
-    std::map<std::string, std::set<std::string>> descendants{{"contained", {"contained", "current"}},
-                                                             {"recent", {"recent"}}};
-
-    Ranking::applyPriority(nodes, std::string("base"), descendants, now);
+    Ranking::applyPriority(nodes, {"current", "contained", "base"}, {"sharing"}, now);
     std::map<std::string, std::int64_t> priorities;
     for (const auto& entry : nodes) priorities[entry.name] = entry.priority;
     EXPECT_EQ(priorities, (std::map<std::string, std::int64_t>{{"current", 0},
@@ -88,6 +86,7 @@ TEST(GitBranchMapRankingTest, PriorityFollowsTheFirstMatchingRule) {
                                                                {"worktree", 1},
                                                                {"unpushed", 2},
                                                                {"overlapping", 2},
+                                                               {"sharing", 2},
                                                                {"followup", 3},
                                                                {"cleanup", 4},
                                                                {"recent", 5},
@@ -132,6 +131,55 @@ TEST(GitBranchMapRankingTest, BoundingKeepsTheCurrentAndBaseBranches) {
     for (const auto& c : cases) {
         EXPECT_EQ(names(Ranking::boundedNodes(c.nodes, c.limit)), c.expected) << c.title;
     }
+}
+
+TEST(GitBranchMapRankingTest, OverlapListsAreBoundedAndOnlyOpenBranchesHaveThem) {
+    std::vector<Ranking::OpenBranch> branches;
+    for (int index = 0; index < 300; ++index)
+        branches.push_back({"b" + std::to_string(1000 + index), {"shared.txt", std::string(3000, 'p')}});
+    branches.push_back({"alone", {"own.txt"}});
+    Ranking::Overlaps overlaps(branches);
+    auto list = overlaps.of("b1000");
+    ASSERT_EQ(list.size(), Ranking::maxOverlaps);
+    EXPECT_EQ(list.front().branch, "b1001");
+    EXPECT_EQ(list.front().fileCount, 2);
+    ASSERT_EQ(list.front().samplePaths.size(), 2u);
+    EXPECT_EQ(list.front().samplePaths[0].size(), Ranking::maxPathBytes);
+    EXPECT_TRUE(overlaps.of("alone").empty());
+    EXPECT_TRUE(overlaps.of("nobody").empty());
+    auto names = overlaps.overlapping();
+    EXPECT_EQ(names.size(), 300u);
+    EXPECT_FALSE(names.contains("alone"));
+}
+
+TEST(GitBranchMapRankingTest, NodesPastTheByteBoundAreLeftOutButCurrentAndBaseStay) {
+    std::vector<GitBranchMapNodePayload> nodes;
+    for (const char* name : {"x1", "x2", "x3", "c", "x4", "b"}) {
+        auto entry = node(name, 0);
+        entry.isCurrent = std::string(name) == "c";
+        entry.isBase = std::string(name) == "b";
+        nodes.push_back(entry);
+    }
+    std::vector<std::string> completed;
+    auto complete = [&](GitBranchMapNodePayload& entry) {
+        completed.push_back(entry.name);
+        entry.recentSubject = std::string(1000, 's');
+    };
+    // Room for the two kept nodes and two more.
+    const std::size_t nodeBytes = json::encode([&] {
+                                      auto sized = nodes[0];
+                                      complete(sized);
+                                      return sized.toJson();
+                                  }())
+                                      .size() +
+                                  1;
+    completed.clear();
+    auto kept = Ranking::withinBytes(nodes, nodeBytes * 4 + nodeBytes / 2, complete);
+    EXPECT_EQ(names(kept), (std::vector<std::string>{"x1", "x2", "c", "b"}));
+    // The kept ones first, then in order up to the first that does not fit; nothing after it.
+    EXPECT_EQ(completed, (std::vector<std::string>{"c", "b", "x1", "x2", "x3"}));
+    EXPECT_EQ(names(Ranking::withinBytes(nodes, 1, complete)), (std::vector<std::string>{"c", "b"}));
+    EXPECT_EQ(Ranking::withinBytes(nodes, 1 << 20, complete).size(), 6u);
 }
 
 }  // namespace
