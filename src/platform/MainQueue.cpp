@@ -23,9 +23,10 @@ struct Pending {
     bool scheduled = false;  // an idle source is attached and will drain `work`
 };
 
+// Never destroyed: threads still running at exit may post to it.
 Pending& pending() {
-    static Pending instance;
-    return instance;
+    static Pending* instance = new Pending;
+    return *instance;
 }
 
 // Runs the next queued closure; false when the queue is empty.
