@@ -1,33 +1,43 @@
 #pragma once
 // GitService: the one object through which the page drives Git.
 //
-// Every entry point returns at once after queueing its work, with a weak reference to the service,
-// on the serial queue of its project ("app.pelko.git-service.<id>", made on first use; commit
-// history excepted): one project's operations run one at a time in the order they were requested,
-// while projects never wait for one another (a stalled remote holds up only its own project). A
-// status request without a project takes the project active at the time of asking. A refresh
-// barrier, whatever project it names, is answered once every queue has run all the work queued
-// before it, and barriers are answered in the order they were asked for; a barrier waits for a
-// stalled project but holds up no queue. Project lookups hop synchronously to the main thread (the
-// configuration store lives there), so the main thread must never wait for these queues. Every
-// result, failure and sign-in consequence is reported through the event sink, held weakly and
-// called from the queue that produced the event; nothing is sent while there is none. `git` runs
-// with the process's environment and GIT_TERMINAL_PROMPT=0. Push, pull and fetch name the remote git
-// itself would pick, as git reports it (never from our own reading of the repository's files), and
-// get the signed-in token through the credential broker only when every URL git reports for it has
-// GitHub's scheme, host (or a subdomain) and port; such a run sees no credential helper and no
-// submodule. A token is deleted only when GitHub refused it and only while it is still the stored
-// one. Push, pull and fetch end when the remote sends nothing for `networkSilenceLimit` or the run
-// outlasts `networkOverallLimit`. Page paths never reach `git` unless they stay inside the project,
+// Every entry point is called on the main thread and returns at once. It first looks the project up in
+// the configuration (the active one for a status request without one); a project nobody configured
+// gets no sequence, thread or map entry, only the answers owed without one (a blank commit message, the
+// branch map's error, a barrier). Otherwise the work is queued, with the project's metadata and a weak
+// reference to the service, on the project's serial sequence over a shared worker pool (commit history
+// excepted): one project's operations run one at a time in the order they were requested, while
+// projects never wait for one another (a stalled remote holds one worker and its own project). A
+// project's sequence exists only while it has work; threads are at most the projects with work plus a
+// few idle ones, and workers never wait for the main thread. A request no worker can be started for
+// keeps nothing and is answered as failed ("git/result" false, with the status placeholder or as the
+// branch map's error where those are the answer). A refresh barrier, whatever project it names, puts a
+// marker, in one locked step with the work it orders, on the sequence of every project with work
+// outstanding, and is answered once all of those have run; barriers are answered in the order asked,
+// and a barrier waits for a stalled project but holds up no sequence. The status refresh that a
+// finished commit, push, pull or fetch queues waits behind every barrier not yet answered (held back
+// while the project's other work goes on), and a barrier asked for later waits for it. Every result,
+// failure and sign-in consequence is reported through the event sink, held weakly and called from the
+// worker that produced the event, or through the main queue for answers given when a request is made
+// (so they never overtake earlier ones); nothing is sent while there is none. `shutdown` ends it all in
+// order: no new work, every git child stopped, workers joined. `git` runs with the process's
+// environment and GIT_TERMINAL_PROMPT=0; a commit message goes on its standard input. Push, pull and
+// fetch name the remote git itself would pick, as git reports it (never from our own reading of the
+// repository's files), and get the signed-in token through the credential broker only when every URL
+// git reports for it has GitHub's scheme, host (or a subdomain) and port; such a run sees no
+// credential helper and no submodule. A token is deleted only when GitHub refused it and only while it is
+// still the stored one. Push, pull and fetch end when the remote sends nothing for `networkSilenceLimit` or
+// the run outlasts `networkOverallLimit`. Page paths never reach `git` unless they stay inside the project,
 // and reach it only as literal paths; page revisions never start with "-". A diff request identical
 // to one still waiting on its queue, with no other work queued after it, joins it: one run, one
 // answer. A diff holds and sends at most `diffFileLimit` bytes of patch per file and `diffAnswerLimit`
 // per answer; a larger file is answered as git answers a binary one. The service never throws to its
-// callers and never stops.
+// callers and never stops before `shutdown`.
 //
 // Commit history runs on the concurrent queue "app.pelko.git-service.history", so history requests
-// may overlap one another and the project queues' work; the branch map and the commit graph hold
-// their project's queue for their whole series of git runs or their GraphQL request.
+// may overlap one another and the project sequences' work, and are not ordered with barriers; the
+// branch map and the commit graph hold their project's sequence for their whole series of git runs or
+// their GraphQL request.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
