@@ -128,7 +128,10 @@ void GitService::workFinished(const Uuid& projectID) {
 }
 
 void GitService::runRefused(std::vector<RefusedJob>& refused) {
-    for (auto& [job, reason] : refused) job.refused(*this, reason);
+    // At the end nothing is answered any more: the pool refuses because it has stopped.
+    if (!stopping_) {
+        for (auto& [job, reason] : refused) job.refused(*this, reason);
+    }
     refused.clear();
 }
 
