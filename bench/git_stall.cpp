@@ -104,6 +104,7 @@ void BM_StatusWhileAnotherProjectsRemoteStalls(benchmark::State& state) {
     state.counters["delay_ms"] =
         std::chrono::duration<double, std::milli>(stalledTotal - quiet).count() / iterations;
     state.counters["fetches_answered"] = sink->results.load();
+    service->shutdown();  // the stalled fetches end here, before anything they use goes
     ::close(silentFd);
 }
 BENCHMARK(BM_StatusWhileAnotherProjectsRemoteStalls)

@@ -85,8 +85,11 @@ void PelkoApp::startup() {
 PelkoApp::~PelkoApp() = default;
 
 int PelkoApp::run(int argc, char** argv) {
-    return shell_->run(
+    int status = shell_->run(
         argc, argv, version, [this] { startup(); }, [this] { activate(); });
+    // Git's workers and children end before anything they use does.
+    if (services_.gitService) services_.gitService->shutdown();
+    return status;
 }
 
 void PelkoApp::activate() {

@@ -13,6 +13,8 @@ void GitMessages::handle(BridgeContext& context, const std::string& type, const 
     if (!git) return;
     auto projectID = json::uuidField(payload, "projectId");
     if (type == "git/status") {
+        // Only an absent identifier means the active project; one that cannot be read is dropped.
+        if (!projectID && json::field(payload, "projectId")) return;
         git->refreshStatus(projectID);
         return;
     }

@@ -8,7 +8,9 @@
 // that. Standard error is bounded in both: it is read to its end, but only its first and last bytes
 // are kept (git's own last lines, which callers match and show, come at its end). It never throws:
 // a process that cannot be started comes back with status -1, empty `stdout` and the launch error's
-// description as `stderr`. It attaches no meaning to a non-zero status; callers do.
+// description as `stderr`. It attaches no meaning to a non-zero status; callers do. `runWithInput`
+// gives the child standard input (written while both outputs are read, then closed), every other run
+// reads /dev/null. After `stopAll` no child of the runner is left and no new one starts.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -59,6 +61,20 @@ class GitProcessRunning {
         (void)limits;
         return run(arguments, directory, environment);
     }
+    // As `runWithin`, with `input` on the child's standard input. The default starts nothing and
+    // fails, so a message is never silently lost.
+    virtual GitProcessExecutionResult runWithInput(const std::vector<std::string>& arguments,
+                                                   const std::filesystem::path& directory,
+                                                   const std::map<std::string, std::string>& environment,
+                                                   const std::string& input, const GitProcessLimits& limits) {
+        (void)arguments, (void)directory, (void)environment, (void)input, (void)limits;
+        GitProcessExecutionResult refused;
+        refused.stderr = "standard input is not supported by this runner";
+        return refused;
+    }
+    // Ends every running child with its process group, and makes later runs fail without starting
+    // anything: for the end of the process. The default does nothing.
+    virtual void stopAll() {}
 };
 
 }  // namespace pelko

@@ -45,9 +45,13 @@ GitService::GitService(std::shared_ptr<GitProjectProviding> configProvider,
                              : std::make_shared<GitBranchMapProvider>(processRunner_, options_.environment)),
       historyPager_(localHistoryProvider_, graphQLClient_),
       historyQueue_(std::make_unique<ConcurrentQueue>("app.pelko.git-service.history", 4)),
-      queue_(std::make_unique<SerialQueue>("app.pelko.git-service")) {}
+      pool_(std::make_unique<SequencedWorkerPool>(SequencedWorkerPool::Options{
+          .label = "app.pelko.git-service", .startThread = options_.startThread})) {}
 
-GitService::~GitService() = default;
+GitService::~GitService() {
+    stopping_ = true;
+    pool_->shutdown();
+}
 
 void GitService::setEventSink(std::weak_ptr<GitServiceEventSink> sink) {
     std::lock_guard lock(sinkMutex_);
@@ -63,78 +67,249 @@ void GitService::send(const std::function<void(GitServiceEventSink&)>& event) co
     if (sink) event(*sink);
 }
 
-SerialQueue& GitService::projectQueue(const Uuid& projectID) {
-    std::lock_guard lock(projectQueuesMutex_);
-    auto& queue = projectQueues_[projectID];
-    if (!queue) queue = std::make_unique<SerialQueue>("app.pelko.git-service." + projectID.string());
-    return *queue;
+std::optional<GitService::Project> GitService::metadata(const std::optional<Uuid>& projectID) const {
+    std::optional<Uuid> id = projectID;
+    if (!id) id = configProvider_->config().activeProjectID;
+    if (!id) return std::nullopt;
+    auto project = configProvider_->project(*id);
+    if (!project) return std::nullopt;
+    return Project{std::move(*project), *id};
 }
 
-void GitService::enqueue(const Uuid& projectID, std::function<void(GitService&)> work) {
-    // Counted as it is queued, under one lock, so a diff request can tell whether other work was queued
-    // after an identical one.
-    std::lock_guard lock(projectSetsMutex_);
-    ++queuedWork_[projectID];
-    projectQueue(projectID).async([weak = weak_from_this(), work = std::move(work)] {
-        if (auto self = weak.lock()) work(*self);
+void GitService::sendLater(std::function<void(GitServiceEventSink&)> event) const {
+    MainQueue::shared().async([weak = weak_from_this(), event = std::move(event)] {
+        if (auto self = weak.lock()) self->send(event);
     });
+}
+
+GitService::Job GitService::refusedAs(Refusal refusal, std::string commandDescription, const Project& project,
+                                      Work work) {
+    Job job;
+    job.run = [project, work = std::move(work)](GitService& self) { work(self, project); };
+    job.refused = [refusal, commandDescription = std::move(commandDescription), id = project.id](
+                      GitService& self, const std::string& reason) {
+        std::string message = commandDescription + " の起動に失敗: " + reason;
+        self.sendLater([refusal, message, id](GitServiceEventSink& sink) {
+            if (refusal == Refusal::branchMapError) {
+                sink.gitServiceDidFailBranchMap({id.string(), message});
+                return;
+            }
+            sink.gitServiceDidFail(message);
+            if (refusal == Refusal::statusWithPlaceholder)
+                sink.gitServiceDidUpdateStatus(GitStatusPayload::placeholder(id));
+        });
+    };
+    return job;
+}
+
+std::error_code GitService::postLocked(const Uuid& projectID, Job& job) {
+    auto code = pool_->post(projectID.string(), [weak = weak_from_this(), projectID, run = job.run] {
+        auto self = weak.lock();
+        if (!self) return;
+        if (!self->stopping_) run(*self);
+        self->workFinished(projectID);
+    });
+    if (!code) ++work_[projectID].outstanding;
+    return code;
+}
+
+void GitService::workFinished(const Uuid& projectID) {
+    bool ended = false;
+    {
+        std::lock_guard lock(workMutex_);
+        auto entry = work_.find(projectID);
+        if (entry != work_.end() && --entry->second.outstanding == 0) {
+            work_.erase(entry);
+            ended = true;
+        }
+        if (work_.empty()) workIdle_.notify_all();
+    }
+    if (ended) sweepMissingRemotes();
+}
+
+void GitService::runRefused(std::vector<RefusedJob>& refused) {
+    // At the end nothing is answered any more: the pool refuses because it has stopped.
+    if (!stopping_) {
+        for (auto& [job, reason] : refused) job.refused(*this, reason);
+    }
+    refused.clear();
+}
+
+bool GitService::enqueue(const std::optional<Uuid>& projectID, Refusal refusal,
+                         std::string commandDescription, Work work, std::optional<std::string> mergeKey) {
+    if (stopping_) return true;
+    auto project = metadata(projectID);
+    if (!project) return false;
+    const Uuid id = project->id;
+    Job job = refusedAs(refusal, std::move(commandDescription), *project, std::move(work));
+    std::vector<RefusedJob> refused;
+    {
+        std::lock_guard lock(workMutex_);
+        auto& entry = work_[id];
+        std::optional<std::uint64_t> sequence;
+        if (mergeKey) {
+            // Joins only work with nothing but diffs queued after it: its run then answers for both from a
+            // tree at least as new as this request's (a commit queued in between would make it stale).
+            // Diffs change nothing, so they are not counted.
+            if (auto pending = entry.pendingDiffs.find(*mergeKey);
+                pending != entry.pendingDiffs.end() && pending->second == entry.changes) {
+                return true;
+            }
+            sequence = entry.changes;
+            entry.pendingDiffs[*mergeKey] = *sequence;
+            // Out as the run starts: a request made while it runs may see a newer tree, so it runs again.
+            job.run = [id, key = *mergeKey, sequence = *sequence,
+                       run = std::move(job.run)](GitService& self) {
+                {
+                    std::lock_guard lock(self.workMutex_);
+                    auto& pendingDiffs = self.work_[id].pendingDiffs;
+                    auto pending = pendingDiffs.find(key);
+                    if (pending != pendingDiffs.end() && pending->second == sequence)
+                        pendingDiffs.erase(pending);
+                }
+                run(self);
+            };
+        } else {
+            ++entry.changes;
+        }
+        if (auto code = postLocked(id, job)) {
+            auto& left = work_[id];
+            if (mergeKey) left.pendingDiffs.erase(*mergeKey);
+            if (left.outstanding == 0) work_.erase(id);
+            refused.push_back({std::move(job), code.message()});
+        }
+    }
+    runRefused(refused);
+    return true;
+}
+
+void GitService::queueFollowUpRefresh(const Project& project) {
+    Job job = refusedAs(Refusal::statusWithPlaceholder, "git status", project,
+                        [](GitService& self, const Project& project) { self.runRefreshStatus(project); });
+    std::vector<RefusedJob> refused;
+    {
+        std::lock_guard lock(workMutex_);
+        auto& entry = work_[project.id];
+        ++entry.changes;
+        if (!pendingBarriers_.empty() || !entry.held.empty()) {
+            // A page that asked for a barrier before this finished hears it before this refresh, even
+            // while the barrier still waits for another project.
+            std::uint64_t gate = pendingBarriers_.empty() ? 0 : pendingBarriers_.rbegin()->first;
+            entry.held.push_back({gate, std::move(job)});
+            ++entry.outstanding;
+        } else if (auto code = postLocked(project.id, job)) {
+            refused.push_back({std::move(job), code.message()});
+        }
+    }
+    runRefused(refused);
 }
 
 void GitService::waitUntilIdle() {
-    std::vector<SerialQueue*> queues;
     {
-        std::lock_guard lock(projectQueuesMutex_);
-        for (auto& [id, queue] : projectQueues_) queues.push_back(queue.get());
+        std::unique_lock lock(workMutex_);
+        workIdle_.wait(lock, [&] { return work_.empty() && pendingBarriers_.empty(); });
     }
-    for (auto* queue : queues) queue->barrier();
-    queue_->barrier();
+    if (historyQueue_) historyQueue_->barrier();
+    if (!MainQueue::isMainThread()) MainQueue::shared().sync([] {});
+}
+
+std::size_t GitService::projectsWithWork() const {
+    std::lock_guard lock(workMutex_);
+    return work_.size();
+}
+
+void GitService::shutdown() {
+    if (stopping_.exchange(true)) return;
+    // Running git ends at once, so the workers come back quickly; work not started is dropped.
+    processRunner_->stopAll();
+    pool_->shutdown();
+    historyQueue_.reset();
+    std::lock_guard lock(workMutex_);
+    work_.clear();
+    workIdle_.notify_all();
 }
 
 void GitService::reachRefreshBarrier(const Uuid& projectID, const std::string& requestId) {
-    // A marker goes on the service queue and on every project's queue as they stand now; the marker
-    // that runs last answers, on its own queue, before that queue runs anything queued after the
-    // barrier. A marker holds nothing up behind it, so a stalled project delays barriers, never
-    // another project's work. The lock makes each barrier's markers follow the earlier ones' on every
-    // queue, so barriers are reached in the order they were asked for.
-    std::lock_guard lock(barriersMutex_);
-    const std::uint64_t sequence = nextBarrier_++;
-    std::vector<SerialQueue*> queues{queue_.get()};
+    // A marker goes on the sequence of every project with work outstanding (behind what it holds back,
+    // if anything), in the same step as the barrier is numbered; the marker that runs last answers.
+    // A marker holds nothing up behind it, so a stalled project delays barriers, never another project's
+    // work, and a barrier costs nothing for projects without work.
+    if (stopping_) return;
+    std::vector<RefusedJob> refused;
     {
-        std::lock_guard sets(projectSetsMutex_);
-        std::lock_guard queuesLock(projectQueuesMutex_);
-        for (auto& [id, queue] : projectQueues_) {
-            ++queuedWork_[id];  // a diff asked for after the barrier never joins one asked for before it
-            queues.push_back(queue.get());
+        std::lock_guard lock(workMutex_);
+        const std::uint64_t sequence = nextBarrier_++;
+        PendingBarrier barrier{{projectID.string(), requestId}, 0};
+        Job marker;
+        marker.run = [sequence](GitService& self) { self.barrierMarkerRan(sequence); };
+        marker.refused = [sequence](GitService& self, const std::string&) {
+            self.barrierMarkerRan(sequence);
+        };
+        for (auto& [id, entry] : work_) {
+            ++entry.changes;  // a diff asked for after the barrier never joins one asked for before it
+            if (!entry.held.empty()) {
+                entry.held.push_back({0, marker});
+                ++entry.outstanding;
+                ++barrier.waiting;
+            } else if (!postLocked(id, marker)) {
+                ++barrier.waiting;
+            }
         }
+        pendingBarriers_.emplace(sequence, std::move(barrier));
+        answerReachedLocked(refused);
     }
-    pendingBarriers_.emplace(sequence, PendingBarrier{{projectID.string(), requestId}, queues.size()});
-    for (auto* queue : queues) {
-        queue->async([weak = weak_from_this(), sequence] {
-            if (auto self = weak.lock()) self->barrierMarkerRan(sequence);
-        });
-    }
+    runRefused(refused);
 }
 
 void GitService::barrierMarkerRan(std::uint64_t sequence) {
-    // Answers under the lock, so two queues never send barriers out of their order.
-    std::lock_guard lock(barriersMutex_);
-    --pendingBarriers_.at(sequence).waiting;
+    std::vector<RefusedJob> refused;
+    {
+        std::lock_guard lock(workMutex_);
+        if (auto barrier = pendingBarriers_.find(sequence); barrier != pendingBarriers_.end())
+            --barrier->second.waiting;
+        answerReachedLocked(refused);
+    }
+    runRefused(refused);
+}
+
+void GitService::answerReachedLocked(std::vector<RefusedJob>& refused) {
+    // Answered under the lock, so two workers never send barriers out of their order; from the main
+    // thread through the main queue, behind the events workers handed over before.
+    bool answered = false;
     while (!pendingBarriers_.empty() && pendingBarriers_.begin()->second.waiting == 0) {
         GitRefreshBarrierPayload payload = std::move(pendingBarriers_.begin()->second.payload);
         pendingBarriers_.erase(pendingBarriers_.begin());
-        send([&](GitServiceEventSink& sink) { sink.gitServiceDidReachRefreshBarrier(payload); });
+        if (MainQueue::isMainThread()) {
+            sendLater(
+                [payload](GitServiceEventSink& sink) { sink.gitServiceDidReachRefreshBarrier(payload); });
+        } else {
+            send([&](GitServiceEventSink& sink) { sink.gitServiceDidReachRefreshBarrier(payload); });
+        }
+        answered = true;
     }
+    if (answered) releaseHeldLocked(refused);
+    if (work_.empty() && pendingBarriers_.empty()) workIdle_.notify_all();
 }
 
-std::optional<GitService::Project> GitService::metadata(const std::optional<Uuid>& projectID) const {
-    std::optional<Project> found;
-    MainQueue::shared().sync([&] {
-        std::optional<Uuid> id = projectID;
-        if (!id) id = configProvider_->config().activeProjectID;
-        if (!id) return;
-        if (auto project = configProvider_->project(*id)) found = Project{std::move(*project), *id};
-    });
-    return found;
+void GitService::releaseHeldLocked(std::vector<RefusedJob>& refused) {
+    auto released = [&](const HeldJob& held) {
+        return held.gate == 0 || pendingBarriers_.empty() || pendingBarriers_.begin()->first > held.gate;
+    };
+    for (auto entry = work_.begin(); entry != work_.end();) {
+        auto& held = entry->second.held;
+        while (!held.empty() && released(held.front())) {
+            Job job = std::move(held.front().job);
+            held.pop_front();
+            --entry->second.outstanding;
+            if (auto code = postLocked(entry->first, job))
+                refused.push_back({std::move(job), code.message()});
+        }
+        if (entry->second.outstanding == 0) {
+            entry = work_.erase(entry);
+        } else {
+            ++entry;
+        }
+    }
 }
 
 std::filesystem::path GitService::folder(const ProjectMetadata& project) const {
@@ -211,6 +386,14 @@ GitResult<GitService::BoundedOutput> GitService::runGitBounded(const std::vector
     return GitError::commandFailed(std::string(GitOutputText::trim(result.stderr)));
 }
 
+GitResult<std::string> GitService::runGitWithInput(const std::vector<std::string>& arguments,
+                                                   const ProjectMetadata& project, const std::string& input) {
+    auto result = processRunner_->runWithInput(gitCommand(arguments), folder(project), baseEnvironment(false),
+                                               input, GitProcessLimits{});
+    if (result.status == 0) return std::move(result.stdout);
+    return GitError::commandFailed(std::string(GitOutputText::trim(result.stderr)));
+}
+
 bool GitService::ensureAuthenticated(const std::string& operation, bool suppressError) {
     if (authProvider_ && authProvider_->hasToken() && authProvider_->loadToken()) return true;
     if (!suppressError) {
@@ -252,19 +435,25 @@ void GitService::handleGitError(const GitError& error, const std::string& comman
 }
 
 void GitService::notifyMissingRemoteIfNeeded(const Uuid& projectId) {
+    sweepMissingRemotes();
     {
         std::lock_guard lock(projectSetsMutex_);
-        if (!missingRemoteProjects_.insert(projectId).second) return;
+        if (!missingRemoteProjects_.emplace(projectId, std::chrono::steady_clock::now()).second) return;
     }
     send([](GitServiceEventSink& sink) { sink.gitServiceDidFail(missingRemoteText); });
-    projectQueue(projectId).asyncAfter(std::chrono::seconds(1), [weak = weak_from_this(), projectId] {
-        if (auto self = weak.lock()) self->clearMissingRemote(projectId);
-    });
+}
+
+void GitService::sweepMissingRemotes() {
+    const auto cutoff = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    std::lock_guard lock(projectSetsMutex_);
+    std::erase_if(missingRemoteProjects_, [&](const auto& entry) { return entry.second <= cutoff; });
 }
 
 bool GitService::isMissingRemote(const Uuid& projectId) const {
     std::lock_guard lock(projectSetsMutex_);
-    return missingRemoteProjects_.contains(projectId);
+    auto entry = missingRemoteProjects_.find(projectId);
+    return entry != missingRemoteProjects_.end() &&
+           entry->second > std::chrono::steady_clock::now() - std::chrono::seconds(1);
 }
 
 void GitService::clearMissingRemote(const Uuid& projectId) {

@@ -4,17 +4,17 @@
 namespace pelko {
 
 void GitService::fetchBranchMap(const Uuid& projectID, std::int64_t limit) {
-    enqueue(projectID, [projectID, limit](GitService& self) { self.runBranchMap(projectID, limit); });
+    bool known =
+        enqueue(projectID, Refusal::branchMapError, "git for-each-ref",
+                [limit](GitService& self, const Project& project) { self.runBranchMap(project, limit); });
+    if (!known) {
+        GitBranchMapErrorPayload error{projectID.string(), "プロジェクトを確認できません"};
+        sendLater([error](GitServiceEventSink& sink) { sink.gitServiceDidFailBranchMap(error); });
+    }
 }
 
-void GitService::runBranchMap(const Uuid& projectID, std::int64_t limit) {
-    auto project = metadata(projectID);
-    if (!project) {
-        GitBranchMapErrorPayload error{projectID.string(), "プロジェクトを確認できません"};
-        send([&](GitServiceEventSink& sink) { sink.gitServiceDidFailBranchMap(error); });
-        return;
-    }
-    auto map = branchMapProvider_->loadBranchMap(project->metadata, limit);
+void GitService::runBranchMap(const Project& project, std::int64_t limit) {
+    auto map = branchMapProvider_->loadBranchMap(project.metadata, limit);
     send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadBranchMap(map); });
 }
 

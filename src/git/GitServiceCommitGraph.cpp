@@ -19,23 +19,22 @@ bool shouldDisableCommitGraph(const std::exception& error) {
 }  // namespace
 
 void GitService::fetchCommitGraph(const Uuid& projectID, std::int64_t pageSize) {
-    enqueue(projectID, [projectID, pageSize](GitService& self) { self.runCommitGraph(projectID, pageSize); });
+    enqueue(projectID, Refusal::result, "git remote get-url",
+            [pageSize](GitService& self, const Project& project) { self.runCommitGraph(project, pageSize); });
 }
 
-void GitService::runCommitGraph(const Uuid& projectID, std::int64_t pageSize) {
-    auto project = metadata(projectID);
-    if (!project) return;
-    GitCommitGraphPayload graph{projectID.string(), {}, {}};
+void GitService::runCommitGraph(const Project& project, std::int64_t pageSize) {
+    GitCommitGraphPayload graph{project.id.string(), {}, {}};
     auto sendGraph = [&] {
         send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadCommitGraph(graph); });
     };
     bool unavailable = false;
     {
         std::lock_guard lock(projectSetsMutex_);
-        unavailable = commitGraphUnavailableProjects_.contains(projectID);
+        unavailable = commitGraphUnavailableProjects_.contains(project.id);
     }
     if (unavailable) return sendGraph();
-    auto access = gitHubAccess(project->metadata);
+    auto access = gitHubAccess(project.metadata);
     if (!access) return sendGraph();
 
     try {
@@ -46,14 +45,14 @@ void GitService::runCommitGraph(const Uuid& projectID, std::int64_t pageSize) {
         if (const auto* history = response.defaultBranchHistory()) {
             std::vector<GitHubHistoryResponse::CommitNode> commits;
             for (const auto& edge : history->edges) commits.push_back(edge.node);
-            graph = buildCommitGraphPayload(projectID.string(), commits);
+            graph = buildCommitGraphPayload(project.id.string(), commits);
         }
         sendGraph();
     } catch (const std::exception& error) {
         if (shouldDisableCommitGraph(error)) {
             {
                 std::lock_guard lock(projectSetsMutex_);
-                commitGraphUnavailableProjects_.insert(projectID);
+                commitGraphUnavailableProjects_.insert(project.id);
             }
             return sendGraph();
         }

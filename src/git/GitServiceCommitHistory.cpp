@@ -5,12 +5,16 @@ namespace pelko {
 
 void GitService::fetchCommitHistory(const Uuid& projectID, const std::optional<std::string>& cursor,
                                     std::int64_t pageSize, const std::optional<std::string>& requestId) {
-    historyQueue_->async([weak = weak_from_this(), projectID, cursor, pageSize, requestId] {
-        if (auto self = weak.lock()) {
-            self->runCommitHistory(projectID, cursor, pageSize, requestId,
+    if (stopping_ || !historyQueue_) return;
+    auto project = metadata(projectID);
+    if (!project) return;
+    historyQueue_->async(
+        [weak = weak_from_this(), project = std::move(*project), cursor, pageSize, requestId] {
+            auto self = weak.lock();
+            if (!self || self->stopping_) return;
+            self->runCommitHistory(project, cursor, pageSize, requestId,
                                    self->historyPager_.supportsCommitFilesField());
-        }
-    });
+        });
 }
 
 std::optional<GitCommitHistoryPager::RemoteAccess> GitService::gitHubAccess(const ProjectMetadata& project) {
@@ -22,14 +26,12 @@ std::optional<GitCommitHistoryPager::RemoteAccess> GitService::gitHubAccess(cons
     return GitCommitHistoryPager::RemoteAccess{token->accessToken, coordinates->owner, coordinates->name};
 }
 
-void GitService::runCommitHistory(const Uuid& projectID, const std::optional<std::string>& cursor,
+void GitService::runCommitHistory(const Project& project, const std::optional<std::string>& cursor,
                                   std::int64_t pageSize, const std::optional<std::string>& requestId,
                                   bool allowFiles) {
-    auto project = metadata(projectID);
-    if (!project) return;
     std::optional<std::string> usedToken;
-    auto result = historyPager_.loadPage(project->metadata, {cursor, pageSize, requestId, allowFiles}, [&] {
-        auto access = gitHubAccess(project->metadata);
+    auto result = historyPager_.loadPage(project.metadata, {cursor, pageSize, requestId, allowFiles}, [&] {
+        auto access = gitHubAccess(project.metadata);
         if (access) usedToken = access->token;
         return access;
     });

@@ -139,33 +139,6 @@ std::optional<std::string> GitService::pagePath(const std::string& path) {
     return ProjectPath::normalize(path, ProjectPath::LeadingSlash::refused);
 }
 
-void GitService::enqueueMerged(const Uuid& projectID, std::string key,
-                               std::function<void(GitService&)> work) {
-    // Joins only work with nothing but diffs queued after it: its run then answers for both from a tree
-    // at least as new as this request's (a commit queued in between would make it stale). Diffs change
-    // nothing, so they are not counted.
-    std::lock_guard lock(projectSetsMutex_);
-    auto& queued = queuedWork_[projectID];
-    if (auto pending = pendingDiffs_.find(key); pending != pendingDiffs_.end() && pending->second == queued) {
-        return;
-    }
-    const std::uint64_t sequence = queued;
-    pendingDiffs_[key] = sequence;
-    projectQueue(projectID).async(
-        [weak = weak_from_this(), key = std::move(key), sequence, work = std::move(work)] {
-            auto self = weak.lock();
-            if (!self) return;
-            // Out as the run starts: a request made while it runs may see a newer tree, so it runs again.
-            {
-                std::lock_guard lock(self->projectSetsMutex_);
-                auto pending = self->pendingDiffs_.find(key);
-                if (pending != self->pendingDiffs_.end() && pending->second == sequence)
-                    self->pendingDiffs_.erase(pending);
-            }
-            work(*self);
-        });
-}
-
 // ---------------------------------------------------------------------------------------------------
 // Working-tree diffs
 
@@ -176,20 +149,20 @@ void GitService::fetchDiff(const Uuid& projectID, const std::vector<GitDiffTarge
         addKeyField(key, target.path);
         addKeyField(key, std::to_string(static_cast<int>(target.stage)));
     }
-    enqueueMerged(projectID, std::move(key),
-                  [projectID, targets](GitService& self) { self.runDiff(projectID, targets); });
+    enqueue(
+        projectID, Refusal::result, "git diff",
+        [targets](GitService& self, const Project& project) { self.runDiff(project, targets); },
+        std::move(key));
 }
 
-void GitService::runDiff(const Uuid& projectID, const std::vector<GitDiffTarget>& requested) {
-    auto project = metadata(projectID);
-    if (!project) return;
+void GitService::runDiff(const Project& project, const std::vector<GitDiffTarget>& requested) {
     std::vector<GitDiffTarget> targets = requested;
     if (targets.empty()) targets = {{"", GitDiffStage::staged}, {"", GitDiffStage::unstaged}};
     GitDiffPayload payload;
-    payload.projectId = project->id.string();
+    payload.projectId = project.id.string();
     std::size_t budget = diffAnswerLimit;
     for (const auto& target : targets) {
-        if (auto file = buildDiffPayload(target, *project, budget)) payload.files.push_back(std::move(*file));
+        if (auto file = buildDiffPayload(target, project, budget)) payload.files.push_back(std::move(*file));
     }
     send([&](GitServiceEventSink& sink) { sink.gitServiceDidLoadDiff(payload); });
 }
@@ -288,9 +261,12 @@ void GitService::fetchCommitDiff(const Uuid& projectID, const std::string& commi
     addKeyField(key, projectID.string());
     addKeyField(key, commit);
     if (path) addKeyField(key, *path);
-    enqueueMerged(projectID, std::move(key), [projectID, commit, path](GitService& self) {
-        self.runCommitDiff(projectID, commit, path);
-    });
+    enqueue(
+        projectID, Refusal::result, path ? "git diff" : "git show --numstat",
+        [commit, path](GitService& self, const Project& project) {
+            self.runCommitDiff(project, commit, path);
+        },
+        std::move(key));
 }
 
 std::string GitService::normalizeRenamedPath(const std::string& path) {
@@ -316,23 +292,21 @@ std::string GitService::normalizeRenamedPath(const std::string& path) {
     return trimBlanks(result);
 }
 
-void GitService::runCommitDiff(const Uuid& projectID, const std::string& requestedCommit,
+void GitService::runCommitDiff(const Project& project, const std::string& requestedCommit,
                                const std::optional<std::string>& path) {
-    auto project = metadata(projectID);
-    if (!project) return;
     std::string commit(GitOutputText::trim(requestedCommit));
     // A revision that starts with "-" would be read as an option ("--output=<file>" writes a file): it
     // never reaches git, and is answered as git's refusal of an unknown revision is.
     const bool refused = commit.empty() || commit.starts_with('-');
     if (refused)
-        handleGitError(unknownRevision(commit), path ? "git diff" : "git show --numstat", project->id);
+        handleGitError(unknownRevision(commit), path ? "git diff" : "git show --numstat", project.id);
 
     GitCommitDiffPayload payload;
-    payload.projectId = project->id.string();
+    payload.projectId = project.id.string();
     payload.commit = commit;
     if (!path) {
-        if (!refused) payload.files = buildCommitDiffSummary(commit, *project);
-    } else if (auto file = refused ? std::nullopt : buildCommitDiffPayload(commit, path, *project)) {
+        if (!refused) payload.files = buildCommitDiffSummary(commit, project);
+    } else if (auto file = refused ? std::nullopt : buildCommitDiffPayload(commit, path, project)) {
         payload.files.push_back(std::move(*file));
     } else {
         GitCommitDiffFilePayload empty;

@@ -35,28 +35,27 @@ std::pair<std::int64_t, std::int64_t> parseCounts(std::string_view output) {
 }  // namespace
 
 void GitService::fetchRemoteTracking(const Uuid& projectID) {
-    enqueue(projectID, [projectID](GitService& self) { self.runRemoteTracking(projectID); });
+    enqueue(projectID, Refusal::result, branchDescription,
+            [](GitService& self, const Project& project) { self.runRemoteTracking(project); });
 }
 
-void GitService::runRemoteTracking(const Uuid& projectID) {
-    auto project = metadata(projectID);
-    if (!project) return;
-    if (remoteURL(project->metadata)) {
-        clearMissingRemote(project->id);
+void GitService::runRemoteTracking(const Project& project) {
+    if (remoteURL(project.metadata)) {
+        clearMissingRemote(project.id);
     } else {
-        notifyMissingRemoteIfNeeded(project->id);
+        notifyMissingRemoteIfNeeded(project.id);
     }
 
-    auto branch = runGit(GitCurrentBranch::headArguments, project->metadata, false, true);
+    auto branch = runGit(GitCurrentBranch::headArguments, project.metadata, false, true);
     if (!branch.ok()) {
-        handleGitError(branch.error(), branchDescription, project->id);
+        handleGitError(branch.error(), branchDescription, project.id);
         return;
     }
     GitRemoteTrackingPayload payload;
-    payload.projectId = project->id.string();
+    payload.projectId = project.id.string();
     payload.branch = GitCurrentBranch::shortName(branch.value());
 
-    auto upstream = runGit(GitCurrentBranch::upstreamArguments, project->metadata, false, true);
+    auto upstream = runGit(GitCurrentBranch::upstreamArguments, project.metadata, false, true);
     if (!upstream.ok()) {
         const GitError& error = upstream.error();
         std::string lower = GitOutputText::lowercased(error.text());
@@ -67,14 +66,14 @@ void GitService::runRemoteTracking(const Uuid& projectID) {
                        lower.find("head does not point to a branch") != std::string::npos ||
                        lower.find("ambiguous argument '@{u}'") != std::string::npos);
         if (!normal) {
-            handleGitError(error, upstreamDescription, project->id);
+            handleGitError(error, upstreamDescription, project.id);
             return;
         }
     } else {
         payload.remote = GitCurrentBranch::shortName(upstream.value());
         if (!payload.remote->empty()) {
-            auto counts = runGit({"rev-list", "--left-right", "--count", "@{u}...HEAD"}, project->metadata,
-                                 false, true);
+            auto counts =
+                runGit({"rev-list", "--left-right", "--count", "@{u}...HEAD"}, project.metadata, false, true);
             if (counts.ok()) std::tie(payload.behind, payload.ahead) = parseCounts(counts.value());
         }
     }

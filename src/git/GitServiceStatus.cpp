@@ -12,43 +12,47 @@ const std::vector<std::string> statusArguments{"status", "--porcelain", "--branc
 }  // namespace
 
 void GitService::refreshStatus(const std::optional<Uuid>& projectID) {
-    // No project: the one active when asked (read from the main thread's configuration), so the request
-    // takes its place on that project's queue at once and a barrier asked for later finds it there.
-    std::optional<Uuid> id = projectID;
-    if (!id) {
-        auto project = metadata(std::nullopt);
-        if (!project) return;
-        id = project->id;
-    }
-    enqueue(*id, [id](GitService& self) { self.runRefreshStatus(id); });
+    // No project: the one active when asked, so the request takes its place on that project's sequence
+    // at once and a barrier asked for later finds it there.
+    enqueue(projectID, Refusal::statusWithPlaceholder, "git status",
+            [](GitService& self, const Project& project) { self.runRefreshStatus(project); });
 }
 
 void GitService::commit(const Uuid& projectID, const std::string& message) {
-    enqueue(projectID, [projectID, message](GitService& self) { self.runCommit(projectID, message); });
+    bool known =
+        enqueue(projectID, Refusal::result, "git commit",
+                [message](GitService& self, const Project& project) { self.runCommit(project, message); });
+    // A blank message is refused without a project, so an unknown one hears it too.
+    if (!known && GitOutputText::trim(message).empty()) {
+        sendLater([](GitServiceEventSink& sink) {
+            sink.gitServiceDidFail("コミットメッセージを入力してください");
+        });
+    }
 }
 
 void GitService::push(const Uuid& projectID) {
-    enqueue(projectID, [projectID](GitService& self) {
-        self.runRemoteOperation(projectID, {"push", "--progress"}, "Push", "git push", "Push が完了しました");
+    enqueue(projectID, Refusal::result, "git push", [](GitService& self, const Project& project) {
+        self.runRemoteOperation(project, {"push", "--progress"}, "Push", "git push", "Push が完了しました");
     });
 }
 
 void GitService::pull(const Uuid& projectID) {
-    enqueue(projectID, [projectID](GitService& self) {
-        self.runRemoteOperation(projectID, {"pull", "--rebase", "--progress"}, "Pull", "git pull",
+    enqueue(projectID, Refusal::result, "git pull", [](GitService& self, const Project& project) {
+        self.runRemoteOperation(project, {"pull", "--rebase", "--progress"}, "Pull", "git pull",
                                 "Pull が完了しました");
     });
 }
 
 void GitService::fetch(const Uuid& projectID) {
-    enqueue(projectID, [projectID](GitService& self) {
-        self.runRemoteOperation(projectID, {"fetch", "--progress"}, "Fetch", "git fetch",
+    enqueue(projectID, Refusal::result, "git fetch", [](GitService& self, const Project& project) {
+        self.runRemoteOperation(project, {"fetch", "--progress"}, "Fetch", "git fetch",
                                 "Fetch が完了しました");
     });
 }
 
 void GitService::fetchStatusDetail(const Uuid& projectID) {
-    enqueue(projectID, [projectID](GitService& self) { self.runStatusDetail(projectID); });
+    enqueue(projectID, Refusal::result, "git status",
+            [](GitService& self, const Project& project) { self.runStatusDetail(project); });
 }
 
 GitStatusPayload GitService::parseStatus(const std::string& output, const Uuid& projectId) {
@@ -73,13 +77,11 @@ GitStatusPayload GitService::parseStatus(const std::string& output, const Uuid& 
     return payload;
 }
 
-void GitService::runRefreshStatus(const std::optional<Uuid>& projectID) {
-    auto project = metadata(projectID);
-    if (!project) return;
-    auto result = runGit(statusArguments, project->metadata, false, true);
+void GitService::runRefreshStatus(const Project& project) {
+    auto result = runGit(statusArguments, project.metadata, false, true);
     if (result.ok()) {
-        auto payload = parseStatus(result.value(), project->id);
-        clearMissingRemote(project->id);
+        auto payload = parseStatus(result.value(), project.id);
+        clearMissingRemote(project.id);
         send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateStatus(payload); });
         return;
     }
@@ -88,78 +90,73 @@ void GitService::runRefreshStatus(const std::optional<Uuid>& projectID) {
                         ? friendlyMessageForGitCommandFailure("git status", error.text())
                         : std::nullopt;
     if (friendly && *friendly == "リモートリポジトリがないプロジェクトです") {
-        notifyMissingRemoteIfNeeded(project->id);
+        notifyMissingRemoteIfNeeded(project.id);
     } else {
         std::string message = friendly ? *friendly : error.description();
         send([&](GitServiceEventSink& sink) { sink.gitServiceDidFail(message); });
     }
-    auto placeholder = GitStatusPayload::placeholder(project->id);
+    auto placeholder = GitStatusPayload::placeholder(project.id);
     send([&](GitServiceEventSink& sink) { sink.gitServiceDidUpdateStatus(placeholder); });
 }
 
-void GitService::runCommit(const Uuid& projectID, const std::string& message) {
+void GitService::runCommit(const Project& project, const std::string& message) {
     if (GitOutputText::trim(message).empty()) {
         send([](GitServiceEventSink& sink) {
             sink.gitServiceDidFail("コミットメッセージを入力してください");
         });
         return;
     }
-    auto project = metadata(projectID);
-    if (!project) return;
-    if (auto added = runGit({"add", "-A"}, project->metadata, false); !added.ok()) {
-        handleGitError(added.error(), "git add", project->id);
+    if (auto added = runGit({"add", "-A"}, project.metadata, false); !added.ok()) {
+        handleGitError(added.error(), "git add", project.id);
         return;
     }
-    if (auto committed = runGit({"commit", "-m", message}, project->metadata, false); !committed.ok()) {
-        handleGitError(committed.error(), "git commit", project->id);
+    // On standard input, exactly as given: a message of any length, never an option.
+    if (auto committed = runGitWithInput({"commit", "-F", "-"}, project.metadata, message); !committed.ok()) {
+        handleGitError(committed.error(), "git commit", project.id);
         return;
     }
     send([](GitServiceEventSink& sink) { sink.gitServiceDidSucceed("コミットしました"); });
-    refreshStatus(project->id);
+    queueFollowUpRefresh(project);
 }
 
-void GitService::runRemoteOperation(const Uuid& projectID, const std::vector<std::string>& arguments,
+void GitService::runRemoteOperation(const Project& project, const std::vector<std::string>& arguments,
                                     const std::string& operation, const std::string& commandDescription,
                                     const std::string& successText) {
-    auto project = metadata(projectID);
-    if (!project) return;
     bool forPush = arguments.front() == "push";
-    auto remote = remoteToContact(project->metadata, forPush);
+    auto remote = remoteToContact(project.metadata, forPush);
     if (!remote) {
-        notifyMissingRemoteIfNeeded(project->id);
+        notifyMissingRemoteIfNeeded(project.id);
         return;
     }
-    clearMissingRemote(project->id);
-    bool requiresAuth = isGitHubOnly(*remote) && certificatesChecked(*remote, project->metadata);
+    clearMissingRemote(project.id);
+    bool requiresAuth = isGitHubOnly(*remote) && certificatesChecked(*remote, project.metadata);
     if (requiresAuth && !ensureAuthenticated(operation, false)) return;
     // The remote git would pick, named, so git contacts exactly the URLs checked above.
     std::vector<std::string> command = arguments;
     if (requiresAuth) command.push_back("--recurse-submodules=no");
     command.insert(command.end(), {"--", remote->name});
-    auto result = runGit(command, project->metadata, requiresAuth, false, true);
+    auto result = runGit(command, project.metadata, requiresAuth, false, true);
     if (!result.ok()) {
-        handleGitError(result.error(), commandDescription, project->id);
+        handleGitError(result.error(), commandDescription, project.id);
         return;
     }
     send([&](GitServiceEventSink& sink) { sink.gitServiceDidSucceed(successText); });
-    refreshStatus(project->id);
+    queueFollowUpRefresh(project);
 }
 
-void GitService::runStatusDetail(const Uuid& projectID) {
-    auto project = metadata(projectID);
-    if (!project) return;
-    auto result = runGit(statusArguments, project->metadata, false, true);
+void GitService::runStatusDetail(const Project& project) {
+    auto result = runGit(statusArguments, project.metadata, false, true);
     if (!result.ok()) {
-        handleGitError(result.error(), "git status", project->id);
+        handleGitError(result.error(), "git status", project.id);
         return;
     }
-    clearMissingRemote(project->id);
+    clearMissingRemote(project.id);
     auto components = statusMapper_.parse(result.value());
 
     GitStatusDetailPayload payload;
-    payload.projectId = project->id.string();
+    payload.projectId = project.id.string();
     payload.branch = components.branch.empty() ? "--" : components.branch;
-    auto head = runGit({"rev-parse", "HEAD"}, project->metadata, false, true);
+    auto head = runGit({"rev-parse", "HEAD"}, project.metadata, false, true);
     payload.headSha = head.ok() ? std::string(GitOutputText::trim(head.value())) : "--";
     payload.ahead = components.ahead;
     payload.behind = components.behind;

@@ -2,10 +2,11 @@
 // GitServicing: the Git operations the page can ask for.
 //
 // Every operation returns at once after queueing its work on the Git service's own queues (history on
-// its concurrent history queue, everything else on its project's serial queue, in call order); a
-// refresh barrier is answered after all the work of every project requested before it, history
-// aside. Answers go to the event sink, which the service holds weakly. Called on the main thread; the
-// service never makes the main thread wait for its queues.
+// its concurrent history queue, everything else on its project's serial sequence, in call order); the
+// project is looked up when the call is made, and a project nobody configured gets no queue. A refresh
+// barrier is answered after all the work of every project requested before it, history aside. Answers
+// go to the event sink, which the service holds weakly. Called on the main thread; the service never
+// makes the main thread wait for its queues, and its workers never wait for the main thread.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -41,6 +42,8 @@ class GitServicing {
     virtual void fetchCommitGraph(const Uuid& projectID, std::int64_t pageSize) = 0;
     virtual void fetchRemoteTracking(const Uuid& projectID) = 0;
     virtual void reachRefreshBarrier(const Uuid& projectID, const std::string& requestId) = 0;
+    // The orderly end: no new work, running git stopped, workers ended; before the process returns.
+    virtual void shutdown() = 0;
 };
 
 }  // namespace pelko

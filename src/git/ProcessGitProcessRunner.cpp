@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "platform/CutText.hpp"
 
@@ -29,6 +32,8 @@ class Descriptor {
     Descriptor& operator=(const Descriptor&) = delete;
 
     int get() const { return fd_; }
+    // Forgets the descriptor without closing it (someone else closed it).
+    void release() { fd_ = -1; }
     void reset(int fd = -1) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
@@ -71,11 +76,14 @@ GitProcessExecutionResult launchFailure(int error) {
 }
 
 // Returns 0 or the errno of the first step that failed.
-int prepare(SpawnSetup& setup, const std::filesystem::path& directory, int outFd, int errFd, bool ownGroup) {
+// The child leads a group of its own, so a limit or a stop ends whatever it started too.
+int prepare(SpawnSetup& setup, const std::filesystem::path& directory, int inFd, int outFd, int errFd) {
     int error = posix_spawn_file_actions_init(&setup.actions);
     if (error != 0) return error;
     setup.hasActions = true;
-    if ((error = posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0)) != 0 ||
+    if ((error = inFd >= 0
+                     ? posix_spawn_file_actions_adddup2(&setup.actions, inFd, 0)
+                     : posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0)) != 0 ||
         (error = posix_spawn_file_actions_adddup2(&setup.actions, outFd, 1)) != 0 ||
         (error = posix_spawn_file_actions_adddup2(&setup.actions, errFd, 2)) != 0 ||
         (error = posix_spawn_file_actions_addchdir_np(&setup.actions, directory.c_str())) != 0 ||
@@ -89,11 +97,10 @@ int prepare(SpawnSetup& setup, const std::filesystem::path& directory, int outFd
     sigset_t defaults;
     sigemptyset(&defaults);
     for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&defaults, sig);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    if (ownGroup) flags |= POSIX_SPAWN_SETPGROUP;
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
     if ((error = posix_spawnattr_setsigmask(&setup.attributes, &empty)) != 0 ||
         (error = posix_spawnattr_setsigdefault(&setup.attributes, &defaults)) != 0 ||
-        (ownGroup && (error = posix_spawnattr_setpgroup(&setup.attributes, 0)) != 0) ||
+        (error = posix_spawnattr_setpgroup(&setup.attributes, 0)) != 0 ||
         (error = posix_spawnattr_setflags(&setup.attributes, flags)) != 0) {
         return error;
     }
@@ -102,7 +109,7 @@ int prepare(SpawnSetup& setup, const std::filesystem::path& directory, int outFd
 
 using Clock = std::chrono::steady_clock;
 
-enum class LimitMet { none, silence, overall, stdoutSize };
+enum class LimitMet { none, silence, overall, stdoutSize, stopped };
 
 // Standard error as it is kept: its first and last `keptStderrEnd` bytes and the count of all of it,
 // in the same memory however much the child writes.
@@ -144,11 +151,49 @@ class StderrEnds {
     std::uint64_t total_ = 0;
 };
 
-// Reads both pipes until each has reached end of file, or until a limit is met (zero: none). Standard
-// output over its limit is cut back to it; standard error is read to its end whatever its size, so the
-// child never blocks on it, and only its ends are kept.
-LimitMet drain(int outFd, int errFd, std::string& out, StderrEnds& err, const GitProcessLimits& limits) {
-    std::array<pollfd, 2> fds{{{outFd, POLLIN, 0}, {errFd, POLLIN, 0}}};
+// Writes to a pipe whose reader has gone fail with EPIPE instead of raising SIGPIPE in this process:
+// the signal is blocked on this thread while the guard lives, and one it raised is taken back.
+class PipeSignalGuard {
+  public:
+    PipeSignalGuard() {
+        sigemptyset(&pipeSignal_);
+        sigaddset(&pipeSignal_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal_, &previous_);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~PipeSignalGuard() {
+        if (!wasPending_) {
+            timespec none{};
+            while (sigtimedwait(&pipeSignal_, nullptr, &none) > 0) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    PipeSignalGuard(const PipeSignalGuard&) = delete;
+    PipeSignalGuard& operator=(const PipeSignalGuard&) = delete;
+
+  private:
+    sigset_t pipeSignal_;
+    sigset_t previous_;
+    bool wasPending_ = false;
+};
+
+struct InputFeed {
+    int fd = -1;  // non-blocking write end, -1 once closed
+    const std::string* bytes = nullptr;
+    std::size_t written = 0;
+};
+
+// Reads both pipes until each has reached end of file, or until a limit is met (zero: none) or the
+// runner is stopped, writing the input as the child takes it meanwhile. Standard output over its limit
+// is cut back to it; standard error is read to its end whatever its size, so the child never blocks
+// on it, and only its ends are kept.
+LimitMet drain(int outFd, int errFd, int stopFd, InputFeed& input, std::string& out, StderrEnds& err,
+               const GitProcessLimits& limits) {
+    std::array<pollfd, 4> fds{
+        {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {stopFd, POLLIN, 0}, {input.fd, POLLOUT, 0}}};
     std::array<char, 65536> chunk;
     const auto start = Clock::now();
     auto lastOutput = start;
@@ -172,14 +217,28 @@ LimitMet drain(int outFd, int errFd, std::string& out, StderrEnds& err, const Gi
             }
             timeout = static_cast<int>(std::min<std::int64_t>(remaining.count() + 1, 60'000));
         }
+        fds[3].fd = input.fd;
         int ready = poll(fds.data(), fds.size(), timeout);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return LimitMet::none;
         }
         if (ready == 0) continue;
+        if (fds[2].revents != 0) return LimitMet::stopped;
+        if (input.fd >= 0 && fds[3].revents != 0) {
+            const std::size_t left = input.bytes->size() - input.written;
+            ssize_t count =
+                ::write(input.fd, input.bytes->data() + input.written, std::min(left, chunk.size()));
+            if (count > 0) input.written += static_cast<std::size_t>(count);
+            // All written, or the child closed its end (EPIPE): it has had what it will read.
+            if (input.written == input.bytes->size() || (count < 0 && errno != EAGAIN && errno != EINTR)) {
+                ::close(input.fd);
+                input.fd = -1;
+            }
+        }
+        if (fds[0].revents == 0 && fds[1].revents == 0) continue;
         lastOutput = Clock::now();
-        for (std::size_t i = 0; i < fds.size(); ++i) {
+        for (std::size_t i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             ssize_t count = ::read(fds[i].fd, chunk.data(), chunk.size());
             if (count > 0 && i == 1) {
@@ -206,6 +265,7 @@ std::string limitText(LimitMet met, const GitProcessLimits& limits) {
     if (met == LimitMet::silence) return "no answer from the remote for " + seconds(limits.silence) + " s";
     if (met == LimitMet::stdoutSize)
         return "standard output over " + std::to_string(limits.maxStdout) + " bytes";
+    if (met == LimitMet::stopped) return "stopped: the application is ending";
     return "did not finish within " + seconds(limits.overall) + " s";
 }
 
@@ -275,16 +335,50 @@ std::string ProcessGitProcessRunner::decodeLossy(std::string bytes) {
     return decoded;
 }
 
+ProcessGitProcessRunner::ProcessGitProcessRunner() : stopSignal_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+ProcessGitProcessRunner::~ProcessGitProcessRunner() {
+    if (stopSignal_ >= 0) ::close(stopSignal_);
+}
+
 GitProcessExecutionResult ProcessGitProcessRunner::run(
     const std::vector<std::string>& arguments, const std::filesystem::path& directory,
     const std::map<std::string, std::string>& environment) {
-    return runWithin(arguments, directory, environment, GitProcessLimits{});
+    return start(arguments, directory, environment, nullptr, GitProcessLimits{});
 }
 
 GitProcessExecutionResult ProcessGitProcessRunner::runWithin(
     const std::vector<std::string>& arguments, const std::filesystem::path& directory,
     const std::map<std::string, std::string>& environment, const GitProcessLimits& limits) {
-    const bool limited = limits.silence.count() > 0 || limits.overall.count() > 0 || limits.maxStdout > 0;
+    return start(arguments, directory, environment, nullptr, limits);
+}
+
+GitProcessExecutionResult ProcessGitProcessRunner::runWithInput(
+    const std::vector<std::string>& arguments, const std::filesystem::path& directory,
+    const std::map<std::string, std::string>& environment, const std::string& input,
+    const GitProcessLimits& limits) {
+    return start(arguments, directory, environment, &input, limits);
+}
+
+void ProcessGitProcessRunner::stopAll() {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    // Leaders are still unreaped, so each id is still this child's group.
+    for (pid_t pid : running_) killpg(pid, SIGKILL);
+    if (stopSignal_ >= 0) {
+        std::uint64_t one = 1;
+        (void)::write(stopSignal_, &one, sizeof one);
+    }
+}
+
+GitProcessExecutionResult ProcessGitProcessRunner::start(
+    const std::vector<std::string>& arguments, const std::filesystem::path& directory,
+    const std::map<std::string, std::string>& environment, const std::string* input,
+    const GitProcessLimits& limits) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_) return launchFailure(ECANCELED);
+    }
     std::vector<std::string> envStrings;
     envStrings.reserve(environment.size() + 2);
     for (const auto& [name, value] : environment) {
@@ -307,33 +401,64 @@ GitProcessExecutionResult ProcessGitProcessRunner::runWithin(
     for (auto& entry : argStrings) argv.push_back(entry.data());
     argv.push_back(nullptr);
 
+    Pipe in;
     Pipe out;
     Pipe err;
+    if (input) {
+        if (int error = in.open()) return launchFailure(error);
+        if (fcntl(in.write.get(), F_SETFL, O_NONBLOCK) != 0) return launchFailure(errno);
+    }
     if (int error = out.open()) return launchFailure(error);
     if (int error = err.open()) return launchFailure(error);
 
     SpawnSetup setup;
-    if (int error = prepare(setup, directory, out.write.get(), err.write.get(), limited)) {
+    if (int error = prepare(setup, directory, input ? in.read.get() : -1, out.write.get(), err.write.get())) {
         return launchFailure(error);
     }
 
     pid_t pid = 0;
-    if (int error = posix_spawn(&pid, envPath, &setup.actions, &setup.attributes, argv.data(), envp.data())) {
-        return launchFailure(error);
+    {
+        // Registered in the same step as the stop check, so a stop never misses a child.
+        std::lock_guard lock(mutex_);
+        if (stopped_) return launchFailure(ECANCELED);
+        if (int error =
+                posix_spawn(&pid, envPath, &setup.actions, &setup.attributes, argv.data(), envp.data())) {
+            return launchFailure(error);
+        }
+        running_.insert(pid);
     }
     // Only the child may hold the write ends now, or end of file would never come.
+    in.read.reset();
     out.write.reset();
     err.write.reset();
 
     GitProcessExecutionResult result;
     std::string outBytes;
     StderrEnds errBytes;
-    LimitMet met = drain(out.read.get(), err.read.get(), outBytes, errBytes, limits);
+    InputFeed feed;
+    std::optional<PipeSignalGuard> pipeSignal;
+    if (input && !input->empty()) {
+        pipeSignal.emplace();
+        feed = {in.write.get(), input, 0};
+    } else {
+        in.write.reset();
+    }
+    LimitMet met = drain(out.read.get(), err.read.get(), stopSignal_, feed, outBytes, errBytes, limits);
+    // Closed here unless the feed closed it already; never left open while the child is awaited.
+    if (feed.fd < 0) {
+        in.write.release();
+    } else {
+        in.write.reset();
+    }
     if (met != LimitMet::none) {
         // The whole group: git's transport helpers and ssh hold the pipes too.
         killpg(pid, SIGKILL);
         out.read.reset();
         err.read.reset();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        running_.erase(pid);
     }
     result.status = waitForExit(pid);
     result.stdoutOverLimit = met == LimitMet::stdoutSize;

@@ -7,7 +7,8 @@
 // any thread. `sync` from the main thread runs the closure inline; from another thread it enqueues it
 // and waits. Nothing runs unless the default main context is iterated: by the GTK main loop in the
 // application, by `drainUntil` in tests. The queue never drops work; closures still queued at exit
-// are destroyed without running.
+// never run, and the queue's state is never destroyed, so a thread that posts while the process ends
+// touches nothing freed.
 //
 // Sharing the main thread: closures run in turns of at most `timeSlice` (and at most what was queued
 // when the turn began). On a quiet loop a turn runs at once, below GTK's input, layout and drawing.

@@ -158,6 +158,7 @@ class FakeGitService : public GitServicing {
     void fetchCommitGraph(const Uuid& id, std::int64_t pageSize) override {
         calls.push_back("fetchCommitGraph " + id.string() + " " + std::to_string(pageSize));
     }
+    void shutdown() override { calls.push_back("shutdown"); }
     void fetchRemoteTracking(const Uuid& id) override {
         calls.push_back("fetchRemoteTracking " + id.string());
     }

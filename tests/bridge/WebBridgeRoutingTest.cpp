@@ -2,6 +2,8 @@
 // the Git requests' parsing.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "bridge/BridgeTestSupport.hpp"
 #include "config/ConfigStore.hpp"
 #include "support/TestSupport.hpp"
@@ -104,18 +106,27 @@ TEST_F(WebBridgeRouting, EveryGitTypeReachesItsOperation) {
     EXPECT_EQ(git->calls, expected);
 }
 
-TEST_F(WebBridgeRouting, GitStatusWithoutAUsableProjectRefreshesTheActiveOneWhileOtherTypesDrop) {
+// Only a missing identifier means the active project: one that is there but cannot be read is dropped
+// like every other Git request's.
+TEST_F(WebBridgeRouting, GitStatusWithoutAProjectRefreshesTheActiveOneAndAMalformedOneIsDropped) {
     send(message("git/status"));
     send(message("git/status", Json::object()));
-    send(message("git/status", {{"projectId", "not-a-uuid"}}));
-    send(message("git/status", {{"projectId", 42}}));
+    send(message("git/status", {{"projectId", nullptr}}));
     Json arrayPayload = message("git/status");
     arrayPayload["payload"] = Json::array({kProject});
     send(arrayPayload);
+    send(message("git/status", {{"projectId", "not-a-uuid"}}));
+    send(message("git/status", {{"projectId", 42}}));
+    send(message("git/status", {{"projectId", kProject.substr(1)}}));
     send(message("git/push", {{"projectId", "not-a-uuid"}}));
     send(message("git/push"));
     send(message("git/fetch", {{"projectId", 42}}));
-    EXPECT_EQ(git->calls, std::vector<std::string>(5, "refreshStatus none"));
+    std::string lower = kProject;
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    send(message("git/status", {{"projectId", lower}}));
+    std::vector<std::string> expected(4, "refreshStatus none");
+    expected.push_back("refreshStatus " + kProject);
+    EXPECT_EQ(git->calls, expected);
 }
 
 TEST_F(WebBridgeRouting, GitRequestsUseTheirDefaultsAndRefuseMissingRequiredFields) {

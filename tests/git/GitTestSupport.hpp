@@ -137,7 +137,8 @@ class RecordingGitSink final : public GitServiceEventSink {
         for (const auto& event : events()) found.push_back(event.type);
         return found;
     }
-    // Pumps the main queue (the service's project lookups hop there) until `count` events arrived.
+    // Pumps the main queue (answers given when a request is made go through it) until `count` events
+    // arrived.
     bool waitForCount(std::size_t count) const {
         return MainQueue::shared().drainUntil([&] { return events().size() >= count; },
                                               std::chrono::seconds(120));
@@ -203,6 +204,9 @@ class FakeProjects final : public GitProjectProviding {
         return projects_.back().id;
     }
     void setActive(std::optional<Uuid> id) { active_ = id; }
+    void remove(const Uuid& id) {
+        std::erase_if(projects_, [&](const ProjectMetadata& project) { return project.id == id; });
+    }
 
     AppConfig config() const override {
         EXPECT_TRUE(MainQueue::isMainThread());
@@ -286,7 +290,7 @@ inline OAuthTokenRecord tokenRecord(const std::string& accessToken,
 }
 
 // Everything queued on `service` so far has run and reported; the main queue is drained meanwhile, since
-// the service's work waits for it.
+// answers given when a request is made go through it.
 inline void settleGitService(GitService& service) {
     std::atomic<bool> done = false;
     std::thread waiter([&] {
@@ -308,14 +312,17 @@ struct GitServiceHarness {
 
     explicit GitServiceHarness(std::string gitHubWebBase = "https://github.com",
                                const Environment::Map& extra = {},
-                               std::shared_ptr<GitHubGraphQLClient> graphQL = nullptr) {
+                               std::shared_ptr<GitHubGraphQLClient> graphQL = nullptr,
+                               SequencedWorkerPool::ThreadStarter startThread = nullptr) {
         auto environment = isolatedGitEnvironment();
         for (const auto& [key, value] : extra) environment[key] = value;
         // A bare host name ("github.com") stands for its https address.
         if (gitHubWebBase.find("://") == std::string::npos) gitHubWebBase = "https://" + gitHubWebBase;
         service = std::make_shared<GitService>(
             projects, auth, broker, std::make_shared<ProcessGitProcessRunner>(), std::move(graphQL),
-            GitService::Options{std::move(gitHubWebBase), environment});
+            GitService::Options{.gitHubWebBase = std::move(gitHubWebBase),
+                                .environment = environment,
+                                .startThread = std::move(startThread)});
         service->setEventSink(sink);
     }
     // Everything queued on the service so far has run and reported (the main queue drained meanwhile).

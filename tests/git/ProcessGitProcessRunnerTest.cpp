@@ -1,10 +1,16 @@
 // ProcessGitProcessRunner with real child processes (sh through /usr/bin/env, as git is started).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
+#include "git/GitOutputText.hpp"
 #include "git/ProcessGitProcessRunner.hpp"
 #include "platform/Environment.hpp"
 #include "support/TestSupport.hpp"
@@ -128,6 +134,57 @@ TEST_F(ProcessGitProcessRunnerTest, ChildGetsCLocaleNoPromptNoStdinAndNoInherite
     ::close(leaked);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.stdout, "C 0 kept\n0 1 2 ");
+}
+
+// The child reads its input while the runner reads what it writes: far beyond a pipe's capacity both
+// ways, which a write-all-then-read runner would deadlock on. A child that never reads its input, or
+// stops half-way, only ends the writing (no SIGPIPE here).
+TEST_F(ProcessGitProcessRunnerTest, StandardInputIsWrittenWhileTheOutputsAreRead) {
+    std::string input;
+    for (int i = 0; input.size() < 3'000'000; ++i) input += "line " + std::to_string(i) + "\n";
+    auto echoed = runner.runWithInput({"sh", "-c", "cat; cat /dev/null >&2"}, dir.path(),
+                                      Environment::process().all(), input, {});
+    EXPECT_EQ(echoed.status, 0);
+    EXPECT_EQ(echoed.stdout.size(), input.size());
+    EXPECT_TRUE(echoed.stdout == input);
+
+    auto ignoring = runner.runWithInput({"sh", "-c", "echo ignored"}, dir.path(),
+                                        Environment::process().all(), input, {});
+    EXPECT_EQ(ignoring.status, 0);
+    EXPECT_EQ(ignoring.stdout, "ignored\n");
+    auto partial =
+        runner.runWithInput({"sh", "-c", "head -c 10"}, dir.path(), Environment::process().all(), input, {});
+    EXPECT_EQ(partial.status, 0);
+    EXPECT_EQ(partial.stdout, input.substr(0, 10));
+    // Empty input is an immediate end of file, not /dev/null's absence.
+    auto empty = runner.runWithInput({"sh", "-c", "wc -c"}, dir.path(), Environment::process().all(),
+                                     std::string(), {});
+    EXPECT_EQ(GitOutputText::trim(empty.stdout), "0");
+}
+
+// Stopping ends a running child and whatever it started (the group), wakes its reader even while a
+// stray descendant outside the group still holds the pipes, and refuses later runs.
+TEST_F(ProcessGitProcessRunnerTest, StopAllEndsRunningChildrenAndRefusesNewOnes) {
+    auto started = dir / "started";
+    auto result = std::async(std::launch::async, [&] {
+        return runner.run(
+            {"sh", "-c", "sleep 600 & setsid sleep 600 & echo $! > '" + started.string() + "'; wait"},
+            dir.path(), Environment::process().all());
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!std::filesystem::exists(started) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(std::filesystem::exists(started));
+    runner.stopAll();
+    auto stopped = result.get();
+    EXPECT_EQ(stopped.status, 128 + 9);
+    EXPECT_TRUE(stopped.stderr.ends_with("fatal: stopped: the application is ending")) << stopped.stderr;
+    auto later = runner.run({"sh", "-c", "echo never"}, dir.path(), Environment::process().all());
+    EXPECT_EQ(later.status, -1);
+    EXPECT_EQ(later.stdout, "");
+    // The one outside the group is ours to end.
+    std::string strayPid(GitOutputText::trim(test::readFile(started)));
+    if (!strayPid.empty()) ::kill(std::stoi(strayPid), SIGKILL);
 }
 
 }  // namespace
