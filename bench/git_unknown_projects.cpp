@@ -52,6 +52,26 @@ double roundTrip(pelko::WebBridge& bridge, const pelko::bench::CountingWebView& 
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// The real Git service over `store`, behind a bridge whose page has loaded.
+struct ConnectedBridge {
+    std::shared_ptr<pelko::GitService> service;
+    std::shared_ptr<pelko::WebBridge> bridge;
+    std::shared_ptr<pelko::bench::CountingWebView> webView;
+};
+
+ConnectedBridge connectedBridge(const std::shared_ptr<pelko::ConfigStore>& store) {
+    ConnectedBridge connected{
+        std::make_shared<pelko::GitService>(
+            store, nullptr, nullptr, std::make_shared<pelko::ProcessGitProcessRunner>(), nullptr,
+            pelko::GitService::Options{.environment = pelko::bench::isolatedGitEnvironment()}),
+        pelko::WebBridge::create(), std::make_shared<pelko::bench::CountingWebView>()};
+    connected.bridge->configure({.gitService = connected.service, .configStore = store});
+    connected.bridge->attachWebView(connected.webView);
+    connected.bridge->notifyWebViewDidFinishNavigation();
+    pelko::MainQueue::shared().drainUntil([] { return false; }, std::chrono::milliseconds(50));
+    return connected;
+}
+
 void BM_StatusDetailForUnknownProjects(benchmark::State& state) {
     auto store = std::make_shared<pelko::ConfigStore>(scratch.path() / "data");
     fs::path repository = scratch.path() / "known";
@@ -62,15 +82,7 @@ void BM_StatusDetailForUnknownProjects(benchmark::State& state) {
     store->update(false, [&](pelko::AppConfig& config) {
         config.projects = {pelko::ProjectMetadata{known, "known", repository.string(), std::nullopt, {}}};
     });
-    auto service = std::make_shared<pelko::GitService>(
-        store, nullptr, nullptr, std::make_shared<pelko::ProcessGitProcessRunner>(), nullptr,
-        pelko::GitService::Options{.environment = pelko::bench::isolatedGitEnvironment()});
-    auto bridge = pelko::WebBridge::create();
-    auto webView = std::make_shared<pelko::bench::CountingWebView>();
-    bridge->configure({.gitService = service, .configStore = store});
-    bridge->attachWebView(webView);
-    bridge->notifyWebViewDidFinishNavigation();
-    pelko::MainQueue::shared().drainUntil([] { return false; }, std::chrono::milliseconds(50));
+    auto [service, bridge, webView] = connectedBridge(store);
     const double configBefore =
         roundTrip(*bridge, *webView, message("app/config/request", pelko::Json::object()));
     const double barrierBefore =
@@ -133,15 +145,7 @@ void BM_ThousandProjectsThenRemoved(benchmark::State& state) {
                 {ids.back(), "p" + std::to_string(i), repository.string(), std::nullopt, {}});
         }
     });
-    auto service = std::make_shared<pelko::GitService>(
-        store, nullptr, nullptr, std::make_shared<pelko::ProcessGitProcessRunner>(), nullptr,
-        pelko::GitService::Options{.environment = pelko::bench::isolatedGitEnvironment()});
-    auto bridge = pelko::WebBridge::create();
-    auto webView = std::make_shared<pelko::bench::CountingWebView>();
-    bridge->configure({.gitService = service, .configStore = store});
-    bridge->attachWebView(webView);
-    bridge->notifyWebViewDidFinishNavigation();
-    pelko::MainQueue::shared().drainUntil([] { return false; }, std::chrono::milliseconds(50));
+    auto [service, bridge, webView] = connectedBridge(store);
 
     const long threadsBefore = threads();
     long peak = threadsBefore;

@@ -15,22 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Writes its process id where the test looks, then waits until it is killed.
-void writeHeldScript(const std::filesystem::path& script, const std::filesystem::path& pidFile) {
-    test::writeFile(script, "#!/bin/sh\necho $$ > '" + pidFile.string() + ".tmp'\nmv '" + pidFile.string() +
-                                ".tmp' '" + pidFile.string() + "'\nexec sleep 600\n");
-    ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
-}
-
-// Gone, or a zombie left for its new parent to reap.
-bool processEnded(const std::string& pid) {
-    std::ifstream stat("/proc/" + pid + "/stat");
-    if (!stat) return true;
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    auto close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
-}
-
 class GitExitTest : public test::PelkoWindowTest {};
 
 TEST_F(GitExitTest, QuittingDuringASlowFetchAndASlowPushEndsGitAndReturnsCleanly) {
@@ -46,9 +30,9 @@ TEST_F(GitExitTest, QuittingDuringASlowFetchAndASlowPushEndsGitAndReturnsCleanly
     pushing.commit("mine", "b.txt", "b\n");
     const auto fetchPid = dir / "fetch.pid";
     const auto pushPid = dir / "push.pid";
-    writeHeldScript(dir / "upload-pack", fetchPid);
+    test::writeHeldScript(dir / "upload-pack", fetchPid);
     fetching.git({"config", "remote.origin.uploadpack", (dir / "upload-pack").string()});
-    writeHeldScript(pushing / ".git/hooks/pre-push", pushPid);
+    test::writeHeldScript(pushing / ".git/hooks/pre-push", pushPid);
 
     auto fetchProject = project("Fetching");
     fetchProject.rootPath = fetching.path().string();
@@ -91,7 +75,7 @@ TEST_F(GitExitTest, QuittingDuringASlowFetchAndASlowPushEndsGitAndReturnsCleanly
     EXPECT_EQ(output().find("runtime error"), std::string::npos) << output();
     for (const auto& file : {fetchPid, pushPid}) {
         std::string pid(GitOutputText::trim(test::readFile(file)));
-        EXPECT_TRUE(test::waitFor([&] { return processEnded(pid); }, 60s))
+        EXPECT_TRUE(test::waitFor([&] { return test::processEnded(pid); }, 60s))
             << "git's child " << pid << " outlived us";
     }
 }

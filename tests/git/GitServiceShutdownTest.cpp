@@ -14,22 +14,6 @@ namespace {
 
 using test::GitRepo;
 
-// A script that writes its process id where the test looks, then never ends by itself.
-void writeHeldScript(const std::filesystem::path& script, const std::filesystem::path& pidFile) {
-    test::writeFile(script, "#!/bin/sh\necho $$ > '" + pidFile.string() + ".tmp'\nmv '" + pidFile.string() +
-                                ".tmp' '" + pidFile.string() + "'\nexec sleep 600\n");
-    ASSERT_EQ(chmod(script.c_str(), 0755), 0);
-}
-
-// Gone, or a zombie left for its new parent to reap.
-bool processEnded(const std::string& pid) {
-    std::ifstream stat("/proc/" + pid + "/stat");
-    if (!stat) return true;
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    auto close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
-}
-
 TEST(GitServiceShutdownTest, EndingDuringASlowFetchAndASlowPushStopsGitAndLeavesNothingRunning) {
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
@@ -46,9 +30,9 @@ TEST(GitServiceShutdownTest, EndingDuringASlowFetchAndASlowPushStopsGitAndLeaves
         // The fetch's upload-pack and the push's hook start and then hold their git run.
         auto fetchPid = h->dir / "fetch.pid";
         auto pushPid = h->dir / "push.pid";
-        writeHeldScript(h->dir / "upload-pack", fetchPid);
+        test::writeHeldScript(h->dir / "upload-pack", fetchPid);
         fetching.git({"config", "remote.origin.uploadpack", (h->dir / "upload-pack").string()});
-        writeHeldScript(pushing / ".git" / "hooks" / "pre-push", pushPid);
+        test::writeHeldScript(pushing / ".git" / "hooks" / "pre-push", pushPid);
         Uuid fetchId = h->projects->add(fetching.path());
         Uuid pushId = h->projects->add(pushing.path());
 
@@ -64,8 +48,8 @@ TEST(GitServiceShutdownTest, EndingDuringASlowFetchAndASlowPushStopsGitAndLeaves
         EXPECT_EQ(h->service->projectsWithWork(), 0u);
         for (const auto& file : {fetchPid, pushPid}) {
             std::string pid(GitOutputText::trim(test::readFile(file)));
-            EXPECT_TRUE(
-                MainQueue::shared().drainUntil([&] { return processEnded(pid); }, std::chrono::seconds(60)))
+            EXPECT_TRUE(MainQueue::shared().drainUntil([&] { return test::processEnded(pid); },
+                                                       std::chrono::seconds(60)))
                 << "git's child " << pid << " outlived the end";
         }
         EXPECT_TRUE(h->sink->payloads("git/status").empty()) << "work dropped at the end never ran";

@@ -2,10 +2,12 @@
 // Real repositories for the Git tests: an isolated git configuration (no system file, a global file
 // of the test's own), fakes at the Git service's seams, and a sink that records events as JSON.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -328,5 +330,21 @@ struct GitServiceHarness {
     // Everything queued on the service so far has run and reported (the main queue drained meanwhile).
     void settle() { settleGitService(*service); }
 };
+
+// A script that writes its process id to `pidFile` (whole, by a rename), then waits until it is killed.
+inline void writeHeldScript(const std::filesystem::path& script, const std::filesystem::path& pidFile) {
+    writeFile(script, "#!/bin/sh\necho $$ > '" + pidFile.string() + ".tmp'\nmv '" + pidFile.string() +
+                          ".tmp' '" + pidFile.string() + "'\nexec sleep 600\n");
+    ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+}
+
+// Gone, or a zombie left for its new parent to reap.
+inline bool processEnded(const std::string& pid) {
+    std::ifstream stat("/proc/" + pid + "/stat");
+    if (!stat) return true;
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    auto close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
 
 }  // namespace pelko::test
