@@ -1,8 +1,8 @@
 #pragma once
 // GitProjectProviding: how the Git service reads the workspace configuration.
 //
-// Main thread only: a caller on another queue hops to the main queue synchronously
-// (MainQueue::sync) and copies what it needs there. Both operations only read; they never block,
+// Main thread only: the Git service reads it when a request is made, there, and hands its workers
+// copies; no worker waits on the main thread for it. Both operations only read; they never block,
 // never change the configuration and hand out copies, never references into the store.
 #include <optional>
 
