@@ -21,13 +21,17 @@
 #include "bridge/WebBridge.hpp"
 #include "config/PreviewTabsState.hpp"
 #include "dashboard/SystemMetricsSnapshot.hpp"
+#include "git/GitBranchAnalysis.hpp"
 #include "git/GitBranchMapPayload.hpp"
+#include "git/GitBranchMapProvider.hpp"
+#include "git/GitBranchMapRanking.hpp"
 #include "git/GitCommitHistoryPayload.hpp"
 #include "git/GitRefreshBarrierPayload.hpp"
 #include "git/GitRemoteTrackingPayload.hpp"
 #include "git/GitService.hpp"
 #include "git/GitStatusPayload.hpp"
 #include "github/GitOAuthStatusPayload.hpp"
+#include "platform/MainQueue.hpp"
 #include "terminal/TerminalCreatedPayload.hpp"
 #include "terminal/TerminalSnapshotPayload.hpp"
 
@@ -345,10 +349,54 @@ TEST_F(ProtocolDoc, StatesTheLimitsTheCodeHas) {
               std::string::npos);
     EXPECT_NE(convention("Configuration").find(std::to_string(BridgeContext::keyringHold.count()) + " ms"),
               std::string::npos);
+    EXPECT_NE(convention("Event order").find(std::to_string(MainQueue::overdueAfter.count()) + " ms"),
+              std::string::npos);
     EXPECT_NE(convention("Receiving").find("last 200 events"), std::string::npos);
     EXPECT_NE(WebBridge::scriptTail().find("length > 200"), std::string::npos);
     EXPECT_NE(text_.find("**Values nested deeper than " + std::to_string(json::maxValueDepth) + " levels**"),
               std::string::npos);
+}
+
+// The branch map's bounds in the units the document gives them, and the parent confidences it names
+// are the ones the sources write.
+TEST_F(ProtocolDoc, StatesTheBranchMapsBounds) {
+    auto kib = [](std::size_t bytes) {
+        EXPECT_EQ(bytes % 1024, 0u) << bytes;
+        return std::to_string(bytes >> 10) + " KiB";
+    };
+    const std::string event = eventRow("git/branch-map");
+    const std::string request = messageRow("git/branch-map");
+    ASSERT_EQ(GitBranchMapProvider::maxEventBytes % (1024 * 1024), 0u);
+    const std::string eventBound = std::to_string(GitBranchMapProvider::maxEventBytes >> 20) + " MiB";
+    EXPECT_NE(request.find("the event is at most " + eventBound), std::string::npos) << request;
+    EXPECT_NE(event.find("the whole event is at most " + eventBound), std::string::npos);
+    EXPECT_NE(event.find("subject's first " + kib(GitBranchAnalysis::maxSubjectBytes)), std::string::npos);
+    EXPECT_NE(event.find("each `samplePaths` entry is at most " + kib(GitBranchMapRanking::maxPathBytes)),
+              std::string::npos);
+    EXPECT_NE(event.find("`worktreePath` at most " + kib(GitBranchMapProvider::maxWorktreePathBytes)),
+              std::string::npos);
+    EXPECT_NE(event.find("at most " + std::to_string(GitBranchMapRanking::maxOverlaps) + " entries"),
+              std::string::npos);
+    EXPECT_NE(event.find("name is longer than " + kib(GitBranchAnalysis::maxNameBytes)), std::string::npos);
+
+    const std::string start = "`parentConfidence` (";
+    const std::size_t at = event.find(start);
+    ASSERT_NE(at, std::string::npos);
+    const std::string listing = event.substr(at + start.size(), event.find(':', at) - at - start.size());
+    static const std::regex quoted(R"re("([a-z]+)")re");
+    std::set<std::string> documented, written;
+    for (std::sregex_iterator it(listing.begin(), listing.end(), quoted), end; it != end; ++it)
+        documented.insert((*it)[1]);
+    // Assigned to the node, or handed out with a parent.
+    static const std::regex assigned(R"re((parentConfidence = |Parent\{[^{}]*, )"([a-z]+)")re");
+    for (const char* file :
+         {"src/git/GitBranchMapProvider.cpp", "src/git/GitBranchAnalysisContainment.cpp"}) {
+        const std::string text = readAll(repositoryRoot() / file);
+        for (std::sregex_iterator it(text.begin(), text.end(), assigned), end; it != end; ++it)
+            written.insert((*it)[2]);
+    }
+    EXPECT_TRUE(written.count("undetermined"));
+    EXPECT_EQ(documented, written);
 }
 
 }  // namespace
