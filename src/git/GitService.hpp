@@ -27,11 +27,11 @@
 // git reports for it has GitHub's scheme, host (or a subdomain) and port; such a run sees no
 // credential helper but the broker's and no submodule. A token is deleted only when GitHub refused it
 // (git erased the credential the broker gave that run; nothing git, a hook or a commit prints counts)
-// and only while it is still the stored one. Push, pull and fetch end when the remote sends nothing for `networkSilenceLimit` or
-// the run outlasts `networkOverallLimit`. Page paths never reach `git` unless they stay inside the project,
-// and reach it only as literal paths; page revisions never start with "-". A diff request identical
-// to one still waiting on its queue, with no other work queued after it, joins it: one run, one
-// answer. A diff holds and sends at most `diffFileLimit` bytes of patch per file and `diffAnswerLimit`
+// and only while it is still the stored one. Push, pull and fetch end when the remote sends nothing for
+// `networkSilenceLimit` or the run outlasts `networkOverallLimit`. Page paths never reach `git` unless they
+// stay inside the project, and reach it only as literal paths; page revisions never start with "-". A diff
+// request identical to one still waiting on its queue, with no other work queued after it, joins it: one run,
+// one answer. A diff holds and sends at most `diffFileLimit` bytes of patch per file and `diffAnswerLimit`
 // per answer; a larger file is answered as git answers a binary one. The service never throws to its
 // callers and never stops before `shutdown`.
 //
