@@ -32,8 +32,6 @@ class Descriptor {
     Descriptor& operator=(const Descriptor&) = delete;
 
     int get() const { return fd_; }
-    // Forgets the descriptor without closing it (someone else closed it).
-    void release() { fd_ = -1; }
     void reset(int fd = -1) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
@@ -181,9 +179,11 @@ class PipeSignalGuard {
 };
 
 struct InputFeed {
-    int fd = -1;  // non-blocking write end, -1 once closed
+    Descriptor* pipe = nullptr;  // the non-blocking write end, closed once all is written; null: none
     const std::string* bytes = nullptr;
     std::size_t written = 0;
+
+    int fd() const { return pipe ? pipe->get() : -1; }
 };
 
 // Reads both pipes until each has reached end of file, or until a limit is met (zero: none) or the
@@ -193,7 +193,7 @@ struct InputFeed {
 LimitMet drain(int outFd, int errFd, int stopFd, InputFeed& input, std::string& out, StderrEnds& err,
                const GitProcessLimits& limits) {
     std::array<pollfd, 4> fds{
-        {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {stopFd, POLLIN, 0}, {input.fd, POLLOUT, 0}}};
+        {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {stopFd, POLLIN, 0}, {input.fd(), POLLOUT, 0}}};
     std::array<char, 65536> chunk;
     const auto start = Clock::now();
     auto lastOutput = start;
@@ -217,7 +217,7 @@ LimitMet drain(int outFd, int errFd, int stopFd, InputFeed& input, std::string& 
             }
             timeout = static_cast<int>(std::min<std::int64_t>(remaining.count() + 1, 60'000));
         }
-        fds[3].fd = input.fd;
+        fds[3].fd = input.fd();
         int ready = poll(fds.data(), fds.size(), timeout);
         if (ready < 0) {
             if (errno == EINTR) continue;
@@ -225,16 +225,14 @@ LimitMet drain(int outFd, int errFd, int stopFd, InputFeed& input, std::string& 
         }
         if (ready == 0) continue;
         if (fds[2].revents != 0) return LimitMet::stopped;
-        if (input.fd >= 0 && fds[3].revents != 0) {
+        if (input.fd() >= 0 && fds[3].revents != 0) {
             const std::size_t left = input.bytes->size() - input.written;
             ssize_t count =
-                ::write(input.fd, input.bytes->data() + input.written, std::min(left, chunk.size()));
+                ::write(input.fd(), input.bytes->data() + input.written, std::min(left, chunk.size()));
             if (count > 0) input.written += static_cast<std::size_t>(count);
             // All written, or the child closed its end (EPIPE): it has had what it will read.
-            if (input.written == input.bytes->size() || (count < 0 && errno != EAGAIN && errno != EINTR)) {
-                ::close(input.fd);
-                input.fd = -1;
-            }
+            if (input.written == input.bytes->size() || (count < 0 && errno != EAGAIN && errno != EINTR))
+                input.pipe->reset();
         }
         if (fds[0].revents == 0 && fds[1].revents == 0) continue;
         lastOutput = Clock::now();
@@ -375,10 +373,6 @@ GitProcessExecutionResult ProcessGitProcessRunner::start(
     const std::vector<std::string>& arguments, const std::filesystem::path& directory,
     const std::map<std::string, std::string>& environment, const std::string* input,
     const GitProcessLimits& limits) {
-    {
-        std::lock_guard lock(mutex_);
-        if (stopped_) return launchFailure(ECANCELED);
-    }
     std::vector<std::string> envStrings;
     envStrings.reserve(environment.size() + 2);
     for (const auto& [name, value] : environment) {
@@ -439,17 +433,13 @@ GitProcessExecutionResult ProcessGitProcessRunner::start(
     std::optional<PipeSignalGuard> pipeSignal;
     if (input && !input->empty()) {
         pipeSignal.emplace();
-        feed = {in.write.get(), input, 0};
+        feed = {&in.write, input, 0};
     } else {
         in.write.reset();
     }
     LimitMet met = drain(out.read.get(), err.read.get(), stopSignal_, feed, outBytes, errBytes, limits);
-    // Closed here unless the feed closed it already; never left open while the child is awaited.
-    if (feed.fd < 0) {
-        in.write.release();
-    } else {
-        in.write.reset();
-    }
+    // Never left open while the child is awaited (a no-op when the feed closed it already).
+    in.write.reset();
     if (met != LimitMet::none) {
         // The whole group: git's transport helpers and ssh hold the pipes too.
         killpg(pid, SIGKILL);
