@@ -27,6 +27,7 @@
 
 #include "BenchSupport.hpp"
 #include "config/AppConfig.hpp"
+#include "e2e/DrawingPageScript.hpp"
 #include "platform/Json.hpp"
 
 namespace fs = std::filesystem;
@@ -51,15 +52,7 @@ const char* const pageScript = R"JS(
     frames.push(now);
     label.textContent = String(bytes);
     if (context) {
-      ++painted;
-      const gradient = context.createLinearGradient(0, 0, 1280, 760);
-      gradient.addColorStop(0, 'hsl(' + (painted * 7 % 360) + ', 80%, 50%)');
-      gradient.addColorStop(1, 'hsl(' + (painted * 13 % 360) + ', 80%, 30%)');
-      context.fillStyle = gradient;
-      context.fillRect(0, 0, 1280, 760);
-      context.fillStyle = '#fff';
-      context.font = '48px sans-serif';
-      context.fillText('frame ' + painted, 40 + painted % 600, 380);
+      paintFrame(context, ++painted);
     }
     if (!finished) requestAnimationFrame(frame);
   };
@@ -123,10 +116,7 @@ const char* const pageScript = R"JS(
     const id = 'round-' + round;
     const now = performance.now();
     pending = { file: now, listing: now, barrier: now, terminal: now };
-    post({ type: 'project/file/open', payload: { projectId: PROJECT, path: 'notes.txt' } });
-    post({ type: 'project/explorer/directories/request', payload: { projectId: PROJECT, paths: [''], requestId: id } });
-    post({ type: 'git/refresh/barrier', payload: { projectId: PROJECT, requestId: id } });
-    post({ type: 'terminal/input', payload: { sessionId: echoId, data: 'ping' + round + '\n' } });
+    askEveryKind(id, echoId, round);
     const asked = round;
     setTimeout(() => {
       if (round !== asked) return;
@@ -227,7 +217,7 @@ struct Workspace {
                "<body><script src=\"./assets/bench.js\"></script></body></html>\n";
         std::ofstream(folder / "bundle/web/assets/bench.js")
             << "const PROJECT = '" << project.id.string() << "';\n"
-            << pageScript;
+            << test::drawingPageHelpers << pageScript;
     }
     ~Workspace() {
         std::error_code error;

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <map>
 
+#include "e2e/DrawingPageScript.hpp"
 #include "e2e/PelkoWindowFixture.hpp"
 
 namespace pelko {
@@ -24,15 +25,7 @@ const char* const drawingScript = R"(
   const context = canvas.getContext('2d');
   let frames = 0;
   const draw = (now) => {
-    ++frames;
-    const gradient = context.createLinearGradient(0, 0, 1280, 760);
-    gradient.addColorStop(0, 'hsl(' + (frames * 7 % 360) + ', 80%, 50%)');
-    gradient.addColorStop(1, 'hsl(' + (frames * 13 % 360) + ', 80%, 30%)');
-    context.fillStyle = gradient;
-    context.fillRect(0, 0, 1280, 760);
-    context.fillStyle = '#fff';
-    context.font = '48px sans-serif';
-    context.fillText('frame ' + frames, 40 + frames % 600, 380);
+    paintFrame(context, ++frames);
     requestAnimationFrame(draw);
   };
   requestAnimationFrame(draw);
@@ -56,10 +49,7 @@ const char* const drawingScript = R"(
     const id = 'round-' + round;
     const now = performance.now();
     pending = { file: now, listing: now, barrier: now, terminal: now };
-    post({ type: 'project/file/open', payload: { projectId: PROJECT, path: 'notes.txt' } });
-    post({ type: 'project/explorer/directories/request', payload: { projectId: PROJECT, paths: [''], requestId: id } });
-    post({ type: 'git/refresh/barrier', payload: { projectId: PROJECT, requestId: id } });
-    post({ type: 'terminal/input', payload: { sessionId: sessionId, data: 'ping' + round + '\n' } });
+    askEveryKind(id, sessionId, round);
     const asked = round;
     setTimeout(() => {
       if (round !== asked) return;
@@ -108,8 +98,8 @@ TEST_F(PelkoWindowTest, AnswersKeepComingWhileThePageRedrawsEveryFrame) {
         CLISessionConfig{Uuid::random(), "echo", (dir / "home").string(), echo.string(), std::nullopt}};
     config.enabledFeatures = {AppConfig::Feature::terminalV2};
     saveConfig();
-    const std::string script =
-        "  const PROJECT = '" + config.projects.front().id.string() + "';\n" + drawingScript;
+    const std::string script = "  const PROJECT = '" + config.projects.front().id.string() + "';\n" +
+                               test::drawingPageHelpers + drawingScript;
     writeTestPage(script.c_str());
     auto pelko = start({{"GSK_RENDERER", "cairo"}});
     ASSERT_TRUE(test::waitFor([&] { return hasMessage("done "); }, 120s))
