@@ -76,17 +76,6 @@ std::vector<GitBranchMapOverlapPayload> GitBranchMapRanking::Overlaps::of(const 
     return list;
 }
 
-std::map<std::string, std::vector<GitBranchMapOverlapPayload>> GitBranchMapRanking::computeOverlaps(
-    const std::vector<OpenBranch>& branches) {
-    std::map<std::string, std::vector<GitBranchMapOverlapPayload>> table;
-    Overlaps overlaps(branches);
-    for (const auto& branch : branches) {
-        auto list = overlaps.of(branch.name);
-        if (!list.empty()) table[branch.name] = std::move(list);
-    }
-    return table;
-}
-
 void GitBranchMapRanking::applyPriority(std::vector<GitBranchMapNodePayload>& nodes,
                                         const std::set<std::string>& relevant,
                                         const std::set<std::string>& overlapping, Date now) {

@@ -49,10 +49,6 @@ struct GitBranchMapRanking {
         std::unordered_map<std::string_view, std::vector<std::size_t>> branchesOf_;
     };
 
-    // Every open branch's overlaps, for the branches that have any.
-    static std::map<std::string, std::vector<GitBranchMapOverlapPayload>> computeOverlaps(
-        const std::vector<OpenBranch>& branches);
-
     // Sets every node's priority. `relevant`: the names that get 0 (the current branch, the branches
     // in its history, the base); `overlapping`: the names with overlaps.
     static void applyPriority(std::vector<GitBranchMapNodePayload>& nodes,

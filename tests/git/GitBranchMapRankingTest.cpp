@@ -23,7 +23,7 @@ std::vector<std::string> names(const std::vector<GitBranchMapNodePayload>& nodes
 }
 
 TEST(GitBranchMapRankingTest, OverlapsNameEachOtherWithSortedSamples) {
-    auto table = Ranking::computeOverlaps({
+    Ranking::Overlaps table({
         {"b", {"z.txt", "c.txt", "a.txt", "d", "e", "f", "g", "h"}},
         {"a", {"h", "g", "f", "e", "d", "c.txt", "b", "a.txt"}},
         {"c", {"only-c"}},
@@ -31,11 +31,14 @@ TEST(GitBranchMapRankingTest, OverlapsNameEachOtherWithSortedSamples) {
     });
     using Overlaps = std::vector<GitBranchMapOverlapPayload>;
     const std::vector<std::string> samples{"a.txt", "c.txt", "d", "e", "f"};
-    EXPECT_EQ(table["a"], (Overlaps{{"b", 7, samples}}));
-    EXPECT_EQ(table["b"], (Overlaps{{"a", 7, samples}, {"d", 1, {"z.txt"}}}));
-    EXPECT_EQ(table["d"], (Overlaps{{"b", 1, {"z.txt"}}}));
-    EXPECT_FALSE(table.contains("c"));
-    EXPECT_TRUE(Ranking::computeOverlaps({{"solo", {"a"}}}).empty());
+    EXPECT_EQ(table.of("a"), (Overlaps{{"b", 7, samples}}));
+    EXPECT_EQ(table.of("b"), (Overlaps{{"a", 7, samples}, {"d", 1, {"z.txt"}}}));
+    EXPECT_EQ(table.of("d"), (Overlaps{{"b", 1, {"z.txt"}}}));
+    EXPECT_TRUE(table.of("c").empty());
+    EXPECT_EQ(table.overlapping(), (std::set<std::string>{"a", "b", "d"}));
+    Ranking::Overlaps solo(std::vector<Ranking::OpenBranch>{{"solo", {"a"}}});
+    EXPECT_TRUE(solo.of("solo").empty());
+    EXPECT_TRUE(solo.overlapping().empty());
 }
 
 TEST(GitBranchMapRankingTest, PriorityFollowsTheFirstMatchingRule) {
