@@ -1,7 +1,5 @@
 #include "platform/ConcurrentQueue.hpp"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
@@ -10,6 +8,8 @@
 #include <set>
 #include <thread>
 #include <vector>
+
+#include "platform/ThreadName.hpp"
 
 namespace pelko {
 
@@ -25,7 +25,7 @@ struct ConcurrentQueue::Impl {
     bool stopping = false;
 
     static void run(const std::shared_ptr<Impl>& self) {
-        pthread_setname_np(pthread_self(), self->label.substr(0, 15).c_str());
+        nameCurrentThread(self->label);
         std::unique_lock lock(self->mutex);
         for (;;) {
             self->wake.wait(lock, [&] { return self->stopping || !self->ready.empty(); });

@@ -1,7 +1,5 @@
 #include "platform/SequencedWorkerPool.hpp"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -11,6 +9,8 @@
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "platform/ThreadName.hpp"
 
 namespace pelko {
 
@@ -32,7 +32,7 @@ struct SequencedWorkerPool::Impl {
     bool stopping = false;
 
     static void run(const std::shared_ptr<Impl>& self, Worker* worker) {
-        pthread_setname_np(pthread_self(), self->options.label.substr(0, 15).c_str());
+        nameCurrentThread(self->options.label);
         std::unique_lock lock(self->mutex);
         for (;;) {
             if (worker->assigned) {

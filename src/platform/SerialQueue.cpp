@@ -1,7 +1,5 @@
 #include "platform/SerialQueue.hpp"
 
-#include <pthread.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -10,6 +8,7 @@
 #include <thread>
 
 #include "platform/BlockingCall.hpp"
+#include "platform/ThreadName.hpp"
 
 namespace pelko {
 
@@ -54,7 +53,7 @@ struct SerialQueue::Impl {
     }
 
     static void run(const std::shared_ptr<Impl>& self) {
-        pthread_setname_np(pthread_self(), self->label.substr(0, 15).c_str());
+        nameCurrentThread(self->label);
         std::unique_lock lock(self->mutex);
         for (;;) {
             self->promoteDue();
