@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "git/GitCredentialBrokerError.hpp"
+#include "platform/UniqueFd.hpp"
 #include "platform/Uuid.hpp"
 #include "platform/XdgFolders.hpp"
 
@@ -32,30 +33,9 @@ std::string shellQuoted(const std::string& text) {
     return quoted + "'";
 }
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports close's own failure (a deferred write error shows up there).
-    int close() {
-        int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-  private:
-    int fd_;
-};
-
 // Opens the scripts folder, creating it (mode 0700) or replacing a plain file in its place; refuses a
 // symbolic link and a folder of another user.
-Descriptor openFolder(const std::filesystem::path& folder) {
+UniqueFd openFolder(const std::filesystem::path& folder) {
     struct stat info {};
     if (lstat(folder.c_str(), &info) == 0) {
         if (S_ISLNK(info.st_mode)) throw GitCredentialBrokerError(Code::unsafeFolder);
@@ -70,7 +50,7 @@ Descriptor openFolder(const std::filesystem::path& folder) {
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         throw GitCredentialBrokerError(Code::folderFailed, errno);
 
-    Descriptor fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (fd.get() < 0) {
         throw GitCredentialBrokerError(
             errno == ELOOP || errno == ENOTDIR ? Code::unsafeFolder : Code::folderFailed, errno);
@@ -166,7 +146,7 @@ GitCredentialRun GitCredentialBroker::prepareEnvironment(const std::string& toke
                                                          const GitHubWebOrigin& gitHub) {
     std::lock_guard lock(mutex_);
     std::filesystem::path directory = folder();
-    Descriptor folderFd = openFolder(directory);
+    UniqueFd folderFd = openFolder(directory);
 
     const std::string name = "pelko-run-" + Uuid::random().string();
     if (mkdirat(folderFd.get(), name.c_str(), 0700) != 0)
@@ -176,10 +156,10 @@ GitCredentialRun GitCredentialBroker::prepareEnvironment(const std::string& toke
         unlinkat(folderFd.get(), name.c_str(), AT_REMOVEDIR);
         throw GitCredentialBrokerError(Code::writeFailed, error);
     };
-    Descriptor runFd(openat(folderFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd runFd(openat(folderFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     // The umask may have narrowed the modes; nobody else may look in, the owner must run the script.
     if (runFd.get() < 0 || fchmod(runFd.get(), 0700) != 0) fail(errno);
-    Descriptor file(
+    UniqueFd file(
         openat(runFd.get(), scriptName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
     if (file.get() < 0) fail(errno);
     std::size_t written = 0;
@@ -191,7 +171,8 @@ GitCredentialRun GitCredentialBroker::prepareEnvironment(const std::string& toke
     }
     if (fchmod(file.get(), 0700) != 0) fail(errno);
     // Closed before git runs it: an executable still open for writing cannot be started.
-    if (file.close() != 0) fail(errno);
+    // Closed now, and close's own failure counts (a deferred write error shows up there).
+    if (::close(file.release()) != 0) fail(errno);
 
     GitCredentialRun run;
     run.folder = directory / name;
@@ -214,7 +195,7 @@ bool GitCredentialBroker::isOpen(const GitCredentialRun& run) {
 
 bool GitCredentialBroker::wasRefused(const GitCredentialRun& run) {
     if (!isOpen(run)) return false;
-    Descriptor runFd(open(run.folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd runFd(open(run.folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (runFd.get() < 0) return false;
     struct stat info {};
     return fstatat(runFd.get(), refusedName, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);

@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "platform/CutText.hpp"
+#include "platform/UniqueFd.hpp"
 
 namespace pelko {
 
@@ -24,26 +25,9 @@ namespace {
 
 constexpr const char* envPath = "/usr/bin/env";
 
-class Descriptor {
-  public:
-    Descriptor() = default;
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
 struct Pipe {
-    Descriptor read;
-    Descriptor write;
+    UniqueFd read;
+    UniqueFd write;
 
     int open() {
         int fds[2];
@@ -179,7 +163,7 @@ class PipeSignalGuard {
 };
 
 struct InputFeed {
-    Descriptor* pipe = nullptr;  // the non-blocking write end, closed once all is written; null: none
+    UniqueFd* pipe = nullptr;  // the non-blocking write end, closed once all is written; null: none
     const std::string* bytes = nullptr;
     std::size_t written = 0;
 
