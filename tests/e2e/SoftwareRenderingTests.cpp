@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "e2e/PelkoProcess.hpp"
 #include "platform/gui/SoftwareRendering.hpp"
 
 namespace pelko {
@@ -46,11 +47,26 @@ class SoftwareRenderingTest : public ::testing::Test {
     void SetUp() override {
         if (!g_getenv("DISPLAY")) GTEST_SKIP() << "needs a display (run under xvfb-run)";
     }
+
+    // GTK with the display open. A busy Xvfb may turn a connection away for a moment, and GTK does
+    // not try again by itself (a later gtk_init_check succeeds without a display), so the display is
+    // opened here until it answers.
+    static bool initialiseWithDisplay() {
+        gtk_init_check();
+        return test::waitFor(
+            [] {
+                if (gdk_display_get_default()) return true;
+                if (GdkDisplay* display = gdk_display_open(nullptr))
+                    gdk_display_manager_set_default_display(gdk_display_manager_get(), display);
+                return gdk_display_get_default() != nullptr;
+            },
+            60s);
+    }
 };
 
 TEST_F(SoftwareRenderingTest, OnASoftwareDisplayTheChosenRendererIsTheOneWindowsGet) {
     g_unsetenv("GSK_RENDERER");
-    ASSERT_TRUE(gtk_init_check());
+    ASSERT_TRUE(initialiseWithDisplay());
     const auto choice = chooseWindowRenderer();
     EXPECT_NE(choice.reason.find("OpenGL renders in software"), std::string::npos) << choice.reason;
     EXPECT_EQ(choice.cairo, g_getenv("GSK_RENDERER") != nullptr);
@@ -64,7 +80,7 @@ TEST_F(SoftwareRenderingTest, OnASoftwareDisplayTheChosenRendererIsTheOneWindows
 
 TEST_F(SoftwareRenderingTest, ARendererTheUserChoseIsKept) {
     g_setenv("GSK_RENDERER", "gl", TRUE);
-    ASSERT_TRUE(gtk_init_check());
+    ASSERT_TRUE(initialiseWithDisplay());
     const auto choice = chooseWindowRenderer();
     EXPECT_FALSE(choice.cairo);
     EXPECT_NE(choice.reason.find("GSK_RENDERER"), std::string::npos) << choice.reason;
