@@ -58,7 +58,10 @@ GitProcessExecutionResult launchFailure(int error) {
 }
 
 // Returns 0 or the errno of the first step that failed.
-// The child leads a group of its own, so a limit or a stop ends whatever it started too.
+// The child leads a session of its own, and so the group of its own that a limit or a stop ends with
+// whatever it started. Being outside every terminal's job control, a hook that reads /dev/tty is told it
+// has no terminal instead of being stopped for good as a background group of the one we were started
+// from.
 int prepare(SpawnSetup& setup, const std::filesystem::path& directory, int inFd, int outFd, int errFd) {
     int error = posix_spawn_file_actions_init(&setup.actions);
     if (error != 0) return error;
@@ -79,10 +82,9 @@ int prepare(SpawnSetup& setup, const std::filesystem::path& directory, int inFd,
     sigset_t defaults;
     sigemptyset(&defaults);
     for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&defaults, sig);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID;
     if ((error = posix_spawnattr_setsigmask(&setup.attributes, &empty)) != 0 ||
         (error = posix_spawnattr_setsigdefault(&setup.attributes, &defaults)) != 0 ||
-        (error = posix_spawnattr_setpgroup(&setup.attributes, 0)) != 0 ||
         (error = posix_spawnattr_setflags(&setup.attributes, flags)) != 0) {
         return error;
     }

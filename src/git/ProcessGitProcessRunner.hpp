@@ -3,7 +3,9 @@
 // dashboard caller. Its only state is the set of children running and whether it was stopped.
 //
 // The child is /usr/bin/env with the given arguments, started with posix_spawn as the leader of a
-// process group of its own: standard input from /dev/null (or a pipe that is written, without
+// session of its own, so of a process group of its own too, and with no controlling terminal (a hook
+// that opens /dev/tty fails as it does for an application started from the desktop, and is never
+// stopped by a terminal's job control): standard input from /dev/null (or a pipe that is written, without
 // blocking, while the outputs are read, then closed; a child that stops reading it only ends the
 // writing), standard output and error on two pipes that are read together (poll) while it runs, so
 // a child that fills one pipe never blocks; no other descriptor of this process is inherited, the
@@ -33,7 +35,7 @@ class ProcessGitProcessRunner final : public GitProcessRunning {
     GitProcessExecutionResult run(const std::vector<std::string>& arguments,
                                   const std::filesystem::path& directory,
                                   const std::map<std::string, std::string>& environment) override;
-    // The child leads a process group of its own, so the limits end whatever it started too.
+    // The child leads a session and a process group of its own, so the limits end whatever it started too.
     GitProcessExecutionResult runWithin(const std::vector<std::string>& arguments,
                                         const std::filesystem::path& directory,
                                         const std::map<std::string, std::string>& environment,

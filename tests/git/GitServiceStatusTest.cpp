@@ -1,9 +1,12 @@
 // Remote resolution, status, commit, push, pull, fetch, barrier, status detail and remote tracking
 // against real repositories, with a local bare repository as origin.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "git/GitTestSupport.hpp"
+#include "support/TestInChild.hpp"
 
 namespace pelko {
 namespace {
@@ -347,6 +350,56 @@ TEST_F(GitServiceStatusTest, RemoteLinkedWorktreesAndSubmoduleCheckoutsFindTheir
     super.git({"submodule", "add", "-q", main.path().string(), "lib"});
     EXPECT_TRUE(std::filesystem::is_regular_file(super / "lib" / ".git"));
     EXPECT_EQ(h.service->remoteURL(test::projectAt(super / "lib")), main.path().string());
+}
+
+// Started from a shell, this process has a controlling terminal and is its foreground job. A commit hook
+// that reads the terminal (as interactive pre-commit hooks do) must never be stopped by its job control:
+// the commit is answered, and so is a barrier asked after it. The checks run in a child of this test
+// program that is the foreground job of a pseudo-terminal of its own; the parent bounds the wait.
+void commitWithAHookThatReadsTheTerminal() {
+    UniqueFd tty(::open("/dev/tty", O_RDWR | O_CLOEXEC));
+    ASSERT_TRUE(tty.valid()) << "no controlling terminal";
+    ASSERT_EQ(::tcgetpgrp(tty.get()), ::getpgrp()) << "not the terminal's foreground job";
+
+    test::GitServiceHarness h;
+    GitRepo work{h.dir / "work"};
+    work.git({"init", "-q"});
+    work.commit("first");
+    const auto ran = h.dir / "hook-ran";
+    test::writeFile(work / ".git/hooks/pre-commit",
+                    "#!/bin/sh\ntouch '" + ran.string() + "'\nexec < /dev/tty\nread answer\n");
+    ASSERT_EQ(::chmod((work / ".git/hooks/pre-commit").c_str(), 0755), 0);
+    const Uuid id = h.projects->add(work.path());
+    work.write("new.txt", "n\n");
+    work.git({"add", "new.txt"});
+
+    h.service->commit(id, "asks the terminal");
+    h.service->reachRefreshBarrier(id, "after");
+    EXPECT_TRUE(MainQueue::shared().drainUntil(
+        [&] {
+            return !h.sink->payloads("git/result").empty() &&
+                   !h.sink->payloads("git/refresh/barrier").empty();
+        },
+        std::chrono::seconds(90)))
+        << "commit or barrier never answered";
+    EXPECT_TRUE(std::filesystem::exists(ran));
+}
+
+constexpr const char* onTerminalVariable = "PELKO_TEST_ON_TERMINAL";
+
+TEST(GitServiceTerminalTest, AHookThatReadsTheTerminalNeverStopsTheCommit) {
+    if (Environment::process().get(onTerminalVariable)) {
+        commitWithAHookThatReadsTheTerminal();
+        return;
+    }
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : Environment::process().all()) environment.push_back(name + "=" + value);
+    environment.push_back(std::string(onTerminalVariable) + "=1");
+    auto status =
+        test::runTestOnTerminal("GitServiceTerminalTest.AHookThatReadsTheTerminalNeverStopsTheCommit",
+                                environment, std::chrono::seconds(200));
+    ASSERT_TRUE(status) << "the checks on a terminal did not finish";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "the checks on a terminal failed";
 }
 
 }  // namespace
