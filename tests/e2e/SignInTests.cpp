@@ -1,13 +1,19 @@
 // GitHub sign-in through the real sign-in window: the application runs on a private D-Bus session
 // with a gnome-keyring of its own, GitHub's hosts point at a loopback server whose authorise page
 // answers with a redirect to the callback address, and the page reports the statuses it receives.
+// Signed in so, the application is also quit while GitHub's API answers without end.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "e2e/PelkoWindowFixture.hpp"
+#include "git/GitTestSupport.hpp"
 #include "github/GitHubOAuthCoordinator.hpp"
 #include "github/GitHubTestSupport.hpp"
 #include "support/PrivateKeyring.hpp"
@@ -165,6 +171,114 @@ TEST_F(SignInWindowTest, TheSignInWindowKeepsGitHubsCookiesFromOneStartToTheNext
     EXPECT_EQ(github.requests("/login/oauth/authorize")[1].header("cookie"), "user_session=kept-e2e");
     EXPECT_EQ(test::fileMode(webData), 0700u);
     EXPECT_EQ(test::fileMode(webCache), 0700u);
+}
+
+// An API host that names the signed-in user at once and answers every other request so slowly that it
+// never finishes: the status line, then one byte of a header every tenth of a second, until the client
+// goes. No limit on silence ends such an exchange, only one on its whole length.
+class TricklingServer {
+  public:
+    TricklingServer() : listener_(test::listenOnLoopback(16)) {
+        acceptor_ = std::thread([this] {
+            for (int client; (client = ::accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+                std::lock_guard lock(mutex_);
+                workers_.emplace_back([this, client] { trickle(client); });
+            }
+        });
+    }
+    ~TricklingServer() {
+        stopping_ = true;
+        ::shutdown(listener_.fd, SHUT_RDWR);
+        ::close(listener_.fd);
+        acceptor_.join();
+        for (auto& worker : workers_) worker.join();
+    }
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(listener_.port); }
+    int trickling() const { return trickling_; }
+
+  private:
+    void trickle(int client) {
+        char request[4096];
+        const ssize_t got = ::read(client, request, sizeof request);
+        if (got > 0 && std::string_view(request, static_cast<std::size_t>(got)).starts_with("GET /user ")) {
+            const std::string user = R"({"login":"octocat-e2e"})";
+            const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(user.size()) +
+                                       "\r\nConnection: close\r\n\r\n" + user;
+            (void)::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+            ::close(client);
+            return;
+        }
+        ++trickling_;
+        const std::string head = "HTTP/1.1 200 OK\r\nX-Wait: ";
+        bool open = ::send(client, head.data(), head.size(), MSG_NOSIGNAL) > 0;
+        while (open && !stopping_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            open = ::send(client, "a", 1, MSG_NOSIGNAL) == 1;
+        }
+        ::close(client);
+    }
+
+    test::LoopbackListener listener_;
+    std::atomic<bool> stopping_ = false;
+    std::atomic<int> trickling_ = 0;
+    std::mutex mutex_;
+    std::vector<std::thread> workers_;
+    std::thread acceptor_;
+};
+
+// Quitting while GitHub's API is still answering a commit graph (on the project's sequence) and a
+// history page (on the history queue): the process returns with status 0 and no report well before
+// those requests' own limit of 30 s in all; they are cut off, not waited for.
+TEST_F(SignInWindowTest, QuittingDuringGitHubRequestsThatNeverFinishReturnsAtOnce) {
+    test::TempDir keyringFolder;
+    test::PrivateKeyring keyring(keyringFolder.path());
+    ASSERT_TRUE(keyring.ready) << "dbus-daemon or gnome-keyring-daemon could not start";
+    routeGitHub();
+    TricklingServer api;
+    test::writeFile(dir / "home/.gitconfig", "[user]\n\tname = Ada\n\temail = ada@example.com\n");
+    test::GitRepo repo{dir / "repo"};
+    repo.git({"init", "-q"});
+    repo.commit("first");
+    repo.git({"remote", "add", "origin", "https://127.0.0.1/octocat/hello.git"});
+    config.projects.front().rootPath = repo.path().string();
+    saveConfig();
+
+    const std::string id = config.projects.front().id.string();
+    writeTestPage((R"(
+  let asked = false;
+  window.__pelko__ = {
+    dispatch: function (event) {
+      if (event.type !== 'github/oauth/status') return;
+      if (event.payload.status === 'connected' && !asked) {
+        asked = true;
+        post({ type: 'git/graph', payload: { projectId: ')" +
+                   id + R"(' } });
+        post({ type: 'git/history', payload: { projectId: ')" +
+                   id + R"(', requestId: 'h' } });
+      } else if (event.payload.status !== 'connected' && !window.__started) {
+        window.__started = true;
+        post({ type: 'github/oauth/start' });
+      }
+    }
+  };
+  (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
+)")
+                      .c_str());
+    std::string asanOptions = Environment::process().nonEmpty("ASAN_OPTIONS").value_or("");
+    auto pelko = start({{"DBUS_SESSION_BUS_ADDRESS", keyring.address},
+                        {"PELKO_GITHUB_OAUTH_CLIENT_ID_DEV", "e2e-client"},
+                        {"PELKO_GITHUB_OAUTH_BASE_URL", github.base()},
+                        {"PELKO_GITHUB_API_BASE_URL", api.base()},
+                        {"ASAN_OPTIONS", asanOptions + (asanOptions.empty() ? "" : ":") + "detect_leaks=0"}});
+    ASSERT_TRUE(test::waitFor([&] { return api.trickling() >= 2; }, 120s))
+        << output() << test::readFile(logFile());
+
+    pelko->signal(SIGTERM);
+    auto status = pelko->waitForExit(15s);
+    ASSERT_TRUE(status.has_value()) << "still running after SIGTERM: GitHub's answers were waited for";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << output();
+    EXPECT_EQ(output().find("AddressSanitizer"), std::string::npos) << output();
+    EXPECT_EQ(output().find("runtime error"), std::string::npos) << output();
 }
 
 }  // namespace

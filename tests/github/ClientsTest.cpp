@@ -1,6 +1,11 @@
 // CurlGitHubOAuthClient, CurlGitHubGraphQLClient and the transport under them, against a loopback
 // server standing in for GitHub's OAuth ("/web") and API ("/api") hosts.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
 
 #include "github/CurlGitHubGraphQLClient.hpp"
 #include "github/CurlGitHubOAuthClient.hpp"
@@ -8,7 +13,10 @@
 #include "github/GitHubGraphQLClientError.hpp"
 #include "github/GitHubOAuthHTTPClientError.hpp"
 #include "github/GitHubTestSupport.hpp"
+#include "github/HttpTransportError.hpp"
 #include "github/OAuthTokenRecord.hpp"
+#include "platform/UniqueFd.hpp"
+#include "support/LoopbackListener.hpp"
 #include "support/RoutedHttpServer.hpp"
 
 namespace pelko {
@@ -197,6 +205,48 @@ TEST_F(ClientsTest, TransportRedirectsAreReturnedNotFollowed) {
     request.headers = {{"Authorization", "Bearer gho_secret"}};
     EXPECT_EQ(CurlHttpTransport::send(request).status, 302);
     EXPECT_TRUE(server.requests("/elsewhere").empty());
+}
+
+// A connection waiting on `listener`, taken within `bound`; invalid if none came.
+UniqueFd acceptWithin(int listener, std::chrono::milliseconds bound) {
+    pollfd ready{listener, POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(bound.count())) != 1) return UniqueFd();
+    return UniqueFd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+// At the end of the process every exchange still waiting is cut off, whatever its own limits and
+// however long the server keeps silent, and later ones fail without connecting. The limits here are
+// far beyond the test's bound, so only the stop can end the waits.
+TEST(CurlHttpTransportStopTest, StopAllCutsOffExchangesAServerNeverAnswersAndRefusesLaterOnes) {
+    const auto listener = test::listenOnLoopback(16);
+    UniqueFd listening(listener.fd);
+    CurlHttpTransport::Request request;
+    request.method = "POST";
+    request.url = "http://127.0.0.1:" + std::to_string(listener.port) + "/graphql";
+    request.body = "{}";
+    request.idleTimeout = std::chrono::seconds(250);
+    request.totalTimeout = std::chrono::seconds(250);
+    auto sendOnce = [request] {
+        auto error = test::thrown<HttpTransportError>([&] { CurlHttpTransport::send(request); });
+        return error ? error->code() : std::optional<HttpTransportError::Code>();
+    };
+
+    std::vector<std::future<std::optional<HttpTransportError::Code>>> sends;
+    std::vector<UniqueFd> connections;
+    for (int i = 0; i < 3; ++i) {
+        sends.push_back(std::async(std::launch::async, sendOnce));
+        connections.push_back(acceptWithin(listening.get(), std::chrono::seconds(60)));
+        ASSERT_TRUE(connections.back().valid()) << "exchange " << i << " never connected";
+    }
+    CurlHttpTransport::stopAll();
+    for (auto& send : sends) {
+        ASSERT_EQ(send.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "still waiting";
+        EXPECT_EQ(send.get(), HttpTransportError::Code::failed);
+    }
+
+    EXPECT_EQ(sendOnce(), HttpTransportError::Code::failed);
+    EXPECT_FALSE(acceptWithin(listening.get(), std::chrono::milliseconds(0)).valid())
+        << "an exchange after the stop connected";
 }
 
 }  // namespace
