@@ -88,29 +88,57 @@ SequencedWorkerPool::~SequencedWorkerPool() {
     shutdown();
 }
 
+namespace {
+
+// What a failure to keep work or to start its worker is reported as.
+std::error_code refusal(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(std::move(failure));
+    } catch (const std::system_error& error) {
+        return error.code();
+    } catch (const std::bad_alloc&) {
+        return std::make_error_code(std::errc::not_enough_memory);
+    } catch (...) {
+        return std::make_error_code(std::errc::resource_unavailable_try_again);
+    }
+}
+
+}  // namespace
+
 std::error_code SequencedWorkerPool::post(const std::string& key, std::function<void()> work) {
     std::lock_guard lock(impl_->mutex);
     if (impl_->stopping) return std::make_error_code(std::errc::operation_canceled);
-    if (auto sequence = impl_->sequences.find(key); sequence != impl_->sequences.end()) {
-        sequence->second.push_back(std::move(work));
+    auto sequence = impl_->sequences.find(key);
+    if (sequence != impl_->sequences.end()) {
+        try {
+            sequence->second.push_back(std::move(work));  // on failure nothing changed, `work` included
+        } catch (...) {
+            return refusal(std::current_exception());
+        }
         return {};
     }
     impl_->reap();
     Impl::Worker* worker = nullptr;
-    if (!impl_->idle.empty()) {
-        worker = impl_->idle.back();
-        impl_->idle.pop_back();
-    } else {
-        worker = &impl_->workers.emplace_back();
-        try {
+    try {
+        sequence = impl_->sequences.try_emplace(key).first;
+        sequence->second.push_back(std::move(work));
+        if (!impl_->idle.empty()) {
+            worker = impl_->idle.back();
+            impl_->idle.pop_back();
+        } else {
+            worker = &impl_->workers.emplace_back();
             // The new thread waits for the lock held here, so it finds itself assigned.
             worker->thread = impl_->options.startThread([self = impl_, worker] { Impl::run(self, worker); });
-        } catch (const std::system_error& error) {
-            impl_->workers.pop_back();
-            return error.code();
         }
+    } catch (...) {
+        if (worker) impl_->workers.pop_back();  // only a worker that did not start is left to undo
+        if (sequence != impl_->sequences.end()) {
+            // Given back, so its captures die outside the lock, when `work` goes.
+            if (!sequence->second.empty()) work = std::move(sequence->second.front());
+            impl_->sequences.erase(sequence);
+        }
+        return refusal(std::current_exception());
     }
-    impl_->sequences[key].push_back(std::move(work));
     worker->assigned = key;
     worker->wake.notify_one();
     return {};

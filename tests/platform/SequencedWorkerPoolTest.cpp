@@ -99,31 +99,39 @@ TEST(SequencedWorkerPoolTest, SequencesWithoutWorkHaveNoEntryAndIdleWorkersBeyon
 }
 
 TEST(SequencedWorkerPoolTest, AWorkerThatCannotStartKeepsNothingAndARunningSequenceNeedsNone) {
-    std::atomic<bool> refuse = false;
+    enum class Refusal { none, noThread, noMemory };
+    std::atomic<Refusal> refuse = Refusal::none;
     std::atomic<int> startedThreads = 0;
     SequencedWorkerPool pool({.label = "pool-refuse",
                               .keptIdle = 0,
                               .idleLimit = 10ms,
                               .startThread = [&](std::function<void()> body) {
-                                  if (refuse) throw std::system_error(EAGAIN, std::generic_category());
+                                  if (refuse == Refusal::noThread)
+                                      throw std::system_error(EAGAIN, std::generic_category());
+                                  if (refuse == Refusal::noMemory) throw std::bad_alloc();
                                   ++startedThreads;
                                   return std::thread(std::move(body));
                               }});
     Gate gate;
     ASSERT_FALSE(pool.post("running", [&] { gate.wait.wait(); }));
-    refuse = true;
-    auto kept = std::make_shared<int>(0);
-    auto code = pool.post("new", [kept] {});
-    EXPECT_EQ(code, std::errc::resource_unavailable_try_again);
-    EXPECT_EQ(kept.use_count(), 1) << "the refused closure was not kept";
-    EXPECT_EQ(pool.sequenceCount(), 1u);
+    // Whatever the failure, the request is refused with its reason and leaves no entry behind.
+    for (auto [failure, expected] : {std::pair{Refusal::noThread, std::errc::resource_unavailable_try_again},
+                                     std::pair{Refusal::noMemory, std::errc::not_enough_memory}}) {
+        refuse = failure;
+        auto kept = std::make_shared<int>(0);
+        auto code = pool.post("new", [kept] {});
+        EXPECT_EQ(code, expected);
+        EXPECT_EQ(kept.use_count(), 1) << "the refused closure was not kept";
+        EXPECT_EQ(pool.sequenceCount(), 1u);
+        EXPECT_EQ(pool.threadCount(), 1u);
+    }
     // A sequence that is running takes more work without a thread.
     std::promise<void> ran;
     EXPECT_FALSE(pool.post("running", [&] { ran.set_value(); }));
     gate.open();
     ASSERT_EQ(ran.get_future().wait_for(60s), std::future_status::ready);
     ASSERT_TRUE(eventually([&] { return pool.sequenceCount() == 0 && pool.threadCount() == 0; }));
-    refuse = false;
+    refuse = Refusal::none;
     std::promise<void> later;
     EXPECT_FALSE(pool.post("new", [&] { later.set_value(); }));
     EXPECT_EQ(later.get_future().wait_for(60s), std::future_status::ready);
