@@ -5,14 +5,14 @@
 // posted, each seeing what the one before it wrote; closures of different sequences never wait for one
 // another. A sequence that has work and is not running takes an idle worker, else starts one; a worker
 // runs its sequence until it is empty, then goes idle; idle workers beyond `keptIdle` end after
-// `idleLimit` without work. So threads are at most the sequences running at once plus `keptIdle`, and
-// a closure that blocks holds one worker and no other sequence. A sequence with no work queued or
-// running has no entry. `post` never throws: when the work cannot be kept or a worker is needed and none
-// can be started, whatever the failure (no thread, no memory), or the pool has been shut down, it keeps
-// nothing and says why. `shutdown` drops work not yet started, lets
-// running closures finish and joins every worker except the calling one (a closure that ends the pool
-// from its own worker leaves that worker to end by itself); the pool's state lives as long as any
-// worker. Thread names are the label's first 15 characters.
+// `idleLimit` without work. So threads are at most the sequences running at once plus `keptIdle`, and a
+// closure that blocks holds one worker and no other sequence. A sequence with no work queued or running
+// has no entry. `post` never throws: when the work cannot be kept or a worker is needed and none can be
+// started, whatever the failure (no thread, no memory), or the pool has been shut down, it keeps nothing
+// and says why. `shutdown` drops work not yet started, lets running closures finish and joins every
+// worker except the calling one (a closure that ends the pool from its own worker leaves that worker to
+// end by itself); the pool's state lives as long as any worker. Thread names are the label's first 15
+// characters.
 #include <chrono>
 #include <cstddef>
 #include <functional>
