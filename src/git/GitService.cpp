@@ -207,7 +207,9 @@ void GitService::queueFollowUpRefresh(const Project& project) {
 void GitService::waitUntilIdle() {
     {
         std::unique_lock lock(workMutex_);
-        workIdle_.wait(lock, [&] { return work_.empty() && pendingBarriers_.empty(); });
+        workIdle_.wait(lock, [&] { return stopping_ || (work_.empty() && pendingBarriers_.empty()); });
+        // Ended: its barriers are never answered, and the end itself waits for whatever still runs.
+        if (stopping_) return;
     }
     if (historyQueue_) historyQueue_->barrier();
     if (!MainQueue::isMainThread()) MainQueue::shared().sync([] {});
@@ -226,6 +228,7 @@ void GitService::shutdown() {
     historyQueue_.reset();
     std::lock_guard lock(workMutex_);
     work_.clear();
+    pendingBarriers_.clear();
     workIdle_.notify_all();
 }
 

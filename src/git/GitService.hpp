@@ -148,7 +148,8 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     static constexpr std::size_t diffAnswerLimit = std::size_t{16} << 20;
 
     // Blocks until no project has work outstanding and every barrier is answered, and, called off the
-    // main thread, until the main queue has run what was handed to it before (tests and benchmarks).
+    // main thread, until the main queue has run what was handed to it before; or until `shutdown` has
+    // ended it, and at once after that (tests and benchmarks; never at the same time as `shutdown`).
     void waitUntilIdle();
     // Projects with work queued, running or held back (tests and benchmarks).
     std::size_t projectsWithWork() const;

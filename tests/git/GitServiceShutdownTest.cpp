@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "git/GitTestSupport.hpp"
 
@@ -46,6 +47,9 @@ TEST(GitServiceShutdownTest, EndingDuringASlowFetchAndASlowPushStopsGitAndLeaves
 
         h->service->shutdown();
         EXPECT_EQ(h->service->projectsWithWork(), 0u);
+        // The barrier left unanswered holds up no one who waits for the service to be idle.
+        auto idle = std::async(std::launch::async, [&] { h->service->waitUntilIdle(); });
+        ASSERT_EQ(idle.wait_for(std::chrono::seconds(60)), std::future_status::ready);
         for (const auto& file : {fetchPid, pushPid}) {
             std::string pid(GitOutputText::trim(test::readFile(file)));
             EXPECT_TRUE(MainQueue::shared().drainUntil([&] { return test::processEnded(pid); },
