@@ -437,17 +437,21 @@ void GitService::handleGitError(const GitError& error, const std::string& comman
     send([&](GitServiceEventSink& sink) { sink.gitServiceDidFail(message); });
 }
 
+std::chrono::steady_clock::time_point GitService::now() const {
+    return options_.clock ? options_.clock() : std::chrono::steady_clock::now();
+}
+
 void GitService::notifyMissingRemoteIfNeeded(const Uuid& projectId) {
     sweepMissingRemotes();
     {
         std::lock_guard lock(projectSetsMutex_);
-        if (!missingRemoteProjects_.emplace(projectId, std::chrono::steady_clock::now()).second) return;
+        if (!missingRemoteProjects_.emplace(projectId, now()).second) return;
     }
     send([](GitServiceEventSink& sink) { sink.gitServiceDidFail(missingRemoteText); });
 }
 
 void GitService::sweepMissingRemotes() {
-    const auto cutoff = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    const auto cutoff = now() - std::chrono::seconds(1);
     std::lock_guard lock(projectSetsMutex_);
     std::erase_if(missingRemoteProjects_, [&](const auto& entry) { return entry.second <= cutoff; });
 }
@@ -455,8 +459,7 @@ void GitService::sweepMissingRemotes() {
 bool GitService::isMissingRemote(const Uuid& projectId) const {
     std::lock_guard lock(projectSetsMutex_);
     auto entry = missingRemoteProjects_.find(projectId);
-    return entry != missingRemoteProjects_.end() &&
-           entry->second > std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    return entry != missingRemoteProjects_.end() && entry->second > now() - std::chrono::seconds(1);
 }
 
 void GitService::clearMissingRemote(const Uuid& projectId) {

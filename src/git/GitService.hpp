@@ -97,6 +97,8 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
         std::chrono::milliseconds networkOverallLimit = std::chrono::minutes(30);
         // How the project sequences' workers are started (null: std::thread).
         SequencedWorkerPool::ThreadStarter startThread;
+        // What the once-a-second notice of a missing remote is timed by (null: the steady clock).
+        std::function<std::chrono::steady_clock::time_point()> clock;
     };
 
     GitService(std::shared_ptr<GitProjectProviding> configProvider,
@@ -332,6 +334,7 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     bool isMissingRemote(const Uuid& projectId) const;
     void clearMissingRemote(const Uuid& projectId);
     void sweepMissingRemotes();
+    std::chrono::steady_clock::time_point now() const;
 
     // What one project with work queued, running or held back has; no entry once it has none, so the
     // map holds only projects with outstanding work (configured ones: requests are resolved first).

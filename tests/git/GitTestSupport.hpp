@@ -315,7 +315,8 @@ struct GitServiceHarness {
     explicit GitServiceHarness(std::string gitHubWebBase = "https://github.com",
                                const Environment::Map& extra = {},
                                std::shared_ptr<GitHubGraphQLClient> graphQL = nullptr,
-                               SequencedWorkerPool::ThreadStarter startThread = nullptr) {
+                               SequencedWorkerPool::ThreadStarter startThread = nullptr,
+                               std::function<std::chrono::steady_clock::time_point()> clock = nullptr) {
         auto environment = isolatedGitEnvironment();
         for (const auto& [key, value] : extra) environment[key] = value;
         // A bare host name ("github.com") stands for its https address.
@@ -324,7 +325,8 @@ struct GitServiceHarness {
             projects, auth, broker, std::make_shared<ProcessGitProcessRunner>(), std::move(graphQL),
             GitService::Options{.gitHubWebBase = std::move(gitHubWebBase),
                                 .environment = environment,
-                                .startThread = std::move(startThread)});
+                                .startThread = std::move(startThread),
+                                .clock = std::move(clock)});
         service->setEventSink(sink);
     }
     // Everything queued on the service so far has run and reported (the main queue drained meanwhile).
