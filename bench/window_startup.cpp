@@ -1,5 +1,6 @@
 // Window start-up: the time from process start until the page's first script message arrives, for
-// Pelko (its window, services and "app" scheme) and for a bare WebKitGTK window showing the same page.
+// Pelko (its window, services and "app" scheme) and for a bare WebKitGTK window showing the same page;
+// `quit_ms` is the time from SIGTERM until the process has returned.
 // Needs a display: `xvfb-run -a build/bin/bench_window_startup`. Each run gets a session bus of its own. With
 // `--bare-window <page> <record>` this program is the bare window itself: it records the time of the first
 // message in milliseconds since 1970 and quits.
@@ -124,11 +125,14 @@ class SessionBus {
     pid_t pid_ = -1;
 };
 
-// Stops the program and records the time to its first page message; false (and the run skipped)
+// Stops the program, timing its quitting, and records the time to its first page message; false (and the run skipped)
 // when no message came.
 bool finishIteration(benchmark::State& state, pid_t pid, SessionBus& bus, const fs::path& root,
                      std::int64_t started, std::int64_t first) {
+    const std::int64_t quitting = nowMilliseconds();
     pelko::bench::stop(pid);
+    state.counters["quit_ms"] += static_cast<double>(nowMilliseconds() - quitting);
+    state.counters["quit_ms"].flags = benchmark::Counter::kAvgIterations;
     bus.end();
     const std::string output = pelko::bench::readFile(root / "output.txt");
     removeScratch(root);
