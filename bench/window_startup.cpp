@@ -125,8 +125,8 @@ class SessionBus {
     pid_t pid_ = -1;
 };
 
-// Stops the program, timing its quitting, and records the time to its first page message; false (and the run skipped)
-// when no message came.
+// Stops the program, timing its quitting, and records the time to its first page message; false (and
+// the run skipped) when no message came.
 bool finishIteration(benchmark::State& state, pid_t pid, SessionBus& bus, const fs::path& root,
                      std::int64_t started, std::int64_t first) {
     const std::int64_t quitting = nowMilliseconds();
