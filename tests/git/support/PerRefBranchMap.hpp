@@ -1,6 +1,8 @@
 #pragma once
-// The branch map as it was first computed: one `for-each-ref --contains` per ref, every answer kept,
-// the ref listing with every subject, overlaps pair by pair. Quadratic in the branches, so tests only:
+// The branch map computed plainly, branch by branch: the whole commit graph read once, each ref's
+// history walked from its tip over it, containment, counts and merge bases read off those histories,
+// changed files from one `git diff-tree` of each branch against its merge base, the ref listing with
+// every subject, overlaps pair by pair. Quadratic in the branches, so tests only:
 // it is the oracle the bounded computation must match byte for byte where it finishes.
 #include <fmt/format.h>
 #include <time.h>
@@ -81,15 +83,90 @@ inline GitBranchAnalysis::BranchRefs parseRefListingWithSubjects(std::string_vie
     return refs;
 }
 
-inline std::set<std::string> parseContainingBranches(std::string_view output,
-                                                     const std::vector<std::string>& remotes) {
-    std::set<std::string> names;
-    for (auto line : Text::nonEmptyLines(output)) {
-        if (auto branch = GitBranchAnalysis::branchName(Text::trim(line), remotes))
-            names.insert(branch->first);
+// Every commit of `git rev-list --parents` with its parents, and the history of any of them: the
+// commit and every commit its parents lead to.
+class CommitGraph {
+  public:
+    static CommitGraph parse(std::string_view output) {
+        CommitGraph graph;
+        for (auto line : Text::nonEmptyLines(output)) {
+            auto fields = Text::split(Text::trim(line), " ");
+            std::size_t commit = graph.indexOf(fields[0]);
+            for (std::size_t field = 1; field < fields.size(); ++field) {
+                std::size_t parent = graph.indexOf(fields[field]);
+                graph.parents_[commit].push_back(parent);
+            }
+        }
+        return graph;
     }
-    return names;
-}
+
+    std::optional<std::size_t> find(const std::string& sha) const {
+        auto found = index_.find(sha);
+        if (found == index_.end()) return std::nullopt;
+        return found->second;
+    }
+    const std::string& sha(std::size_t commit) const { return shas_[commit]; }
+
+    const std::vector<bool>& history(std::size_t commit) {
+        auto [found, added] = histories_.try_emplace(commit);
+        if (!added) return found->second;
+        std::vector<bool>& seen = found->second;
+        seen.assign(shas_.size(), false);
+        std::vector<std::size_t> stack{commit};
+        seen[commit] = true;
+        while (!stack.empty()) {
+            std::size_t next = stack.back();
+            stack.pop_back();
+            for (std::size_t parent : parents_[next]) {
+                if (!seen[parent]) {
+                    seen[parent] = true;
+                    stack.push_back(parent);
+                }
+            }
+        }
+        return seen;
+    }
+
+    // The commits in the history of `commit` that the history of `other` lacks.
+    std::int64_t countLacking(std::size_t commit, std::size_t other) {
+        const auto& mine = history(commit);
+        const auto& theirs = history(other);
+        std::int64_t count = 0;
+        for (std::size_t at = 0; at < shas_.size(); ++at) count += mine[at] && !theirs[at];
+        return count;
+    }
+
+    // What `git merge-base --all` lists: the commits in both histories without a child in both.
+    std::vector<std::size_t> mergeBases(std::size_t first, std::size_t second) {
+        const auto& left = history(first);
+        const auto& right = history(second);
+        std::vector<bool> hasCommonChild(shas_.size(), false);
+        for (std::size_t at = 0; at < shas_.size(); ++at) {
+            if (!left[at] || !right[at]) continue;
+            for (std::size_t parent : parents_[at]) hasCommonChild[parent] = true;
+        }
+        std::vector<std::size_t> bases;
+        for (std::size_t at = 0; at < shas_.size(); ++at) {
+            if (left[at] && right[at] && !hasCommonChild[at]) bases.push_back(at);
+        }
+        return bases;
+    }
+
+  private:
+    std::size_t indexOf(std::string_view sha) {
+        auto [found, added] = index_.try_emplace(std::string(sha), shas_.size());
+        if (added) {
+            shas_.emplace_back(sha);
+            parents_.emplace_back();
+        }
+        return found->second;
+    }
+
+    std::vector<std::string> shas_;
+    std::map<std::string, std::size_t> index_;
+    std::vector<std::vector<std::size_t>> parents_;
+    std::map<std::size_t, std::vector<bool>> histories_;
+};
 
 inline std::map<std::string, GitBranchAnalysis::Parent> resolveParents(
     const std::optional<std::string>& baseBranch, const GitBranchAnalysis::BranchRefs& refs,
@@ -230,7 +307,8 @@ class PerRefComputation {
         payload_.projectId = metadata.id.string();
     }
 
-    GitBranchMapPayload run(std::int64_t limit) {
+    // Every node, ranked.
+    GitBranchMapPayload run() {
         if (git({"rev-parse", "--is-inside-work-tree"}).status != 0) return finish("notARepository");
         auto head = git({"rev-parse", "HEAD"});
         if (head.status != 0) return finish("noCommits");
@@ -252,6 +330,7 @@ class PerRefComputation {
                 baseRev_ = Analysis::revision(*baseRef);
         }
 
+        loadGraph();
         loadDescendants();
         if (baseRev_) {
             auto scan =
@@ -266,6 +345,7 @@ class PerRefComputation {
 
         std::map<std::string, Analysis::Computed> computed;
         for (const auto& ref : refs_.all()) computed[ref.name] = computeMergeState(ref);
+        loadChangedFiles(computed);
 
         std::vector<GitBranchMapRanking::OpenBranch> open;
         for (const auto& ref : refs_.all()) {
@@ -285,9 +365,7 @@ class PerRefComputation {
         applyPriority(nodes, payload_.baseBranch, descendants_, Date::now());
         GitBranchMapRanking::sortNodes(nodes);
         payload_.totalCount = static_cast<std::int64_t>(nodes.size());
-        payload_.nodes = GitBranchMapRanking::boundedNodes(nodes, limit);
-        payload_.truncatedCount =
-            std::max<std::int64_t>(0, payload_.totalCount - static_cast<std::int64_t>(payload_.nodes.size()));
+        payload_.nodes = std::move(nodes);
         return finish(state);
     }
 
@@ -310,6 +388,26 @@ class PerRefComputation {
             return;
         }
         refs_ = parseRefListingWithSubjects(result.stdout, remotes_);
+        for (auto line : Text::nonEmptyLines(result.stdout)) {
+            auto fields = Text::split(line, GitBranchAnalysis::separator);
+            if (fields.size() >= 6) refShas_.emplace(fields[0], fields[2]);
+        }
+    }
+
+    void loadGraph() {
+        auto result = git({"rev-list", "--parents", "--branches", "--remotes", "--"});
+        if (result.status != 0) {
+            logger_.error(fmt::format("Failed to list commits: {}", result.stderr));
+            return;
+        }
+        graph_ = CommitGraph::parse(result.stdout);
+    }
+
+    // The commit a full ref name points at.
+    std::optional<std::size_t> commitOf(const std::string& fullRef) const {
+        auto found = refShas_.find(fullRef);
+        if (found == refShas_.end()) return std::nullopt;
+        return graph_.find(found->second);
     }
 
     void determineBaseBranch() {
@@ -329,14 +427,19 @@ class PerRefComputation {
         }
     }
 
+    // For each branch, the branches with a copy whose history holds its tip.
     void loadDescendants() {
         for (const auto& ref : refs_.all()) {
             const auto& tip = ref.localSha ? ref.localSha : ref.remoteSha;
             if (!tip) continue;
-            auto result = git(
-                {"for-each-ref", "--contains", *tip, "--format=%(refname)", "refs/heads", "refs/remotes"});
-            descendants_[ref.name] = result.status == 0 ? parseContainingBranches(result.stdout, remotes_)
-                                                        : std::set<std::string>{};
+            auto& names = descendants_[ref.name];
+            auto tipCommit = graph_.find(*tip);
+            if (!tipCommit) continue;
+            for (const auto& [fullRef, sha] : refShas_) {
+                auto branch = Analysis::branchName(fullRef, remotes_);
+                auto commit = graph_.find(sha);
+                if (branch && commit && graph_.history(*commit)[*tipCommit]) names.insert(branch->first);
+            }
         }
     }
 
@@ -361,11 +464,11 @@ class PerRefComputation {
         if (!baseRev_) return undetermined("baseUnknown");
         auto branchRev = Analysis::revision(ref);
         if (!branchRev) return undetermined("baseUnknown");
-        auto counts = git({"rev-list", "--left-right", "--count", *baseRev_ + "..." + *branchRev, "--"});
-        auto aheadBehind = counts.status == 0 ? Analysis::parseAheadBehind(counts.stdout) : std::nullopt;
-        if (!aheadBehind) return undetermined("commandFailed");
-        result.ahead = aheadBehind->first;
-        result.behind = aheadBehind->second;
+        auto baseCommit = commitOf(*baseRev_);
+        auto branchCommit = commitOf(*branchRev);
+        if (!baseCommit || !branchCommit) return undetermined("commandFailed");
+        result.ahead = graph_.countLacking(*branchCommit, *baseCommit);
+        result.behind = graph_.countLacking(*baseCommit, *branchCommit);
 
         if (inDescendants(ref.name, *payload_.baseBranch)) {
             result.mergeState = "merged";
@@ -380,23 +483,58 @@ class PerRefComputation {
             }
             return result;
         }
+        auto mergeBase = this->mergeBase(*baseCommit, *branchCommit, *branchRev);
         if (*result.ahead <= 0) {
             result.mergeState = "unmerged";
+        } else if (!mergeBase) {
+            return undetermined("commandFailed");
+        } else if (firstParent_.shas.contains(*mergeBase)) {
+            result.mergeState = "unmerged";
+        } else if (firstParent_.shas.empty() || firstParent_.truncated) {
+            return undetermined("historyTooLong");
         } else {
-            auto mergeBase = git({"merge-base", *baseRev_, *branchRev});
-            auto base = Text::trim(mergeBase.stdout);
-            if (mergeBase.status != 0 || base.empty()) return undetermined("commandFailed");
-            if (firstParent_.shas.contains(std::string(base))) {
-                result.mergeState = "unmerged";
-            } else if (firstParent_.shas.empty() || firstParent_.truncated) {
-                return undetermined("historyTooLong");
-            } else {
-                result.mergeState = "mergedWithFollowUp";
-            }
+            result.mergeState = "mergedWithFollowUp";
         }
-        auto diff = git({"diff", "--name-only", *baseRev_ + "..." + *branchRev, "--"});
-        if (diff.status == 0) result.changedFiles = Analysis::parseChangedFiles(diff.stdout);
+        // `git diff base...branch` compares the branch with its merge base, and fails without one.
+        if (mergeBase) diffBases_[graph_.sha(*branchCommit)] = *mergeBase;
         return result;
+    }
+
+    // The merge base `git merge-base` gives; git is asked which one it takes of several.
+    std::optional<std::string> mergeBase(std::size_t baseCommit, std::size_t branchCommit,
+                                         const std::string& branchRev) {
+        auto bases = graph_.mergeBases(baseCommit, branchCommit);
+        if (bases.size() == 1) return graph_.sha(bases.front());
+        if (bases.empty()) return std::nullopt;
+        auto result = git({"merge-base", *baseRev_, branchRev});
+        auto base = Text::trim(result.stdout);
+        if (result.status != 0 || base.empty()) return std::nullopt;
+        return std::string(base);
+    }
+
+    // Each branch's changes since its merge base, from one `git diff-tree` reading commit pairs.
+    void loadChangedFiles(std::map<std::string, Analysis::Computed>& computed) {
+        if (diffBases_.empty()) return;
+        std::string input;
+        for (const auto& [branch, base] : diffBases_) input += branch + " " + base + "\n";
+        // Renames found as `git diff` finds them by default.
+        auto result = runner_.runWithInput(
+            {"git", "diff-tree", "--stdin", "-r", "-M", "--name-only", "--always", "--format=%x1e%H"},
+            folder_, environment_, input, {});
+        if (result.status != 0) return;
+        std::map<std::string, std::vector<std::string>> changes;
+        for (auto record : Text::split(result.stdout, "\x1e")) {
+            std::size_t end = std::min(record.find('\n'), record.size());
+            if (end > 0)
+                changes[std::string(record.substr(0, end))] = Analysis::parseChangedFiles(record.substr(end));
+        }
+        for (const auto& ref : refs_.all()) {
+            auto revision = Analysis::revision(ref);
+            auto commit = revision ? commitOf(*revision) : std::nullopt;
+            if (!commit) continue;
+            if (auto found = changes.find(graph_.sha(*commit)); found != changes.end())
+                computed[ref.name].changedFiles = found->second;
+        }
     }
 
     std::pair<std::string, std::optional<std::int64_t>> resolvePushState(const Analysis::BranchRef& ref) {
@@ -405,10 +543,11 @@ class PerRefComputation {
         if (!target && ref.remoteSha && !remotes_.empty()) target = ref.remoteRef;
         if (!target) return {"noUpstream", std::nullopt};
         if (ref.remoteSha == ref.localSha) return {"pushed", 0};
-        auto result = git({"rev-list", "--count", *target + ".." + *ref.localSha, "--"});
-        auto count = result.status == 0 ? Analysis::parseCount(result.stdout) : std::nullopt;
-        if (!count) return {"noUpstream", std::nullopt};
-        if (*count > 0) return {"unpushed", *count};
+        auto targetCommit = commitOf(*target);
+        auto localCommit = graph_.find(*ref.localSha);
+        if (!targetCommit || !localCommit) return {"noUpstream", std::nullopt};
+        if (auto count = graph_.countLacking(*localCommit, *targetCommit); count > 0)
+            return {"unpushed", count};
         return {"pushed", 0};
     }
 
@@ -458,6 +597,11 @@ class PerRefComputation {
     GitBranchMapPayload payload_;
     std::vector<std::string> remotes_;
     Analysis::BranchRefs refs_;
+    // Full name -> commit, for every listed ref.
+    std::map<std::string, std::string> refShas_;
+    CommitGraph graph_;
+    // Branch commit -> the merge base its changed files are read from.
+    std::map<std::string, std::string> diffBases_;
     std::optional<std::string> baseRev_;
     std::map<std::string, std::set<std::string>> descendants_;
     Analysis::FirstParentScan firstParent_;
@@ -465,10 +609,18 @@ class PerRefComputation {
     Analysis::WorkingTreeFlags flags_;
 };
 
+// The payload `limit` leaves of a computed map (0 for no limit): the same for any limit as computing again.
+inline GitBranchMapPayload bounded(GitBranchMapPayload payload, std::int64_t limit) {
+    payload.nodes = GitBranchMapRanking::boundedNodes(payload.nodes, limit);
+    payload.truncatedCount =
+        std::max<std::int64_t>(0, payload.totalCount - static_cast<std::int64_t>(payload.nodes.size()));
+    return payload;
+}
+
 inline GitBranchMapPayload loadBranchMap(GitProcessRunning& runner, const Environment::Map& environment,
                                          const ProjectMetadata& metadata, std::int64_t limit) {
     static const SystemLogger logger{"app.pelko.git", "git-branch-map-oracle"};
-    return PerRefComputation(runner, environment, metadata, logger).run(limit);
+    return bounded(PerRefComputation(runner, environment, metadata, logger).run(), limit);
 }
 
 }  // namespace pelko::test::perref
