@@ -62,7 +62,7 @@ class ExplorerWatchTest : public ::testing::Test {
     void deliver(std::vector<ExplorerFileEvent> events) { log->handler(std::move(events)); }
 
     bool waitForBatches(std::size_t count) {
-        return MainQueue::shared().drainUntil([&] { return batches.size() >= count; }, 5s);
+        return MainQueue::shared().drainUntil([&] { return batches.size() >= count; }, 60s);
     }
 
     // Everything armed so far has flushed and its callback has had its turn on the main queue: the
@@ -70,7 +70,7 @@ class ExplorerWatchTest : public ::testing::Test {
     void settle() {
         bool done = false;
         queue->asyncAfter(80ms, [&done] { MainQueue::shared().async([&done] { done = true; }); });
-        ASSERT_TRUE(MainQueue::shared().drainUntil([&] { return done; }, 5s));
+        ASSERT_TRUE(MainQueue::shared().drainUntil([&] { return done; }, 60s));
     }
 
     std::shared_ptr<SerialQueue> queue = std::make_shared<SerialQueue>(ExplorerService::debounceQueueLabel);

@@ -50,7 +50,7 @@ class EventSink {
         };
     }
     bool waitFor(const std::function<bool(const std::vector<ExplorerFileEvent>&)>& predicate,
-                 std::chrono::milliseconds timeout = 10s) {
+                 std::chrono::milliseconds timeout = 60s) {
         std::unique_lock guard(mutex_);
         return changed_.wait_for(guard, timeout, [&] { return predicate(events_); });
     }
@@ -116,7 +116,7 @@ class InotifyWatchTest : public ::testing::Test {
                 auto folders = seen();
                 return std::includes(folders.begin(), folders.end(), expected.begin(), expected.end());
             },
-            10s);
+            60s);
     }
 
     bool waitForResync() {
@@ -127,7 +127,7 @@ class InotifyWatchTest : public ::testing::Test {
                 }
                 return false;
             },
-            10s);
+            60s);
     }
 
     TempDir dir;
@@ -317,7 +317,7 @@ TEST(InotifyExplorerWatcher, StopReturnsOnlyWhenNoHandlerCanRun) {
     writeFile(root / "three", "");
     {
         std::unique_lock guard(mutex);
-        ASSERT_TRUE(stopped.wait_for(guard, 10s, [&] { return calls == 1; }));
+        ASSERT_TRUE(stopped.wait_for(guard, 60s, [&] { return calls == 1; }));
     }
     writeFile(root / "four", "");
     ASSERT_TRUE(probeSink.waitForPath(root / "four"));
@@ -359,7 +359,7 @@ TEST(InotifyExplorerWatcher, QueueOverflowAsksForResyncAndKeepsWatching) {
     writeFile(root / "first", "");
     {
         std::unique_lock guard(mutex);
-        ASSERT_TRUE(changed.wait_for(guard, 10s, [&] { return entered; }));
+        ASSERT_TRUE(changed.wait_for(guard, 60s, [&] { return entered; }));
     }
     // Each file gives a create and a close-after-write event.
     for (long i = 0; i < limit / 2 + 64; ++i) {
@@ -371,11 +371,11 @@ TEST(InotifyExplorerWatcher, QueueOverflowAsksForResyncAndKeepsWatching) {
         std::unique_lock guard(mutex);
         released = true;
         changed.notify_all();
-        ASSERT_TRUE(changed.wait_for(guard, 10s, [&] { return hasResync(events); }));
+        ASSERT_TRUE(changed.wait_for(guard, 60s, [&] { return hasResync(events); }));
     }
     writeFile(root / "sub/after", "");
     std::unique_lock guard(mutex);
-    ASSERT_TRUE(changed.wait_for(guard, 10s, [&] {
+    ASSERT_TRUE(changed.wait_for(guard, 60s, [&] {
         for (const auto& event : events) {
             if (event.path == (root / "sub/after").string()) return true;
         }

@@ -71,7 +71,7 @@ TEST(SerialQueueTest, DelayedWorkRunsByDueTimeAndCanBeCancelled) {
     queue.async([&] { order.push_back('0'); });
     cancelled.cancel();
     EXPECT_TRUE(cancelled.isCancelled());
-    ASSERT_EQ(done.get_future().wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(done.get_future().wait_for(60s), std::future_status::ready);
     EXPECT_EQ(order, (std::vector<char>{'0', 'a', 'b'}));
     EXPECT_GE(firstAfter, 30ms);
 }
@@ -111,7 +111,7 @@ TEST(SerialQueueTest, LastReferenceDroppedOnItsOwnThreadDoesNotDeadlock) {
     queue->async([&] { done.set_value(); });  // already enqueued work still runs afterwards
     queue.reset();
     go.set_value();
-    EXPECT_EQ(done.get_future().wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(done.get_future().wait_for(60s), std::future_status::ready);
 }
 
 TEST(ConcurrentQueueTest, RunsAtMostWidthAtOnceAndBarrierWaitsForAll) {
@@ -127,7 +127,7 @@ TEST(ConcurrentQueueTest, RunsAtMostWidthAtOnceAndBarrierWaitsForAll) {
             mostRunning = std::max(mostRunning, ++running);
             changed.notify_all();
             // Holds until the pool is full (or the tail of the queue is reached), to provoke overlap.
-            changed.wait_for(lock, 2s, [&] { return running == 3 || finished >= 27; });
+            changed.wait_for(lock, 60s, [&] { return running == 3 || finished >= 27; });
             --running;
             ++finished;
             changed.notify_all();
@@ -163,7 +163,7 @@ TEST(ConcurrentQueueTest, LastReferenceDroppedOnAPoolThreadDoesNotDeadlock) {
     });
     pool.reset();
     go.set_value();
-    EXPECT_EQ(done.get_future().wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(done.get_future().wait_for(60s), std::future_status::ready);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ std::string runOnTerminal(const std::vector<std::string>& argv,
         output.append(chunk.begin(), chunk.end());
     });
     spawned.process->setTerminationHandler([&](TerminalProcess&) { exited = true; });
-    if (!test::waitFor([&] { return exited.load(); }, std::chrono::seconds(10))) {
+    if (!test::waitFor([&] { return exited.load(); }, std::chrono::seconds(60))) {
         // A wrapper that keeps running itself must not outlive the test: end its whole group.
         kill(-spawned.process->pid(), SIGKILL);
         ADD_FAILURE() << "the command did not finish";

@@ -134,7 +134,7 @@ TEST(PTYDriverTest, NoDescriptorAboveTwoLeaksIntoTheChild) {
     Child child("exec ls -1 /proc/self/fd");
     ASSERT_TRUE(child.waitForExit());
     close(leaky);
-    test::waitFor([&] { return child.text().find("3") != std::string::npos; }, std::chrono::seconds(2));
+    test::waitFor([&] { return child.text().find("3") != std::string::npos; }, std::chrono::seconds(60));
     // ls itself holds 3 for the folder it lists.
     EXPECT_EQ(child.text(), "0\r\n1\r\n2\r\n3\r\n");
 }
