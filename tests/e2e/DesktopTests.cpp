@@ -4,9 +4,11 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 
+#include "app/WebProcessCrashRecovery.hpp"
 #include "e2e/PelkoWindowFixture.hpp"
 #include "e2e/XWindows.hpp"
 
@@ -141,6 +143,7 @@ TEST_F(DesktopTest, SigtermEndsTheSessionsAndTheProcessWithStatusZero) {
 TEST_F(DesktopTest, ACrashedPageIsLoadedAgainAtMostThreeTimesAMinute) {
     writeTestPage(lifeScript);
     auto pelko = start();
+    std::chrono::steady_clock::time_point firstCrash;
     for (long starts = 1; starts <= 4; ++starts) {
         ASSERT_TRUE(test::waitFor([&] { return count("page-start") == starts; }, 60s))
             << "page start " << starts << "\n"
@@ -154,8 +157,17 @@ TEST_F(DesktopTest, ACrashedPageIsLoadedAgainAtMostThreeTimesAMinute) {
                 return webProcess != 0;
             },
             30s));
+        if (starts == 1) firstCrash = std::chrono::steady_clock::now();
         ::kill(webProcess, SIGKILL);
         if (starts == 4) break;
+    }
+    // A machine so loaded that four page loads took most of the minute may see the first reload leave
+    // the minute before the application hears of the fourth crash, and then reloading is right.
+    const auto crashes = std::chrono::steady_clock::now() - firstCrash;
+    if (crashes > WebProcessCrashRecovery::window * 3 / 4) {
+        GTEST_SKIP() << "the fourth crash came "
+                     << std::chrono::duration_cast<std::chrono::seconds>(crashes).count()
+                     << " s after the first, too near the minute in which reloads are counted";
     }
     // The fourth crash within the minute is logged and not reloaded; the application stays.
     EXPECT_TRUE(test::waitFor([&] { return output().find("not reloading") != std::string::npos; }, 30s))

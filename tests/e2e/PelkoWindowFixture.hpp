@@ -8,6 +8,7 @@
 
 #include "config/AppConfig.hpp"
 #include "e2e/PelkoProcess.hpp"
+#include "e2e/XWindows.hpp"
 #include "support/LoopbackListener.hpp"
 
 namespace pelko::test {
@@ -41,6 +42,19 @@ class PelkoWindowTest : public ::testing::Test {
             GTEST_SKIP() << "needs a display (run under xvfb-run)";
         }
         ASSERT_TRUE(std::filesystem::exists(test::binFolder() / "pelko"));
+        // Xvfb resets itself whenever its last client leaves and turns away whoever connects during the
+        // reset, which takes longer the busier the machine: an application started just as another
+        // test's ends would find no display. A connection of the test's own, held from before its
+        // application starts until after it ends, keeps the server from resetting under it.
+        if (const auto display = Environment::process().nonEmpty("DISPLAY")) {
+            ASSERT_TRUE(test::waitFor(
+                [&] {
+                    heldDisplay = std::make_unique<XWindows>(*display);
+                    return heldDisplay->available();
+                },
+                std::chrono::seconds(30)))
+                << "the X display " << *display << " does not answer";
+        }
         for (const char* folder : {"home", "cache", "data", "bundle"})
             std::filesystem::create_directories(dir / folder);
 
@@ -125,6 +139,7 @@ class PelkoWindowTest : public ::testing::Test {
     }
     std::string output() const { return test::readFile(dir / "output.txt"); }
 
+    std::unique_ptr<XWindows> heldDisplay;
     test::TempDir dir;
     AppConfig config;
 };

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -38,6 +41,29 @@ TEST(RendererChoiceTest, CairoOnlyForSoftwareOpenGLWhereFreshMemoryIsCheap) {
     EXPECT_FALSE(chooseRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)", costing(0ns)).cairo);
     EXPECT_FALSE(chooseRenderer("", costing(0ns)).cairo);
     EXPECT_EQ(measured, 3);
+}
+
+// A page cost that could not be measured is no cost: GTK's choice stays, and the reason says so
+// instead of giving a figure. The real measurement fails that way where no memory can be mapped, as in
+// a child that may not grow its address space.
+TEST(RendererChoiceTest, AFailedPageFaultMeasurementLeavesGTKsChoice) {
+    const auto choice = chooseRenderer("llvmpipe (LLVM 15.0.6, 256 bits)",
+                                       [] { return std::optional<std::chrono::nanoseconds>(); });
+    EXPECT_FALSE(choice.cairo);
+    EXPECT_NE(choice.reason.find("could not be measured"), std::string::npos) << choice.reason;
+    EXPECT_EQ(choice.reason.find("µs"), std::string::npos) << choice.reason;
+
+    ASSERT_TRUE(freshPageFault().has_value());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_AS, &none);
+        ::_exit(freshPageFault().has_value() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "measured without memory to map";
 }
 
 // Xvfb has no graphics hardware: its OpenGL is Mesa's software rasteriser. Each test runs in a process

@@ -36,13 +36,17 @@ bool isSoftwareRasteriser(std::string_view renderer) {
     return false;
 }
 
-// The time to fault in one fresh page of anonymous memory: the best of a few short runs, so a
-// moment of a loaded machine does not count.
-std::chrono::nanoseconds freshPageFault() {
+std::string microseconds(std::chrono::nanoseconds time) {
+    return fmt::format("{:.1f} µs", static_cast<double>(time.count()) / 1000);
+}
+
+}  // namespace
+
+std::optional<std::chrono::nanoseconds> freshPageFault() {
     constexpr int runs = 8;
     constexpr std::size_t pages = 64;
     const auto pageSize = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    auto best = std::chrono::nanoseconds::max();
+    std::optional<std::chrono::nanoseconds> best;
     for (int run = 0; run < runs; ++run) {
         void* memory =
             ::mmap(nullptr, pages * pageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -52,24 +56,25 @@ std::chrono::nanoseconds freshPageFault() {
         for (std::size_t page = 0; page < pages; ++page) bytes[page * pageSize] = 1;
         const auto took = std::chrono::steady_clock::now() - started;
         ::munmap(memory, pages * pageSize);
-        best = std::min(best,
-                        std::chrono::duration_cast<std::chrono::nanoseconds>(took) / static_cast<int>(pages));
+        const auto perPage =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(took) / static_cast<int>(pages);
+        best = best ? std::min(*best, perPage) : perPage;
     }
-    return best == std::chrono::nanoseconds::max() ? std::chrono::nanoseconds(0) : best;
+    return best;
 }
-
-std::string microseconds(std::chrono::nanoseconds time) {
-    return fmt::format("{:.1f} µs", static_cast<double>(time.count()) / 1000);
-}
-
-}  // namespace
 
 RendererChoice chooseRenderer(std::string_view glRenderer,
-                              const std::function<std::chrono::nanoseconds()>& pageFault) {
+                              const std::function<std::optional<std::chrono::nanoseconds>()>& pageFault) {
     if (glRenderer.empty()) return {false, "the display has no OpenGL"};
     const std::string gl(glRenderer);
     if (!isSoftwareRasteriser(glRenderer)) return {false, "OpenGL renders in hardware (" + gl + ")"};
-    const auto cost = pageFault();
+    const auto measured = pageFault();
+    if (!measured) {
+        return {false, "OpenGL renders in software (" + gl +
+                           ") but how fast fresh memory faults in could not be measured (no memory could be "
+                           "mapped); GSK_RENDERER=cairo picks cairo"};
+    }
+    const auto cost = *measured;
     if (cost >= slowPageFault) {
         return {false, "OpenGL renders in software (" + gl + ") but fresh memory faults in slowly (" +
                            microseconds(cost) + " a page, " + microseconds(slowPageFault) +
