@@ -234,8 +234,9 @@ struct InotifyExplorerWatcher::Session {
 
     // While the root is gone: watches the nearest existing folder above it until the root is back,
     // then watches the tree again and asks for a resync. Looks again after each watch is placed, so
-    // a folder that appeared meanwhile is not missed. When no watch can be placed the wait ends; the
-    // next activation starts a new watch.
+    // a folder that appeared meanwhile is not missed, and when the folder went before its watch was
+    // placed. When no watch can be placed otherwise the wait ends; the next activation starts a new
+    // watch.
     void awaitRoot(std::vector<ExplorerFileEvent>& events) {
         while (rootGone && !stopping.load(std::memory_order_relaxed)) {
             std::string nearest = nearestExistingFolder();
@@ -250,6 +251,8 @@ struct InotifyExplorerWatcher::Session {
             if (ancestorWatch >= 0 && nearest == ancestorPath) return;
             dropAncestorWatch();
             int watch = ::inotify_add_watch(inotifyFd, nearest.c_str(), kAncestorMask);
+            // Gone between the look and the watch (its whole branch being deleted): look again.
+            if (watch < 0 && (errno == ENOENT || errno == ENOTDIR)) continue;
             if (watch < 0) return;
             ancestorWatch = watch;
             ancestorPath = nearest;

@@ -239,7 +239,11 @@ TEST_F(InotifyWatchTest, RootThatComesBackIsWatchedAgain) {
          [&](const fs::path&) { fs::remove_all(dir / "outer"); },
          [](const fs::path& r) { fs::create_directories(r); }},
     };
-    for (const auto& c : cases) {
+    // The last case again and again: its branch may go while the watcher looks for a folder to wait in.
+    std::vector<const Case*> runs{&cases[0], &cases[1]};
+    for (int round = 0; round < 10; ++round) runs.push_back(&cases[2]);
+    for (const Case* run : runs) {
+        const Case& c = *run;
         SCOPED_TRACE(c.what);
         root = c.root;
         fs::create_directories(root);
