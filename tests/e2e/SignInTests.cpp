@@ -84,15 +84,23 @@ class SignInWindowTest : public test::PelkoWindowTest {
                        R"("token_type":"bearer","scope":"repo","expires_in":28800})");
         github.respond("GET", "/user", 200, R"({"login":"octocat-e2e"})");
     }
-    // The application, on the keyring's bus, signing in through `github` as soon as its page loads.
+    // The application, on the keyring's bus, with GitHub's hosts at `github` unless `extra` says otherwise,
+    // running the page `script`.
+    std::unique_ptr<test::PelkoProcess> startOnKeyring(const test::PrivateKeyring& keyring,
+                                                       const char* script,
+                                                       const std::string& output = "output.txt",
+                                                       std::map<std::string, std::string> extra = {}) {
+        writeTestPage(script);
+        extra.merge(std::map<std::string, std::string>{{"DBUS_SESSION_BUS_ADDRESS", keyring.address},
+                                                       {"PELKO_GITHUB_OAUTH_CLIENT_ID_DEV", "e2e-client"},
+                                                       {"PELKO_GITHUB_OAUTH_BASE_URL", github.base()},
+                                                       {"PELKO_GITHUB_API_BASE_URL", github.base()}});
+        return start(extra, {}, output);
+    }
+    // Signing in through `github` as soon as its page loads.
     std::unique_ptr<test::PelkoProcess> startSigningIn(const test::PrivateKeyring& keyring,
                                                        const std::string& output = "output.txt") {
-        writeTestPage(signInScript);
-        return start({{"DBUS_SESSION_BUS_ADDRESS", keyring.address},
-                      {"PELKO_GITHUB_OAUTH_CLIENT_ID_DEV", "e2e-client"},
-                      {"PELKO_GITHUB_OAUTH_BASE_URL", github.base()},
-                      {"PELKO_GITHUB_API_BASE_URL", github.base()}},
-                     {}, output);
+        return startOnKeyring(keyring, signInScript, output);
     }
 
     test::RoutedHttpServer github;
@@ -244,7 +252,8 @@ TEST_F(SignInWindowTest, QuittingDuringGitHubRequestsThatNeverFinishReturnsAtOnc
     saveConfig();
 
     const std::string id = config.projects.front().id.string();
-    writeTestPage((R"(
+    const std::string page = R"(
+  let started = false;
   let asked = false;
   window.__pelko__ = {
     dispatch: function (event) {
@@ -252,24 +261,19 @@ TEST_F(SignInWindowTest, QuittingDuringGitHubRequestsThatNeverFinishReturnsAtOnc
       if (event.payload.status === 'connected' && !asked) {
         asked = true;
         post({ type: 'git/graph', payload: { projectId: ')" +
-                   id + R"(' } });
+                             id + R"(' } });
         post({ type: 'git/history', payload: { projectId: ')" +
-                   id + R"(', requestId: 'h' } });
-      } else if (event.payload.status !== 'connected' && !window.__started) {
-        window.__started = true;
+                             id + R"(', requestId: 'h' } });
+      } else if (event.payload.status !== 'connected' && !started) {
+        started = true;
         post({ type: 'github/oauth/start' });
       }
     }
   };
   (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
-)")
-                      .c_str());
-    std::string asanOptions = Environment::process().nonEmpty("ASAN_OPTIONS").value_or("");
-    auto pelko = start({{"DBUS_SESSION_BUS_ADDRESS", keyring.address},
-                        {"PELKO_GITHUB_OAUTH_CLIENT_ID_DEV", "e2e-client"},
-                        {"PELKO_GITHUB_OAUTH_BASE_URL", github.base()},
-                        {"PELKO_GITHUB_API_BASE_URL", api.base()},
-                        {"ASAN_OPTIONS", asanOptions + (asanOptions.empty() ? "" : ":") + "detect_leaks=0"}});
+)";
+    auto pelko =
+        startOnKeyring(keyring, page.c_str(), "output.txt", {{"PELKO_GITHUB_API_BASE_URL", api.base()}});
     ASSERT_TRUE(test::waitFor([&] { return api.trickling() >= 2; }, 120s))
         << output() << test::readFile(logFile());
 
