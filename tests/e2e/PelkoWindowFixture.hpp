@@ -2,6 +2,7 @@
 // The real window for a test: the application started with its own XDG folders and a test page in its
 // own resource bundle; the page reports what it sees through "webview/log" lines, read from the log file.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -138,6 +139,13 @@ class PelkoWindowTest : public ::testing::Test {
         return result;
     }
     std::string output() const { return test::readFile(dir / "output.txt"); }
+    // The application returned from main with status 0 (`status` is its wait status), and no sanitizer
+    // reported anything.
+    void expectReturnedCleanly(int status) const {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output();
+        EXPECT_EQ(output().find("AddressSanitizer"), std::string::npos) << output();
+        EXPECT_EQ(output().find("runtime error"), std::string::npos) << output();
+    }
 
     std::unique_ptr<XWindows> heldDisplay;
     test::TempDir dir;
