@@ -117,7 +117,11 @@ class Exchange {
             if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) return CURLE_FAILED_INIT;
             if (running == 0) break;
             // A wake-up between this check and the wait ends the wait at once.
-            if (InFlight::shared().stopped()) return CURLE_ABORTED_BY_CALLBACK;
+            if (InFlight::shared().stopped()) {
+                // The process is ending: a name lookup still under way is left to itself, not waited for.
+                curl_easy_setopt(curl_, CURLOPT_QUICK_EXIT, 1L);
+                return CURLE_ABORTED_BY_CALLBACK;
+            }
             if (curl_multi_poll(multi_.get(), nullptr, 0, 1000, nullptr) != CURLM_OK)
                 return CURLE_FAILED_INIT;
         }

@@ -1,10 +1,14 @@
 // CurlGitHubOAuthClient, CurlGitHubGraphQLClient and the transport under them, against a loopback
 // server standing in for GitHub's OAuth ("/web") and API ("/api") hosts.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <future>
 
 #include "github/CurlGitHubGraphQLClient.hpp"
@@ -15,9 +19,12 @@
 #include "github/GitHubTestSupport.hpp"
 #include "github/HttpTransportError.hpp"
 #include "github/OAuthTokenRecord.hpp"
+#include "platform/Environment.hpp"
 #include "platform/UniqueFd.hpp"
 #include "support/LoopbackListener.hpp"
 #include "support/RoutedHttpServer.hpp"
+#include "support/TestInChild.hpp"
+#include "support/TestSupport.hpp"
 
 namespace pelko {
 namespace {
@@ -247,6 +254,59 @@ TEST(CurlHttpTransportStopTest, StopAllCutsOffExchangesAServerNeverAnswersAndRef
     EXPECT_EQ(sendOnce(), HttpTransportError::Code::failed);
     EXPECT_FALSE(acceptWithin(listening.get(), std::chrono::milliseconds(0)).valid())
         << "an exchange after the stop connected";
+}
+
+// Exit code of a child that could not make a world of its own to look names up in.
+constexpr int noNamespace = 77;
+constexpr const char* silentResolverVariable = "PELKO_TEST_SILENT_RESOLVER";
+
+// In a mount namespace of this process's own, /etc/resolv.conf names a server on loopback that takes
+// every query and never answers: the lookup of the exchange's host is still under way when the stop
+// comes, and must not be waited for.
+void stopDuringANameLookupThatNeverEnds() {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        std::_Exit(noNamespace);
+    test::TempDir dir;
+    test::writeFile(dir / "resolv.conf", "nameserver 127.0.0.1\noptions timeout:30 attempts:5\n");
+    UniqueFd server(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(53);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::mount((dir / "resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0 ||
+        ::bind(server.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        std::_Exit(noNamespace);
+
+    auto send = std::async(std::launch::async, [] {
+        CurlHttpTransport::Request request;
+        request.url = "http://never-resolved.example/graphql";
+        request.idleTimeout = std::chrono::seconds(250);
+        request.totalTimeout = std::chrono::seconds(250);
+        return test::thrown<HttpTransportError>([&] { CurlHttpTransport::send(request); }).has_value();
+    });
+    pollfd query{server.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&query, 1, 60'000), 1) << "the name was never looked up";
+    CurlHttpTransport::stopAll();
+    ASSERT_EQ(send.wait_for(std::chrono::seconds(60)), std::future_status::ready)
+        << "the lookup was waited for";
+    EXPECT_TRUE(send.get());
+}
+
+TEST(CurlHttpTransportStopTest, StopAllCutsOffANameLookupThatNeverEnds) {
+    if (Environment::process().get(silentResolverVariable)) {
+        stopDuringANameLookupThatNeverEnds();
+        return;
+    }
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : Environment::process().all()) environment.push_back(name + "=" + value);
+    environment.push_back(std::string(silentResolverVariable) + "=1");
+    auto status = test::runTestInChild("CurlHttpTransportStopTest.StopAllCutsOffANameLookupThatNeverEnds",
+                                       environment, std::chrono::seconds(200));
+    ASSERT_TRUE(status) << "the checks with a silent name server did not finish";
+    if (WIFEXITED(*status) && WEXITSTATUS(*status) == noNamespace)
+        GTEST_SKIP() << "needs root for a mount namespace and a name server on loopback";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << "the checks with a silent name server failed";
 }
 
 }  // namespace
