@@ -396,12 +396,9 @@ TEST(GitServiceTerminalTest, AHookThatReadsTheTerminalNeverStopsTheCommit) {
         commitWithAHookThatReadsTheTerminal();
         return;
     }
-    std::vector<std::string> environment;
-    for (const auto& [name, value] : Environment::process().all()) environment.push_back(name + "=" + value);
-    environment.push_back(std::string(onTerminalVariable) + "=1");
-    auto status =
-        test::runTestOnTerminal("GitServiceTerminalTest.AHookThatReadsTheTerminalNeverStopsTheCommit",
-                                environment, std::chrono::seconds(200));
+    auto status = test::runTestOnTerminal(
+        "GitServiceTerminalTest.AHookThatReadsTheTerminalNeverStopsTheCommit",
+        test::processEnvironmentWith({{onTerminalVariable, "1"}}), std::chrono::seconds(200));
     ASSERT_TRUE(status) << "the checks on a terminal did not finish";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "the checks on a terminal failed";
 }

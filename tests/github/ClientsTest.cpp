@@ -224,7 +224,7 @@ UniqueFd acceptWithin(int listener, std::chrono::milliseconds bound) {
 // At the end of the process every exchange still waiting is cut off, whatever its own limits and
 // however long the server keeps silent, and later ones fail without connecting. The limits here are
 // far beyond the test's bound, so only the stop can end the waits.
-TEST(CurlHttpTransportStopTest, StopAllCutsOffExchangesAServerNeverAnswersAndRefusesLaterOnes) {
+void stopWhileAServerNeverAnswers() {
     const auto listener = test::listenOnLoopback(16);
     UniqueFd listening(listener.fd);
     CurlHttpTransport::Request request;
@@ -258,7 +258,6 @@ TEST(CurlHttpTransportStopTest, StopAllCutsOffExchangesAServerNeverAnswersAndRef
 
 // Exit code of a child that could not make a world of its own to look names up in.
 constexpr int noNamespace = 77;
-constexpr const char* silentResolverVariable = "PELKO_TEST_SILENT_RESOLVER";
 
 // In a mount namespace of this process's own, /etc/resolv.conf names a server on loopback that takes
 // every query and never answers: the lookup of the exchange's host is still under way when the stop
@@ -292,16 +291,26 @@ void stopDuringANameLookupThatNeverEnds() {
     EXPECT_TRUE(send.get());
 }
 
+// A stop ends the transport for the whole process, so each check runs in a child of this test program,
+// named by `childVariable`; the parent bounds the wait.
+constexpr const char* childVariable = "PELKO_TEST_TRANSPORT_STOP";
+
+std::optional<int> runStopCheckInChild(const std::string& testName) {
+    return test::runTestInChild("CurlHttpTransportStopTest." + testName,
+                                test::processEnvironmentWith({{childVariable, "1"}}),
+                                std::chrono::seconds(200));
+}
+
+TEST(CurlHttpTransportStopTest, StopAllCutsOffExchangesAServerNeverAnswersAndRefusesLaterOnes) {
+    if (Environment::process().get(childVariable)) return stopWhileAServerNeverAnswers();
+    auto status = runStopCheckInChild("StopAllCutsOffExchangesAServerNeverAnswersAndRefusesLaterOnes");
+    ASSERT_TRUE(status) << "the checks did not finish";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "the checks failed";
+}
+
 TEST(CurlHttpTransportStopTest, StopAllCutsOffANameLookupThatNeverEnds) {
-    if (Environment::process().get(silentResolverVariable)) {
-        stopDuringANameLookupThatNeverEnds();
-        return;
-    }
-    std::vector<std::string> environment;
-    for (const auto& [name, value] : Environment::process().all()) environment.push_back(name + "=" + value);
-    environment.push_back(std::string(silentResolverVariable) + "=1");
-    auto status = test::runTestInChild("CurlHttpTransportStopTest.StopAllCutsOffANameLookupThatNeverEnds",
-                                       environment, std::chrono::seconds(200));
+    if (Environment::process().get(childVariable)) return stopDuringANameLookupThatNeverEnds();
+    auto status = runStopCheckInChild("StopAllCutsOffANameLookupThatNeverEnds");
     ASSERT_TRUE(status) << "the checks with a silent name server did not finish";
     if (WIFEXITED(*status) && WEXITSTATUS(*status) == noNamespace)
         GTEST_SKIP() << "needs root for a mount namespace and a name server on loopback";
