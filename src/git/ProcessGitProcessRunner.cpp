@@ -347,12 +347,14 @@ GitProcessExecutionResult ProcessGitProcessRunner::runWithInput(
 void ProcessGitProcessRunner::stopAll() {
     std::lock_guard lock(mutex_);
     stopped_ = true;
-    // Leaders are still unreaped, so each id is still this child's group.
-    for (pid_t pid : running_) killpg(pid, SIGKILL);
+    // Readers are woken before their children die, so the end of output a kill brings is never taken
+    // for a child that finished: every run cut off says it was stopped.
     if (stopSignal_ >= 0) {
         std::uint64_t one = 1;
         (void)::write(stopSignal_, &one, sizeof one);
     }
+    // Leaders are still unreaped, so each id is still this child's group.
+    for (pid_t pid : running_) killpg(pid, SIGKILL);
 }
 
 GitProcessExecutionResult ProcessGitProcessRunner::start(
