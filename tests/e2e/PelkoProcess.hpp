@@ -36,10 +36,7 @@ class PelkoProcess {
     PelkoProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                  const std::map<std::string, std::string>& overrides,
                  const std::filesystem::path& outputFile) {
-        auto values = Environment::process().all();
-        for (const auto& [name, value] : overrides) values[name] = value;
-        std::vector<std::string> entries;
-        for (const auto& [name, value] : values) entries.push_back(name + "=" + value);
+        std::vector<std::string> entries = processEnvironmentWith(overrides);
         std::vector<char*> envp;
         for (auto& entry : entries) envp.push_back(entry.data());
         envp.push_back(nullptr);

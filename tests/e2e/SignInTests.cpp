@@ -69,6 +69,12 @@ std::vector<std::string> securityActions(const std::filesystem::path& log) {
 
 class SignInWindowTest : public test::PelkoWindowTest {
   protected:
+    void SetUp() override {
+        PelkoWindowTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        ASSERT_TRUE(keyring.ready) << "dbus-daemon or gnome-keyring-daemon could not start";
+    }
+
     // GitHub on the loopback server: the authorise page redirects to the callback at once, with
     // `authorizeHeaders` on its answer; the exchange grants a token and the user lookup names the account.
     void routeGitHub(std::vector<std::pair<std::string, std::string>> authorizeHeaders = {}) {
@@ -86,8 +92,7 @@ class SignInWindowTest : public test::PelkoWindowTest {
     }
     // The application, on the keyring's bus, with GitHub's hosts at `github` unless `extra` says otherwise,
     // running the page `script`.
-    std::unique_ptr<test::PelkoProcess> startOnKeyring(const test::PrivateKeyring& keyring,
-                                                       const char* script,
+    std::unique_ptr<test::PelkoProcess> startOnKeyring(const char* script,
                                                        const std::string& output = "output.txt",
                                                        std::map<std::string, std::string> extra = {}) {
         writeTestPage(script);
@@ -98,21 +103,19 @@ class SignInWindowTest : public test::PelkoWindowTest {
         return start(extra, {}, output);
     }
     // Signing in through `github` as soon as its page loads.
-    std::unique_ptr<test::PelkoProcess> startSigningIn(const test::PrivateKeyring& keyring,
-                                                       const std::string& output = "output.txt") {
-        return startOnKeyring(keyring, signInScript, output);
+    std::unique_ptr<test::PelkoProcess> startSigningIn(const std::string& output = "output.txt") {
+        return startOnKeyring(signInScript, output);
     }
 
     test::RoutedHttpServer github;
+    // A private bus with a gnome-keyring of its own for each test.
+    test::TempDir keyringFolder;
+    test::PrivateKeyring keyring{keyringFolder.path()};
 };
 
 TEST_F(SignInWindowTest, SignInThroughTheWindowStoresTheTokenAndReportsTheAccount) {
-    test::TempDir keyringFolder;
-    test::PrivateKeyring keyring(keyringFolder.path());
-    ASSERT_TRUE(keyring.ready) << "dbus-daemon or gnome-keyring-daemon could not start";
-
     routeGitHub();
-    auto pelko = startSigningIn(keyring);
+    auto pelko = startSigningIn();
     ASSERT_TRUE(test::waitFor([&] { return hasMessage("status disconnected - userLogout"); }, 120s))
         << output() << test::readFile(logFile());
 
@@ -151,13 +154,10 @@ TEST_F(SignInWindowTest, SignInThroughTheWindowStoresTheTokenAndReportsTheAccoun
 }
 
 TEST_F(SignInWindowTest, TheSignInWindowKeepsGitHubsCookiesFromOneStartToTheNext) {
-    test::TempDir keyringFolder;
-    test::PrivateKeyring keyring(keyringFolder.path());
-    ASSERT_TRUE(keyring.ready) << "dbus-daemon or gnome-keyring-daemon could not start";
     routeGitHub({{"Set-Cookie", "user_session=kept-e2e; Max-Age=86400; Path=/; HttpOnly"}});
 
     {
-        auto first = startSigningIn(keyring);
+        auto first = startSigningIn();
         ASSERT_TRUE(test::waitFor([&] { return hasMessage("status disconnected - userLogout"); }, 120s))
             << output() << test::readFile(logFile());
     }  // stopped and waited for, as the user quits
@@ -173,7 +173,7 @@ TEST_F(SignInWindowTest, TheSignInWindowKeepsGitHubsCookiesFromOneStartToTheNext
     // Folders someone loosened meanwhile are private again once the window's session is made.
     for (const auto& folder : {webData, webCache})
         std::filesystem::permissions(folder, static_cast<std::filesystem::perms>(0755));
-    auto second = startSigningIn(keyring, "output-2.txt");
+    auto second = startSigningIn("output-2.txt");
     ASSERT_TRUE(test::waitFor([&] { return github.requests("/login/oauth/authorize").size() >= 2; }, 120s))
         << test::readFile(dir / "output-2.txt") << test::readFile(logFile());
     EXPECT_EQ(github.requests("/login/oauth/authorize")[1].header("cookie"), "user_session=kept-e2e");
@@ -238,9 +238,6 @@ class TricklingServer {
 // history page (on the history queue): the process returns with status 0 and no report well before
 // those requests' own limit of 30 s in all; they are cut off, not waited for.
 TEST_F(SignInWindowTest, QuittingDuringGitHubRequestsThatNeverFinishReturnsAtOnce) {
-    test::TempDir keyringFolder;
-    test::PrivateKeyring keyring(keyringFolder.path());
-    ASSERT_TRUE(keyring.ready) << "dbus-daemon or gnome-keyring-daemon could not start";
     routeGitHub();
     TricklingServer api;
     test::writeFile(dir / "home/.gitconfig", "[user]\n\tname = Ada\n\temail = ada@example.com\n");
@@ -272,8 +269,7 @@ TEST_F(SignInWindowTest, QuittingDuringGitHubRequestsThatNeverFinishReturnsAtOnc
   };
   (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
 )";
-    auto pelko =
-        startOnKeyring(keyring, page.c_str(), "output.txt", {{"PELKO_GITHUB_API_BASE_URL", api.base()}});
+    auto pelko = startOnKeyring(page.c_str(), "output.txt", {{"PELKO_GITHUB_API_BASE_URL", api.base()}});
     ASSERT_TRUE(test::waitFor([&] { return api.trickling() >= 2; }, 120s))
         << output() << test::readFile(logFile());
 

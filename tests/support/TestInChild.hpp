@@ -10,14 +10,13 @@
 
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/Environment.hpp"
 #include "platform/UniqueFd.hpp"
+#include "support/TestSupport.hpp"
 
 namespace pelko::test {
 
@@ -59,15 +58,6 @@ inline std::optional<int> runInChild(const std::string& testName, std::vector<st
 }
 
 }  // namespace detail
-
-// This process's environment as "NAME=value" entries, with `extra` added or put in place of its own.
-inline std::vector<std::string> processEnvironmentWith(const std::map<std::string, std::string>& extra) {
-    auto values = Environment::process().all();
-    for (const auto& [name, value] : extra) values[name] = value;
-    std::vector<std::string> entries;
-    for (const auto& [name, value] : values) entries.push_back(name + "=" + value);
-    return entries;
-}
 
 // The child's wait status, or nullopt when it did not end within `bound` (it is killed then).
 // `environment` holds "NAME=value" entries and is all the child gets.

@@ -62,6 +62,14 @@ mode_t fileMode(const fs::path& path) {
     return info.st_mode & 07777;
 }
 
+std::vector<std::string> processEnvironmentWith(const std::map<std::string, std::string>& extra) {
+    auto values = Environment::process().all();
+    for (const auto& [name, value] : extra) values[name] = value;
+    std::vector<std::string> entries;
+    for (const auto& [name, value] : values) entries.push_back(name + "=" + value);
+    return entries;
+}
+
 }  // namespace pelko::test
 
 int main(int argc, char** argv) {

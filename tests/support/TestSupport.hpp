@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,8 @@ std::string readFile(const std::filesystem::path& path);
 std::vector<Json> readJsonLines(const std::filesystem::path& path);
 // The permission bits (07777) of a file or folder; 0 when it cannot be read.
 mode_t fileMode(const std::filesystem::path& path);
+// This process's environment as "NAME=value" entries, with `extra` added or put in place of its own: what
+// a child the test starts gets.
+std::vector<std::string> processEnvironmentWith(const std::map<std::string, std::string>& extra);
 
 }  // namespace pelko::test
