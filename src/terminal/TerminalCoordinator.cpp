@@ -348,8 +348,17 @@ void TerminalCoordinator::write(const Uuid& sessionID, std::span<const std::uint
     PELKO_REQUIRE_MAIN_THREAD();
     auto* state = liveSession(sessionID);
     if (!state) return;
+    // Asked before the bytes are queued: once a prompt has its line it may turn echo back on.
+    bool silent = state->masterHandle->atSilentPrompt();
     if (!state->masterHandle->queueInput(data)) {
         transitionToFailure(sessionID, "write_failed: " + posixDescription(ENOBUFS));
+        return;
+    }
+    // What is typed where the terminal does not echo (a password) never reaches the disk; the event and
+    // its length do.
+    if (silent) {
+        logger_->record({sessionID, TerminalLogEvent::Event::input, std::vector<std::uint8_t>{}, std::nullopt,
+                         std::map<std::string, std::string>{{"length", std::to_string(data.size())}}});
         return;
     }
     logger_->record({sessionID, TerminalLogEvent::Event::input,

@@ -15,11 +15,12 @@
 // session's output is reported before its "terminated" report. `write` never waits: input is queued
 // (at most 512 KiB per session) and written by the session's I/O thread as the terminal takes it; a
 // write that fails, or input that would pass the bound (dropped whole), fails the session with
-// "write_failed: ". Operations naming a session that is not live are ignored; a session whose shell
-// has been seen to exit is no longer live, so it takes no more input, resizes or signals. Signals reach
-// a shell through its pidfd, or its terminal's foreground group through the terminal, never through a
-// pid number that may have been reused. A shell still running when its session is ended gets SIGTERM
-// and is reaped in the background; its exit is not reported.
+// "write_failed: ". Input typed while the terminal reads lines without echo (a password prompt) is
+// logged with its length and no bytes. Operations naming a session that is not live are ignored; a
+// session whose shell has been seen to exit is no longer live, so it takes no more input, resizes or
+// signals. Signals reach a shell through its pidfd, or its terminal's foreground group through the
+// terminal, never through a pid number that may have been reused. A shell still running when its
+// session is ended gets SIGTERM and is reaped in the background; its exit is not reported.
 // At most `maxSessions` sessions are live at once; a start beyond that fails the session.
 #include <cstdint>
 #include <map>

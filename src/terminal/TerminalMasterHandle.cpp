@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -157,6 +158,12 @@ TerminalMasterHandle::~TerminalMasterHandle() {
 
 int TerminalMasterHandle::fd() const {
     return state_->fd;
+}
+
+bool TerminalMasterHandle::atSilentPrompt() const {
+    termios settings{};
+    if (state_->fd < 0 || tcgetattr(state_->fd, &settings) != 0) return true;
+    return (settings.c_lflag & ICANON) != 0 && (settings.c_lflag & ECHO) == 0;
 }
 
 void TerminalMasterHandle::startReading(Handlers handlers) {

@@ -49,6 +49,10 @@ class TerminalMasterHandle {
 
     // -1 once closed.
     int fd() const;
+    // Whether the terminal takes input a line at a time without echoing it, as a password prompt
+    // does (a line editor turns echo off too, but reads key by key and echoes for itself). Also true
+    // when the settings cannot be read. The master reports the slave's settings.
+    bool atSilentPrompt() const;
     // Starts the I/O thread; called at most once.
     void startReading(Handlers handlers);
     void startReading(DataHandler onData);
