@@ -22,10 +22,21 @@
 
 namespace pelko {
 
-std::string PelkoApp::instanceId(const std::filesystem::path& home, const std::filesystem::path& dataHome) {
-    if (dataHome.lexically_normal() == (home / ".local/share").lexically_normal()) return applicationId;
+std::filesystem::path PelkoApp::dataFolder(const XdgFolders& folders) {
+    const auto folder = folders.appData();
+    std::error_code error;
+    // A failure shows up later, as failed saves.
+    std::filesystem::create_directories(folder, error);
+    auto resolved = std::filesystem::weakly_canonical(folder, error);
+    return error ? folder.lexically_normal() : resolved;
+}
+
+std::string PelkoApp::instanceId(const XdgFolders& folders) {
+    const auto folder = dataFolder(folders);
+    std::error_code error;
+    const auto defaultFolder = std::filesystem::weakly_canonical(folders.home / ".local/share/pelko", error);
+    if (!error && folder == defaultFolder) return applicationId;
     // A bus name element: letters and digits, not starting with a digit.
-    const std::string folder = dataHome.lexically_normal().string();
     gchar* digest = g_compute_checksum_for_string(G_CHECKSUM_SHA256, folder.c_str(), -1);
     std::string id = std::string(applicationId) + ".Data" + std::string(digest, 16);
     g_free(digest);
@@ -52,8 +63,7 @@ PelkoApp::PelkoApp() {
     // The program name is the window's WM_CLASS on X11 and its first app-id on Wayland: the same as
     // the launcher's name and StartupWMClass, so desktops match the window to its launcher and icon.
     g_set_prgname(applicationId);
-    const auto& folders = XdgFolders::process();
-    shell_ = std::make_unique<ApplicationShell>(instanceId(folders.home, folders.dataHome));
+    shell_ = std::make_unique<ApplicationShell>([] { return instanceId(XdgFolders::process()); });
 }
 
 void PelkoApp::startup() {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 
 #include "app/WebProcessCrashRecovery.hpp"
 #include "e2e/PelkoWindowFixture.hpp"
@@ -55,6 +56,19 @@ class DesktopTest : public PelkoWindowTest {
     static bool isWebProcess(pid_t pid) {
         const std::string commandLine = test::readFile("/proc/" + std::to_string(pid) + "/cmdline");
         return commandLine.find("WebKitWebProcess") != std::string::npos;
+    }
+
+    // Waits until `pelko` ends or a window of its own (a second page start) shows; its wait status
+    // when it ended.
+    std::optional<int> exitOrWindow(test::PelkoProcess& pelko, long pagesBefore) const {
+        std::optional<int> status;
+        test::waitFor(
+            [&] {
+                if (!status) status = pelko.waitForExit(std::chrono::milliseconds(0));
+                return status || count("page-start") > pagesBefore;
+            },
+            60s);
+        return status;
     }
 
     static bool alive(pid_t pid) {
@@ -114,6 +128,25 @@ TEST_F(DesktopTest, ASecondStartBringsTheFirstWindowForwardAndEnds) {
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << test::readFile(dir / "second.txt");
     EXPECT_TRUE(first->running());
     EXPECT_EQ(count("page-start"), 1);
+}
+
+TEST_F(DesktopTest, ASecondStartHandsOverHoweverTheFolderIsSpelled) {
+    if (!Environment::process().nonEmpty("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "needs a session bus";
+    std::filesystem::create_directory_symlink(dir / "data", dir / "data-link");
+    writeTestPage(lifeScript);
+    auto first = start();
+    ASSERT_TRUE(test::waitFor([&] { return hasMessage("page-start"); }, 60s)) << output();
+
+    for (const std::string& spelling : {(dir / "data").string() + "/", (dir / "data-link").string(),
+                                        (dir / "home/../data-link/").string()}) {
+        auto second = start({{"XDG_DATA_HOME", spelling}}, {}, "second.txt");
+        auto status = exitOrWindow(*second, 1);
+        ASSERT_TRUE(status.has_value()) << spelling << ": the second start keeps running";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+            << spelling << ": " << test::readFile(dir / "second.txt");
+        EXPECT_EQ(count("page-start"), 1) << spelling;
+    }
+    EXPECT_TRUE(first->running());
 }
 
 TEST_F(DesktopTest, SigtermEndsTheSessionsAndTheProcessWithStatusZero) {

@@ -13,6 +13,7 @@ namespace pelko {
 struct ApplicationShell::Impl {
     GtkApplication* application = nullptr;
     std::vector<Command> commands;
+    std::function<std::string()> applicationId;
     std::function<void()> startup;
     std::function<void()> activate;
     std::string version;
@@ -38,12 +39,14 @@ gboolean onTerminationSignal(gpointer data) {
     return G_SOURCE_CONTINUE;
 }
 
-gint onLocalOptions(GApplication*, GVariantDict* options, gpointer data) {
+gint onLocalOptions(GApplication* app, GVariantDict* options, gpointer data) {
     auto* impl = static_cast<Impl*>(data);
     if (g_variant_dict_contains(options, "version")) {
         std::printf("%s\n", impl->version.c_str());
         return 0;
     }
+    // Only a run is keyed: the options above end before anything is looked up or created.
+    g_application_set_application_id(app, impl->applicationId().c_str());
     return -1;
 }
 
@@ -92,8 +95,10 @@ void onActivate(GApplication*, gpointer data) {
 
 }  // namespace
 
-ApplicationShell::ApplicationShell(const std::string& applicationId) : impl_(std::make_unique<Impl>()) {
-    impl_->application = gtk_application_new(applicationId.c_str(), G_APPLICATION_DEFAULT_FLAGS);
+ApplicationShell::ApplicationShell(std::function<std::string()> applicationId)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->applicationId = std::move(applicationId);
+    impl_->application = gtk_application_new(nullptr, G_APPLICATION_DEFAULT_FLAGS);
     static const GOptionEntry entries[] = {
         {"version", 0, 0, G_OPTION_ARG_NONE, nullptr, "Print the version and exit", nullptr},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
