@@ -5,8 +5,11 @@
 // Project" in "Projects", Ctrl+Alt+Right and Ctrl+Alt+Left) and, when updating is on, asks silently
 // for update information; then it opens the one window: the web view, the input command centre (made
 // when the window first needs it) and the content view, which reads the configuration file and
-// activates a project. A later start against the same data folder, however it is spelled, brings that
-// window to the front and ends. Closing the window, SIGTERM or SIGINT ends the process; before
+// activates a project. The data folder, however it is spelled, has one such process: it holds the
+// folder's lock (DataFolderLock) from before anything is written until it ends. A later start against
+// the same folder on the same session bus brings that window to the front and ends with status 0; one
+// that cannot reach it (another bus, or no bus) says so on standard error and ends with status 1,
+// having built and written nothing. Closing the window, SIGTERM or SIGINT ends the process; before
 // `run` returns, Git's work is ended in order (running git stopped, its workers joined); nothing else
 // is torn down.
 //
@@ -23,6 +26,7 @@ namespace pelko {
 class AppcastUpdater;
 class ApplicationShell;
 class ContentView;
+class DataFolderLock;
 class InputCommandCenter;
 class WorkspaceWebView;
 
@@ -46,13 +50,15 @@ class PelkoApp {
     int run(int argc, char** argv);
 
   private:
-    void startup();
+    bool holdDataFolder();
+    bool startup();
     void activate();
     void showWindow();
     void* parentWindow() const;
     std::shared_ptr<InputCommandCenter> commandCenter();
 
     std::unique_ptr<ApplicationShell> shell_;
+    std::unique_ptr<DataFolderLock> dataFolderLock_;
     std::shared_ptr<AppcastUpdater> updater_;
     AppServices services_;
     std::shared_ptr<InputCommandCenter> commandCenter_;

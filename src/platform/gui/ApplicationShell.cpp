@@ -14,9 +14,10 @@ struct ApplicationShell::Impl {
     GtkApplication* application = nullptr;
     std::vector<Command> commands;
     std::function<std::string()> applicationId;
-    std::function<void()> startup;
+    std::function<bool()> startup;
     std::function<void()> activate;
     std::string version;
+    bool refused = false;
     guint signalSources[2] = {0, 0};
 };
 
@@ -55,7 +56,11 @@ void onStartup(GApplication* app, gpointer data) {
     chooseWindowRenderer();
     impl->signalSources[0] = g_unix_signal_add(SIGTERM, onTerminationSignal, impl);
     impl->signalSources[1] = g_unix_signal_add(SIGINT, onTerminationSignal, impl);
-    if (impl->startup) impl->startup();
+    if (impl->startup && !impl->startup()) {
+        impl->refused = true;
+        g_application_quit(app);
+        return;
+    }
     GMenu* menubar = g_menu_new();
     std::vector<std::pair<std::string, GMenu*>> menus;
     for (auto& command : impl->commands) {
@@ -90,7 +95,7 @@ void onStartup(GApplication* app, gpointer data) {
 
 void onActivate(GApplication*, gpointer data) {
     auto* impl = static_cast<Impl*>(data);
-    if (impl->activate) impl->activate();
+    if (impl->activate && !impl->refused) impl->activate();
 }
 
 }  // namespace
@@ -125,12 +130,13 @@ void* ApplicationShell::application() const {
     return impl_->application;
 }
 
-int ApplicationShell::run(int argc, char** argv, const std::string& version, std::function<void()> startup,
+int ApplicationShell::run(int argc, char** argv, const std::string& version, std::function<bool()> startup,
                           std::function<void()> activate) {
     impl_->version = version;
     impl_->startup = std::move(startup);
     impl_->activate = std::move(activate);
-    return g_application_run(G_APPLICATION(impl_->application), argc, argv);
+    const int status = g_application_run(G_APPLICATION(impl_->application), argc, argv);
+    return impl_->refused ? 1 : status;
 }
 
 }  // namespace pelko

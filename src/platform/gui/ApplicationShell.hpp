@@ -39,8 +39,9 @@ class ApplicationShell {
     void* application() const;
     // Runs the main loop and returns the exit status. In the first process `startup` runs once, before
     // the first `activate`; `activate` runs at the start and again whenever another start is handed
-    // over to this process.
-    int run(int argc, char** argv, const std::string& version, std::function<void()> startup,
+    // over to this process. A `startup` that returns false ends the process with status 1 at once:
+    // no menu, no `activate`.
+    int run(int argc, char** argv, const std::string& version, std::function<bool()> startup,
             std::function<void()> activate);
 
     struct Impl;
