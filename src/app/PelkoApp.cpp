@@ -5,6 +5,8 @@
 #include <gdk/wayland/gdkwayland.h>
 #endif
 
+#include <cstdio>
+
 #include "app/AppcastUpdater.hpp"
 #include "app/ContentView.hpp"
 #include "app/DialogUpdatePresenter.hpp"
@@ -15,17 +17,30 @@
 #include "app/WorkspaceWebView.hpp"
 #include "bridge/WebBridge.hpp"
 #include "github/CurlHttpTransport.hpp"
+#include "platform/DataFolderLock.hpp"
 #include "platform/Environment.hpp"
 #include "platform/PropertyList.hpp"
+#include "platform/SystemLogger.hpp"
 #include "platform/XdgFolders.hpp"
 #include "platform/gui/ApplicationShell.hpp"
 
 namespace pelko {
 
-std::string PelkoApp::instanceId(const std::filesystem::path& home, const std::filesystem::path& dataHome) {
-    if (dataHome.lexically_normal() == (home / ".local/share").lexically_normal()) return applicationId;
+std::filesystem::path PelkoApp::dataFolder(const XdgFolders& folders) {
+    const auto folder = folders.appData();
+    std::error_code error;
+    // A failure shows up later, as failed saves.
+    std::filesystem::create_directories(folder, error);
+    auto resolved = std::filesystem::weakly_canonical(folder, error);
+    return error ? folder.lexically_normal() : resolved;
+}
+
+std::string PelkoApp::instanceId(const XdgFolders& folders) {
+    const auto folder = dataFolder(folders);
+    std::error_code error;
+    const auto defaultFolder = std::filesystem::weakly_canonical(folders.home / ".local/share/pelko", error);
+    if (!error && folder == defaultFolder) return applicationId;
     // A bus name element: letters and digits, not starting with a digit.
-    const std::string folder = dataHome.lexically_normal().string();
     gchar* digest = g_compute_checksum_for_string(G_CHECKSUM_SHA256, folder.c_str(), -1);
     std::string id = std::string(applicationId) + ".Data" + std::string(digest, 16);
     g_free(digest);
@@ -52,11 +67,40 @@ PelkoApp::PelkoApp() {
     // The program name is the window's WM_CLASS on X11 and its first app-id on Wayland: the same as
     // the launcher's name and StartupWMClass, so desktops match the window to its launcher and icon.
     g_set_prgname(applicationId);
-    const auto& folders = XdgFolders::process();
-    shell_ = std::make_unique<ApplicationShell>(instanceId(folders.home, folders.dataHome));
+    shell_ = std::make_unique<ApplicationShell>([] { return instanceId(XdgFolders::process()); });
 }
 
-void PelkoApp::startup() {
+bool PelkoApp::holdDataFolder() {
+    // Runs only once the bus has made this process the first of its folder: a start handed over on
+    // the same bus never gets here. One that does and finds the folder held was started where the
+    // holder cannot be reached.
+    const auto folder = dataFolder(XdgFolders::process());
+    gchar* escaped = g_strescape(folder.c_str(), nullptr);
+    const std::string shown(escaped);
+    g_free(escaped);
+    auto lock = DataFolderLock::take(folder);
+    switch (lock.outcome()) {
+        case DataFolderLock::Outcome::held:
+            dataFolderLock_ = std::make_unique<DataFolderLock>(std::move(lock));
+            return true;
+        case DataFolderLock::Outcome::heldElsewhere:
+            std::fprintf(stderr,
+                         "pelko: %s is in use by another pelko that this one cannot reach (it runs on "
+                         "another D-Bus session bus, or one of the two has none); close that one first, "
+                         "or start this one with another XDG_DATA_HOME\n",
+                         shown.c_str());
+            return false;
+        case DataFolderLock::Outcome::unavailable:
+            // Not a reason to lock the user out: mostly nothing can be saved there either.
+            SystemLogger("app.pelko", "instance")
+                .notice("the data folder " + shown + " cannot be locked: " + lock.detail());
+            return true;
+    }
+    return true;
+}
+
+bool PelkoApp::startup() {
+    if (!holdDataFolder()) return false;
     services_ = AppServices::build();
     auto parent = [this] { return parentWindow(); };
     services_.bridge->setFolderPicker(std::make_shared<FileChooserFolderPicker>(parent));
@@ -81,13 +125,14 @@ void PelkoApp::startup() {
          }});
 
     updater_->checkForUpdateInformation();
+    return true;
 }
 
 PelkoApp::~PelkoApp() = default;
 
 int PelkoApp::run(int argc, char** argv) {
     int status = shell_->run(
-        argc, argv, version, [this] { startup(); }, [this] { activate(); });
+        argc, argv, version, [this] { return startup(); }, [this] { activate(); });
     // Every HTTP exchange still waiting is cut off, so no worker or queue joined below waits for a
     // server; Git's workers and children end before anything they use does.
     CurlHttpTransport::stopAll();

@@ -5,9 +5,13 @@
 // Project" in "Projects", Ctrl+Alt+Right and Ctrl+Alt+Left) and, when updating is on, asks silently
 // for update information; then it opens the one window: the web view, the input command centre (made
 // when the window first needs it) and the content view, which reads the configuration file and
-// activates a project. A later start against the same configuration folder brings that window to the
-// front and ends. Closing the window, SIGTERM or SIGINT ends the process; before `run` returns, Git's
-// work is ended in order (running git stopped, its workers joined); nothing else is torn down.
+// activates a project. The data folder, however it is spelled, has one such process: it holds the
+// folder's lock (DataFolderLock) from before anything is written until it ends. A later start against
+// the same folder on the same session bus brings that window to the front and ends with status 0; one
+// that cannot reach it (another bus, or no bus) says so on standard error and ends with status 1,
+// having built and written nothing. Closing the window, SIGTERM or SIGINT ends the process; before
+// `run` returns, Git's work is ended in order (running git stopped, its workers joined); nothing else
+// is torn down.
 //
 // Main thread only; one instance per process.
 #include <filesystem>
@@ -15,12 +19,14 @@
 #include <string>
 
 #include "app/AppServices.hpp"
+#include "platform/XdgFolders.hpp"
 
 namespace pelko {
 
 class AppcastUpdater;
 class ApplicationShell;
 class ContentView;
+class DataFolderLock;
 class InputCommandCenter;
 class WorkspaceWebView;
 
@@ -29,9 +35,12 @@ class PelkoApp {
     static constexpr const char* applicationId = "app.pelko.Pelko";
     static constexpr const char* version = PELKO_VERSION;
 
-    // The identifier that makes one instance per configuration folder: `applicationId` for the
-    // default folder, with a suffix derived from any other folder.
-    static std::string instanceId(const std::filesystem::path& home, const std::filesystem::path& dataHome);
+    // The data folder (config.json, projects.db) as the kernel resolves it, created when missing:
+    // every spelling of one folder (a trailing slash, "..", a symbolic link) gives one path.
+    static std::filesystem::path dataFolder(const XdgFolders& folders);
+    // The identifier that makes one instance per data folder: `applicationId` for the default
+    // folder, with a suffix derived from the resolved path of any other.
+    static std::string instanceId(const XdgFolders& folders);
 
     PelkoApp();
     ~PelkoApp();
@@ -41,13 +50,15 @@ class PelkoApp {
     int run(int argc, char** argv);
 
   private:
-    void startup();
+    bool holdDataFolder();
+    bool startup();
     void activate();
     void showWindow();
     void* parentWindow() const;
     std::shared_ptr<InputCommandCenter> commandCenter();
 
     std::unique_ptr<ApplicationShell> shell_;
+    std::unique_ptr<DataFolderLock> dataFolderLock_;
     std::shared_ptr<AppcastUpdater> updater_;
     AppServices services_;
     std::shared_ptr<InputCommandCenter> commandCenter_;

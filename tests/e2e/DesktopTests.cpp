@@ -1,16 +1,20 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <optional>
 
 #include "app/WebProcessCrashRecovery.hpp"
 #include "e2e/PelkoWindowFixture.hpp"
 #include "e2e/XWindows.hpp"
+#include "support/PrivateKeyring.hpp"
 
 namespace pelko {
 namespace {
@@ -55,6 +59,32 @@ class DesktopTest : public PelkoWindowTest {
     static bool isWebProcess(pid_t pid) {
         const std::string commandLine = test::readFile("/proc/" + std::to_string(pid) + "/cmdline");
         return commandLine.find("WebKitWebProcess") != std::string::npos;
+    }
+
+    // Waits until `pelko` ends or a window of its own (a second page start) shows; its wait status
+    // when it ended.
+    std::optional<int> exitOrWindow(test::PelkoProcess& pelko, long pagesBefore) const {
+        std::optional<int> status;
+        test::waitFor(
+            [&] {
+                if (!status) status = pelko.waitForExit(std::chrono::milliseconds(0));
+                return status || count("page-start") > pagesBefore;
+            },
+            60s);
+        return status;
+    }
+
+    // Every file of the data folder: its content and modification time.
+    std::map<std::string, std::pair<std::string, std::int64_t>> dataFiles() const {
+        std::map<std::string, std::pair<std::string, std::int64_t>> files;
+        for (const auto& entry : std::filesystem::directory_iterator(dir / "data/pelko")) {
+            struct stat info {};
+            ::lstat(entry.path().c_str(), &info);
+            files[entry.path().filename().string()] = {
+                test::readFile(entry.path()),
+                std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+        }
+        return files;
     }
 
     static bool alive(pid_t pid) {
@@ -114,6 +144,63 @@ TEST_F(DesktopTest, ASecondStartBringsTheFirstWindowForwardAndEnds) {
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << test::readFile(dir / "second.txt");
     EXPECT_TRUE(first->running());
     EXPECT_EQ(count("page-start"), 1);
+}
+
+TEST_F(DesktopTest, ASecondStartHandsOverHoweverTheFolderIsSpelled) {
+    if (!Environment::process().nonEmpty("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "needs a session bus";
+    std::filesystem::create_directory_symlink(dir / "data", dir / "data-link");
+    writeTestPage(lifeScript);
+    auto first = start();
+    ASSERT_TRUE(test::waitFor([&] { return hasMessage("page-start"); }, 60s)) << output();
+
+    for (const std::string& spelling : {(dir / "data").string() + "/", (dir / "data-link").string(),
+                                        (dir / "home/../data-link/").string()}) {
+        auto second = start({{"XDG_DATA_HOME", spelling}}, {}, "second.txt");
+        auto status = exitOrWindow(*second, 1);
+        ASSERT_TRUE(status.has_value()) << spelling << ": the second start keeps running";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+            << spelling << ": " << test::readFile(dir / "second.txt");
+        EXPECT_EQ(count("page-start"), 1) << spelling;
+    }
+    EXPECT_TRUE(first->running());
+}
+
+// Another session (a remote desktop, a second login) has a bus of its own, where the first cannot be
+// asked to come forward: the start is refused and leaves the folder as it was. A crash frees it.
+TEST_F(DesktopTest, AStartThatCannotReachTheFirstIsRefusedUntilTheFirstHasEnded) {
+    test::PrivateKeyring otherSession(dir / "keyring");
+    ASSERT_TRUE(otherSession.ready);
+    test::writeFile(dir / "data/pelko/projects.db", R"({"projects":[],"version":1})");
+    writeTestPage(lifeScript);
+    auto first = start();
+    ASSERT_TRUE(test::waitFor([&] { return count("config") > 0; }, 60s)) << output();
+
+    const auto before = dataFiles();
+    ASSERT_TRUE(before.contains("config.json") && before.contains("projects.db"));
+    const std::string nowhere = "unix:path=" + (dir / "no-bus").string();
+    for (const std::string& address : {otherSession.address, nowhere}) {
+        auto second = start({{"DBUS_SESSION_BUS_ADDRESS", address}}, {}, "second.txt");
+        auto status = exitOrWindow(*second, 1);
+        ASSERT_TRUE(status.has_value()) << address << ": a second instance runs on the same folder";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << address;
+        const std::string said = test::readFile(dir / "second.txt");
+        EXPECT_NE(said.find((dir / "data/pelko").string() + " is in use by another pelko"), std::string::npos)
+            << said;
+        EXPECT_EQ(dataFiles(), before) << address;
+    }
+    EXPECT_EQ(count("page-start"), 1);
+
+    first->signal(SIGKILL);
+    ASSERT_TRUE(first->waitForExit(60s).has_value());
+    auto third = start({{"DBUS_SESSION_BUS_ADDRESS", otherSession.address}}, {}, "third.txt");
+    ASSERT_TRUE(test::waitFor([&] { return count("page-start") == 2; }, 60s))
+        << test::readFile(dir / "third.txt");
+    // It holds the folder now: a start on the first's bus is the one refused.
+    auto fourth = start({}, {}, "fourth.txt");
+    auto status = exitOrWindow(*fourth, 2);
+    ASSERT_TRUE(status.has_value()) << "two instances run on the same folder";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << test::readFile(dir / "fourth.txt");
+    EXPECT_TRUE(third->running());
 }
 
 TEST_F(DesktopTest, SigtermEndsTheSessionsAndTheProcessWithStatusZero) {

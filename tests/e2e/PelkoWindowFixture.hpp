@@ -93,7 +93,8 @@ class PelkoWindowTest : public ::testing::Test {
         test::writeFile(dir / "bundle/web/assets/data.json", R"({"ok":true})");
     }
 
-    // The application with the test's folders (`program`: another build of it), its output in `output`.
+    // The application with the test's folders, `extra` added or put in their place (`program`: another
+    // build of it), its output in `output`.
     std::unique_ptr<test::PelkoProcess> start(std::map<std::string, std::string> extra = {},
                                               std::filesystem::path program = {},
                                               const std::string& output = "output.txt") {
@@ -103,7 +104,7 @@ class PelkoWindowTest : public ::testing::Test {
                                                {"XDG_DATA_HOME", (dir / "data").string()},
                                                {"PELKO_RESOURCE_BUNDLE", (dir / "bundle").string()},
                                                {"APPCAST_URL", ""}};
-        env.merge(extra);
+        for (auto& [name, value] : extra) env[name] = std::move(value);
         return std::make_unique<test::PelkoProcess>(program, std::vector<std::string>{}, env, dir / output);
     }
 

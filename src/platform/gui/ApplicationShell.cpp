@@ -13,9 +13,11 @@ namespace pelko {
 struct ApplicationShell::Impl {
     GtkApplication* application = nullptr;
     std::vector<Command> commands;
-    std::function<void()> startup;
+    std::function<std::string()> applicationId;
+    std::function<bool()> startup;
     std::function<void()> activate;
     std::string version;
+    bool refused = false;
     guint signalSources[2] = {0, 0};
 };
 
@@ -38,12 +40,14 @@ gboolean onTerminationSignal(gpointer data) {
     return G_SOURCE_CONTINUE;
 }
 
-gint onLocalOptions(GApplication*, GVariantDict* options, gpointer data) {
+gint onLocalOptions(GApplication* app, GVariantDict* options, gpointer data) {
     auto* impl = static_cast<Impl*>(data);
     if (g_variant_dict_contains(options, "version")) {
         std::printf("%s\n", impl->version.c_str());
         return 0;
     }
+    // Only a run is keyed: the options above end before anything is looked up or created.
+    g_application_set_application_id(app, impl->applicationId().c_str());
     return -1;
 }
 
@@ -52,7 +56,11 @@ void onStartup(GApplication* app, gpointer data) {
     chooseWindowRenderer();
     impl->signalSources[0] = g_unix_signal_add(SIGTERM, onTerminationSignal, impl);
     impl->signalSources[1] = g_unix_signal_add(SIGINT, onTerminationSignal, impl);
-    if (impl->startup) impl->startup();
+    if (impl->startup && !impl->startup()) {
+        impl->refused = true;
+        g_application_quit(app);
+        return;
+    }
     GMenu* menubar = g_menu_new();
     std::vector<std::pair<std::string, GMenu*>> menus;
     for (auto& command : impl->commands) {
@@ -87,13 +95,15 @@ void onStartup(GApplication* app, gpointer data) {
 
 void onActivate(GApplication*, gpointer data) {
     auto* impl = static_cast<Impl*>(data);
-    if (impl->activate) impl->activate();
+    if (impl->activate && !impl->refused) impl->activate();
 }
 
 }  // namespace
 
-ApplicationShell::ApplicationShell(const std::string& applicationId) : impl_(std::make_unique<Impl>()) {
-    impl_->application = gtk_application_new(applicationId.c_str(), G_APPLICATION_DEFAULT_FLAGS);
+ApplicationShell::ApplicationShell(std::function<std::string()> applicationId)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->applicationId = std::move(applicationId);
+    impl_->application = gtk_application_new(nullptr, G_APPLICATION_DEFAULT_FLAGS);
     static const GOptionEntry entries[] = {
         {"version", 0, 0, G_OPTION_ARG_NONE, nullptr, "Print the version and exit", nullptr},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
@@ -120,12 +130,13 @@ void* ApplicationShell::application() const {
     return impl_->application;
 }
 
-int ApplicationShell::run(int argc, char** argv, const std::string& version, std::function<void()> startup,
+int ApplicationShell::run(int argc, char** argv, const std::string& version, std::function<bool()> startup,
                           std::function<void()> activate) {
     impl_->version = version;
     impl_->startup = std::move(startup);
     impl_->activate = std::move(activate);
-    return g_application_run(G_APPLICATION(impl_->application), argc, argv);
+    const int status = g_application_run(G_APPLICATION(impl_->application), argc, argv);
+    return impl_->refused ? 1 : status;
 }
 
 }  // namespace pelko

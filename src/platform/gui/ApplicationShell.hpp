@@ -5,8 +5,10 @@
 // Main thread only. Commands are declared before `run`; a command's enabled state is fixed when it is
 // declared. Unique per application identifier on the D-Bus session bus: a second start with the same
 // identifier activates the first process and ends with status 0 before `startup` runs, so it builds
-// nothing and writes nothing (without a session bus every start is a process of its own). "--version"
-// prints the version and exits 0; "--help" prints the options and exits 0; an unknown option exits 1.
+// nothing and writes nothing (without a session bus every start is a process of its own, and its
+// `startup` runs). The identifier is asked for once, only when the command line leads to a run:
+// "--version" prints the version and exits 0; "--help" prints the options and exits 0; an unknown
+// option exits 1; none of them asks for it.
 // SIGTERM and SIGINT close the windows and end the main loop as closing the last window does.
 // The renderer windows draw with is chosen at start-up (see SoftwareRendering.hpp).
 #include <functional>
@@ -27,7 +29,7 @@ class ApplicationShell {
         std::function<void()> handler;
     };
 
-    explicit ApplicationShell(const std::string& applicationId);
+    explicit ApplicationShell(std::function<std::string()> applicationId);
     ~ApplicationShell();
     ApplicationShell(const ApplicationShell&) = delete;
     ApplicationShell& operator=(const ApplicationShell&) = delete;
@@ -37,8 +39,9 @@ class ApplicationShell {
     void* application() const;
     // Runs the main loop and returns the exit status. In the first process `startup` runs once, before
     // the first `activate`; `activate` runs at the start and again whenever another start is handed
-    // over to this process.
-    int run(int argc, char** argv, const std::string& version, std::function<void()> startup,
+    // over to this process. A `startup` that returns false ends the process with status 1 at once:
+    // no menu, no `activate`.
+    int run(int argc, char** argv, const std::string& version, std::function<bool()> startup,
             std::function<void()> activate);
 
     struct Impl;
