@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/Date.hpp"
 #include "platform/UniqueFd.hpp"
 
 namespace fs = std::filesystem;
@@ -175,6 +177,30 @@ std::size_t removeStaleTemporaries(const fs::path& folder, const std::string& ta
     }
     closedir(stream);
     return removed;
+}
+
+std::error_code keepUnreadableFile(const fs::path& file, fs::path& keptAs) {
+    std::string stamp;
+    for (char c : Date::now().isoSeconds()) {
+        if (c != '-' && c != ':') stamp.push_back(c);
+    }
+    const std::string base = file.string() + ".corrupt-" + stamp;
+    for (int attempt = 1; attempt <= 1000; ++attempt) {
+        const std::string candidate = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+        int result = renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && errno == EINVAL) {
+            // A file system without RENAME_NOREPLACE: the check and the move are two calls there.
+            struct stat taken {};
+            if (lstat(candidate.c_str(), &taken) == 0) continue;
+            result = rename(file.c_str(), candidate.c_str());
+        }
+        if (result == 0) {
+            keptAs = candidate;
+            return {};
+        }
+        if (errno != EEXIST) return lastError();
+    }
+    return std::make_error_code(std::errc::file_exists);
 }
 
 std::error_code readWholeFile(const fs::path& path, std::string& contents) {

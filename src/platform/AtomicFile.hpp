@@ -37,6 +37,12 @@ std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::
 std::size_t removeStaleTemporaries(const std::filesystem::path& folder, const std::string& targetName,
                                    std::chrono::seconds minimumAge = std::chrono::seconds(60));
 
+// Moves `file`, which could not be read, aside before a write replaces it: to "<name>.corrupt-" and the
+// UTC time ("config.json.corrupt-20261209T044500Z") beside it, with "-2", "-3", ... added while that
+// name is taken. Nothing that exists is ever replaced, so each unreadable file keeps its own copy.
+// `keptAs` is where it went.
+std::error_code keepUnreadableFile(const std::filesystem::path& file, std::filesystem::path& keptAs);
+
 // Reads a whole regular file; nullopt-like error when it is missing or cannot be read.
 std::error_code readWholeFile(const std::filesystem::path& path, std::string& contents);
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/AtomicFile.hpp"
+#include "platform/Date.hpp"
 #include "platform/Json.hpp"
 #include "support/TestSupport.hpp"
 
@@ -178,6 +179,25 @@ TEST(AtomicFileTest, StaleTemporariesOfOneTargetAreSwept) {
               (std::vector<std::string>{".config.json.tmp-toolong", ".config.json.tmp-young1",
                                         ".projects.db.tmp-Ab12Cd", "config.json", "notes.tmp-Ab12Cd"}));
     EXPECT_EQ(removeStaleTemporaries(dir / "missing", "config.json", std::chrono::seconds(0)), 0u);
+}
+
+// The copy of an unreadable file replaces nothing, not even copies of the same second.
+TEST(AtomicFileTest, UnreadableFilesAreKeptUnderNamesOfTheirOwn) {
+    test::TempDir dir;
+    const auto now = Date::now().seconds();
+    for (auto second = now; second <= now + 30; ++second) {
+        std::string stamp;
+        for (char c : Date::fromSeconds(second).isoSeconds())
+            if (c != '-' && c != ':') stamp.push_back(c);
+        test::writeFile(dir / ("projects.db.corrupt-" + stamp), "earlier");
+    }
+    fs::path kept;
+    test::writeFile(dir / "projects.db", "broken");
+    ASSERT_FALSE(keepUnreadableFile(dir / "projects.db", kept));
+    EXPECT_TRUE(kept.filename().string().ends_with("Z-2")) << kept;
+    EXPECT_EQ(test::readFile(kept), "broken");
+    EXPECT_EQ(namesIn(dir.path()).size(), 32u);  // the 31 earlier copies and this one
+    EXPECT_FALSE(fs::exists(dir / "projects.db"));
 }
 
 TEST(AtomicFileTest, ReadWholeFile) {
