@@ -315,6 +315,13 @@ BridgeEvent ProjectFileOperations::saveFile(const Uuid& projectId, const fs::pat
     // page cannot have read one either.
     if (entry->status && !S_ISREG(entry->status->st_mode) && !S_ISDIR(entry->status->st_mode))
         return failed(EINVAL);
+    // Renaming over the file needs only the folder's permission; the file's own is what a plain write
+    // meets. The kernel answers for it as it would for an open for writing (mode, ACLs, read-only
+    // mounts, immutable files), without opening the file.
+    if (entry->status && S_ISREG(entry->status->st_mode) &&
+        faccessat(entry->folder.get(), entry->name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno != ENOENT)
+        return failed(errno);
 
     // The temporary file is created in the folder the walk yielded, so it stays inside too.
     AtomicWriteOptions options;

@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "platform/AtomicFile.hpp"
-#include "platform/Date.hpp"
 #include "platform/Json.hpp"
 #include "platform/ProjectPath.hpp"
 
@@ -29,15 +28,6 @@ std::string printable(const std::string& path) {
     std::string text(escaped);
     g_free(escaped);
     return text;
-}
-
-// "20261209T044500Z": sorts by time and holds no characters that need quoting.
-std::string compactUtcStamp() {
-    std::string stamp;
-    for (char c : Date::now().isoSeconds()) {
-        if (c != '-' && c != ':') stamp.push_back(c);
-    }
-    return stamp;
 }
 
 }  // namespace
@@ -145,12 +135,8 @@ bool ConfigStore::preserveUnreadableFile() {
         unreadableFileOnDisk_ = false;
         return true;
     }
-    std::string base = filePath_.string() + ".corrupt-" + compactUtcStamp();
-    fs::path target = base;
-    for (int attempt = 2; fs::exists(fs::symlink_status(target, error)); ++attempt) {
-        target = base + "-" + std::to_string(attempt);
-    }
-    fs::rename(filePath_, target, error);
+    fs::path target;
+    error = keepUnreadableFile(filePath_, target);
     if (error) {
         logger_.error("config: could not keep the unreadable configuration file: " + error.message());
         return false;

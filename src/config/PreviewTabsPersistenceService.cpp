@@ -152,14 +152,16 @@ std::optional<PreviewTabsPersistenceError> PreviewTabsPersistenceService::persis
     if (unreadableDatabaseOnDisk_) {
         // The old file holds other projects' tabs this run could not read: keep it before replacing it.
         std::error_code error;
-        fs::path backup = databasePath_.string() + ".bak";
-        if (fs::exists(fs::symlink_status(databasePath_, error))) fs::rename(databasePath_, backup, error);
+        fs::path kept;
+        if (fs::exists(fs::symlink_status(databasePath_, error)))
+            error = keepUnreadableFile(databasePath_, kept);
         if (error) {
-            std::string reason = "could not keep the unreadable database as " + backup.filename().string() +
-                                 ": " + error.message();
+            std::string reason = "could not keep the unreadable database: " + error.message();
             logger_.error("previewTabs: failed to write database: " + reason);
             return PreviewTabsPersistenceError{PreviewTabsPersistenceError::Code::writeFailed, reason};
         }
+        if (!kept.empty())
+            logger_.notice("previewTabs: kept the unreadable database as " + kept.filename().string());
         unreadableDatabaseOnDisk_ = false;
     }
     if (auto writeError = writeFileAtomically(databasePath_, text)) {

@@ -5,13 +5,13 @@
 // the private serial queue "app.pelko.preview-tabs.persistence" and both public operations wait for
 // it, so saves and lookups are strictly ordered and the file is written by one thread at a time. Every
 // save rewrites the whole file atomically; entries are never removed. A database that could not be
-// read (or has an unsupported version) is kept as "projects.db.bak" before the first save replaces
-// it. Snapshots hold at most PreviewTabsState::maxTabs tabs: larger ones are refused when saved and
-// dropped (with a log line) when loaded, so the missing-file check, which runs on the caller's thread,
-// is bounded; it walks beneath a descriptor of the project's root and never looks outside it.
-// Construction sweeps the temporary files of saves that a killed process left behind.
-// Nothing here talks to the page; failures are logged (subsystem "app.pelko.preview-tabs", category
-// "persistence") and save failures are returned.
+// read (or has an unsupported version) is kept beside it as "projects.db.corrupt-<UTC time>" (a name
+// of its own, so no earlier copy is replaced) before the first save replaces it. Snapshots hold at most
+// PreviewTabsState::maxTabs tabs: larger ones are refused when saved and dropped (with a log line) when
+// loaded, so the missing-file check, which runs on the caller's thread, is bounded; it walks beneath a
+// descriptor of the project's root and never looks outside it. Construction sweeps the temporary files of
+// saves that a killed process left behind. Nothing here talks to the page; failures are logged (subsystem
+// "app.pelko.preview-tabs", category "persistence") and save failures are returned.
 #include <filesystem>
 #include <map>
 #include <memory>

@@ -3,13 +3,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
+#include "platform/Date.hpp"
 #include "platform/UniqueFd.hpp"
 
 namespace fs = std::filesystem;
@@ -40,6 +44,23 @@ std::error_code createFolders(const fs::path& folder, mode_t mode) {
         if (!S_ISDIR(info.st_mode)) return std::make_error_code(std::errc::not_a_directory);
     }
     return {};
+}
+
+// The umask as /proc reports it: umask(2) reads it only by setting it, which would race with files
+// other threads create meanwhile.
+mode_t currentUmask() {
+    UniqueFd status(open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    char buffer[4096];
+    ssize_t length = status.valid() ? read(status.get(), buffer, sizeof buffer - 1) : -1;
+    if (length > 0) {
+        buffer[length] = '\0';
+        if (const char* line = strstr(buffer, "\nUmask:"))
+            return static_cast<mode_t>(strtoul(line + sizeof "\nUmask:" - 1, nullptr, 8));
+    }
+    // Without /proc: a stricter mask for the moment it is read, never a looser one.
+    const mode_t mask = umask(077);
+    umask(mask);
+    return mask;
 }
 
 std::error_code writeAll(int fd, std::string_view contents) {
@@ -107,16 +128,18 @@ std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::
     UniqueFd fd;
     for (int attempt = 0; attempt < 16 && !fd.valid(); ++attempt) {
         temp = prefix + randomSuffix();
-        // The kernel takes the umask off the requested mode, as for any new file.
-        fd.reset(openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        options.newFileMode));
+        // Private while it fills, so neither the new content of a private file nor what a crash
+        // leaves behind is readable by others.
+        fd.reset(openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.valid() && errno != EEXIST) return lastError();
     }
     if (!fd.valid()) return lastError();
 
+    const mode_t finalMode =
+        exists ? existing.st_mode & 07777 : options.newFileMode & 07777 & ~currentUmask();
     std::error_code error = writeAll(fd.get(), contents);
-    if (!error && exists && fchmod(fd.get(), existing.st_mode & 07777) != 0) error = lastError();
     if (!error && fsync(fd.get()) != 0) error = lastError();
+    if (!error && fchmod(fd.get(), finalMode) != 0) error = lastError();
     if (close(fd.release()) != 0 && !error) error = lastError();
     if (!error && renameat(folder, temp.c_str(), folder, name.c_str()) != 0) error = lastError();
     if (error) {
@@ -154,6 +177,30 @@ std::size_t removeStaleTemporaries(const fs::path& folder, const std::string& ta
     }
     closedir(stream);
     return removed;
+}
+
+std::error_code keepUnreadableFile(const fs::path& file, fs::path& keptAs) {
+    std::string stamp;
+    for (char c : Date::now().isoSeconds()) {
+        if (c != '-' && c != ':') stamp.push_back(c);
+    }
+    const std::string base = file.string() + ".corrupt-" + stamp;
+    for (int attempt = 1; attempt <= 1000; ++attempt) {
+        const std::string candidate = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+        int result = renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && errno == EINVAL) {
+            // A file system without RENAME_NOREPLACE: the check and the move are two calls there.
+            struct stat taken {};
+            if (lstat(candidate.c_str(), &taken) == 0) continue;
+            result = rename(file.c_str(), candidate.c_str());
+        }
+        if (result == 0) {
+            keptAs = candidate;
+            return {};
+        }
+        if (errno != EEXIST) return lastError();
+    }
+    return std::make_error_code(std::errc::file_exists);
 }
 
 std::error_code readWholeFile(const fs::path& path, std::string& contents) {

@@ -2,9 +2,11 @@
 // Atomic file writes: a temporary file in the same folder, write, fsync, rename over the target,
 // fsync of the folder. A crash leaves either the old or the new content, never a torn file. The
 // temporary file is removed on any failure; its name, "." + the target's name + ".tmp-" and six
-// random characters, is shortened so that it fits NAME_MAX whatever the target's name. An existing
-// target keeps its mode; a new one is created with `newFileMode` less the process's umask. Parent
-// folders are created (mode 0700 when `privateFolder`, else 0755).
+// random characters, is shortened so that it fits NAME_MAX whatever the target's name. The temporary
+// file is 0600 from the moment it is made, so a crash leaves nothing readable by others; once its
+// content is complete and synced it takes the existing target's mode, or for a new target
+// `newFileMode` less the process's umask, just before the rename. Parent folders are created (mode
+// 0700 when `privateFolder`, else 0755).
 #include <sys/types.h>
 
 #include <chrono>
@@ -34,6 +36,12 @@ std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::
 // minute is far longer than any write takes). Returns how many were removed.
 std::size_t removeStaleTemporaries(const std::filesystem::path& folder, const std::string& targetName,
                                    std::chrono::seconds minimumAge = std::chrono::seconds(60));
+
+// Moves `file`, which could not be read, aside before a write replaces it: to "<name>.corrupt-" and the
+// UTC time ("config.json.corrupt-20261209T044500Z") beside it, with "-2", "-3", ... added while that
+// name is taken. Nothing that exists is ever replaced, so each unreadable file keeps its own copy.
+// `keptAs` is where it went.
+std::error_code keepUnreadableFile(const std::filesystem::path& file, std::filesystem::path& keptAs);
 
 // Reads a whole regular file; nullopt-like error when it is missing or cannot be read.
 std::error_code readWholeFile(const std::filesystem::path& path, std::string& contents);

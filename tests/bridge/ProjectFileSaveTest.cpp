@@ -1,11 +1,84 @@
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
 
 #include "bridge/ProjectFileTestSupport.hpp"
+#include "platform/UniqueFd.hpp"
 
 namespace fs = std::filesystem;
 
 namespace pelko::test {
 namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// What a child without the rights to pass permission bits said, or why it could not run.
+struct UnprivilegedRun {
+    std::optional<std::string> output;
+    std::string skipReason;
+};
+
+// Runs `body` in a forked child that works in `folder` (handed to it) without root's rights: as nobody
+// when the test runs as root. `body`'s text comes back through a pipe; the child ends within a minute.
+UnprivilegedRun runWithoutRootRights(const fs::path& folder, const std::function<std::string()>& body) {
+    const bool root = geteuid() == 0;
+    if (root && chown(folder.c_str(), kNobody, kNobody) != 0) return {std::nullopt, "cannot chown to nobody"};
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return {std::nullopt, "no pipe"};
+    UniqueFd reader(fds[0]);
+    UniqueFd writer(fds[1]);
+    const pid_t child = fork();
+    if (child < 0) return {std::nullopt, "no fork"};
+    if (child == 0) {
+        auto say = [&](const std::string& text) {
+            std::string_view rest = text;
+            while (!rest.empty()) {
+                const ssize_t count = write(writer.get(), rest.data(), rest.size());
+                if (count <= 0) break;
+                rest.remove_prefix(static_cast<std::size_t>(count));
+            }
+            _exit(0);
+        };
+        alarm(60);
+        // Entered before the rights go: the folders above it are root's and may be closed to nobody.
+        if (chdir(folder.c_str()) != 0) say("skip:cannot enter the folder");
+        if (root && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+            say("skip:cannot drop root's rights");
+        umask(022);
+        // A capability kept past the drop would let this user write anything.
+        UniqueFd(open("probe", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444));
+        const UniqueFd probe(open("probe", O_WRONLY | O_CLOEXEC));
+        const bool bound = !probe.valid() && errno == EACCES;
+        unlink("probe");
+        if (!bound) say("skip:this user may write read-only files");
+        // Nothing may escape into the test runner this copy of the process carries.
+        try {
+            say(body());
+        } catch (...) {
+            _exit(1);
+        }
+    }
+    writer.reset();
+    // The child's alarm bounds this read: the pipe ends when the child does.
+    std::string output;
+    char buffer[4096];
+    for (ssize_t count; (count = read(reader.get(), buffer, sizeof buffer)) != 0;) {
+        if (count < 0 && errno != EINTR) break;
+        if (count > 0) output.append(buffer, static_cast<std::size_t>(count));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+    if (output.starts_with("skip:")) return {std::nullopt, output.substr(5)};
+    return {output, {}};
+}
 
 class ProjectFileSaveTest : public ::testing::Test {
   protected:
@@ -117,6 +190,45 @@ TEST_F(ProjectFileSaveTest, SpecialFilesAreNeitherOpenedNorReplaced) {
     EXPECT_EQ(event.type, "project/file/error");
     EXPECT_EQ(messageOf(event), "保存に失敗しました: Invalid argument");
     EXPECT_EQ(fs::status(project.root / "pipe").type(), fs::file_type::fifo);
+}
+
+// The save goes through a temporary file renamed over the target, which the folder's write permission
+// allows even where the file's own mode forbids writing it; a plain write would be refused.
+TEST_F(ProjectFileSaveTest, AFileTheUserMayNotWriteIsRefusedAndKept) {
+    const auto run = runWithoutRootRights(project.root, [&] {
+        auto make = [](const char* name, const char* text, mode_t mode) {
+            UniqueFd fd(open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            const bool written =
+                fd.valid() && write(fd.get(), text, strlen(text)) == static_cast<ssize_t>(strlen(text));
+            return written && fchmod(fd.get(), mode) == 0;
+        };
+        if (!make("locked.txt", "locked", 0444) || !make("open.txt", "open", 0644)) return std::string("{}");
+        Json answers = Json::object();
+        for (const char* name : {"locked.txt", "open.txt", "new.txt"}) {
+            const auto event = operations.saveFile(projectUuid(), ".", name, "changed");
+            answers[name] = {{"type", event.type}, {"message", messageOf(event)}};
+        }
+        answers["folder"] = Json::array();
+        for (const auto& entry : fs::directory_iterator("."))
+            answers["folder"].push_back(entry.path().filename().string());
+        return json::encode(answers);
+    });
+    if (!run.output) {
+        ASSERT_FALSE(run.skipReason.empty()) << "the child failed";
+        GTEST_SKIP() << run.skipReason;
+    }
+    const auto answers = json::parse(*run.output);
+    ASSERT_TRUE(answers && answers->contains("folder")) << *run.output;
+    EXPECT_EQ((*answers)["locked.txt"],
+              Json({{"type", "project/file/error"}, {"message", "保存に失敗しました: Permission denied"}}));
+    EXPECT_EQ(readFile(project.root / "locked.txt"), "locked");
+    EXPECT_EQ(test::fileMode(project.root / "locked.txt"), 0444u);
+
+    EXPECT_EQ((*answers)["open.txt"]["type"], "project/file/saved");
+    EXPECT_EQ(readFile(project.root / "open.txt"), "changed");
+    EXPECT_EQ((*answers)["new.txt"]["type"], "project/file/saved");
+    EXPECT_EQ(test::fileMode(project.root / "new.txt"), 0644u);
+    EXPECT_EQ((*answers)["folder"].size(), 3u) << *run.output;  // no temporary file left behind
 }
 
 }  // namespace

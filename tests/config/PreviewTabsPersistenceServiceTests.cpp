@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 #include <regex>
+#include <set>
 
 #include "config/PreviewTabsPersistenceService.hpp"
 #include "support/TestSupport.hpp"
@@ -40,6 +41,16 @@ class PreviewTabsTest : public ::testing::Test {
             if (entry.level == level) result.push_back(entry);
         }
         return result;
+    }
+
+    // What the unreadable databases kept beside projects.db hold, in no particular order.
+    std::multiset<std::string> keptCopies() {
+        std::multiset<std::string> kept;
+        for (const auto& entry : fs::directory_iterator(storage)) {
+            if (entry.path().filename().string().starts_with("projects.db.corrupt-"))
+                kept.insert(test::readFile(entry.path()));
+        }
+        return kept;
     }
 
     test::TempDir dir;
@@ -92,7 +103,7 @@ TEST_F(PreviewTabsTest, UnsupportedDatabaseVersionIsKeptAsBackupBeforeTheFirstSa
 
     ProjectMetadata p = project(dir.path().string());
     ASSERT_FALSE(service->persist(PreviewTabsState{}, p));
-    EXPECT_EQ(test::readFile(storage / "projects.db.bak"), old);
+    EXPECT_EQ(keptCopies(), std::multiset<std::string>{old});
     auto saved = json::parse(test::readFile(storage / "projects.db"));
     ASSERT_TRUE(saved);
     EXPECT_EQ((*saved)["version"], 1);
@@ -100,7 +111,7 @@ TEST_F(PreviewTabsTest, UnsupportedDatabaseVersionIsKeptAsBackupBeforeTheFirstSa
 
     // Only the file of the failed load is kept; later saves leave the backup alone.
     ASSERT_FALSE(service->persist(PreviewTabsState{}, project(dir.path().string())));
-    EXPECT_EQ(test::readFile(storage / "projects.db.bak"), old);
+    EXPECT_EQ(keptCopies(), std::multiset<std::string>{old});
 }
 
 TEST_F(PreviewTabsTest, OneBadTabMakesTheWholeDatabaseUnreadableAndIsKept) {
@@ -118,7 +129,21 @@ TEST_F(PreviewTabsTest, OneBadTabMakesTheWholeDatabaseUnreadableAndIsKept) {
     EXPECT_TRUE(service->hydrateSnapshot(ProjectMetadata{good, "g", "/", {}, {}}).state.tabs.empty());
 
     ASSERT_FALSE(service->persist(PreviewTabsState{}, project("/")));
-    EXPECT_EQ(test::readFile(storage / "projects.db.bak"), text);
+    EXPECT_EQ(keptCopies(), std::multiset<std::string>{text});
+}
+
+// Fault mended: every unreadable database was kept under one fixed name, so the next one replaced the
+// copy of the first.
+TEST_F(PreviewTabsTest, EachUnreadableDatabaseIsKeptUnderANameOfItsOwn) {
+    test::writeFile(storage / "projects.db.bak", "a copy an earlier version kept");
+    const std::vector<std::string> broken{"first, not json", R"({"version":9,"projects":[]})", "third"};
+    for (const auto& text : broken) {
+        test::writeFile(storage / "projects.db", text);
+        ASSERT_FALSE(makeService()->persist(PreviewTabsState{}, project("/"))) << text;
+        EXPECT_TRUE(json::parse(test::readFile(storage / "projects.db"))) << text;
+    }
+    EXPECT_EQ(keptCopies(), std::multiset<std::string>(broken.begin(), broken.end()));
+    EXPECT_EQ(test::readFile(storage / "projects.db.bak"), "a copy an earlier version kept");
 }
 
 TEST_F(PreviewTabsTest, DecodingFailuresWinOverVersionAndDateChecks) {
@@ -156,7 +181,7 @@ TEST_F(PreviewTabsTest, StoredStateOfAnotherVersionHydratesEmptyButSurvives) {
                                       ". Resetting to empty state.");
 
     ASSERT_FALSE(service->persist(PreviewTabsState{}, project("/")));
-    EXPECT_FALSE(fs::exists(storage / "projects.db.bak"));
+    EXPECT_TRUE(keptCopies().empty());
     EXPECT_NE(test::readFile(storage / "projects.db").find(state), std::string::npos);
 }
 

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/AtomicFile.hpp"
+#include "platform/Date.hpp"
 #include "platform/Json.hpp"
 #include "support/TestSupport.hpp"
 
@@ -93,6 +95,61 @@ TEST(AtomicFileTest, NewFilesTakeTheUmaskExistingFilesKeepTheirMode) {
     EXPECT_EQ(test::fileMode(dir / "private.json"), 0664u);
 }
 
+// Fault mended: the temporary file was made with the default mode and got the target's only after it
+// was filled, so another user could open a private file's new content while it was written, and a
+// writer killed midway left it behind readable by all.
+TEST(AtomicFileTest, TheTemporaryFileOfAPrivateFileIsPrivateFromTheStart) {
+    test::TempDir dir;
+    const fs::path target = dir / "key.pem";
+    test::writeFile(target, "old");
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+    const std::string prefix = ".key.pem.tmp-";
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        umask(022);
+        // Large enough that each write keeps its temporary file around long enough to be seen.
+        const std::string contents(16 << 20, 's');
+        for (;;)
+            if (writeFileAtomically(target, contents)) _exit(1);
+    }
+    // Every temporary file seen while the writer runs, and whatever the kill leaves, must be 0600.
+    std::vector<mode_t> seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (seen.size() < 20 && std::chrono::steady_clock::now() < deadline) {
+        for (const auto& name : namesIn(dir.path())) {
+            struct stat info {};
+            if (name.starts_with(prefix) && lstat((dir / name).c_str(), &info) == 0)
+                seen.push_back(info.st_mode & 07777);
+        }
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    for (const auto& name : namesIn(dir.path())) {
+        if (name.starts_with(prefix)) seen.push_back(test::fileMode(dir / name));
+    }
+    ASSERT_FALSE(seen.empty()) << "no temporary file was seen within a minute";
+    const auto exposed = std::count_if(seen.begin(), seen.end(), [](mode_t mode) { return mode != 0600; });
+    EXPECT_EQ(exposed, 0) << "of " << seen.size() << " seen, the first with mode " << std::oct << seen[0];
+    EXPECT_EQ(test::fileMode(target), 0600u);
+}
+
+// New files get the default mode less the umask even though the temporary starts out private.
+TEST(AtomicFileTest, NewFilesGetTheModeTheUmaskAllows) {
+    test::TempDir dir;
+    const mode_t saved = umask(027);
+    const auto created = writeFileAtomically(dir / "shared.json", "{}");
+    const auto executable = writeFileAtomically(dir / "run.sh", "#!/bin/sh\n", {.newFileMode = 0775});
+    umask(saved);
+    ASSERT_FALSE(created);
+    ASSERT_FALSE(executable);
+    EXPECT_EQ(test::fileMode(dir / "shared.json"), 0640u);
+    EXPECT_EQ(test::fileMode(dir / "run.sh"), 0750u);
+}
+
 // Fault mended: "." + name + ".tmp-XXXXXX" passed NAME_MAX for names of 244 bytes and more.
 TEST(AtomicFileTest, LongestNamesCanBeWritten) {
     test::TempDir dir;
@@ -122,6 +179,25 @@ TEST(AtomicFileTest, StaleTemporariesOfOneTargetAreSwept) {
               (std::vector<std::string>{".config.json.tmp-toolong", ".config.json.tmp-young1",
                                         ".projects.db.tmp-Ab12Cd", "config.json", "notes.tmp-Ab12Cd"}));
     EXPECT_EQ(removeStaleTemporaries(dir / "missing", "config.json", std::chrono::seconds(0)), 0u);
+}
+
+// The copy of an unreadable file replaces nothing, not even copies of the same second.
+TEST(AtomicFileTest, UnreadableFilesAreKeptUnderNamesOfTheirOwn) {
+    test::TempDir dir;
+    const auto now = Date::now().seconds();
+    for (auto second = now; second <= now + 30; ++second) {
+        std::string stamp;
+        for (char c : Date::fromSeconds(second).isoSeconds())
+            if (c != '-' && c != ':') stamp.push_back(c);
+        test::writeFile(dir / ("projects.db.corrupt-" + stamp), "earlier");
+    }
+    fs::path kept;
+    test::writeFile(dir / "projects.db", "broken");
+    ASSERT_FALSE(keepUnreadableFile(dir / "projects.db", kept));
+    EXPECT_TRUE(kept.filename().string().ends_with("Z-2")) << kept;
+    EXPECT_EQ(test::readFile(kept), "broken");
+    EXPECT_EQ(namesIn(dir.path()).size(), 32u);  // the 31 earlier copies and this one
+    EXPECT_FALSE(fs::exists(dir / "projects.db"));
 }
 
 TEST(AtomicFileTest, ReadWholeFile) {
