@@ -150,10 +150,10 @@ DashboardSnapshot DashboardMetricsService::fetchSnapshot(const SnapshotRequest& 
 std::optional<DashboardMetricsService::Windows> DashboardMetricsService::windows(Date now) const {
     Windows result;
     result.todayStart = calendar_.startOfDay(now);
-    result.tomorrowStart = calendar_.addingDays(result.todayStart, 1).value_or(result.todayStart);
-    auto heatmapStart = calendar_.addingDays(result.todayStart, -(heatmapDays - 1));
-    auto last30Start = calendar_.addingDays(result.todayStart, -29);
-    auto previous30Start = calendar_.addingDays(result.todayStart, -59);
+    result.tomorrowStart = calendar_.startOfDay(now, 1).value_or(result.todayStart);
+    auto heatmapStart = calendar_.startOfDay(now, -(heatmapDays - 1));
+    auto last30Start = calendar_.startOfDay(now, -29);
+    auto previous30Start = calendar_.startOfDay(now, -59);
     if (!heatmapStart || !last30Start || !previous30Start) return std::nullopt;
     result.heatmapStart = *heatmapStart;
     result.last30Start = *last30Start;
@@ -207,7 +207,7 @@ std::optional<Date> DashboardMetricsService::resolveLastCommitDate(const std::fi
 
 std::vector<DashboardHeatmapCell> DashboardMetricsService::resolveHeatmap(const std::filesystem::path& folder,
                                                                           Date start, Date end) {
-    Date until = calendar_.addingDays(end, 1).value_or(end);
+    Date until = calendar_.startOfDay(end, 1).value_or(end);
     auto result = dashboard_git::run(
         *processRunner_, {"log", sinceBound(start), untilBound(until), "--pretty=%cI", "--no-merges"},
         folder);
@@ -229,11 +229,10 @@ std::vector<DashboardHeatmapCell> DashboardMetricsService::resolveHeatmap(const 
     std::vector<DashboardHeatmapCell> cells;
     cells.reserve(heatmapDays);
     for (int offset = 0; offset < heatmapDays; ++offset) {
-        auto day = calendar_.addingDays(start, offset);
-        if (!day) continue;
-        Date dayStart = calendar_.startOfDay(*day);
-        auto found = counts.find(dayStart.milliseconds());
-        Date cellDate = utcCalendar_.date(calendar_.day(dayStart)).value_or(dayStart);
+        auto dayStart = calendar_.startOfDay(start, offset);
+        if (!dayStart) continue;
+        auto found = counts.find(dayStart->milliseconds());
+        Date cellDate = utcCalendar_.date(calendar_.day(*dayStart)).value_or(*dayStart);
         cells.push_back(DashboardHeatmapCell{cellDate, found == counts.end() ? 0 : found->second});
     }
     return cells;

@@ -25,15 +25,15 @@ std::int64_t floorSeconds(Date date) {
     return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
 }
 
-// The sub-second part that GDateTime (whole seconds here) does not carry.
-std::int64_t millisecondRemainder(Date date) {
-    return date.milliseconds() - floorSeconds(date) * 1000;
-}
-
 DateTimePtr localDateTime(GTimeZone* zone, Date date) {
     auto utc = adopt(g_date_time_new_from_unix_utc(floorSeconds(date)));
     if (!utc) return adopt(nullptr);
     return adopt(g_date_time_to_timezone(utc.get(), zone));
+}
+
+// The offset from UTC in seconds that the zone's clock shows at `instant` (Unix seconds).
+std::int64_t offsetAt(GTimeZone* zone, std::int64_t instant) {
+    return g_time_zone_get_offset(zone, g_time_zone_find_interval(zone, G_TIME_TYPE_UNIVERSAL, instant));
 }
 
 }  // namespace
@@ -53,19 +53,22 @@ GregorianCalendar GregorianCalendar::utc() const {
 }
 
 Date GregorianCalendar::startOfDay(Date date) const {
-    auto local = localDateTime(zone_->zone, date);
-    if (!local) return date;
-    int year = 0, month = 0, day = 0;
-    g_date_time_get_ymd(local.get(), &year, &month, &day);
-    return this->date(Day{year, month, day}).value_or(date);
+    return this->date(day(date)).value_or(date);
 }
 
-std::optional<Date> GregorianCalendar::addingDays(Date date, int days) const {
+std::optional<Date> GregorianCalendar::startOfDay(Date date, int days) const {
     auto local = localDateTime(zone_->zone, date);
     if (!local) return std::nullopt;
-    auto moved = adopt(g_date_time_add_days(local.get(), days));
+    int year = 0, month = 0, dayOfMonth = 0;
+    g_date_time_get_ymd(local.get(), &year, &month, &dayOfMonth);
+    // Calendar arithmetic in UTC, which has no clock changes to skip or repeat a day's midnight.
+    auto midnight = adopt(g_date_time_new_utc(year, month, dayOfMonth, 0, 0, 0));
+    if (!midnight) return std::nullopt;
+    auto moved = adopt(g_date_time_add_days(midnight.get(), days));
     if (!moved) return std::nullopt;
-    return Date::fromMilliseconds(g_date_time_to_unix(moved.get()) * 1000 + millisecondRemainder(date));
+    Day target;
+    g_date_time_get_ymd(moved.get(), &target.year, &target.month, &target.day);
+    return this->date(target);
 }
 
 GregorianCalendar::Day GregorianCalendar::day(Date date) const {
@@ -77,10 +80,33 @@ GregorianCalendar::Day GregorianCalendar::day(Date date) const {
 }
 
 std::optional<Date> GregorianCalendar::date(Day day) const {
-    // A midnight skipped by a daylight-saving change resolves to the day's first existing instant.
-    auto midnight = adopt(g_date_time_new(zone_->zone, day.year, day.month, day.day, 0, 0, 0));
-    if (!midnight) return std::nullopt;
-    return Date::fromSeconds(g_date_time_to_unix(midnight.get()));
+    auto wallClock = adopt(g_date_time_new_utc(day.year, day.month, day.day, 0, 0, 0));
+    if (!wallClock) return std::nullopt;
+    // What the local clock reads at the day's midnight, as Unix seconds; the answer is the earliest
+    // instant whose reading (instant plus its offset) reaches it.
+    const std::int64_t midnight = g_date_time_to_unix(wallClock.get());
+    GTimeZone* zone = zone_->zone;
+    // Offsets stay within a day of UTC, so here the clock still reads the day before.
+    std::int64_t instant = midnight - 26 * 60 * 60;
+    // Each turn passes one change of offset; a day's start is never more than a few changes away.
+    for (int changes = 0; changes < 8; ++changes) {
+        const std::int64_t offset = offsetAt(zone, instant);
+        const std::int64_t reading = midnight - offset;
+        if (offsetAt(zone, reading) == offset) return Date::fromSeconds(reading);
+        // The offset changes before its clock reaches midnight: find the instant it does.
+        std::int64_t before = instant, after = reading;
+        while (after - before > 1) {
+            std::int64_t middle = before + (after - before) / 2;
+            if (offsetAt(zone, middle) == offset) {
+                before = middle;
+            } else {
+                after = middle;
+            }
+        }
+        instant = after;
+        if (instant + offsetAt(zone, instant) >= midnight) return Date::fromSeconds(instant);
+    }
+    return std::nullopt;
 }
 
 }  // namespace pelko

@@ -30,11 +30,12 @@ class GregorianCalendar {
 
     // The first instant of the local day containing `date`.
     Date startOfDay(Date date) const;
-    // `date` moved by whole local days, keeping its local time of day.
-    std::optional<Date> addingDays(Date date, int days) const;
+    // The first instant of the local day `days` calendar days after the one containing `date`.
+    std::optional<Date> startOfDay(Date date, int days) const;
     // The local calendar date of `date`.
     Day day(Date date) const;
-    // Local midnight of a calendar date.
+    // The first instant whose local date is `day`: where the clock goes back over midnight, the first
+    // of its two midnights; where midnight is skipped, the instant the clock jumps past it.
     std::optional<Date> date(Day day) const;
 
   private:

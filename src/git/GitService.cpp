@@ -414,11 +414,11 @@ void GitService::handleGitError(const GitError& error, const std::string& comman
             message = commandDescription + " の起動に失敗: " + error.text();
             break;
         case GitError::Kind::commandFailed:
+            if (projectId && meansMissingRemote(error, commandDescription)) {
+                notifyMissingRemoteIfNeeded(*projectId);
+                return;
+            }
             if (auto friendly = friendlyMessageForGitCommandFailure(commandDescription, error.text())) {
-                if (*friendly == missingRemoteText && projectId) {
-                    notifyMissingRemoteIfNeeded(*projectId);
-                    return;
-                }
                 message = *friendly;
             } else if (!error.text().empty()) {
                 message = error.text();
@@ -460,6 +460,11 @@ bool GitService::isMissingRemote(const Uuid& projectId) const {
     std::lock_guard lock(projectSetsMutex_);
     auto entry = missingRemoteProjects_.find(projectId);
     return entry != missingRemoteProjects_.end() && entry->second > now() - std::chrono::seconds(1);
+}
+
+bool GitService::meansMissingRemote(const GitError& error, const std::string& commandDescription) {
+    return error.kind() == GitError::Kind::commandFailed &&
+           friendlyMessageForGitCommandFailure(commandDescription, error.text()) == missingRemoteText;
 }
 
 void GitService::clearMissingRemote(const Uuid& projectId) {

@@ -333,6 +333,8 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     std::map<Uuid, std::chrono::steady_clock::time_point> missingRemoteProjects_;
     bool isMissingRemote(const Uuid& projectId) const;
     void clearMissingRemote(const Uuid& projectId);
+    // A failed run whose answer is the missing-remote notice.
+    static bool meansMissingRemote(const GitError& error, const std::string& commandDescription);
     void sweepMissingRemotes();
     std::chrono::steady_clock::time_point now() const;
 

@@ -86,12 +86,12 @@ void GitService::runRefreshStatus(const Project& project) {
         return;
     }
     const GitError& error = result.error();
-    auto friendly = error.kind() == GitError::Kind::commandFailed
-                        ? friendlyMessageForGitCommandFailure("git status", error.text())
-                        : std::nullopt;
-    if (friendly && *friendly == "リモートリポジトリがないプロジェクトです") {
+    if (meansMissingRemote(error, "git status")) {
         notifyMissingRemoteIfNeeded(project.id);
     } else {
+        auto friendly = error.kind() == GitError::Kind::commandFailed
+                            ? friendlyMessageForGitCommandFailure("git status", error.text())
+                            : std::nullopt;
         std::string message = friendly ? *friendly : error.description();
         send([&](GitServiceEventSink& sink) { sink.gitServiceDidFail(message); });
     }
@@ -128,14 +128,20 @@ void GitService::runRemoteOperation(const Project& project, const std::vector<st
         notifyMissingRemoteIfNeeded(project.id);
         return;
     }
-    clearMissingRemote(project.id);
     bool requiresAuth = isGitHubOnly(*remote) && certificatesChecked(*remote, project.metadata);
-    if (requiresAuth && !ensureAuthenticated(operation, false)) return;
+    if (requiresAuth && !ensureAuthenticated(operation, false)) {
+        clearMissingRemote(project.id);
+        return;
+    }
     // The remote git would pick, named, so git contacts exactly the URLs checked above.
     std::vector<std::string> command = arguments;
     if (requiresAuth) command.push_back("--recurse-submodules=no");
     command.insert(command.end(), {"--", remote->name});
     auto result = runGit(command, project.metadata, requiresAuth, false, true);
+    // A remote was found, but a branch without an upstream fails with the same notice: its mark stays,
+    // so a repeat within the second is not told again.
+    if (result.ok() || !meansMissingRemote(result.error(), commandDescription))
+        clearMissingRemote(project.id);
     if (!result.ok()) {
         handleGitError(result.error(), commandDescription, project.id);
         return;

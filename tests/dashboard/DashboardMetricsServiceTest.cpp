@@ -241,9 +241,65 @@ TEST(GregorianCalendarTest, DaysAcrossASpringForwardKeepLocalMidnight) {
     auto angeles = *GregorianCalendar::named("America/Los_Angeles");
     Date march8 = angeles.startOfDay(at("2026-03-08T20:00:00Z"));
     EXPECT_EQ(march8, at("2026-03-08T08:00:00Z"));
-    EXPECT_EQ(angeles.addingDays(march8, 1), at("2026-03-09T07:00:00Z"));
-    EXPECT_EQ(angeles.addingDays(*angeles.addingDays(march8, 1), -1), march8);
+    EXPECT_EQ(angeles.startOfDay(march8, 1), at("2026-03-09T07:00:00Z"));
+    EXPECT_EQ(angeles.startOfDay(*angeles.startOfDay(march8, 1), -1), march8);
     EXPECT_FALSE(GregorianCalendar::named("Nowhere/Atlantis"));
+}
+
+// Havana changes its clocks at midnight: on 12 March 2023 from 00:00 straight to 01:00, on 5 November
+// 2023 from 01:00 back to 00:00, so that day's first hour comes twice.
+TEST(GregorianCalendarTest, DaysStartAtTheFirstMidnightOrAfterASkippedOne) {
+    auto havana = *GregorianCalendar::named("America/Havana");
+    const Date november5 = at("2023-11-05T00:00:00-04:00");
+    for (const char* instant :
+         {"2023-11-05T00:00:00-04:00", "2023-11-05T00:30:00-04:00", "2023-11-05T00:00:00-05:00",
+          "2023-11-05T00:30:00-05:00", "2023-11-05T23:59:59-05:00"}) {
+        EXPECT_EQ(havana.startOfDay(at(instant)), november5) << instant;
+    }
+    EXPECT_EQ(havana.date({2023, 11, 5}), november5);
+    EXPECT_EQ(havana.startOfDay(at("2023-11-04T23:59:59-04:00")), at("2023-11-04T00:00:00-04:00"));
+    EXPECT_EQ(havana.startOfDay(at("2023-11-06T12:00:00-05:00"), -1), november5);
+    EXPECT_EQ(havana.startOfDay(at("2023-12-04T12:00:00-05:00"), -29), november5);
+    EXPECT_EQ(havana.startOfDay(november5, 1), at("2023-11-06T00:00:00-05:00"));
+
+    const Date march12 = at("2023-03-12T01:00:00-04:00");
+    EXPECT_EQ(havana.date({2023, 3, 12}), march12);
+    EXPECT_EQ(havana.startOfDay(at("2023-03-12T12:00:00-04:00")), march12);
+    EXPECT_EQ(havana.startOfDay(at("2023-03-11T23:59:59-05:00")), at("2023-03-11T00:00:00-05:00"));
+    EXPECT_EQ(havana.startOfDay(at("2023-03-11T12:00:00-05:00"), 1), march12);
+    EXPECT_EQ(havana.startOfDay(at("2023-04-10T12:00:00-04:00"), -29), march12);
+    EXPECT_EQ(havana.startOfDay(march12, 1), at("2023-03-13T00:00:00-04:00"));
+}
+
+TEST_F(MetricsServiceTest, HavanaDaysAndWindowsKeepTheFirstHourOfADayThatRepeatsIt) {
+    GitRepository repository;
+    repository.commit("2023-03-11T23:59:59-05:00");  // the day before the skipped midnight
+    repository.commit("2023-03-12T01:00:00-04:00");  // its day's first second
+    repository.commit("2023-11-04T23:59:59-04:00");  // the day before the repeated hour
+    repository.commit("2023-11-05T00:10:00-04:00");  // its first pass
+    repository.commit("2023-11-05T00:10:00-05:00");  // its second pass
+    repository.commit("2023-11-05T11:00:00-05:00");
+    projects->projects = {test::projectAt(repository.path())};
+    auto counts = [&](const char* when) {
+        now = at(when);
+        auto snapshot = test::snapshotOf(*makeService("America/Havana"), true);
+        return std::vector(
+            {snapshot.todaysCommits, snapshot.last30DayCommits, snapshot.previous30DayCommits});
+    };
+
+    EXPECT_EQ(counts("2023-11-05T12:00:00-05:00"), std::vector<std::int64_t>({3, 4, 0}));
+    // The last 30 days start on 5 November, the 30 before them end with 4 November.
+    EXPECT_EQ(counts("2023-12-04T12:00:00-05:00"), std::vector<std::int64_t>({0, 3, 1}));
+    EXPECT_EQ(counts("2023-03-12T12:00:00-04:00"), std::vector<std::int64_t>({1, 2, 0}));
+    EXPECT_EQ(counts("2023-04-10T12:00:00-04:00"), std::vector<std::int64_t>({0, 1, 1}));
+
+    // A heatmap whose first cell is 5 November counts its first hour there.
+    now = at("2023-12-02T12:00:00-05:00");
+    auto snapshot = test::snapshotOf(*makeService("America/Havana"), true);
+    const auto& heatmap = snapshot.projectSummaries.at(0).heatmap;
+    ASSERT_EQ(heatmap.size(), 28u);
+    EXPECT_EQ(heatmap.front(), (DashboardHeatmapCell{at("2023-11-05T00:00:00Z"), 3}));
+    EXPECT_EQ(heatmap.back().date, at("2023-12-02T00:00:00Z"));
 }
 
 }  // namespace

@@ -263,6 +263,23 @@ TEST_F(GitServiceStatusTest, RemoteOperationsWithoutRemoteNotifyOncePerSecond) {
     EXPECT_EQ(h.sink->payloads("git/result").size(), 2u);
 }
 
+// The remote exists, so nothing stops the run; git's own "no upstream" is what gives the notice.
+TEST_F(GitServiceStatusTest, PushOfABranchWithoutUpstreamNotifiesOncePerSecond) {
+    work.git({"checkout", "-q", "-b", "topic"});
+    h.service->push(id);
+    h.service->push(id);
+    h.service->reachRefreshBarrier(id, "b");
+    ASSERT_TRUE(h.sink->waitForType("git/refresh/barrier"));
+    EXPECT_EQ(h.sink->types(), (std::vector<std::string>{"git/result", "git/refresh/barrier"}));
+    EXPECT_EQ(h.sink->events()[0].payload,
+              (Json{{"success", false}, {"message", "リモートリポジトリがないプロジェクトです"}}));
+    now = now.load() + std::chrono::seconds(1);
+    h.service->push(id);
+    h.settle();
+    EXPECT_EQ(h.sink->payloads("git/result").size(), 2u);
+    EXPECT_EQ(origin.git({"branch", "--list", "topic"}), "");
+}
+
 TEST_F(GitServiceStatusTest, StatusDetailBuildsTreesAndHeadSha) {
     work.write("src/lib/b.txt", "b\n");
     work.write("src/a.txt", "a\n");
