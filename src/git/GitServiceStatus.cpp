@@ -129,7 +129,7 @@ void GitService::runRemoteOperation(const Project& project, const std::vector<st
         return;
     }
     clearMissingRemote(project.id);
-    bool requiresAuth = isGitHubOnly(*remote) && certificatesChecked(*remote, project.metadata);
+    bool requiresAuth = isGitHubOnly(*remote) && connectionLeftToUser(*remote, project.metadata);
     if (requiresAuth && !ensureAuthenticated(operation, false)) return;
     // The remote git would pick, named, so git contacts exactly the URLs checked above.
     std::vector<std::string> command = arguments;
