@@ -69,9 +69,10 @@ const std::string GitCredentialBroker::scriptText = R"SCRIPT(#!/bin/bash
 # git runs this script as its credential helper ("get", "store" or "erase", the credential on standard
 # input) and as its askpass program (a prompt). "get" is answered with the token only for GitHub's
 # scheme, host (or a subdomain) and port, as PELKO_GITHUB_SCHEME, PELKO_GITHUB_HOST and
-# PELKO_GITHUB_PORT give them. git erases a credential only after the server refused it, so an
-# "erase" of that very credential is noted as "refused" beside this script. Nothing is stored, and
-# every prompt is refused.
+# PELKO_GITHUB_PORT give them, and only with a repository's path: a proxy's address has none, so
+# git's request for a proxy's credential gets nothing. git erases a credential only after the server
+# refused it, so an "erase" of that very credential is noted as "refused" beside this script. Nothing
+# is stored, and every prompt is refused.
 case "$1" in
   get | erase) ;;
   store) exit 0 ;;
@@ -79,6 +80,7 @@ case "$1" in
 esac
 protocol=""
 host=""
+path=""
 password=""
 count=0
 while IFS= read -r -n 4097 line || [[ -n "$line" ]]; do
@@ -92,6 +94,7 @@ while IFS= read -r -n 4097 line || [[ -n "$line" ]]; do
   case "$line" in
     protocol=*) protocol="${line#protocol=}" ;;
     host=*) host="${line#host=}" ;;
+    path=*) path="${line#path=}" ;;
     password=*) password="${line#password=}" ;;
   esac
 done
@@ -121,6 +124,9 @@ if [[ -z "$token" || "$token" == *$'\n'* ]]; then
   exit 0
 fi
 if [[ "$1" == get ]]; then
+  if [[ -z "$path" ]]; then
+    exit 0
+  fi
   printf 'username=x-access-token\npassword=%s\n' "$token"
 elif [[ "$password" == "$token" ]]; then
   set -C
@@ -181,9 +187,10 @@ GitCredentialRun GitCredentialBroker::prepareEnvironment(const std::string& toke
         {"GIT_ASKPASS", script}, {"GIT_ASKPASS_REQUIRE", "force"}, {"PELKO_GITHUB_TOKEN", token}};
     run.environment.merge(gitHub.environment());
     // An empty helper empties the list gathered so far (every file's helpers, scoped or not, and
-    // options given before ours), so only ours is asked and told; it never sees a path.
+    // options given before ours), so only ours is asked and told. It is told the repository's path,
+    // which tells the remote's request from a proxy's.
     const std::string helper = "credential.helper=!" + shellQuoted(script);
-    run.options = {"-c", "credential.helper=", "-c", helper, "-c", "credential.useHttpPath=false"};
+    run.options = {"-c", "credential.helper=", "-c", helper, "-c", "credential.useHttpPath=true"};
     runs_.insert(run.folder);
     return run;
 }

@@ -251,13 +251,15 @@ class GitService final : public GitServicing, public std::enable_shared_from_thi
     std::optional<Remote> remoteToContact(const ProjectMetadata& project, bool forPush);
     // Whether every URL of the remote is GitHub's.
     bool isGitHubOnly(const Remote& remote) const;
-    // Whether git will check each URL's certificate against the usual authorities: a repository that
-    // turns the check off, or names authorities of its own, could hand the token to whoever sits
-    // between (its proxy, say). The user's own settings for authorities stand.
     // Whether the configuration adds headers of its own (an Authorization, say) to git's requests:
     // then a refusal may be of those, not of our token.
     bool addsHeadersOfItsOwn(const ProjectMetadata& project);
-    bool certificatesChecked(const Remote& remote, const ProjectMetadata& project);
+    // Whether git will check each URL's certificate, and whether where git connects for the remote
+    // and whom it trusts there are left to the user's and the system's configuration (or git's
+    // defaults): the authorities, the address GitHub's name resolves to, the proxy and its
+    // authorities. A repository that decides any of them (in its own, its worktree's or an included
+    // file) could send git, and the token, to a server of its choosing.
+    bool connectionLeftToUser(const Remote& remote, const ProjectMetadata& project);
 
     // Status, commit, push, pull, fetch, status detail (GitServiceStatus.cpp).
     void runRefreshStatus(const Project& project);

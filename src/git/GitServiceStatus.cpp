@@ -128,7 +128,7 @@ void GitService::runRemoteOperation(const Project& project, const std::vector<st
         notifyMissingRemoteIfNeeded(project.id);
         return;
     }
-    bool requiresAuth = isGitHubOnly(*remote) && certificatesChecked(*remote, project.metadata);
+    bool requiresAuth = isGitHubOnly(*remote) && connectionLeftToUser(*remote, project.metadata);
     if (requiresAuth && !ensureAuthenticated(operation, false)) {
         clearMissingRemote(project.id);
         return;

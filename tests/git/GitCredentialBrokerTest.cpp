@@ -53,7 +53,7 @@ TEST_F(GitCredentialBrokerTest, PreparesAPrivateFolderWithItsHelperAndReturnsWha
     EXPECT_TRUE(run.folder.filename().string().starts_with("pelko-run-"));
     EXPECT_EQ(run.options, (std::vector<std::string>{"-c", "credential.helper=", "-c",
                                                      "credential.helper=!'" + script.string() + "'", "-c",
-                                                     "credential.useHttpPath=false"}));
+                                                     "credential.useHttpPath=true"}));
     EXPECT_EQ(test::readFile(script), GitCredentialBroker::scriptText);
     EXPECT_EQ(test::fileMode(script), 0700u);
     EXPECT_EQ(test::fileMode(run.folder), 0700u);
@@ -102,21 +102,25 @@ TEST_F(GitCredentialBrokerTest, TheHelperGivesTheTokenOnlyForGitHubsAddress) {
         bool answered;
     };
     const Row rows[] = {
-        {"protocol=https\nhost=github.com\n\n", true},
-        {"protocol=https\nhost=github.com\nusername=someone\n", true},  // no blank line: EOF ends it
-        {"protocol=HTTPS\nhost=GitHub.com:443\n\n", true},
-        {"protocol=https\nhost=api.github.com\n\n", true},
-        {"protocol=http\nhost=github.com\n\n", false},
-        {"protocol=https\nhost=github.com:8443\n\n", false},
-        {"protocol=https\nhost=github.com.evil.example\n\n", false},
-        {"protocol=https\nhost=evil.example/github.com\n\n", false},
-        {"protocol=https\nhost=a@github.com\n\n", false},
+        {"protocol=https\nhost=github.com\npath=octo/repo.git\n\n", true},
+        {"protocol=https\nhost=github.com\nusername=someone\npath=o/r\n",
+         true},  // no blank line: EOF ends it
+        {"protocol=HTTPS\nhost=GitHub.com:443\npath=o/r\n\n", true},
+        {"protocol=https\nhost=api.github.com\npath=o/r\n\n", true},
+        {"protocol=http\nhost=github.com\npath=o/r\n\n", false},
+        {"protocol=https\nhost=github.com:8443\npath=o/r\n\n", false},
+        {"protocol=https\nhost=github.com.evil.example\npath=o/r\n\n", false},
+        {"protocol=https\nhost=evil.example/github.com\npath=o/r\n\n", false},
+        {"protocol=https\nhost=a@github.com\npath=o/r\n\n", false},
         {"protocol=cert\npath=/home/me/client.p12\n\n", false},
-        {"protocol=https\n\nhost=github.com\n", false},  // after the blank line nothing counts
+        {"protocol=https\n\nhost=github.com\npath=o/r\n", false},  // after the blank line nothing counts
         {"", false},
+        // What git asks for a proxy named https://x@github.com (or https://x@github.com/): no path.
+        {"protocol=https\nhost=github.com\nusername=x\n\n", false},
+        {"protocol=https\nhost=github.com\nusername=x\npath=\n\n", false},
         // Inputs past the bounds get nothing.
-        {"protocol=https\nhost=github.com\nusername=" + std::string(5000, 'u') + "\n\n", false},
-        {"protocol=https\nhost=github.com\n" +
+        {"protocol=https\nhost=github.com\npath=o/r\nusername=" + std::string(5000, 'u') + "\n\n", false},
+        {"protocol=https\nhost=github.com\npath=o/r\n" +
              [] {
                  std::string many;
                  for (int i = 0; i < 70; ++i) many += "wwwauth[]=Basic\n";
@@ -132,11 +136,11 @@ TEST_F(GitCredentialBrokerTest, TheHelperGivesTheTokenOnlyForGitHubsAddress) {
     }
     // An empty token is never given.
     auto empty = prepare("");
-    EXPECT_EQ(helper(empty, "get", "protocol=https\nhost=github.com\n\n").stdout, "");
+    EXPECT_EQ(helper(empty, "get", "protocol=https\nhost=github.com\npath=o/r\n\n").stdout, "");
     // The loopback stand-in's address, port and all.
     auto loopback = prepare("gho_secret", *GitHubWebOrigin::fromBase("http://127.0.0.1:8080"));
-    EXPECT_EQ(helper(loopback, "get", "protocol=http\nhost=127.0.0.1:8080\n\n").stdout, answer);
-    EXPECT_EQ(helper(loopback, "get", "protocol=http\nhost=127.0.0.1\n\n").stdout, "");
+    EXPECT_EQ(helper(loopback, "get", "protocol=http\nhost=127.0.0.1:8080\npath=o/r\n\n").stdout, answer);
+    EXPECT_EQ(helper(loopback, "get", "protocol=http\nhost=127.0.0.1\npath=o/r\n\n").stdout, "");
     EXPECT_FALSE(broker.wasRefused(run));
 }
 

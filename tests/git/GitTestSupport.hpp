@@ -30,7 +30,8 @@
 
 namespace pelko::test {
 
-// The process environment with git's system and user configuration replaced by one test file.
+// The process environment with git's system and user configuration replaced by one test file, and
+// without the variables that would choose git's proxy or authorities over its configuration.
 inline Environment::Map isolatedGitEnvironment() {
     static const std::filesystem::path config = [] {
         auto path = testRoot() / "gitconfig";
@@ -43,6 +44,9 @@ inline Environment::Map isolatedGitEnvironment() {
     auto environment = Environment::process().all();
     environment["GIT_CONFIG_NOSYSTEM"] = "1";
     environment["GIT_CONFIG_GLOBAL"] = config.string();
+    for (const char* name : {"GIT_SSL_CAINFO", "GIT_SSL_CAPATH", "GIT_SSL_NO_VERIFY", "http_proxy",
+                             "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        environment.erase(name);
     return environment;
 }
 
