@@ -17,25 +17,27 @@ BridgeContext::BridgeContext(std::shared_ptr<GestureBridge> gestureBridge,
       gestureBridge(std::move(gestureBridge)),
       explorerService(explorer ? std::move(explorer) : std::make_shared<ExplorerService>()) {}
 
-void BridgeContext::dispatchEvent(const std::weak_ptr<BridgeContext>& context, const std::string& type,
+bool BridgeContext::dispatchEvent(const std::weak_ptr<BridgeContext>& context, const std::string& type,
                                   const Json& payload) {
-    std::string script;
+    std::optional<std::string> script;
     try {
-        script = EventScript::build(type, payload);
+        script = EventScript::buildWithin(type, payload, ScriptDelivery::maxScriptBytes);
     } catch (const EncodeError&) {
-        return;  // a non-finite number: the event cannot be sent
+        return false;  // a non-finite number: the event cannot be sent
     }
+    if (!script) return false;
     if (MainQueue::isMainThread()) {
-        if (auto self = context.lock()) self->delivery.deliver(std::move(script));
-        return;
+        if (auto self = context.lock()) self->delivery.deliver(std::move(*script));
+        return true;
     }
-    MainQueue::shared().async([weak = context, script = std::move(script)]() mutable {
+    MainQueue::shared().async([weak = context, script = std::move(*script)]() mutable {
         if (auto self = weak.lock()) self->delivery.deliver(std::move(script));
     });
+    return true;
 }
 
-void BridgeContext::dispatchEvent(const std::string& type, const Json& payload) {
-    dispatchEvent(weak_from_this(), type, payload);
+bool BridgeContext::dispatchEvent(const std::string& type, const Json& payload) {
+    return dispatchEvent(weak_from_this(), type, payload);
 }
 
 void BridgeContext::dispatchEventLater(BridgeEvent event) {

@@ -48,10 +48,12 @@ class BridgeContext : public std::enable_shared_from_this<BridgeContext> {
     BridgeContext(std::shared_ptr<GestureBridge> gestureBridge, std::shared_ptr<ExplorerService> explorer);
 
     // Encodes on the calling thread; on the main thread delivers at once, otherwise on the main queue,
-    // dropping the script when the context is gone by then. A non-finite number drops the event.
-    static void dispatchEvent(const std::weak_ptr<BridgeContext>& context, const std::string& type,
+    // dropping the script when the context is gone by then. An event that cannot be sent is dropped
+    // and answers false: a non-finite number, or a script longer than the web view takes
+    // (ScriptDelivery::maxScriptBytes), which is never made.
+    static bool dispatchEvent(const std::weak_ptr<BridgeContext>& context, const std::string& type,
                               const Json& payload);
-    void dispatchEvent(const std::string& type, const Json& payload);
+    bool dispatchEvent(const std::string& type, const Json& payload);
     // Encodes and delivers on a later turn of the main queue, after the current message is handled.
     void dispatchEventLater(BridgeEvent event);
     // runOnMain runs the work at once on the main thread, else on the main queue; runOnMainLater always

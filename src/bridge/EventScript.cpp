@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace pelko {
 
@@ -251,17 +252,24 @@ std::string_view EventScript::tail() {
 }
 
 std::string EventScript::build(const std::string& type, const Json& payload) {
+    return *buildWithin(type, payload, std::numeric_limits<std::size_t>::max());
+}
+
+std::optional<std::string> EventScript::buildWithin(const std::string& type, const Json& payload,
+                                                    std::size_t maxBytes) {
     std::size_t length =
         kScriptHead.size() + kScriptTail.size() + type.size() + 32 + estimatedLength(payload);
     if (length >= kMeasuredFrom) {
         LengthSink measured;
         writeScript(measured, type, payload);
         length = measured.length;
+        if (length > maxBytes) return std::nullopt;
     }
     std::string script;
     script.reserve(length);
     StringSink writer{script};
     writeScript(writer, type, payload);
+    if (script.size() > maxBytes) return std::nullopt;
     return script;
 }
 

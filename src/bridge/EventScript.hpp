@@ -4,6 +4,7 @@
 // literal (backslashes and single quotes escaped) between a fixed head and tail, in one pass and
 // without intermediate copies. Pure functions, safe on any thread.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +19,10 @@ class EventScript {
     static std::string_view tail();
     // Throws EncodeError for a non-finite number.
     static std::string build(const std::string& type, const Json& payload);
+    // As `build`, or nothing when the script would be longer than `maxBytes`; a large event is
+    // measured first, so a script that is refused is never made.
+    static std::optional<std::string> buildWithin(const std::string& type, const Json& payload,
+                                                  std::size_t maxBytes);
     // Standard base64 with padding (libcrypto's block encoder: several times faster than encoding
     // character by character, which matters for terminal output, the highest-rate event).
     static std::string base64(std::span<const std::uint8_t> bytes);

@@ -22,6 +22,8 @@ void requestFileContent(BridgeContext& context, const Uuid& projectID, const std
                               root = *root, projectID, relativePath, allowLargeFile] {
         if (weak.expired()) return;
         BridgeEvent event = operations->readFile(projectID, root, relativePath, allowLargeFile);
+        if (BridgeContext::dispatchEvent(weak, event.type, event.payload)) return;
+        event = ProjectFileOperations::readTooLargeToSend(projectID, relativePath);
         BridgeContext::dispatchEvent(weak, event.type, event.payload);
     });
 }

@@ -3,7 +3,8 @@
 // "project/file/open", "project/file/save", "project/file/rename") and the explorer watch of the
 // active project. Requests are read on the main thread; the file work runs one request at a time, in
 // request order, on the bridge's file queue, and the answers are encoded there and delivered on the
-// main thread in request order. An unknown project is answered on a later turn of the main queue.
+// main thread in request order. An unknown project is answered on a later turn of the main queue. A file
+// whose content would make a script longer than the web view takes is answered with an error instead.
 #include <string>
 #include <vector>
 

@@ -429,6 +429,12 @@ RenameOutcome ProjectFileOperations::renameItem(const Uuid& projectId, const fs:
     return success();
 }
 
+BridgeEvent ProjectFileOperations::readTooLargeToSend(const Uuid& projectId, const std::string& path) {
+    return fileError(projectId, path,
+                     "このファイルは制御文字を多く含み、表示用のデータが上限を超えるため開けません。"
+                     "外部エディタをご利用ください。");
+}
+
 BridgeEvent ProjectFileOperations::readProjectMissing(const Uuid& projectId, const std::string& path) {
     return fileError(projectId, path, kRootMissingMessage);
 }

@@ -80,6 +80,10 @@ class ProjectFileOperations {
     RenameOutcome renameItem(const Uuid& projectId, const std::filesystem::path& root,
                              const std::string& fromPath, const std::string& toPath) const;
 
+    // The answer to a read whose content is more than the page can be sent within the size limits: a
+    // file mostly of control bytes, each of which grows to a seven-byte escape in the event's script.
+    static BridgeEvent readTooLargeToSend(const Uuid& projectId, const std::string& path);
+
     // Early answers for a project without a usable root, sent without touching the file queue.
     static BridgeEvent readProjectMissing(const Uuid& projectId, const std::string& path);
     static BridgeEvent saveProjectMissing(const Uuid& projectId, const std::string& path);

@@ -20,6 +20,12 @@ namespace pelko {
 
 class ScriptDelivery {
   public:
+    // The longest script made for the web view, with room to spare: WebKit takes at most 2^31 - 1
+    // bytes of script, whatever its characters, and aborts the whole process on a longer one. The
+    // bridge's events are encoded within it (BridgeContext::dispatchEvent); terminal output and the
+    // keyring's events are bounded far below it.
+    static constexpr std::size_t maxScriptBytes = std::size_t{1920} << 20;
+
     ScriptDelivery() = default;
     ~ScriptDelivery();
     ScriptDelivery(const ScriptDelivery&) = delete;

@@ -330,6 +330,8 @@ TEST_F(ProtocolDoc, StatesTheLimitsTheCodeHas) {
     const std::string open = messageRow("project/file/open");
     EXPECT_NE(open.find(std::to_string(ProjectFileOperations::softLimitBytes) + " bytes"), std::string::npos);
     EXPECT_NE(open.find(std::to_string(ProjectFileOperations::hardLimitBytes) + " bytes"), std::string::npos);
+    EXPECT_NE(open.find("web view takes, " + std::to_string(ScriptDelivery::maxScriptBytes) + " bytes"),
+              std::string::npos);
     const std::string confirm = eventRow("project/file/confirm");
     EXPECT_NE(confirm.find("(" + std::to_string(ProjectFileOperations::softLimitBytes) + ")"),
               std::string::npos);

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "bridge/BridgeTestSupport.hpp"
+#include "bridge/EventScript.hpp"
 #include "config/AppConfig.hpp"
 #include "support/TestSupport.hpp"
 
@@ -311,6 +312,18 @@ TEST(WebBridgeDelivery, TheOnePassScriptEqualsTheEncodedEnvelopeEscaped) {
     Json nonFinite = Json::object();
     nonFinite["v"] = Json::array({std::numeric_limits<double>::quiet_NaN()});
     EXPECT_THROW(WebBridge::eventScript("x", nonFinite), EncodeError);
+}
+
+// A limit holds to the byte on the script as written, for an event written in one pass and for one
+// measured first, each NUL making seven bytes.
+TEST(WebBridgeDelivery, AScriptIsMadeOnlyWithinItsLimit) {
+    for (std::size_t nuls : {100'000, 300'000}) {
+        const Json payload = textPayload(std::string(nuls, '\0'));
+        const std::string script = EventScript::build("t", payload);
+        EXPECT_GT(script.size(), 7 * nuls);
+        EXPECT_EQ(EventScript::buildWithin("t", payload, script.size()), script);
+        EXPECT_EQ(EventScript::buildWithin("t", payload, script.size() - 1), std::nullopt);
+    }
 }
 
 // Random strings over the bytes where escaping and UTF-8 repair differ: lead bytes with their
