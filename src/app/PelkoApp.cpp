@@ -14,8 +14,8 @@
 #include "app/WebViewLogger.hpp"
 #include "app/WorkspaceWebView.hpp"
 #include "bridge/WebBridge.hpp"
-#include "github/CurlHttpTransport.hpp"
 #include "platform/Environment.hpp"
+#include "platform/ProcessEnd.hpp"
 #include "platform/PropertyList.hpp"
 #include "platform/XdgFolders.hpp"
 #include "platform/gui/ApplicationShell.hpp"
@@ -88,9 +88,9 @@ PelkoApp::~PelkoApp() = default;
 int PelkoApp::run(int argc, char** argv) {
     int status = shell_->run(
         argc, argv, version, [this] { startup(); }, [this] { activate(); });
-    // Every HTTP exchange still waiting is cut off, so no worker or queue joined below waits for a
-    // server; Git's workers and children end before anything they use does.
-    CurlHttpTransport::stopAll();
+    // The end begins: every HTTP exchange still waiting is cut off, so no worker or queue joined below
+    // waits for a server; Git's workers and children end before anything they use does.
+    ProcessEnd::begin();
     if (services_.gitService) services_.gitService->shutdown();
     return status;
 }
