@@ -144,7 +144,7 @@ CurlHttpTransport::Response CurlHttpTransport::send(const Request& request) {
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
 
-    CURLcode result = Exchange(curl).perform();
+    CURLcode result = perform(curl);
     if (sink.tooLarge) throw HttpTransportError(HttpTransportError::Code::responseTooLarge, result);
     if (result != CURLE_OK) throw errorFor(result);
 
@@ -152,6 +152,10 @@ CurlHttpTransport::Response CurlHttpTransport::send(const Request& request) {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
     response.body = std::move(sink.body);
     return response;
+}
+
+CURLcode CurlHttpTransport::perform(CURL* handle) {
+    return Exchange(handle).perform();
 }
 
 }  // namespace pelko

@@ -8,6 +8,10 @@
 // Only http and https are spoken. Failures throw HttpTransportError, whose text never quotes the
 // request or the response. Once the end of the process has begun (ProcessEnd), every exchange still
 // in flight is cut off at once, whatever the server does, and later ones fail without connecting.
+// `perform` gives a transfer set up elsewhere (the update check's feed, which carries no token) the
+// same cut-off.
+#include <curl/curl.h>
+
 #include <chrono>
 #include <string>
 #include <utility>
@@ -38,6 +42,9 @@ class CurlHttpTransport {
     // Throws HttpTransportError; once the end has begun, `failed` with curl's code for an aborted
     // transfer.
     static Response send(const Request& request);
+    // Runs the transfer `handle` was set up for to its end, on the calling thread, under the handle's
+    // own limits; CURLE_ABORTED_BY_CALLBACK once the end has begun.
+    static CURLcode perform(CURL* handle);
 };
 
 }  // namespace pelko
