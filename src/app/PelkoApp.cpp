@@ -88,8 +88,9 @@ PelkoApp::~PelkoApp() = default;
 int PelkoApp::run(int argc, char** argv) {
     int status = shell_->run(
         argc, argv, version, [this] { startup(); }, [this] { activate(); });
-    // The end begins: every HTTP exchange still waiting is cut off, so no worker or queue joined below
-    // waits for a server; Git's workers and children end before anything they use does.
+    // From here on every exchange with a server or the keyring still waiting is cut off, and later ones
+    // are not made, so no worker or queue joined below (or when the services go) waits for someone
+    // else; Git's workers and children end before anything they use does.
     ProcessEnd::begin();
     if (services_.gitService) services_.gitService->shutdown();
     return status;

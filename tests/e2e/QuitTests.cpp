@@ -1,6 +1,6 @@
 // Quitting the real application while someone it talks to keeps silent: an update feed server that took
-// the connection and never answers. The process returns at once with status 0 all the same, not after
-// the limits of those waits.
+// the connection and never answers, a Secret Service that owns its name and never answers. The process
+// returns at once with status 0 all the same, not after the limits of those waits.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,6 +8,7 @@
 
 #include "e2e/PelkoWindowFixture.hpp"
 #include "platform/UniqueFd.hpp"
+#include "support/SilentSecretService.hpp"
 
 namespace pelko {
 namespace {
@@ -46,6 +47,32 @@ TEST_F(QuitWindowTest, QuittingWhileTheUpdateFeedNeverAnswersReturnsAtOnce) {
     pelko->signal(SIGTERM);
     auto status = pelko->waitForExit(15s);
     ASSERT_TRUE(status.has_value()) << "still running after SIGTERM: the update feed was waited for";
+    expectReturnedCleanly(*status);
+}
+
+// Each keyring call is given up after 5 s; a dozen sign-in status requests queued behind one the
+// keyring holds would cost a minute in turn.
+TEST_F(QuitWindowTest, QuittingWhileTheKeyringNeverAnswersReturnsAtOnce) {
+    test::PrivateBus bus;
+    ASSERT_FALSE(bus.address.empty()) << "dbus-daemon could not start";
+    test::SilentSecretService silent(bus.address);
+    ASSERT_TRUE(silent.owned) << "could not own the Secret Service's name on the private bus";
+    writeTestPage(R"(
+  for (let i = 0; i < 12; ++i) post({ type: 'github/oauth/requestStatus' });
+  log('asked');
+)");
+    const std::string nowhere = "http://127.0.0.1:" + std::to_string(test::freePort());
+    auto pelko = start({withoutLeakReports(),
+                        {"DBUS_SESSION_BUS_ADDRESS", bus.address},
+                        {"PELKO_GITHUB_OAUTH_CLIENT_ID_DEV", "e2e-client"},
+                        {"PELKO_GITHUB_OAUTH_BASE_URL", nowhere},
+                        {"PELKO_GITHUB_API_BASE_URL", nowhere}});
+    ASSERT_TRUE(test::waitFor([&] { return hasMessage("asked") && silent.callsHeld() > 0; }, 120s))
+        << output() << test::readFile(logFile());
+
+    pelko->signal(SIGTERM);
+    auto status = pelko->waitForExit(15s);
+    ASSERT_TRUE(status.has_value()) << "still running after SIGTERM: the keyring was waited for";
     expectReturnedCleanly(*status);
 }
 
