@@ -6,8 +6,10 @@
 // for update information; then it opens the one window: the web view, the input command centre (made
 // when the window first needs it) and the content view, which reads the configuration file and
 // activates a project. A later start against the same configuration folder brings that window to the
-// front and ends. Closing the window, SIGTERM or SIGINT ends the process; before `run` returns, Git's
-// work is ended in order (running git stopped, its workers joined); nothing else is torn down.
+// front and ends. Closing the window, SIGTERM or SIGINT ends the process: once the main loop has
+// returned, the end begins (ProcessEnd: HTTP exchanges, the update check and keyring calls are cut
+// off, and none is made afterwards) and, before `run` returns, Git's work is ended in order (running
+// git stopped, its workers joined); nothing else is torn down.
 //
 // Main thread only; one instance per process.
 #include <filesystem>
