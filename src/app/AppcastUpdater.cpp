@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <glib.h>
 
+#include "github/CurlHttpTransport.hpp"
 #include "platform/MainQueue.hpp"
 #include "platform/SerialQueue.hpp"
 
@@ -134,7 +135,8 @@ AppcastUpdater::Outcome AppcastUpdater::fetch(const std::string& url, const std:
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-    CURLcode result = curl_easy_perform(curl);
+    // Cut off at the end of the process like every other exchange, so the end never waits for the feed.
+    CURLcode result = CurlHttpTransport::perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(curl);

@@ -5,7 +5,8 @@
 // URI. On or off is decided once, at construction.
 //
 // A check fetches the feed (http or https, on the serial queue "app.pelko.updater"), takes its newest
-// item and compares it with the running version (Info.plist "CFBundleVersion"). The silent probe at
+// item and compares it with the running version (Info.plist "CFBundleVersion"); once the end of the
+// process has begun, a fetch is cut off at once, as every HTTP exchange is. The silent probe at
 // start-up shows nothing itself: when it finds a newer version and ends without error, it starts one
 // interactive check, which shows its outcome through UpdatePresenting. Installing is the system
 // package manager's job; this class downloads and installs nothing.

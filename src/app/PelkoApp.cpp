@@ -16,9 +16,9 @@
 #include "app/WebViewLogger.hpp"
 #include "app/WorkspaceWebView.hpp"
 #include "bridge/WebBridge.hpp"
-#include "github/CurlHttpTransport.hpp"
 #include "platform/DataFolderLock.hpp"
 #include "platform/Environment.hpp"
+#include "platform/ProcessEnd.hpp"
 #include "platform/PropertyList.hpp"
 #include "platform/SystemLogger.hpp"
 #include "platform/XdgFolders.hpp"
@@ -133,9 +133,10 @@ PelkoApp::~PelkoApp() = default;
 int PelkoApp::run(int argc, char** argv) {
     int status = shell_->run(
         argc, argv, version, [this] { return startup(); }, [this] { activate(); });
-    // Every HTTP exchange still waiting is cut off, so no worker or queue joined below waits for a
-    // server; Git's workers and children end before anything they use does.
-    CurlHttpTransport::stopAll();
+    // From here on every exchange with a server or the keyring still waiting is cut off, and later ones
+    // are not made, so no worker or queue joined below (or when the services go) waits for someone
+    // else; Git's workers and children end before anything they use does.
+    ProcessEnd::begin();
     if (services_.gitService) services_.gitService->shutdown();
     return status;
 }

@@ -9,9 +9,10 @@
 // folder's lock (DataFolderLock) from before anything is written until it ends. A later start against
 // the same folder on the same session bus brings that window to the front and ends with status 0; one
 // that cannot reach it (another bus, or no bus) says so on standard error and ends with status 1,
-// having built and written nothing. Closing the window, SIGTERM or SIGINT ends the process; before
-// `run` returns, Git's work is ended in order (running git stopped, its workers joined); nothing else
-// is torn down.
+// having built and written nothing. Closing the window, SIGTERM or SIGINT ends the process: once the
+// main loop has returned, the end begins (ProcessEnd: HTTP exchanges, the update check and keyring
+// calls are cut off, and none is made afterwards) and, before `run` returns, Git's work is ended in
+// order (running git stopped, its workers joined); nothing else is torn down.
 //
 // Main thread only; one instance per process.
 #include <filesystem>

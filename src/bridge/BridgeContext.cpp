@@ -7,6 +7,7 @@
 #include "config/ConfigStore.hpp"
 #include "explorer/ExplorerService.hpp"
 #include "platform/MainQueue.hpp"
+#include "platform/ProcessEnd.hpp"
 
 namespace pelko {
 
@@ -109,7 +110,10 @@ void BridgeContext::onKeyringQueue(std::function<KeyringFinish()> work) {
     });
     keyringHolds.emplace(place, std::move(hold));
     keyringQueue->async([weak = weak_from_this(), place, outcome, work = std::move(work)] {
+        // Once the end has begun the keyring is not asked, and what it failed to answer is no news.
+        if (ProcessEnd::hasBegun()) return;
         KeyringFinish finish = work();
+        if (ProcessEnd::hasBegun()) return;
         {
             std::lock_guard lock(outcome->mutex);
             outcome->finish = std::move(finish);

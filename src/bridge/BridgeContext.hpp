@@ -63,7 +63,7 @@ class BridgeContext : public std::enable_shared_from_this<BridgeContext> {
     // Main thread: runs `work` on the keyring queue, then what it returns on the main queue; the
     // events that returns go to the page in the place this call took. Events sent meanwhile wait
     // behind them for at most `keyringHold`; after that they go on, and these follow when ready.
-    // Dropped when the context is gone by then.
+    // Dropped when the context is gone by then, and once the end of the process has begun.
     using KeyringFinish = std::function<std::vector<BridgeEvent>(BridgeContext&)>;
     void onKeyringQueue(std::function<KeyringFinish()> work);
     static constexpr std::chrono::milliseconds keyringHold{200};

@@ -4,9 +4,9 @@
 
 #include <memory>
 #include <mutex>
-#include <set>
 
 #include "github/HttpTransportError.hpp"
+#include "platform/ProcessEnd.hpp"
 
 namespace pelko {
 namespace {
@@ -59,57 +59,22 @@ struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-// Every exchange waits in a multi handle of its own, listed here while it waits, so `stopAll` can wake
-// each one. Never destroyed: a thread may still be sending while the process ends.
-class InFlight {
-  public:
-    static InFlight& shared() {
-        static auto* inFlight = new InFlight;
-        return *inFlight;
-    }
-    // False once stopped: nothing is listed then.
-    bool list(CURLM* multi) {
-        std::lock_guard lock(mutex_);
-        if (stopped_) return false;
-        waiting_.insert(multi);
-        return true;
-    }
-    void unlist(CURLM* multi) {
-        std::lock_guard lock(mutex_);
-        waiting_.erase(multi);
-    }
-    bool stopped() const {
-        std::lock_guard lock(mutex_);
-        return stopped_;
-    }
-    void stopAll() {
-        std::lock_guard lock(mutex_);
-        stopped_ = true;
-        for (CURLM* multi : waiting_) curl_multi_wakeup(multi);
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::set<CURLM*> waiting_;
-    bool stopped_ = false;
-};
-
-// The exchange in its own multi handle, listed while it waits; unlisted and detached before it goes.
+// The transfer in a multi handle of its own, so that the end of the process can wake its wait.
 class Exchange {
   public:
     explicit Exchange(CURL* curl) : curl_(curl) {}
     ~Exchange() {
-        if (listed_) InFlight::shared().unlist(multi_.get());
         if (added_) curl_multi_remove_handle(multi_.get(), curl_);
     }
     Exchange(const Exchange&) = delete;
     Exchange& operator=(const Exchange&) = delete;
 
-    // Runs the transfer to its end: a wait lasts at most a second, and ends at once when stopped.
+    // Runs the transfer to its end: a wait lasts at most a second, and ends at once when the end of
+    // the process begins.
     CURLcode perform() {
         if (!multi_) return CURLE_OUT_OF_MEMORY;
-        listed_ = InFlight::shared().list(multi_.get());
-        if (!listed_) return CURLE_ABORTED_BY_CALLBACK;
+        ProcessEnd::Watch watch([multi = multi_.get()] { curl_multi_wakeup(multi); });
+        if (ProcessEnd::hasBegun()) return CURLE_ABORTED_BY_CALLBACK;
         added_ = curl_multi_add_handle(multi_.get(), curl_) == CURLM_OK;
         if (!added_) return CURLE_FAILED_INIT;
         for (;;) {
@@ -117,7 +82,7 @@ class Exchange {
             if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) return CURLE_FAILED_INIT;
             if (running == 0) break;
             // A wake-up between this check and the wait ends the wait at once.
-            if (InFlight::shared().stopped()) {
+            if (ProcessEnd::hasBegun()) {
                 // The process is ending: a name lookup still under way is left to itself, not waited for.
                 curl_easy_setopt(curl_, CURLOPT_QUICK_EXIT, 1L);
                 return CURLE_ABORTED_BY_CALLBACK;
@@ -135,7 +100,6 @@ class Exchange {
   private:
     CURL* curl_;
     std::unique_ptr<CURLM, MultiDeleter> multi_{curl_multi_init()};
-    bool listed_ = false;
     bool added_ = false;
 };
 
@@ -180,7 +144,7 @@ CurlHttpTransport::Response CurlHttpTransport::send(const Request& request) {
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
 
-    CURLcode result = Exchange(curl).perform();
+    CURLcode result = perform(curl);
     if (sink.tooLarge) throw HttpTransportError(HttpTransportError::Code::responseTooLarge, result);
     if (result != CURLE_OK) throw errorFor(result);
 
@@ -190,8 +154,8 @@ CurlHttpTransport::Response CurlHttpTransport::send(const Request& request) {
     return response;
 }
 
-void CurlHttpTransport::stopAll() {
-    InFlight::shared().stopAll();
+CURLcode CurlHttpTransport::perform(CURL* handle) {
+    return Exchange(handle).perform();
 }
 
 }  // namespace pelko

@@ -6,8 +6,12 @@
 // safe from any thread at once (every call has its own handle). Redirects are never followed, so a
 // bearer token is only ever sent to the address it was meant for; a 3xx comes back as its status.
 // Only http and https are spoken. Failures throw HttpTransportError, whose text never quotes the
-// request or the response. `stopAll`, for the end of the process, cuts off every exchange still in
-// flight at once, whatever the server does, and makes later ones fail without connecting.
+// request or the response. Once the end of the process has begun (ProcessEnd), every exchange still
+// in flight is cut off at once, whatever the server does, and later ones fail without connecting.
+// `perform` gives a transfer set up elsewhere (the update check's feed, which carries no token) the
+// same cut-off.
+#include <curl/curl.h>
+
 #include <chrono>
 #include <string>
 #include <utility>
@@ -35,9 +39,12 @@ class CurlHttpTransport {
 
     static constexpr std::size_t maximumBodySize = 32 * 1024 * 1024;
 
-    // Throws HttpTransportError; after `stopAll`, `failed` with curl's code for an aborted transfer.
+    // Throws HttpTransportError; once the end has begun, `failed` with curl's code for an aborted
+    // transfer.
     static Response send(const Request& request);
-    static void stopAll();
+    // Runs the transfer `handle` was set up for to its end, on the calling thread, under the handle's
+    // own limits; CURLE_ABORTED_BY_CALLBACK once the end has begun.
+    static CURLcode perform(CURL* handle);
 };
 
 }  // namespace pelko

@@ -1,5 +1,7 @@
 #include "github/GitTokenRefresher.hpp"
 
+#include "platform/ProcessEnd.hpp"
+
 namespace pelko {
 
 std::shared_ptr<GitTokenRefresher> GitTokenRefresher::create(std::shared_ptr<GitAuthManager> authManager,
@@ -46,6 +48,7 @@ void GitTokenRefresher::stop() {
 }
 
 void GitTokenRefresher::evaluateRefresh() {
+    if (ProcessEnd::hasBegun()) return;
     auto record = authManager_->loadToken();
     if (!record || record->refreshToken.empty()) return;
     {
@@ -70,7 +73,9 @@ void GitTokenRefresher::evaluateRefresh() {
         if (auto target = delegate()) target->gitTokenRefresherDidRefresh(*this, *refreshed);
         return;
     }
-    if (!running_) return;
+    // Signed out meanwhile; or the end of the process has begun, and what it cut off (the refresh, the
+    // keyring) says nothing about the token.
+    if (!running_ || ProcessEnd::hasBegun()) return;
     switch (authManager_->deleteToken(sentRefreshToken)) {
         case GitAuthManager::DeleteOutcome::notCurrent:
             return;

@@ -11,7 +11,9 @@
 // failures whose token was deleted or kept by the keyring, never about those overtaken. A refresh
 // token GitHub did not refresh and the keyring kept is remembered (in memory only, one at a time):
 // it is not sent again and its failure is reported once; a record stored since with another refresh
-// token is checked afresh. `start` and `stop` are callable from any thread.
+// token is checked afresh. Once the end of the process has begun (ProcessEnd), no check starts, and a
+// refresh that fails then deletes nothing, remembers nothing and reports nothing: the end cut it off.
+// `start` and `stop` are callable from any thread.
 #include <atomic>
 #include <memory>
 #include <mutex>

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/ProcessEnd.hpp"
 #include "platform/SerialQueue.hpp"
 
 namespace pelko {
@@ -40,10 +41,13 @@ struct ObjectDeleter {
 template <class T>
 using Owned = std::unique_ptr<T, ObjectDeleter>;
 
-// A cancellable that cancels itself once the bound has passed, so that no call outlives its bound.
+// A cancellable that cancels itself once the bound has passed, or when the end of the process
+// begins, so that no call outlives its bound and the end never waits for one.
 class Deadline {
   public:
-    explicit Deadline(std::chrono::milliseconds bound) : cancellable_(g_cancellable_new(), g_object_unref) {
+    explicit Deadline(std::chrono::milliseconds bound)
+        : cancellable_(g_cancellable_new(), g_object_unref),
+          end_([cancellable = cancellable_.get()] { g_cancellable_cancel(cancellable); }) {
         timer_ = timerQueue().asyncAfter(
             bound, [cancellable = cancellable_] { g_cancellable_cancel(cancellable.get()); });
     }
@@ -60,6 +64,7 @@ class Deadline {
     }
 
     std::shared_ptr<GCancellable> cancellable_;
+    ProcessEnd::Watch end_;
     WorkItem timer_;
 };
 
@@ -102,6 +107,7 @@ SystemKeychainStore::SystemKeychainStore(std::chrono::milliseconds timeout) : ti
 
 std::optional<std::string> SystemKeychainStore::load(const std::string& service,
                                                      const std::string& account) const {
+    if (ProcessEnd::hasBegun()) return std::nullopt;
     Deadline deadline(timeout_);
     auto connection = connect(deadline);
     if (!connection) return std::nullopt;
@@ -130,6 +136,7 @@ std::optional<std::string> SystemKeychainStore::load(const std::string& service,
 
 bool SystemKeychainStore::save(const std::string& data, const std::string& service,
                                const std::string& account) {
+    if (ProcessEnd::hasBegun()) return false;
     Deadline deadline(timeout_);
     auto connection = connect(deadline);
     if (!connection) return false;
@@ -152,6 +159,7 @@ bool SystemKeychainStore::save(const std::string& data, const std::string& servi
 }
 
 bool SystemKeychainStore::remove(const std::string& service, const std::string& account) {
+    if (ProcessEnd::hasBegun()) return false;
     Deadline deadline(timeout_);
     auto connection = connect(deadline);
     if (!connection) return false;

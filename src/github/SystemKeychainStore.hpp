@@ -7,7 +7,9 @@
 // included, and fails when any of them stays. Holds no state; safe from any thread (each call runs
 // libsecret's synchronous API on the calling thread). Every call ends within `timeout`: a Secret
 // Service that takes the call and never answers is given up on then (a failure, or no item), instead
-// of holding the caller for D-Bus's own 25 seconds.
+// of holding the caller for D-Bus's own 25 seconds. Once the end of the process has begun (ProcessEnd),
+// a call still waiting is given up at once and no call reaches the Secret Service any more: a load
+// finds no item, a save or a removal fails.
 #include <chrono>
 
 #include "github/KeychainStore.hpp"

@@ -18,6 +18,7 @@
 #include "github/GitAuthManager.hpp"
 #include "github/SystemKeychainStore.hpp"
 #include "platform/Environment.hpp"
+#include "platform/ProcessEnd.hpp"
 #include "support/SilentSecretService.hpp"
 #include "support/TestInChild.hpp"
 
@@ -83,25 +84,61 @@ void runAgainstTheSilentService() {
     }
 }
 
-// A private bus with nothing to start: a Secret Service that the test does not run is never started.
-class PrivateBus {
+// The keyring the bridge reads through, counting the calls made to it.
+class CountingKeychain final : public KeychainStore {
   public:
-    PrivateBus() : bus_(g_test_dbus_new(G_TEST_DBUS_NONE)) {
-        g_test_dbus_up(bus_);
-        address = g_test_dbus_get_bus_address(bus_);
+    explicit CountingKeychain(std::shared_ptr<KeychainStore> store) : store_(std::move(store)) {}
+    std::optional<std::string> load(const std::string& service, const std::string& account) const override {
+        ++asked;
+        return store_->load(service, account);
     }
-    ~PrivateBus() {
-        g_test_dbus_down(bus_);
-        g_object_unref(bus_);
+    bool save(const std::string& data, const std::string& service, const std::string& account) override {
+        ++asked;
+        return store_->save(data, service, account);
     }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
-
-    std::string address;
+    bool remove(const std::string& service, const std::string& account) override {
+        ++asked;
+        return store_->remove(service, account);
+    }
+    mutable std::atomic<int> asked{0};
 
   private:
-    GTestDBus* bus_;
+    std::shared_ptr<KeychainStore> store_;
 };
+
+// The end of the process while the keyring holds a call and sign-in requests wait behind it: the call
+// is given up at once and the keyring is not asked again, by the bridge or anyone else. The store's
+// bound is far beyond the test's, so only the end can end the wait.
+void endWhileTheKeyringHoldsCalls() {
+    SilentSecretService silent;
+    ASSERT_TRUE(silent.owned) << "could not own the Secret Service's name on the private bus";
+
+    auto keychain = std::make_shared<CountingKeychain>(std::make_shared<SystemKeychainStore>(10min));
+    LoadedBridge loaded;
+    loaded.bridge->configure({.authManager = std::make_shared<GitAuthManager>(keychain)});
+    for (int i = 0; i < 12; ++i) loaded.bridge->handle(message("github/oauth/requestStatus"));
+    loaded.bridge->handle(message("github/oauth/logout"));
+    ASSERT_TRUE(
+        MainQueue::shared().drainUntil([&] { return keychain->asked > 0 && silent.callsHeld() > 0; }, 60s))
+        << "the keyring was never asked";
+
+    ProcessEnd::begin();
+    const auto ended = Clock::now();
+    // As at the application's end: the bridge goes, its keyring queue runs what it holds and is joined.
+    loaded.bridge.reset();
+    const auto took = Clock::now() - ended;
+    ::testing::Test::RecordProperty(
+        "end_ms", std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    EXPECT_LT(took, 60s) << "the keyring's call was waited for";
+    // So nothing failed that could be reported.
+    EXPECT_EQ(keychain->asked, 1) << "the keyring was asked after the end had begun";
+
+    // Whoever else asks the keyring now (Git, the dashboard, the refresher) is answered at once.
+    SystemKeychainStore later(10min);
+    EXPECT_FALSE(later.load("app.pelko.test.silent", "default"));
+    EXPECT_FALSE(later.save("data", "app.pelko.test.silent", "default"));
+    EXPECT_FALSE(later.remove("app.pelko.test.silent", "default"));
+}
 
 TEST(SilentKeyring, ThePageIsAnsweredWhileTheKeyringHoldsItsCall) {
     if (Environment::process().get(childVariable)) {
@@ -114,6 +151,22 @@ TEST(SilentKeyring, ThePageIsAnsweredWhileTheKeyringHoldsItsCall) {
     auto status =
         runTestInChild("SilentKeyring.ThePageIsAnsweredWhileTheKeyringHoldsItsCall",
                        {"DBUS_SESSION_BUS_ADDRESS=" + bus.address, std::string(childVariable) + "=1"}, 240s);
+    ASSERT_TRUE(status) << "the checks against the silent keyring did not finish";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << "the checks against the silent keyring failed";
+}
+
+TEST(SilentKeyring, TheEndWaitsNeitherForTheCallInFlightNorForThoseQueued) {
+    if (Environment::process().get(childVariable)) {
+        endWhileTheKeyringHoldsCalls();
+        return;
+    }
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address.empty()) << "dbus-daemon could not start";
+
+    auto status =
+        runTestInChild("SilentKeyring.TheEndWaitsNeitherForTheCallInFlightNorForThoseQueued",
+                       {"DBUS_SESSION_BUS_ADDRESS=" + bus.address, std::string(childVariable) + "=1"}, 120s);
     ASSERT_TRUE(status) << "the checks against the silent keyring did not finish";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
         << "the checks against the silent keyring failed";

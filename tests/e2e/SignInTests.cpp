@@ -1,12 +1,14 @@
 // GitHub sign-in through the real sign-in window: the application runs on a private D-Bus session
 // with a gnome-keyring of its own, GitHub's hosts point at a loopback server whose authorise page
 // answers with a redirect to the callback address, and the page reports the statuses it receives.
-// Signed in so, the application is also quit while GitHub's API answers without end.
+// Signed in so, the application is also quit while GitHub's API answers without end, and while GitHub
+// holds its answer to a token refresh.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
@@ -277,6 +279,97 @@ TEST_F(SignInWindowTest, QuittingDuringGitHubRequestsThatNeverFinishReturnsAtOnc
     auto status = pelko->waitForExit(15s);
     ASSERT_TRUE(status.has_value()) << "still running after SIGTERM: GitHub's answers were waited for";
     expectReturnedCleanly(*status);
+}
+
+// A gate the server's handlers wait at until the test opens it (or a minute has passed).
+class Gate {
+  public:
+    void arrive() {
+        std::unique_lock lock(mutex_);
+        ++arrived_;
+        changed_.notify_all();
+        changed_.wait_for(lock, std::chrono::seconds(60), [&] { return open_; });
+    }
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    bool waitForArrival(std::chrono::seconds bound) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, bound, [&] { return arrived_ > 0; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int arrived_ = 0;
+    bool open_ = false;
+};
+
+// Signed in with a token about to expire, the user quits while GitHub holds its answer to the refresh:
+// the process returns at once with status 0, and the next start is still signed in, since GitHub
+// refused nothing.
+TEST_F(SignInWindowTest, QuittingDuringATokenRefreshKeepsTheUserSignedIn) {
+    Gate refresh;
+    routeGitHub();
+    // Within the refresh margin, so the refresher's first check, a minute after sign-in, refreshes.
+    const std::string token =
+        R"({"access_token":"gho_e2eAccessSecret","refresh_token":"ghr_e2eRefreshSecret",)"
+        R"("token_type":"bearer","scope":"repo","expires_in":200})";
+    github.route("POST", "/login/oauth/access_token", [&](const test::HttpExchangeRequest& request) {
+        if (test::formFields(request.body)["grant_type"] == "refresh_token") {
+            refresh.arrive();
+            return test::HttpExchangeResponse{500, "", {}};
+        }
+        return test::HttpExchangeResponse{200, token, {}};
+    });
+    const char* const signingIn = R"(
+  let started = false;
+  window.__pelko__ = {
+    dispatch: function (event) {
+      if (event.type !== 'github/oauth/status') return;
+      const p = event.payload;
+      log('status ' + p.status + ' ' + (p.account ? p.account.login : '-') + ' ' + (p.reason || '-'));
+      if (p.status !== 'connected' && !started) {
+        started = true;
+        post({ type: 'github/oauth/start' });
+      }
+    }
+  };
+  (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
+)";
+    // Under the asan preset: what the GUI libraries keep at exit is theirs; a use after free still reports.
+    std::string asanOptions = Environment::process().nonEmpty("ASAN_OPTIONS").value_or("");
+    auto pelko =
+        startOnKeyring(signingIn, "output.txt",
+                       {{"ASAN_OPTIONS", asanOptions + (asanOptions.empty() ? "" : ":") + "detect_leaks=0"}});
+    ASSERT_TRUE(test::waitFor([&] { return hasMessage("status connected octocat-e2e"); }, 120s))
+        << output() << test::readFile(logFile());
+    ASSERT_TRUE(refresh.waitForArrival(180s)) << "no refresh came" << output();
+
+    pelko->signal(SIGTERM);
+    auto status = pelko->waitForExit(15s);
+    refresh.open();
+    ASSERT_TRUE(status.has_value()) << "still running after SIGTERM: the refresh was waited for";
+    expectReturnedCleanly(*status);
+    EXPECT_FALSE(hasMessage("status disconnected - refreshFailed"));
+
+    const char* const reporting = R"(
+  window.__pelko__ = {
+    dispatch: function (event) {
+      if (event.type !== 'github/oauth/status') return;
+      const p = event.payload;
+      log('next start ' + p.status + ' ' + (p.account ? p.account.login : '-'));
+    }
+  };
+  (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
+)";
+    auto next = startOnKeyring(reporting, "output-2.txt");
+    ASSERT_TRUE(test::waitFor([&] { return hasMessage("next start "); }, 120s))
+        << test::readFile(dir / "output-2.txt") << test::readFile(logFile());
+    EXPECT_TRUE(hasMessage("next start connected octocat-e2e")) << "the quit deleted the stored token";
+    EXPECT_FALSE(hasMessage("next start disconnected")) << "the quit deleted the stored token";
 }
 
 }  // namespace

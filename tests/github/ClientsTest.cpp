@@ -20,6 +20,7 @@
 #include "github/HttpTransportError.hpp"
 #include "github/OAuthTokenRecord.hpp"
 #include "platform/Environment.hpp"
+#include "platform/ProcessEnd.hpp"
 #include "platform/UniqueFd.hpp"
 #include "support/LoopbackListener.hpp"
 #include "support/RoutedHttpServer.hpp"
@@ -245,7 +246,7 @@ void stopWhileAServerNeverAnswers() {
         connections.push_back(acceptWithin(listening.get(), std::chrono::seconds(60)));
         ASSERT_TRUE(connections.back().valid()) << "exchange " << i << " never connected";
     }
-    CurlHttpTransport::stopAll();
+    ProcessEnd::begin();
     for (auto& send : sends) {
         ASSERT_EQ(send.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "still waiting";
         EXPECT_EQ(send.get(), HttpTransportError::Code::failed);
@@ -285,13 +286,13 @@ void stopDuringANameLookupThatNeverEnds() {
     });
     pollfd query{server.get(), POLLIN, 0};
     ASSERT_EQ(::poll(&query, 1, 60'000), 1) << "the name was never looked up";
-    CurlHttpTransport::stopAll();
+    ProcessEnd::begin();
     ASSERT_EQ(send.wait_for(std::chrono::seconds(60)), std::future_status::ready)
         << "the lookup was waited for";
     EXPECT_TRUE(send.get());
 }
 
-// A stop ends the transport for the whole process, so each check runs in a child of this test program,
+// The end of the process is for the whole process, so each check runs in a child of this test program,
 // named by `childVariable`; the parent bounds the wait.
 constexpr const char* childVariable = "PELKO_TEST_TRANSPORT_STOP";
 
@@ -301,16 +302,16 @@ std::optional<int> runStopCheckInChild(const std::string& testName) {
                                 std::chrono::seconds(200));
 }
 
-TEST(CurlHttpTransportStopTest, StopAllCutsOffExchangesAServerNeverAnswersAndRefusesLaterOnes) {
+TEST(CurlHttpTransportStopTest, TheEndCutsOffExchangesAServerNeverAnswersAndRefusesLaterOnes) {
     if (Environment::process().get(childVariable)) return stopWhileAServerNeverAnswers();
-    auto status = runStopCheckInChild("StopAllCutsOffExchangesAServerNeverAnswersAndRefusesLaterOnes");
+    auto status = runStopCheckInChild("TheEndCutsOffExchangesAServerNeverAnswersAndRefusesLaterOnes");
     ASSERT_TRUE(status) << "the checks did not finish";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "the checks failed";
 }
 
-TEST(CurlHttpTransportStopTest, StopAllCutsOffANameLookupThatNeverEnds) {
+TEST(CurlHttpTransportStopTest, TheEndCutsOffANameLookupThatNeverEnds) {
     if (Environment::process().get(childVariable)) return stopDuringANameLookupThatNeverEnds();
-    auto status = runStopCheckInChild("StopAllCutsOffANameLookupThatNeverEnds");
+    auto status = runStopCheckInChild("TheEndCutsOffANameLookupThatNeverEnds");
     ASSERT_TRUE(status) << "the checks with a silent name server did not finish";
     if (WIFEXITED(*status) && WEXITSTATUS(*status) == noNamespace)
         GTEST_SKIP() << "needs root for a mount namespace and a name server on loopback";

@@ -1,13 +1,20 @@
 // GitTokenRefresher with the real OAuth client against a loopback server, an in-memory keyring and a
 // scheduler fired by hand.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
 
 #include <future>
 
 #include "github/CurlGitHubOAuthClient.hpp"
 #include "github/GitHubTestSupport.hpp"
 #include "github/GitTokenRefresher.hpp"
+#include "platform/Environment.hpp"
+#include "platform/ProcessEnd.hpp"
+#include "platform/UniqueFd.hpp"
+#include "support/LoopbackListener.hpp"
 #include "support/RoutedHttpServer.hpp"
+#include "support/TestInChild.hpp"
 
 namespace pelko {
 namespace {
@@ -153,6 +160,71 @@ TEST_F(RefresherTest, ARefusedRefreshTheKeyringKeptIsReportedOnceAndNeverSentAga
               "ghr_third");
     EXPECT_EQ(delegate->calls().back(), "refresh");
     EXPECT_EQ(authManager->loadToken()->refreshToken, "ghr_new");
+}
+
+// A connection waiting on `listener`, taken within `bound`; invalid if none came.
+UniqueFd acceptWithin(int listener, std::chrono::milliseconds bound) {
+    pollfd ready{listener, POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(bound.count())) != 1) return UniqueFd();
+    return UniqueFd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+// While the application runs, a refresh whose connection is lost deletes the token and says so. Once
+// the end of the process has begun, neither the refresh the end cuts off (its server holds the answer)
+// nor a check that fires afterwards touches the stored token or reports anything.
+void refreshesAroundTheEnd() {
+    const auto listener = test::listenOnLoopback(8);
+    UniqueFd listening(listener.fd);
+    const std::string base = "http://127.0.0.1:" + std::to_string(listener.port);
+    auto keychain = std::make_shared<test::MemoryKeychain>();
+    auto authManager = std::make_shared<GitAuthManager>(keychain);
+    auto scheduler = std::make_shared<test::ManualScheduler>();
+    auto refresher = GitTokenRefresher::create(
+        authManager,
+        std::make_shared<CurlGitHubOAuthClient>("cid", std::nullopt, "pelko://oauth/callback",
+                                                GitHubEndpoints{base, base}),
+        scheduler, [] { return Date::fromSeconds(now); });
+    auto delegate = std::make_shared<test::RecordingDelegate>();
+    refresher->setDelegate(delegate);
+    refresher->start();
+    const OAuthTokenRecord record{"gho_old", "ghr_old", Date::fromSeconds(now + 10), {"repo"}, "bearer",
+                                  "octocat", {}};
+
+    authManager->saveToken(record);
+    auto lost = std::async(std::launch::async, [&] { scheduler->handler(); });
+    ASSERT_TRUE(acceptWithin(listening.get(), std::chrono::seconds(60)).valid()) << "no refresh came";
+    ASSERT_EQ(lost.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_FALSE(authManager->loadToken()) << "a lost connection deletes the token";
+    auto calls = delegate->calls(1);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].rfind("refreshFail ", 0), 0u) << calls[0];
+
+    authManager->saveToken(record);
+    auto held = std::async(std::launch::async, [&] { scheduler->handler(); });
+    UniqueFd holding = acceptWithin(listening.get(), std::chrono::seconds(60));
+    ASSERT_TRUE(holding.valid()) << "no refresh came";
+    ProcessEnd::begin();
+    ASSERT_EQ(held.wait_for(std::chrono::seconds(60)), std::future_status::ready)
+        << "the end waited for the refresh";
+    EXPECT_EQ(authManager->loadToken(), record) << "the refresh the end cut off deleted the token";
+
+    authManager->saveToken(record);
+    scheduler->handler();
+    EXPECT_FALSE(acceptWithin(listening.get(), std::chrono::milliseconds(0)).valid())
+        << "a refresh started after the end had begun";
+    EXPECT_EQ(authManager->loadToken(), record) << "a check after the end deleted the token";
+    EXPECT_EQ(delegate->calls(), calls) << "the end's cut-off was reported";
+}
+
+constexpr const char* endChildVariable = "PELKO_TEST_REFRESH_END";
+
+TEST(RefresherEndTest, TheEndNeitherDeletesTheTokenNorReports) {
+    if (Environment::process().get(endChildVariable)) return refreshesAroundTheEnd();
+    auto status = test::runTestInChild("RefresherEndTest.TheEndNeitherDeletesTheTokenNorReports",
+                                       test::processEnvironmentWith({{endChildVariable, "1"}}),
+                                       std::chrono::seconds(200));
+    ASSERT_TRUE(status) << "the checks did not finish";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "the checks failed";
 }
 
 }  // namespace

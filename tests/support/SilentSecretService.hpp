@@ -1,20 +1,43 @@
 #pragma once
-// A Secret Service that never answers, for the tests and benchmarks that run against one on a private
-// bus of their own.
+// A Secret Service that never answers, and a private bus for it, for the tests and benchmarks that run
+// against one on a bus of their own.
 #include <gio/gio.h>
 
 #include <atomic>
+#include <string>
 
 namespace pelko::test {
 
-// Owns "org.freedesktop.secrets" on the session bus over a connection of its own and drops every method
-// call that reaches it, unanswered. Leaving the bus ends the calls it holds: the bus answers each with
-// an error.
+// A private bus with nothing to start: a Secret Service that the test does not run is never started.
+class PrivateBus {
+  public:
+    PrivateBus() : bus_(g_test_dbus_new(G_TEST_DBUS_NONE)) {
+        g_test_dbus_up(bus_);
+        address = g_test_dbus_get_bus_address(bus_);
+    }
+    ~PrivateBus() {
+        g_test_dbus_down(bus_);
+        g_object_unref(bus_);
+    }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    std::string address;
+
+  private:
+    GTestDBus* bus_;
+};
+
+// Owns "org.freedesktop.secrets" on the session bus (or the bus at `busAddress`) over a connection of
+// its own and drops every method call that reaches it, unanswered. Leaving the bus ends the calls it
+// holds: the bus answers each with an error.
 class SilentSecretService {
   public:
-    SilentSecretService() {
+    explicit SilentSecretService(const std::string& busAddress = {}) {
         GError* error = nullptr;
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+        gchar* address = busAddress.empty()
+                             ? g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error)
+                             : g_strdup(busAddress.c_str());
         if (address) {
             connection_ = g_dbus_connection_new_for_address_sync(
                 address,
