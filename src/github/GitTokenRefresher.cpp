@@ -80,6 +80,8 @@ void GitTokenRefresher::evaluateRefresh() {
         case GitAuthManager::DeleteOutcome::notCurrent:
             return;
         case GitAuthManager::DeleteOutcome::kept:
+            // The end began while the keyring was asked: its cut-off kept the token, not the keyring.
+            if (ProcessEnd::hasBegun()) return;
             // Still signed in with a token that did not refresh: the delegate must hear why.
             failure = GitAuthManagerError(GitAuthManagerError::Code::keychainDeleteFailed).what();
             {

@@ -3,6 +3,7 @@
 // scheduler fired by hand; a reader of form-encoded fields and a catcher of one error type.
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -50,12 +51,14 @@ class MemoryKeychain final : public KeychainStore {
     }
     bool remove(const std::string& service, const std::string& account) override {
         std::lock_guard lock(mutex_);
+        if (beforeRemove) beforeRemove();
         if (refuseRemoves) return false;
         items_.erase(service + "/" + account);
         return true;
     }
     bool refuseSaves = false;
     std::atomic<bool> refuseRemoves = false;  // as a keyring that keeps the item; set while a refresh waits
+    std::function<void()> beforeRemove;       // runs as a removal is asked, before its answer
 
   private:
     mutable std::mutex mutex_;

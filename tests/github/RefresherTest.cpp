@@ -169,26 +169,37 @@ UniqueFd acceptWithin(int listener, std::chrono::milliseconds bound) {
     return UniqueFd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
+// A running refresher whose OAuth server is a bare loopback listener, over a memory keychain.
+struct EndRig {
+    EndRig() {
+        const auto listener = test::listenOnLoopback(8);
+        listening.reset(listener.fd);
+        const std::string base = "http://127.0.0.1:" + std::to_string(listener.port);
+        refresher = GitTokenRefresher::create(
+            authManager,
+            std::make_shared<CurlGitHubOAuthClient>("cid", std::nullopt, "pelko://oauth/callback",
+                                                    GitHubEndpoints{base, base}),
+            scheduler, [] { return Date::fromSeconds(now); });
+        refresher->setDelegate(delegate);
+        refresher->start();
+    }
+
+    UniqueFd listening;
+    std::shared_ptr<test::MemoryKeychain> keychain = std::make_shared<test::MemoryKeychain>();
+    std::shared_ptr<GitAuthManager> authManager = std::make_shared<GitAuthManager>(keychain);
+    std::shared_ptr<test::ManualScheduler> scheduler = std::make_shared<test::ManualScheduler>();
+    std::shared_ptr<test::RecordingDelegate> delegate = std::make_shared<test::RecordingDelegate>();
+    std::shared_ptr<GitTokenRefresher> refresher;
+    const OAuthTokenRecord record{"gho_old", "ghr_old", Date::fromSeconds(now + 10), {"repo"}, "bearer",
+                                  "octocat", {}};
+};
+
 // While the application runs, a refresh whose connection is lost deletes the token and says so. Once
 // the end of the process has begun, neither the refresh the end cuts off (its server holds the answer)
 // nor a check that fires afterwards touches the stored token or reports anything.
 void refreshesAroundTheEnd() {
-    const auto listener = test::listenOnLoopback(8);
-    UniqueFd listening(listener.fd);
-    const std::string base = "http://127.0.0.1:" + std::to_string(listener.port);
-    auto keychain = std::make_shared<test::MemoryKeychain>();
-    auto authManager = std::make_shared<GitAuthManager>(keychain);
-    auto scheduler = std::make_shared<test::ManualScheduler>();
-    auto refresher = GitTokenRefresher::create(
-        authManager,
-        std::make_shared<CurlGitHubOAuthClient>("cid", std::nullopt, "pelko://oauth/callback",
-                                                GitHubEndpoints{base, base}),
-        scheduler, [] { return Date::fromSeconds(now); });
-    auto delegate = std::make_shared<test::RecordingDelegate>();
-    refresher->setDelegate(delegate);
-    refresher->start();
-    const OAuthTokenRecord record{"gho_old", "ghr_old", Date::fromSeconds(now + 10), {"repo"}, "bearer",
-                                  "octocat", {}};
+    EndRig rig;
+    auto& [listening, keychain, authManager, scheduler, delegate, refresher, record] = rig;
 
     authManager->saveToken(record);
     auto lost = std::async(std::launch::async, [&] { scheduler->handler(); });
@@ -217,6 +228,35 @@ void refreshesAroundTheEnd() {
 }
 
 constexpr const char* endChildVariable = "PELKO_TEST_REFRESH_END";
+
+// The end begins while a refresh that failed before it asks the keyring to delete its token: the
+// keyring's refusal is the end's cut-off, so nothing is remembered or reported.
+void aDeletionTheEndCutsOff() {
+    EndRig rig;
+    auto& [listening, keychain, authManager, scheduler, delegate, refresher, record] = rig;
+    authManager->saveToken(record);
+    keychain->beforeRemove = [&] {
+        ProcessEnd::begin();
+        keychain->refuseRemoves = true;
+    };
+
+    auto lost = std::async(std::launch::async, [&] { scheduler->handler(); });
+    ASSERT_TRUE(acceptWithin(listening.get(), std::chrono::seconds(60)).valid()) << "no refresh came";
+    ASSERT_EQ(lost.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_EQ(authManager->loadToken(), record);
+    EXPECT_TRUE(delegate->calls().empty()) << "the end's cut-off of the keyring was reported";
+}
+
+constexpr const char* deletionChildVariable = "PELKO_TEST_REFRESH_END_DELETION";
+
+TEST(RefresherEndTest, ADeletionTheEndCutsOffIsNotReported) {
+    if (Environment::process().get(deletionChildVariable)) return aDeletionTheEndCutsOff();
+    auto status = test::runTestInChild("RefresherEndTest.ADeletionTheEndCutsOffIsNotReported",
+                                       test::processEnvironmentWith({{deletionChildVariable, "1"}}),
+                                       std::chrono::seconds(200));
+    ASSERT_TRUE(status) << "the checks did not finish";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "the checks failed";
+}
 
 TEST(RefresherEndTest, TheEndNeitherDeletesTheTokenNorReports) {
     if (Environment::process().get(endChildVariable)) return refreshesAroundTheEnd();
