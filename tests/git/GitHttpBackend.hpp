@@ -6,9 +6,29 @@
 #include <string>
 
 #include "git/GitTestSupport.hpp"
+#include "platform/Base64.hpp"
 #include "support/RoutedHttpServer.hpp"
 
 namespace pelko::test {
+
+// The Authorization value git sends with the token as its password.
+inline std::string basicToken(const std::string& token) {
+    return "Basic " + base64::encode("x-access-token:" + token);
+}
+
+// Whether any header of the request (Authorization, Proxy-Authorization) holds `token`, as it stands
+// or inside Basic credentials.
+inline bool carries(const HttpExchangeRequest& request, const std::string& token) {
+    for (const auto& [name, value] : request.headers) {
+        if (value.find(token) != std::string::npos) return true;
+        if (value.starts_with("Basic ")) {
+            auto decoded = base64::decode(value.substr(6));
+            if (decoded && std::string(decoded->begin(), decoded->end()).find(token) != std::string::npos)
+                return true;
+        }
+    }
+    return false;
+}
 
 inline HttpExchangeResponse serveWithGitHttpBackend(const HttpExchangeRequest& request,
                                                     const std::filesystem::path& root) {

@@ -11,7 +11,6 @@
 #include "git/GitHttpBackend.hpp"
 #include "git/GitTestSupport.hpp"
 #include "git/TlsHttpServer.hpp"
-#include "platform/Base64.hpp"
 
 namespace pelko {
 namespace {
@@ -21,22 +20,9 @@ using test::GitRepo;
 constexpr const char* token = "gho_good";
 constexpr const char* gitHubHost = "github.test";
 
-std::string basic(const std::string& secret) {
-    return "Basic " + base64::encode("x-access-token:" + secret);
-}
-
-// Whether any header of the request (Authorization, Proxy-Authorization) holds the token, as it stands
-// or inside Basic credentials.
+// Whether any header of the request holds the token.
 bool carriesToken(const test::HttpExchangeRequest& request) {
-    for (const auto& [name, value] : request.headers) {
-        if (value.find(token) != std::string::npos) return true;
-        if (value.starts_with("Basic ")) {
-            auto decoded = base64::decode(value.substr(6));
-            if (decoded && std::string(decoded->begin(), decoded->end()).find(token) != std::string::npos)
-                return true;
-        }
-    }
-    return false;
+    return test::carries(request, token);
 }
 
 // The HTTPS server answers as GitHub would (the repository to whoever brings the token, a challenge to
@@ -64,7 +50,7 @@ struct World {
                 if (request.method == "CONNECT")
                     return test::HttpExchangeResponse{
                         407, "", {{"Proxy-Authenticate", "Basic realm=\"proxy\""}}};
-                if (request.header("authorization") != basic(token)) return test::basicChallenge();
+                if (request.header("authorization") != test::basicToken(token)) return test::basicChallenge();
                 return test::serveWithGitHttpBackend(request, dir / "github");
             });
         work.git({"remote", "add", "origin", base() + "/octo/repo.git"});
@@ -220,7 +206,7 @@ TEST(GitServiceConnectionScopeTest, TheUsersOwnProxyKeepsTheTokenWorking) {
     test::TempDir dir;
     test::RoutedHttpServer proxy;
     proxy.fallback([&](test::HttpExchangeRequest request) {
-        if (request.header("authorization") != basic(token)) return test::basicChallenge();
+        if (request.header("authorization") != test::basicToken(token)) return test::basicChallenge();
         if (!request.path.starts_with(proxy.base())) return test::HttpExchangeResponse{400, "", {}};
         request.path.erase(0, proxy.base().size());
         return test::serveWithGitHttpBackend(request, dir / "github");

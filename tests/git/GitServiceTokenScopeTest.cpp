@@ -13,7 +13,6 @@
 
 #include "git/GitHttpBackend.hpp"
 #include "git/GitTestSupport.hpp"
-#include "platform/Base64.hpp"
 
 namespace pelko {
 namespace {
@@ -21,23 +20,6 @@ namespace {
 using test::GitRepo;
 
 constexpr const char* goodToken = "gho_good";
-
-std::string basic(const std::string& token) {
-    return "Basic " + base64::encode("x-access-token:" + token);
-}
-
-// Whether any header of the request holds `token`, as it stands or inside Basic credentials.
-bool carries(const test::HttpExchangeRequest& request, const std::string& token) {
-    for (const auto& [name, value] : request.headers) {
-        if (value.find(token) != std::string::npos) return true;
-        if (value.starts_with("Basic ")) {
-            auto decoded = base64::decode(value.substr(6));
-            if (decoded && std::string(decoded->begin(), decoded->end()).find(token) != std::string::npos)
-                return true;
-        }
-    }
-    return false;
-}
 
 std::optional<std::string> contentsOf(const std::filesystem::path& path) {
     if (!std::filesystem::exists(path)) return std::nullopt;
@@ -61,7 +43,7 @@ struct Scene {
             seed.git({"clone", "-q", "--bare", seed.path().string(), (dir / bare).string()});
         }
         gitHub.fallback([this](const test::HttpExchangeRequest& request) {
-            if (request.header("authorization") != basic(goodToken)) return test::basicChallenge();
+            if (request.header("authorization") != test::basicToken(goodToken)) return test::basicChallenge();
             return test::serveWithGitHttpBackend(request, dir / "github");
         });
         other.fallback([this](const test::HttpExchangeRequest& request) {
@@ -86,7 +68,7 @@ struct Scene {
     }
     bool gitHubGotTheToken() const {
         for (const auto& request : gitHub.requests()) {
-            if (request.header("authorization") == basic(goodToken)) return true;
+            if (request.header("authorization") == test::basicToken(goodToken)) return true;
         }
         return false;
     }
@@ -180,7 +162,7 @@ TEST(GitServiceTokenScopeTest, TheTokenReachesGitHubAloneWhateverTheRepositorySa
          true},
         {"a stale header of the repository's own", "fetch",
          [](Scene& s) {
-             s.work.git({"config", "http.extraHeader", "Authorization: " + basic("gho_stale")});
+             s.work.git({"config", "http.extraHeader", "Authorization: " + test::basicToken("gho_stale")});
          }},
         {"a token refreshed while git ran", "fetch", [](Scene&) {}, false, false, "gho_old", true},
     };
@@ -209,8 +191,8 @@ TEST(GitServiceTokenScopeTest, TheTokenReachesGitHubAloneWhateverTheRepositorySa
         EXPECT_EQ(result["success"], row.succeedsAtGitHub) << result.dump();
         EXPECT_EQ(scene.gitHubGotTheToken(), row.succeedsAtGitHub);
         for (const auto& request : scene.other.requests()) {
-            EXPECT_FALSE(carries(request, row.storedToken)) << request.method << " " << request.path;
-            EXPECT_FALSE(carries(request, goodToken)) << request.method << " " << request.path;
+            EXPECT_FALSE(test::carries(request, row.storedToken)) << request.method << " " << request.path;
+            EXPECT_FALSE(test::carries(request, goodToken)) << request.method << " " << request.path;
         }
         EXPECT_EQ(h.auth->deletions(), 0);
         ASSERT_TRUE(h.auth->stored());
@@ -234,7 +216,7 @@ TEST(GitServiceTokenScopeTest, OverlappingAuthenticatedRunsEachKeepTheirOwnScrip
     std::condition_variable arrived;
     int waiting = 0;
     gitHub.fallback([&](const test::HttpExchangeRequest& request) {
-        if (request.header("authorization") == basic(goodToken))
+        if (request.header("authorization") == test::basicToken(goodToken))
             return test::serveWithGitHttpBackend(request, dir / "github");
         std::unique_lock lock(mutex);
         ++waiting;

@@ -13,13 +13,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -146,30 +143,7 @@ class TlsHttpServer {
         while ((headEnd = data.find("\r\n\r\n")) == std::string::npos) {
             if (data.size() > 65536 || !readMore()) return std::nullopt;
         }
-        HttpExchangeRequest request;
-        std::istringstream head(data.substr(0, headEnd));
-        std::string target, line;
-        head >> request.method >> target;
-        std::getline(head, line);
-        const std::size_t question = target.find('?');
-        request.path = target.substr(0, question);
-        if (question != std::string::npos) request.query = target.substr(question + 1);
-        while (std::getline(head, line)) {
-            if (line.ends_with('\r')) line.pop_back();
-            const std::size_t colon = line.find(':');
-            if (colon == std::string::npos) continue;
-            std::string name = line.substr(0, colon);
-            std::transform(name.begin(), name.end(), name.begin(),
-                           [](unsigned char c) { return std::tolower(c); });
-            const std::size_t value = line.find_first_not_of(' ', colon + 1);
-            request.headers[name] = value == std::string::npos ? std::string() : line.substr(value);
-        }
-        const std::string length = request.header("content-length");
-        const std::size_t bodyEnd = headEnd + 4 + (length.empty() ? 0 : std::stoul(length));
-        while (data.size() < bodyEnd && readMore()) {
-        }
-        request.body = data.substr(headEnd + 4);
-        return request;
+        return readHttpRequest(data, headEnd, readMore);
     }
 
     static std::string responseText(const HttpExchangeResponse& response) {

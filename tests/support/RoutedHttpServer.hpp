@@ -34,6 +34,36 @@ struct HttpExchangeRequest {
     }
 };
 
+// The request whose head ends at `headEnd` in `data`: its line and headers parsed, its body read on
+// with `readMore` (which appends to `data`, false at the end) until its Content-Length is in.
+template <class ReadMore>
+HttpExchangeRequest readHttpRequest(std::string& data, std::size_t headEnd, ReadMore&& readMore) {
+    HttpExchangeRequest request;
+    std::istringstream head(data.substr(0, headEnd));
+    std::string target, line;
+    head >> request.method >> target;
+    std::getline(head, line);  // the rest of the request line
+    const std::size_t question = target.find('?');
+    request.path = target.substr(0, question);
+    if (question != std::string::npos) request.query = target.substr(question + 1);
+    while (std::getline(head, line)) {
+        if (line.ends_with('\r')) line.pop_back();
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string name = line.substr(0, colon);
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        const std::size_t value = line.find_first_not_of(' ', colon + 1);
+        request.headers[name] = value == std::string::npos ? std::string() : line.substr(value);
+    }
+    const std::string length = request.header("content-length");
+    const std::size_t bodyEnd = headEnd + 4 + (length.empty() ? 0 : std::stoul(length));
+    while (data.size() < bodyEnd && readMore()) {
+    }
+    request.body = data.substr(headEnd + 4);
+    return request;
+}
+
 struct HttpExchangeResponse {
     int status = 200;
     std::string body;
@@ -116,29 +146,7 @@ class RoutedHttpServer {
                 return;
             }
         }
-        HttpExchangeRequest request;
-        std::istringstream head(data.substr(0, headerEnd));
-        std::string target, line;
-        head >> request.method >> target;
-        std::getline(head, line);  // the rest of the request line
-        const std::size_t question = target.find('?');
-        request.path = target.substr(0, question);
-        if (question != std::string::npos) request.query = target.substr(question + 1);
-        while (std::getline(head, line)) {
-            if (line.ends_with('\r')) line.pop_back();
-            const std::size_t colon = line.find(':');
-            if (colon == std::string::npos) continue;
-            std::string name = line.substr(0, colon);
-            std::transform(name.begin(), name.end(), name.begin(),
-                           [](unsigned char c) { return std::tolower(c); });
-            const std::size_t value = line.find_first_not_of(' ', colon + 1);
-            request.headers[name] = value == std::string::npos ? std::string() : line.substr(value);
-        }
-        const std::string length = request.header("content-length");
-        const std::size_t bodyEnd = headerEnd + 4 + (length.empty() ? 0 : std::stoul(length));
-        while (data.size() < bodyEnd && readMore()) {
-        }
-        request.body = data.substr(headerEnd + 4);
+        HttpExchangeRequest request = readHttpRequest(data, headerEnd, readMore);
         Handler handler;
         {
             std::lock_guard lock(mutex_);
