@@ -137,19 +137,6 @@ TEST(AtomicFileTest, TheTemporaryFileOfAPrivateFileIsPrivateFromTheStart) {
     EXPECT_EQ(test::fileMode(target), 0600u);
 }
 
-// New files get the default mode less the umask even though the temporary starts out private.
-TEST(AtomicFileTest, NewFilesGetTheModeTheUmaskAllows) {
-    test::TempDir dir;
-    const mode_t saved = umask(027);
-    const auto created = writeFileAtomically(dir / "shared.json", "{}");
-    const auto executable = writeFileAtomically(dir / "run.sh", "#!/bin/sh\n", {.newFileMode = 0775});
-    umask(saved);
-    ASSERT_FALSE(created);
-    ASSERT_FALSE(executable);
-    EXPECT_EQ(test::fileMode(dir / "shared.json"), 0640u);
-    EXPECT_EQ(test::fileMode(dir / "run.sh"), 0750u);
-}
-
 // Fault mended: "." + name + ".tmp-XXXXXX" passed NAME_MAX for names of 244 bytes and more.
 TEST(AtomicFileTest, LongestNamesCanBeWritten) {
     test::TempDir dir;
