@@ -138,8 +138,10 @@ std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::
     const mode_t finalMode =
         exists ? existing.st_mode & 07777 : options.newFileMode & 07777 & ~currentUmask();
     std::error_code error = writeAll(fd.get(), contents);
-    if (!error && fsync(fd.get()) != 0) error = lastError();
+    // The mode once the content is complete, and synced with it, so a crash after the rename cannot
+    // leave the file private.
     if (!error && fchmod(fd.get(), finalMode) != 0) error = lastError();
+    if (!error && fsync(fd.get()) != 0) error = lastError();
     if (close(fd.release()) != 0 && !error) error = lastError();
     if (!error && renameat(folder, temp.c_str(), folder, name.c_str()) != 0) error = lastError();
     if (error) {
