@@ -60,9 +60,7 @@ TEST_F(GitExitTest, QuittingDuringASlowFetchAndASlowPushEndsGitAndReturnsCleanly
   (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
 )";
     writeTestPage(script.c_str());
-    // Under the asan preset: what the GUI libraries keep at exit is theirs; a use after free still reports.
-    std::string asanOptions = Environment::process().nonEmpty("ASAN_OPTIONS").value_or("");
-    auto pelko = start({{"ASAN_OPTIONS", asanOptions + (asanOptions.empty() ? "" : ":") + "detect_leaks=0"}});
+    auto pelko = start({withoutLeakReports()});
     ASSERT_TRUE(test::waitFor(
         [&] { return std::filesystem::exists(fetchPid) && std::filesystem::exists(pushPid); }, 120s))
         << output() << test::readFile(logFile());

@@ -15,14 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class QuitWindowTest : public test::PelkoWindowTest {
-  protected:
-    // Under the asan preset: what the GUI libraries keep at exit is theirs; a use after free still reports.
-    static std::pair<std::string, std::string> withoutLeakReports() {
-        std::string options = Environment::process().nonEmpty("ASAN_OPTIONS").value_or("");
-        return {"ASAN_OPTIONS", options + (options.empty() ? "" : ":") + "detect_leaks=0"};
-    }
-};
+class QuitWindowTest : public test::PelkoWindowTest {};
 
 // The update check's own limit is 60 s.
 TEST_F(QuitWindowTest, QuittingWhileTheUpdateFeedNeverAnswersReturnsAtOnce) {

@@ -339,11 +339,7 @@ TEST_F(SignInWindowTest, QuittingDuringATokenRefreshKeepsTheUserSignedIn) {
   };
   (window.__pelkoPendingEvents || []).forEach(window.__pelko__.dispatch);
 )";
-    // Under the asan preset: what the GUI libraries keep at exit is theirs; a use after free still reports.
-    std::string asanOptions = Environment::process().nonEmpty("ASAN_OPTIONS").value_or("");
-    auto pelko =
-        startOnKeyring(signingIn, "output.txt",
-                       {{"ASAN_OPTIONS", asanOptions + (asanOptions.empty() ? "" : ":") + "detect_leaks=0"}});
+    auto pelko = startOnKeyring(signingIn, "output.txt", {withoutLeakReports()});
     ASSERT_TRUE(test::waitFor([&] { return hasMessage("status connected octocat-e2e"); }, 120s))
         << output() << test::readFile(logFile());
     ASSERT_TRUE(refresh.waitForArrival(180s)) << "no refresh came" << output();
