@@ -130,18 +130,13 @@ std::optional<ConfigStoreError> ConfigStore::persist() {
 }
 
 bool ConfigStore::preserveUnreadableFile() {
-    std::error_code error;
-    if (!fs::exists(fs::symlink_status(filePath_, error))) {
-        unreadableFileOnDisk_ = false;
-        return true;
-    }
     fs::path target;
-    error = keepUnreadableFile(filePath_, target);
-    if (error) {
+    if (auto error = keepUnreadableFile(filePath_, target)) {
         logger_.error("config: could not keep the unreadable configuration file: " + error.message());
         return false;
     }
-    logger_.notice("config: kept the unreadable configuration file as " + target.filename().string());
+    if (!target.empty())
+        logger_.notice("config: kept the unreadable configuration file as " + target.filename().string());
     unreadableFileOnDisk_ = false;
     return true;
 }

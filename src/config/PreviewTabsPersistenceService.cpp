@@ -151,11 +151,8 @@ std::optional<PreviewTabsPersistenceError> PreviewTabsPersistenceService::persis
 
     if (unreadableDatabaseOnDisk_) {
         // The old file holds other projects' tabs this run could not read: keep it before replacing it.
-        std::error_code error;
         fs::path kept;
-        if (fs::exists(fs::symlink_status(databasePath_, error)))
-            error = keepUnreadableFile(databasePath_, kept);
-        if (error) {
+        if (auto error = keepUnreadableFile(databasePath_, kept)) {
             std::string reason = "could not keep the unreadable database: " + error.message();
             logger_.error("previewTabs: failed to write database: " + reason);
             return PreviewTabsPersistenceError{PreviewTabsPersistenceError::Code::writeFailed, reason};

@@ -6,11 +6,10 @@
 #include <stdio.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 #include "platform/Date.hpp"
@@ -44,23 +43,6 @@ std::error_code createFolders(const fs::path& folder, mode_t mode) {
         if (!S_ISDIR(info.st_mode)) return std::make_error_code(std::errc::not_a_directory);
     }
     return {};
-}
-
-// The umask as /proc reports it: umask(2) reads it only by setting it, which would race with files
-// other threads create meanwhile.
-mode_t currentUmask() {
-    UniqueFd status(open("/proc/self/status", O_RDONLY | O_CLOEXEC));
-    char buffer[4096];
-    ssize_t length = status.valid() ? read(status.get(), buffer, sizeof buffer - 1) : -1;
-    if (length > 0) {
-        buffer[length] = '\0';
-        if (const char* line = strstr(buffer, "\nUmask:"))
-            return static_cast<mode_t>(strtoul(line + sizeof "\nUmask:" - 1, nullptr, 8));
-    }
-    // Without /proc: a stricter mask for the moment it is read, never a looser one.
-    const mode_t mask = umask(077);
-    umask(mask);
-    return mask;
 }
 
 std::error_code writeAll(int fd, std::string_view contents) {
@@ -103,6 +85,51 @@ std::string randomSuffix() {
     return suffix;
 }
 
+// Where the kernel keeps a file's access ACL. Copied as it is stored, so every entry survives.
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+
+bool noAclHere(int error) {
+    return error == ENODATA || error == EOPNOTSUPP;
+}
+
+// The access ACL of `file` (an O_PATH descriptor), empty when it has none or its file system keeps
+// none.
+std::error_code accessAclOf(int file, std::string& acl) {
+    acl.clear();
+    // Older kernels take no O_PATH descriptor for xattrs (EBADF); its /proc link does the same without
+    // opening the file, which would need the right to read it.
+    const std::string viaProc = "/proc/self/fd/" + std::to_string(file);
+    auto get = [&](char* buffer, std::size_t size) {
+        ssize_t result = fgetxattr(file, kAccessAcl, buffer, size);
+        if (result < 0 && errno == EBADF) result = getxattr(viaProc.c_str(), kAccessAcl, buffer, size);
+        return result;
+    };
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const ssize_t size = get(nullptr, 0);
+        if (size < 0) return noAclHere(errno) ? std::error_code{} : lastError();
+        acl.resize(static_cast<std::size_t>(size));
+        const ssize_t read = get(acl.data(), acl.size());
+        if (read >= 0) {
+            acl.resize(static_cast<std::size_t>(read));
+            return {};
+        }
+        if (errno != ERANGE) return lastError();  // ERANGE: it grew in between
+    }
+    return std::make_error_code(std::errc::resource_unavailable_try_again);
+}
+
+// Gives the temporary file `fd` the access the replaced file had: its ACL (or none, whatever the
+// folder's default ACL gave the temporary), then its mode, set-id bits included.
+std::error_code takeAccessOf(int fd, const std::string& acl, mode_t mode) {
+    if (acl.empty() ? fremovexattr(fd, kAccessAcl) != 0 && !noAclHere(errno)
+                    : fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) != 0)
+        return lastError();
+    // We own the file we just made, so a refusal is the file system's: one that keeps no modes (exFAT,
+    // FAT) gives every file the mode of its mount options, and the replaced file had that one too.
+    if (fchmod(fd, mode) != 0 && errno != EPERM) return lastError();
+    return {};
+}
+
 }  // namespace
 
 std::error_code writeFileAtomically(const fs::path& requested, std::string_view contents,
@@ -120,27 +147,35 @@ std::error_code writeFileAtomically(const fs::path& requested, std::string_view 
 std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::string_view contents,
                                       const AtomicWriteOptions& options) {
     struct stat existing {};
+    std::string acl;
+    UniqueFd replaced(openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     const bool exists =
-        fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode);
+        replaced.valid() && fstat(replaced.get(), &existing) == 0 && S_ISREG(existing.st_mode);
+    if (exists) {
+        // An ACL that cannot be read cannot be kept: the file stays as it is.
+        if (auto error = accessAclOf(replaced.get(), acl)) return error;
+    }
+    replaced.reset();
 
     const std::string prefix = temporaryPrefix(name);
     std::string temp;
     UniqueFd fd;
     for (int attempt = 0; attempt < 16 && !fd.valid(); ++attempt) {
         temp = prefix + randomSuffix();
-        // Private while it fills, so neither the new content of a private file nor what a crash
-        // leaves behind is readable by others.
-        fd.reset(openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        // A new file is made as any program makes one: the kernel applies the umask or the folder's
+        // default ACL, and nothing changes that afterwards. The one replacing a file is private while
+        // it fills, so neither the new content of a private file nor what a crash leaves behind is
+        // readable by others.
+        const mode_t mode = exists ? 0600 : options.newFileMode & 07777;
+        fd.reset(openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         if (!fd.valid() && errno != EEXIST) return lastError();
     }
     if (!fd.valid()) return lastError();
 
-    const mode_t finalMode =
-        exists ? existing.st_mode & 07777 : options.newFileMode & 07777 & ~currentUmask();
     std::error_code error = writeAll(fd.get(), contents);
-    // The mode once the content is complete, and synced with it, so a crash after the rename cannot
-    // leave the file private.
-    if (!error && fchmod(fd.get(), finalMode) != 0) error = lastError();
+    // The replaced file's access once the content is complete, and synced with it, so a crash after
+    // the rename cannot leave the file private.
+    if (!error && exists) error = takeAccessOf(fd.get(), acl, existing.st_mode & 07777);
     if (!error && fsync(fd.get()) != 0) error = lastError();
     if (close(fd.release()) != 0 && !error) error = lastError();
     if (!error && renameat(folder, temp.c_str(), folder, name.c_str()) != 0) error = lastError();
@@ -182,6 +217,7 @@ std::size_t removeStaleTemporaries(const fs::path& folder, const std::string& ta
 }
 
 std::error_code keepUnreadableFile(const fs::path& file, fs::path& keptAs) {
+    keptAs.clear();
     std::string stamp;
     for (char c : Date::now().isoSeconds()) {
         if (c != '-' && c != ':') stamp.push_back(c);
@@ -200,6 +236,8 @@ std::error_code keepUnreadableFile(const fs::path& file, fs::path& keptAs) {
             keptAs = candidate;
             return {};
         }
+        // Gone already (the user removed it): nothing is left to keep.
+        if (errno == ENOENT) return {};
         if (errno != EEXIST) return lastError();
     }
     return std::make_error_code(std::errc::file_exists);

@@ -231,5 +231,46 @@ TEST_F(ProjectFileSaveTest, AFileTheUserMayNotWriteIsRefusedAndKept) {
     EXPECT_EQ((*answers)["folder"].size(), 3u) << *run.output;  // no temporary file left behind
 }
 
+// What `command` printed, or "failed".
+std::string outputOf(const std::string& command) {
+    return commandOutput(command).value_or("failed");
+}
+
+// Fault mended, as a user without root's rights: a saved file lost its access ACL (the user it named
+// lost access, the owning group gained write), and a new one never got its folder's default ACL.
+TEST_F(ProjectFileSaveTest, ASaveKeepsTheAccessTheFileAndItsFolderGive) {
+    const auto run = runWithoutRootRights(project.root, [&] {
+        Json answers = Json::object();
+        test::writeFile("./named.txt", "old");
+        fs::create_directories("team");
+        if (outputOf("setfacl -m u:daemon:rw,g::r,m::rw,o::- named.txt") == "failed" ||
+            outputOf("setfacl -d -m u:daemon:rw,g::rw,o::- team") == "failed")
+            return std::string("skip:no setfacl, or a file system without ACLs");
+        answers["before"] = outputOf("getfacl -cn named.txt");
+        ::close(::open("team/plain.txt", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        answers["plain"] = outputOf("getfacl -cn team/plain.txt");
+        for (const char* path : {"named.txt", "team/new.txt"}) {
+            const auto event = operations.saveFile(projectUuid(), ".", path, "changed");
+            answers["type"].push_back(event.type);
+        }
+        answers["after"] = outputOf("getfacl -cn named.txt");
+        answers["new"] = outputOf("getfacl -cn team/new.txt");
+        return json::encode(answers);
+    });
+    if (!run.output) {
+        ASSERT_FALSE(run.skipReason.empty()) << "the child failed";
+        GTEST_SKIP() << run.skipReason;
+    }
+    const auto answers = json::parse(*run.output);
+    ASSERT_TRUE(answers && answers->contains("new")) << *run.output;
+    EXPECT_EQ((*answers)["type"], Json::array({"project/file/saved", "project/file/saved"}));
+    EXPECT_EQ(readFile(project.root / "named.txt"), "changed");
+    EXPECT_NE((*answers)["before"].get<std::string>().find("user:1:rw-"), std::string::npos) << *run.output;
+    EXPECT_EQ((*answers)["after"], (*answers)["before"]);
+    EXPECT_EQ(test::fileMode(project.root / "named.txt"), 0660u);
+    EXPECT_NE((*answers)["plain"].get<std::string>().find("user:1:rw-"), std::string::npos) << *run.output;
+    EXPECT_EQ((*answers)["new"], (*answers)["plain"]);
+}
+
 }  // namespace
 }  // namespace pelko::test

@@ -146,6 +146,23 @@ TEST_F(PreviewTabsTest, EachUnreadableDatabaseIsKeptUnderANameOfItsOwn) {
     EXPECT_EQ(test::readFile(storage / "projects.db.bak"), "a copy an earlier version kept");
 }
 
+// Fault mended: an unreadable database the user removed before the first save made that save and every
+// later one fail ("could not keep the unreadable database"), so the tabs were lost at the next start.
+TEST_F(PreviewTabsTest, AnUnreadableDatabaseRemovedBeforeTheFirstSaveIsNoFailure) {
+    test::writeFile(storage / "projects.db", "not json");
+    auto service = makeService();
+    fs::remove(storage / "projects.db");
+    test::writeFile(dir / "README.md", "# p");
+    PreviewTabsState state;
+    state.tabs.push_back(tab("a", "README.md"));
+    const ProjectMetadata p = project(dir.path().string());
+    for (int save = 0; save < 2; ++save) {
+        EXPECT_FALSE(service->persist(state, p)) << "save " << save;
+        EXPECT_EQ(makeService()->hydrateSnapshot(p).state.tabs.size(), 1u) << "save " << save;
+    }
+    EXPECT_TRUE(keptCopies().empty());
+}
+
 TEST_F(PreviewTabsTest, DecodingFailuresWinOverVersionAndDateChecks) {
     for (
         const char* text :

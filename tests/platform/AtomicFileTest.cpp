@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,6 +136,67 @@ TEST(AtomicFileTest, TheTemporaryFileOfAPrivateFileIsPrivateFromTheStart) {
     const auto exposed = std::count_if(seen.begin(), seen.end(), [](mode_t mode) { return mode != 0600; });
     EXPECT_EQ(exposed, 0) << "of " << seen.size() << " seen, the first with mode " << std::oct << seen[0];
     EXPECT_EQ(test::fileMode(target), 0600u);
+}
+
+// The file's access ACL as getfacl prints it (numeric ids, no header); nothing when it cannot be read.
+std::optional<std::string> aclOf(const fs::path& file) {
+    return test::commandOutput("getfacl -cn -- '" + file.string() + "'");
+}
+
+bool setAcl(const std::string& arguments, const fs::path& file) {
+    return test::commandOutput("setfacl " + arguments + " -- '" + file.string() + "'").has_value();
+}
+
+// Fault mended: a new file was made private and then given 0666 less the umask, so the folder's
+// default ACL never applied (others could read what the folder keeps from them, and the users it
+// names lost write); and a replaced file lost its access ACL, its mode's group bits turning from the
+// mask into the group's own.
+TEST(AtomicFileTest, SavedFilesHaveTheAccessAPlainCreateGivesOrTheReplacedFileHad) {
+    test::TempDir dir;
+    if (!aclOf(dir.path())) GTEST_SKIP() << "needs getfacl and setfacl (package acl)";
+    const fs::path folder = dir / "shared";
+    fs::create_directories(folder);
+    if (!setAcl("-d -m u:nobody:rw,g::rw,o::-", folder))
+        GTEST_SKIP() << "the temporary folder's file system keeps no ACLs";
+
+    for (const mode_t mask : {022, 077}) {
+        SCOPED_TRACE(testing::Message() << "umask " << std::oct << mask);
+        const fs::path plain = folder / "plain.txt";
+        const fs::path saved = folder / "saved.txt";
+        const mode_t previous = umask(mask);
+        const bool created =
+            ::close(::open(plain.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)) == 0;
+        const auto written = writeFileAtomically(saved, "new");
+        umask(previous);
+        ASSERT_TRUE(created);
+        ASSERT_FALSE(written) << written.message();
+        ASSERT_TRUE(aclOf(plain));
+        EXPECT_NE(aclOf(plain)->find("user:65534:rw-"), std::string::npos) << *aclOf(plain);
+        EXPECT_EQ(aclOf(saved), aclOf(plain));
+        EXPECT_EQ(test::fileMode(saved), test::fileMode(plain));
+
+        // Replaced, in a folder with a default ACL and in one without: the file's own ACL, or none.
+        const fs::path withAcl = dir / "named.txt";
+        const fs::path withoutAcl = folder / "own.txt";
+        test::writeFile(withAcl, "old");
+        test::writeFile(withoutAcl, "old");
+        ASSERT_TRUE(setAcl("-m u:nobody:rw,g::r,m::rw,o::-", withAcl));
+        ASSERT_TRUE(setAcl("-b", withoutAcl));
+        ASSERT_EQ(chmod(withoutAcl.c_str(), 0640), 0);
+        const auto before = std::pair(aclOf(withAcl), aclOf(withoutAcl));
+        umask(mask);
+        const auto replacedWith = writeFileAtomically(withAcl, "new");
+        const auto replacedWithout = writeFileAtomically(withoutAcl, "new");
+        umask(previous);
+        ASSERT_FALSE(replacedWith) << replacedWith.message();
+        ASSERT_FALSE(replacedWithout) << replacedWithout.message();
+        EXPECT_EQ(test::readFile(withAcl), "new");
+        EXPECT_EQ(aclOf(withAcl), before.first);
+        EXPECT_EQ(test::fileMode(withAcl), 0660u);
+        EXPECT_EQ(aclOf(withoutAcl), before.second);
+        EXPECT_EQ(test::fileMode(withoutAcl), 0640u);
+        for (const auto& file : {plain, saved, withAcl, withoutAcl}) fs::remove(file);
+    }
 }
 
 // Fault mended: "." + name + ".tmp-XXXXXX" passed NAME_MAX for names of 244 bytes and more.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -60,6 +61,16 @@ mode_t fileMode(const fs::path& path) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) return 0;
     return info.st_mode & 07777;
+}
+
+std::optional<std::string> commandOutput(const std::string& command) {
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return std::nullopt;
+    std::string output;
+    char buffer[4096];
+    for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, count);
+    return pclose(pipe) == 0 ? std::optional(output) : std::nullopt;
 }
 
 std::vector<std::string> processEnvironmentWith(const std::map<std::string, std::string>& extra) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ std::string readFile(const std::filesystem::path& path);
 std::vector<Json> readJsonLines(const std::filesystem::path& path);
 // The permission bits (07777) of a file or folder; 0 when it cannot be read.
 mode_t fileMode(const std::filesystem::path& path);
+// What the shell command `command` printed on standard output, or nothing when it failed.
+std::optional<std::string> commandOutput(const std::string& command);
 // This process's environment as "NAME=value" entries, with `extra` added or put in place of its own: what
 // a child the test starts gets.
 std::vector<std::string> processEnvironmentWith(const std::map<std::string, std::string>& extra);
