@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <system_error>
@@ -18,14 +17,9 @@ std::string systemText() {
 }  // namespace
 
 DataFolderLock DataFolderLock::take(const std::filesystem::path& folder) {
-    const auto path = folder / fileName;
-    // O_NONBLOCK: a FIFO put at the lock's name must not hold the start up.
-    UniqueFd fd(
-        ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600));
+    // O_DIRECTORY: only a directory opens, and opening one never waits on anyone.
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
     if (!fd.valid()) return {Outcome::unavailable, {}, systemText()};
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) return {Outcome::unavailable, {}, systemText()};
-    if (!S_ISREG(info.st_mode)) return {Outcome::unavailable, {}, "not a regular file"};
     int result;
     do {
         result = ::flock(fd.get(), LOCK_EX | LOCK_NB);

@@ -1,9 +1,9 @@
 #pragma once
-// DataFolderLock: keeps a data folder to one process, by an exclusive `flock` on the file
-// "instance.lock" inside it. The kernel drops the lock when the process ends, however it ends, so a
-// crash never leaves the folder held; the file is opened close-on-exec, so no child keeps it after
-// the process is gone. The lock file itself is never removed (removing it would let two holders
-// lock two different files of one name).
+// DataFolderLock: keeps a data folder to one process, by an exclusive `flock` on the folder itself
+// (an open descriptor of the directory), so that nothing put inside it (a directory, a FIFO or a link
+// at any name) can keep the lock from being taken. The kernel drops the lock when the process ends,
+// however it ends, so a crash never leaves the folder held; the descriptor is close-on-exec, so no
+// child keeps it after the process is gone.
 //
 // Taking it blocks on nothing: the answer comes at once. Not copyable; the lock goes with the
 // object. Any thread, one object per caller.
@@ -19,13 +19,11 @@ class DataFolderLock {
   public:
     enum class Outcome {
         held,           // this object holds the folder
-        heldElsewhere,  // another open lock file (another process) holds it
-        unavailable,    // the lock file cannot be opened or locked here (see `detail`)
+        heldElsewhere,  // another open descriptor of the folder (another process) holds it
+        unavailable,    // the folder cannot be opened or locked here (see `detail`)
     };
 
-    static constexpr const char* fileName = "instance.lock";
-
-    // Tries to take the lock of `folder`, which must exist; creates the lock file (0600) if needed.
+    // Tries to take the lock of `folder`, which must exist and is never changed.
     static DataFolderLock take(const std::filesystem::path& folder);
 
     Outcome outcome() const { return outcome_; }

@@ -74,14 +74,16 @@ class DesktopTest : public PelkoWindowTest {
         return status;
     }
 
-    // Every file of the data folder: its content and modification time.
+    // Every entry of the data folder: a regular file's content (another's type) and its modification
+    // time.
     std::map<std::string, std::pair<std::string, std::int64_t>> dataFiles() const {
         std::map<std::string, std::pair<std::string, std::int64_t>> files;
         for (const auto& entry : std::filesystem::directory_iterator(dir / "data/pelko")) {
             struct stat info {};
             ::lstat(entry.path().c_str(), &info);
             files[entry.path().filename().string()] = {
-                test::readFile(entry.path()),
+                S_ISREG(info.st_mode) ? test::readFile(entry.path())
+                                      : "type " + std::to_string(info.st_mode >> 12),
                 std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
         }
         return files;
@@ -201,6 +203,37 @@ TEST_F(DesktopTest, AStartThatCannotReachTheFirstIsRefusedUntilTheFirstHasEnded)
     ASSERT_TRUE(status.has_value()) << "two instances run on the same folder";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << test::readFile(dir / "fourth.txt");
     EXPECT_TRUE(third->running());
+}
+
+// Fault mended: with a directory or a FIFO at "instance.lock" the first ran without a lock, and a
+// second on a bus of its own ran beside it.
+TEST_F(DesktopTest, WhatLiesInTheDataFolderNeverLetsASecondInstanceRun) {
+    test::PrivateKeyring otherSession(dir / "keyring");
+    ASSERT_TRUE(otherSession.ready);
+    writeTestPage(lifeScript);
+    const auto stray = dir / "data/pelko/instance.lock";
+    for (const std::string kind : {"directory", "FIFO"}) {
+        std::filesystem::remove_all(stray);
+        if (kind == "directory")
+            std::filesystem::create_directories(stray);
+        else
+            ASSERT_EQ(::mkfifo(stray.c_str(), 0600), 0);
+        const long pages = count("page-start");
+        const long configs = count("config");
+        auto first = start();
+        ASSERT_TRUE(test::waitFor([&] { return count("config") > configs; }, 60s)) << kind << output();
+
+        const auto before = dataFiles();
+        auto second = start({{"DBUS_SESSION_BUS_ADDRESS", otherSession.address}}, {}, "second.txt");
+        auto status = exitOrWindow(*second, pages + 1);
+        ASSERT_TRUE(status.has_value()) << kind << ": a second instance runs on the same folder";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1)
+            << kind << ": " << test::readFile(dir / "second.txt");
+        EXPECT_EQ(dataFiles(), before) << kind;
+
+        first->signal(SIGTERM);
+        ASSERT_TRUE(first->waitForExit(60s).has_value()) << kind;
+    }
 }
 
 TEST_F(DesktopTest, SigtermEndsTheSessionsAndTheProcessWithStatusZero) {

@@ -1,12 +1,9 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <chrono>
-#include <future>
 #include <optional>
 
 #include "platform/DataFolderLock.hpp"
@@ -23,15 +20,14 @@ TEST(DataFolderLockTest, OneHolderAtATimeAndTheFolderIsFreeWhenItGoes) {
     test::TempDir dir;
     std::optional<DataFolderLock> first = DataFolderLock::take(dir.path());
     ASSERT_EQ(first->outcome(), Outcome::held) << first->detail();
-    EXPECT_EQ(test::fileMode(dir / DataFolderLock::fileName), 0600u);
+    EXPECT_TRUE(fs::is_empty(dir.path())) << "taking the lock made a file";
 
-    // Another open of the lock file is what another process has.
+    // Another open of the folder is what another process has.
     EXPECT_EQ(DataFolderLock::take(dir.path()).outcome(), Outcome::heldElsewhere);
     EXPECT_EQ(DataFolderLock::take(dir.path()).outcome(), Outcome::heldElsewhere);
 
     first.reset();
     EXPECT_EQ(DataFolderLock::take(dir.path()).outcome(), Outcome::held);
-    EXPECT_TRUE(fs::is_regular_file(dir / DataFolderLock::fileName));
 }
 
 // A child started while the lock is held (a terminal's shell, git) may outlive the holder; it must not
@@ -55,28 +51,36 @@ TEST(DataFolderLockTest, AChildStartedWhileItIsHeldDoesNotKeepIt) {
     ::waitpid(child, nullptr, 0);
 }
 
-TEST(DataFolderLockTest, WhatCannotBeLockedIsToldAtOnceNeverWaitedOn) {
+// Fault mended: the lock was a file "instance.lock" in the folder, and a directory, a FIFO or a link
+// put at that name left the folder unlocked, so a second instance ran beside the first.
+TEST(DataFolderLockTest, NothingInTheFolderKeepsItFromBeingHeld) {
     test::TempDir dir;
-    const auto withFolder = dir / "folder";
-    fs::create_directories(withFolder / DataFolderLock::fileName);
-    auto onFolder = DataFolderLock::take(withFolder);
-    EXPECT_EQ(onFolder.outcome(), Outcome::unavailable);
-    EXPECT_FALSE(onFolder.detail().empty());
+    const auto folder = dir / "pelko";
+    fs::create_directories(folder / "instance.lock");
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    fs::create_symlink(dir / "elsewhere", folder / "link");
+    test::writeFile(folder / "config.json", "{}");
+    for (const char* name : {"instance.lock", "fifo", "link", "config.json"}) {
+        // Each in turn at the lock's old name.
+        if (std::string(name) != "instance.lock") {
+            fs::remove_all(folder / "instance.lock");
+            fs::rename(folder / name, folder / "instance.lock");
+        }
+        const auto held = DataFolderLock::take(folder);
+        EXPECT_EQ(held.outcome(), Outcome::held) << name << ": " << held.detail();
+        EXPECT_EQ(DataFolderLock::take(folder).outcome(), Outcome::heldElsewhere) << name;
+    }
+}
 
+TEST(DataFolderLockTest, WhatCannotBeLockedIsToldAtOnce) {
+    test::TempDir dir;
     const auto missing = DataFolderLock::take(dir / "missing");
     EXPECT_EQ(missing.outcome(), Outcome::unavailable);
+    EXPECT_FALSE(missing.detail().empty());
     EXPECT_FALSE(fs::exists(dir / "missing"));
 
-    // A FIFO at the lock's name opens only once a writer comes; nobody comes.
-    const auto withFifo = dir / "fifo";
-    fs::create_directories(withFifo);
-    const auto fifo = withFifo / DataFolderLock::fileName;
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    auto taking = std::async(std::launch::async, [&] { return DataFolderLock::take(withFifo).outcome(); });
-    const bool answered = taking.wait_for(std::chrono::minutes(1)) == std::future_status::ready;
-    if (!answered) ::close(::open(fifo.c_str(), O_WRONLY));  // lets the stuck open return
-    ASSERT_TRUE(answered) << "taking the lock waits on a FIFO";
-    EXPECT_EQ(taking.get(), Outcome::unavailable);
+    test::writeFile(dir / "file", "a regular file where the folder should be");
+    EXPECT_EQ(DataFolderLock::take(dir / "file").outcome(), Outcome::unavailable);
 }
 
 }  // namespace
