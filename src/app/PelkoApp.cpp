@@ -135,8 +135,10 @@ int PelkoApp::run(int argc, char** argv) {
         argc, argv, version, [this] { return startup(); }, [this] { activate(); });
     // From here on every exchange with a server or the keyring still waiting is cut off, and later ones
     // are not made, so no worker or queue joined below (or when the services go) waits for someone
-    // else; Git's workers and children end before anything they use does.
+    // else; Git's workers and children end before anything they use does. The one wait: the errands
+    // (a token pair GitHub already sent, a sign-out asked for) get the keyring for a second at most.
     ProcessEnd::begin();
+    ProcessEnd::awaitErrands();
     if (services_.gitService) services_.gitService->shutdown();
     return status;
 }

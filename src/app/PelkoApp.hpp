@@ -11,8 +11,9 @@
 // that cannot reach it (another bus, or no bus) says so on standard error and ends with status 1,
 // having built and written nothing. Closing the window, SIGTERM or SIGINT ends the process: once the
 // main loop has returned, the end begins (ProcessEnd: HTTP exchanges, the update check and keyring
-// calls are cut off, and none is made afterwards) and, before `run` returns, Git's work is ended in
-// order (running git stopped, its workers joined); nothing else is torn down.
+// calls are cut off, and none is made afterwards, but for the errands that keep a token pair GitHub
+// already sent or a sign-out asked for, waited for a second at most) and, before `run` returns, Git's
+// work is ended in order (running git stopped, its workers joined); nothing else is torn down.
 //
 // Main thread only; one instance per process.
 #include <filesystem>

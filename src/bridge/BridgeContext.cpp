@@ -91,7 +91,7 @@ bool complete(BridgeContext& self, ScriptDelivery::Place place, KeyringOutcome& 
 
 }  // namespace
 
-void BridgeContext::onKeyringQueue(std::function<KeyringFinish()> work) {
+void BridgeContext::onKeyringQueue(std::function<KeyringFinish()> work, AtTheEnd atTheEnd) {
     PELKO_REQUIRE_MAIN_THREAD();
     auto place = delivery.reserve();
     auto outcome = std::make_shared<KeyringOutcome>();
@@ -109,10 +109,14 @@ void BridgeContext::onKeyringQueue(std::function<KeyringFinish()> work) {
         });
     });
     keyringHolds.emplace(place, std::move(hold));
-    keyringQueue->async([weak = weak_from_this(), place, outcome, work = std::move(work)] {
-        // Once the end has begun the keyring is not asked, and what it failed to answer is no news.
-        if (ProcessEnd::hasBegun()) return;
-        KeyringFinish finish = work();
+    // Made now, so that the end waits for it even while it is still queued.
+    auto errand = atTheEnd == AtTheEnd::kept ? std::make_shared<ProcessEnd::Errand>() : nullptr;
+    keyringQueue->async([weak = weak_from_this(), place, outcome, work = std::move(work), errand]() mutable {
+        // Once the end has begun the keyring is not asked but for an errand, and what it answers then
+        // is no news.
+        if (ProcessEnd::hasBegun() && !errand) return;
+        KeyringFinish finish = errand ? errand->run(work) : work();
+        errand.reset();
         if (ProcessEnd::hasBegun()) return;
         {
             std::lock_guard lock(outcome->mutex);

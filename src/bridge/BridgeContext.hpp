@@ -63,9 +63,12 @@ class BridgeContext : public std::enable_shared_from_this<BridgeContext> {
     // Main thread: runs `work` on the keyring queue, then what it returns on the main queue; the
     // events that returns go to the page in the place this call took. Events sent meanwhile wait
     // behind them for at most `keyringHold`; after that they go on, and these follow when ready.
-    // Dropped when the context is gone by then, and once the end of the process has begun.
+    // Dropped when the context is gone by then, and once the end of the process has begun. What the
+    // end does to `work` not yet done: drops it, or keeps it (a sign-out the user asked for) as an
+    // errand the end waits for (ProcessEnd::Errand).
     using KeyringFinish = std::function<std::vector<BridgeEvent>(BridgeContext&)>;
-    void onKeyringQueue(std::function<KeyringFinish()> work);
+    enum class AtTheEnd { dropped, kept };
+    void onKeyringQueue(std::function<KeyringFinish()> work, AtTheEnd atTheEnd = AtTheEnd::dropped);
     static constexpr std::chrono::milliseconds keyringHold{200};
 
     std::optional<ProjectMetadata> project(const Uuid& projectID) const;

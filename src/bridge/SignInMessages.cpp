@@ -77,14 +77,18 @@ void logout(BridgeContext& context) {
         send(context, finishLogout(context, std::nullopt, true, std::nullopt));
         return;
     }
-    context.onKeyringQueue([auth = context.authManager] {
-        auto before = auth->loadToken();
-        bool deleted = auth->deleteToken();
-        auto after = auth->loadToken();
-        return BridgeContext::KeyringFinish([before, deleted, after](BridgeContext& self) {
-            return finishLogout(self, before, deleted, after);
-        });
-    });
+    // Asked for before the end began, the sign-out is done even if the end begins meanwhile: left
+    // undone, the next start would be signed in again.
+    context.onKeyringQueue(
+        [auth = context.authManager] {
+            auto before = auth->loadToken();
+            bool deleted = auth->deleteToken();
+            auto after = auth->loadToken();
+            return BridgeContext::KeyringFinish([before, deleted, after](BridgeContext& self) {
+                return finishLogout(self, before, deleted, after);
+            });
+        },
+        BridgeContext::AtTheEnd::kept);
 }
 
 }  // namespace

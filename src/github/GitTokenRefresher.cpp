@@ -62,10 +62,17 @@ void GitTokenRefresher::evaluateRefresh() {
     const std::string sentRefreshToken = record->refreshToken;
     std::optional<OAuthTokenRecord> refreshed;
     std::string failure;
+    bool applies = false;
     try {
-        refreshed = record->updating(client_->refreshToken(sentRefreshToken), clock_);
-        // Signed out or signed in anew meanwhile: this refresh no longer applies.
-        if (!running_ || !authManager_->replaceToken(sentRefreshToken, *refreshed)) return;
+        // GitHub's answer uses up the refresh token sent, so the pair it gives is stored even when the
+        // end begins meanwhile; the exchange itself the end cuts off like any other.
+        ProcessEnd::Errand errand;
+        errand.run([&] {
+            refreshed = record->updating(client_->refreshToken(sentRefreshToken), clock_);
+            // Signed out or signed in anew meanwhile: this refresh no longer applies.
+            applies = running_ && authManager_->replaceToken(sentRefreshToken, *refreshed);
+        });
+        if (!applies) return;
     } catch (const std::exception& error) {
         failure = error.what();
     }

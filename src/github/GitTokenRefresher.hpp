@@ -13,6 +13,7 @@
 // it is not sent again and its failure is reported once; a record stored since with another refresh
 // token is checked afresh. Once the end of the process has begun (ProcessEnd), no check starts, and a
 // refresh that fails then deletes nothing, remembers nothing and reports nothing: the end cut it off.
+// A new pair GitHub has already sent is still stored then, as an errand the end waits for.
 // `start` and `stop` are callable from any thread.
 #include <atomic>
 #include <memory>

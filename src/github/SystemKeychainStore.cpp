@@ -41,13 +41,30 @@ struct ObjectDeleter {
 template <class T>
 using Owned = std::unique_ptr<T, ObjectDeleter>;
 
+// Whether a call may no longer reach the Secret Service: once the end of the process has begun, only
+// an errand's may, within its grace.
+bool endRefuses() {
+    using std::chrono::milliseconds;
+    return ProcessEnd::hasBegun() &&
+           !(ProcessEnd::onErrand() && ProcessEnd::errandTimeLeft() > milliseconds(0));
+}
+
 // A cancellable that cancels itself once the bound has passed, or when the end of the process
-// begins, so that no call outlives its bound and the end never waits for one.
+// begins (for an errand's call, once the errands' grace has passed), so that no call outlives its
+// bound and the end waits for none but an errand's, that long at most.
 class Deadline {
   public:
     explicit Deadline(std::chrono::milliseconds bound)
         : cancellable_(g_cancellable_new(), g_object_unref),
-          end_([cancellable = cancellable_.get()] { g_cancellable_cancel(cancellable); }) {
+          end_([cancellable = cancellable_, errand = ProcessEnd::onErrand()] {
+              if (!errand) {
+                  g_cancellable_cancel(cancellable.get());
+                  return;
+              }
+              // Holds the cancellable until it fires, however soon the call ends.
+              (void)timerQueue().asyncAfter(ProcessEnd::errandTimeLeft(),
+                                            [cancellable] { g_cancellable_cancel(cancellable.get()); });
+          }) {
         timer_ = timerQueue().asyncAfter(
             bound, [cancellable = cancellable_] { g_cancellable_cancel(cancellable.get()); });
     }
@@ -107,7 +124,7 @@ SystemKeychainStore::SystemKeychainStore(std::chrono::milliseconds timeout) : ti
 
 std::optional<std::string> SystemKeychainStore::load(const std::string& service,
                                                      const std::string& account) const {
-    if (ProcessEnd::hasBegun()) return std::nullopt;
+    if (endRefuses()) return std::nullopt;
     Deadline deadline(timeout_);
     auto connection = connect(deadline);
     if (!connection) return std::nullopt;
@@ -136,7 +153,7 @@ std::optional<std::string> SystemKeychainStore::load(const std::string& service,
 
 bool SystemKeychainStore::save(const std::string& data, const std::string& service,
                                const std::string& account) {
-    if (ProcessEnd::hasBegun()) return false;
+    if (endRefuses()) return false;
     Deadline deadline(timeout_);
     auto connection = connect(deadline);
     if (!connection) return false;
@@ -159,7 +176,7 @@ bool SystemKeychainStore::save(const std::string& data, const std::string& servi
 }
 
 bool SystemKeychainStore::remove(const std::string& service, const std::string& account) {
-    if (ProcessEnd::hasBegun()) return false;
+    if (endRefuses()) return false;
     Deadline deadline(timeout_);
     auto connection = connect(deadline);
     if (!connection) return false;

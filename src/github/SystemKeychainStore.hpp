@@ -9,7 +9,8 @@
 // Service that takes the call and never answers is given up on then (a failure, or no item), instead
 // of holding the caller for D-Bus's own 25 seconds. Once the end of the process has begun (ProcessEnd),
 // a call still waiting is given up at once and no call reaches the Secret Service any more: a load
-// finds no item, a save or a removal fails.
+// finds no item, a save or a removal fails. Calls an errand makes (ProcessEnd::Errand::run) are the
+// exception: they go on, and are made, until the errands' grace has passed.
 #include <chrono>
 
 #include "github/KeychainStore.hpp"

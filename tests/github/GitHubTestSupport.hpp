@@ -1,8 +1,11 @@
 #pragma once
 // Fakes at the GitHub subsystem's seams: an in-memory keyring, delegates that record their calls and a
-// scheduler fired by hand; a reader of form-encoded fields and a catcher of one error type.
+// scheduler fired by hand; a reader of form-encoded fields and a catcher of one error type; a keyring
+// that hooks into another's calls, and the two starts that check what the end leaves in a real one.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -11,11 +14,17 @@
 #include <thread>
 #include <vector>
 
+#include "github/GitAuthManager.hpp"
 #include "github/GitHubOAuthCoordinatorDelegate.hpp"
 #include "github/GitTokenRefresherDelegate.hpp"
 #include "github/KeychainStore.hpp"
 #include "github/RefreshScheduler.hpp"
+#include "github/SystemKeychainStore.hpp"
 #include "github/UrlEncoding.hpp"
+#include "platform/Environment.hpp"
+#include "support/PrivateKeyring.hpp"
+#include "support/TestInChild.hpp"
+#include "support/TestSupport.hpp"
 
 namespace pelko::test {
 
@@ -64,6 +73,61 @@ class MemoryKeychain final : public KeychainStore {
     mutable std::mutex mutex_;
     std::map<std::string, std::string> items_;
 };
+
+// Hands every call to `store`, counting loads and removals; `beforeLoad` runs with the load's number
+// (from 1) before each load is handed on.
+class HookedKeychain final : public KeychainStore {
+  public:
+    explicit HookedKeychain(std::shared_ptr<KeychainStore> store) : store_(std::move(store)) {}
+    std::optional<std::string> load(const std::string& service, const std::string& account) const override {
+        const int number = ++loads;
+        if (beforeLoad) beforeLoad(number);
+        return store_->load(service, account);
+    }
+    bool save(const std::string& data, const std::string& service, const std::string& account) override {
+        return store_->save(data, service, account);
+    }
+    bool remove(const std::string& service, const std::string& account) override {
+        ++removes;
+        return store_->remove(service, account);
+    }
+    std::function<void(int)> beforeLoad;  // set before the calls begin
+    mutable std::atomic<int> loads{0};
+    std::atomic<int> removes{0};
+
+  private:
+    std::shared_ptr<KeychainStore> store_;
+};
+
+// What the end of the process leaves in a real keyring, checked by two starts of this test program on
+// a private keyring's bus, as two starts of the application: `testName` runs again with `variable` set
+// to "end", which does what the end meets, then with it set to "read", which hands what a new start
+// finds to `keyringReadBack`. Returns that: "<access token> <refresh token>", "none", or "failed".
+inline std::string keyringAfterTheEnd(const std::string& testName, const std::string& variable,
+                                      const std::filesystem::path& folder) {
+    PrivateKeyring keyring(folder / "keyring");
+    if (!keyring.ready) return "failed: no private keyring";
+    const auto found = folder / "found.txt";
+    for (const char* phase : {"end", "read"}) {
+        const auto status =
+            runTestInChild(testName,
+                           processEnvironmentWith({{"DBUS_SESSION_BUS_ADDRESS", keyring.address},
+                                                   {variable, phase},
+                                                   {"PELKO_TEST_KEYRING_FOUND", found.string()}}),
+                           std::chrono::seconds(200));
+        if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0)
+            return std::string("failed: the ") + phase + " start failed";
+    }
+    return readFile(found);
+}
+
+// The "read" start of keyringAfterTheEnd.
+inline void keyringReadBack() {
+    GitAuthManager manager(std::make_shared<SystemKeychainStore>());
+    const auto record = manager.loadToken();
+    writeFile(*Environment::process().get("PELKO_TEST_KEYRING_FOUND"),
+              record ? record->accessToken + " " + record->refreshToken : "none");
+}
 
 // Records delegate calls from any thread as "complete", "fail <description>", "refresh" or
 // "refreshFail <description>", with the last record handed over and the thread of the last call.

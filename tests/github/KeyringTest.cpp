@@ -32,7 +32,9 @@ class SystemKeychainStoreTest : public ::testing::Test {
             GTEST_SKIP() << "needs the unlocked test keyring that scripts/test starts";
     }
     void TearDown() override {
-        if (!IsSkipped()) EXPECT_TRUE(store.remove(service, "default"));
+        if (!IsSkipped()) {
+            EXPECT_TRUE(store.remove(service, "default"));
+        }
     }
 };
 

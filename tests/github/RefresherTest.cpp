@@ -9,6 +9,7 @@
 #include "github/CurlGitHubOAuthClient.hpp"
 #include "github/GitHubTestSupport.hpp"
 #include "github/GitTokenRefresher.hpp"
+#include "github/SystemKeychainStore.hpp"
 #include "platform/Environment.hpp"
 #include "platform/ProcessEnd.hpp"
 #include "platform/UniqueFd.hpp"
@@ -265,6 +266,48 @@ TEST(RefresherEndTest, TheEndNeitherDeletesTheTokenNorReports) {
                                        std::chrono::seconds(200));
     ASSERT_TRUE(status) << "the checks did not finish";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "the checks failed";
+}
+
+constexpr const char* pairVariable = "PELKO_TEST_REFRESH_END_PAIR";
+
+// GitHub answers with a new pair, which uses up the refresh token sent, and the end begins as the
+// refresher reads the stored token to replace it: the pair is stored all the same.
+void aPairSentAsTheEndBegins() {
+    test::RoutedHttpServer server;
+    server.respond(
+        "POST", "/login/oauth/access_token", 200,
+        R"({"access_token":"gho_new","refresh_token":"ghr_new","scope":"repo","expires_in":28800})");
+    auto keychain = std::make_shared<test::HookedKeychain>(std::make_shared<SystemKeychainStore>());
+    auto authManager = std::make_shared<GitAuthManager>(keychain);
+    ASSERT_NO_THROW(authManager->saveToken(
+        {"gho_old", "ghr_old", Date::fromSeconds(now + 10), {"repo"}, "bearer", "octocat", {}}));
+    // The first load is the check's own; the second is the replacement's.
+    keychain->beforeLoad = [](int number) {
+        if (number == 2) ProcessEnd::begin();
+    };
+    auto scheduler = std::make_shared<test::ManualScheduler>();
+    auto refresher = GitTokenRefresher::create(
+        authManager,
+        std::make_shared<CurlGitHubOAuthClient>("cid", std::nullopt, "pelko://oauth/callback",
+                                                GitHubEndpoints{server.base(), server.base()}),
+        scheduler, [] { return Date::fromSeconds(now); });
+    refresher->start();
+    scheduler->handler();
+    ProcessEnd::awaitErrands();
+    EXPECT_TRUE(ProcessEnd::hasBegun());
+    EXPECT_EQ(server.requests("/login/oauth/access_token").size(), 1u);
+}
+
+// Fault mended: once the end had begun the keyring took nothing, so the spent pair stayed and the
+// next start was signed out without a word.
+TEST(RefresherEndTest, APairGitHubSentIsStoredThoughTheEndBegins) {
+    const auto phase = Environment::process().get(pairVariable);
+    if (phase == "end") return aPairSentAsTheEndBegins();
+    if (phase == "read") return test::keyringReadBack();
+    test::TempDir dir;
+    EXPECT_EQ(test::keyringAfterTheEnd("RefresherEndTest.APairGitHubSentIsStoredThoughTheEndBegins",
+                                       pairVariable, dir.path()),
+              "gho_new ghr_new");
 }
 
 }  // namespace
