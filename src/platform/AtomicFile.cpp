@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <optional>
 
 #include "platform/Date.hpp"
 #include "platform/UniqueFd.hpp"
@@ -92,38 +93,86 @@ bool noAclHere(int error) {
     return error == ENODATA || error == EOPNOTSUPP;
 }
 
-// The access ACL of `file` (an O_PATH descriptor), empty when it has none or its file system keeps
-// none.
-std::error_code accessAclOf(int file, std::string& acl) {
-    acl.clear();
-    // Older kernels take no O_PATH descriptor for xattrs (EBADF); its /proc link does the same without
-    // opening the file, which would need the right to read it.
+// Reads the access ACL of `file`, an O_PATH descriptor of `name` in `folder`, as getxattr does. Older
+// kernels take no O_PATH descriptor for xattrs (EBADF); its /proc link does the same without opening
+// the file, which would need the right to read it. Without /proc, the file is opened for reading.
+ssize_t getAccessAcl(int file, int folder, const std::string& name, char* buffer, std::size_t size) {
+    ssize_t result = fgetxattr(file, kAccessAcl, buffer, size);
+    if (result >= 0 || errno != EBADF) return result;
     const std::string viaProc = "/proc/self/fd/" + std::to_string(file);
-    auto get = [&](char* buffer, std::size_t size) {
-        ssize_t result = fgetxattr(file, kAccessAcl, buffer, size);
-        if (result < 0 && errno == EBADF) result = getxattr(viaProc.c_str(), kAccessAcl, buffer, size);
-        return result;
-    };
+    result = getxattr(viaProc.c_str(), kAccessAcl, buffer, size);
+    if (result >= 0 || errno != ENOENT) return result;
+    const UniqueFd readable(
+        openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat pinned {};
+    struct stat opened {};
+    if (!readable.valid() || fstat(file, &pinned) != 0 || fstat(readable.get(), &opened) != 0) return -1;
+    if (pinned.st_dev != opened.st_dev || pinned.st_ino != opened.st_ino) {
+        errno = EAGAIN;  // replaced meanwhile
+        return -1;
+    }
+    return fgetxattr(readable.get(), kAccessAcl, buffer, size);
+}
+
+// What a replaced file gives: its mode, owner and group, and its access ACL (empty when it has none
+// or its file system keeps none).
+struct Access {
+    mode_t mode = 0;
+    uid_t owner = 0;
+    gid_t group = 0;
+    std::string acl;
+};
+
+// The access of `name` in `folder` when that is a regular file, its mode and ACL read as one: a
+// change between the two (its ctime) reads both again. Nothing, and no error, when there is no such
+// file.
+std::error_code accessOf(int folder, const std::string& name, std::optional<Access>& found) {
+    found.reset();
+    const UniqueFd file(openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.valid()) return errno == ENOENT ? std::error_code{} : lastError();
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const ssize_t size = get(nullptr, 0);
-        if (size < 0) return noAclHere(errno) ? std::error_code{} : lastError();
-        acl.resize(static_cast<std::size_t>(size));
-        const ssize_t read = get(acl.data(), acl.size());
-        if (read >= 0) {
-            acl.resize(static_cast<std::size_t>(read));
+        struct stat before {};
+        if (fstat(file.get(), &before) != 0) return lastError();
+        if (!S_ISREG(before.st_mode)) return {};
+        Access access{before.st_mode & 07777, before.st_uid, before.st_gid, {}};
+        ssize_t size = getAccessAcl(file.get(), folder, name, nullptr, 0);
+        if (size > 0) {
+            access.acl.resize(static_cast<std::size_t>(size));
+            size = getAccessAcl(file.get(), folder, name, access.acl.data(), access.acl.size());
+            if (size >= 0) access.acl.resize(static_cast<std::size_t>(size));
+        }
+        if (size < 0) {
+            if (noAclHere(errno)) {
+                access.acl.clear();
+            } else if (errno != ERANGE && errno != EAGAIN) {  // both: it changed in between
+                return lastError();
+            } else {
+                continue;
+            }
+        }
+        struct stat after {};
+        if (fstat(file.get(), &after) != 0) return lastError();
+        if (after.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+            after.st_ctim.tv_nsec == before.st_ctim.tv_nsec) {
+            found = std::move(access);
             return {};
         }
-        if (errno != ERANGE) return lastError();  // ERANGE: it grew in between
     }
     return std::make_error_code(std::errc::resource_unavailable_try_again);
 }
 
 // Gives the temporary file `fd` the access the replaced file had: its ACL (or none, whatever the
-// folder's default ACL gave the temporary), then its mode, set-id bits included.
-std::error_code takeAccessOf(int fd, const std::string& acl, mode_t mode) {
-    if (acl.empty() ? fremovexattr(fd, kAccessAcl) != 0 && !noAclHere(errno)
-                    : fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) != 0)
+// folder's default ACL gave the temporary), then its mode. A set-id bit names the file's owner or
+// group, which are ours now: it is kept only where those are the replaced file's.
+std::error_code takeAccessOf(int fd, const Access& access) {
+    if (access.acl.empty() ? fremovexattr(fd, kAccessAcl) != 0 && !noAclHere(errno)
+                           : fsetxattr(fd, kAccessAcl, access.acl.data(), access.acl.size(), 0) != 0)
         return lastError();
+    struct stat made {};
+    if (fstat(fd, &made) != 0) return lastError();
+    mode_t mode = access.mode;
+    if (made.st_uid != access.owner) mode &= ~mode_t(S_ISUID);
+    if (made.st_gid != access.group) mode &= ~mode_t(S_ISGID);
     // We own the file we just made, so a refusal is the file system's: one that keeps no modes (exFAT,
     // FAT) gives every file the mode of its mount options, and the replaced file had that one too.
     if (fchmod(fd, mode) != 0 && errno != EPERM) return lastError();
@@ -146,16 +195,10 @@ std::error_code writeFileAtomically(const fs::path& requested, std::string_view 
 
 std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::string_view contents,
                                       const AtomicWriteOptions& options) {
-    struct stat existing {};
-    std::string acl;
-    UniqueFd replaced(openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    const bool exists =
-        replaced.valid() && fstat(replaced.get(), &existing) == 0 && S_ISREG(existing.st_mode);
-    if (exists) {
-        // An ACL that cannot be read cannot be kept: the file stays as it is.
-        if (auto error = accessAclOf(replaced.get(), acl)) return error;
-    }
-    replaced.reset();
+    // Access that cannot be read cannot be kept: the file stays as it is.
+    std::optional<Access> replaced;
+    if (auto error = accessOf(folder, name, replaced)) return error;
+    const bool exists = replaced.has_value();
 
     const std::string prefix = temporaryPrefix(name);
     std::string temp;
@@ -175,7 +218,7 @@ std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::
     std::error_code error = writeAll(fd.get(), contents);
     // The replaced file's access once the content is complete, and synced with it, so a crash after
     // the rename cannot leave the file private.
-    if (!error && exists) error = takeAccessOf(fd.get(), acl, existing.st_mode & 07777);
+    if (!error && exists) error = takeAccessOf(fd.get(), *replaced);
     if (!error && fsync(fd.get()) != 0) error = lastError();
     if (close(fd.release()) != 0 && !error) error = lastError();
     if (!error && renameat(folder, temp.c_str(), folder, name.c_str()) != 0) error = lastError();

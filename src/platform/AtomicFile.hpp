@@ -8,7 +8,8 @@
 // umask, or the folder's default ACL, and nothing changes the mode afterwards. A replaced target
 // keeps its access: the temporary file is 0600 from the moment it is made, so a crash leaves nothing
 // readable by others, and once its content is complete it takes the target's access ACL (or none)
-// and mode before it is synced and renamed. An ACL that cannot be read or carried over fails the
+// and mode before it is synced and renamed; a set-id bit stays only where the file's owner (or
+// group) is still the replaced file's. An ACL that cannot be read or carried over fails the
 // write and leaves the target as it was; a file system that keeps no ACLs had none to keep, and one
 // that keeps no modes (exFAT, FAT) decides the mode itself. Parent folders are created (mode 0700
 // when `privateFolder`, else 0755).

@@ -12,9 +12,9 @@
 // One kind of work is let finish: an Errand, keeping what must not be lost (a token pair GitHub has
 // already issued, a sign-out the user asked for). While an errand's work runs on a thread
 // (`Errand::run`), the keyring calls it makes there still reach the keyring after the end has begun,
-// until `errandGrace` after it; `awaitErrands` lets the end wait for the errands alive when it began,
-// and for nothing else, that long at most. An errand made before the end begins counts even before
-// its work runs; one made afterwards is given only what is left of the grace.
+// until `errandGrace` after it; `awaitErrands` lets the end wait for the errands, and for nothing
+// else, that long at most. An errand made before the end begins counts even before its work runs;
+// one made afterwards is given only what is left of the grace.
 #include <chrono>
 #include <functional>
 

@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -197,6 +199,50 @@ TEST(AtomicFileTest, SavedFilesHaveTheAccessAPlainCreateGivesOrTheReplacedFileHa
         EXPECT_EQ(test::fileMode(withoutAcl), 0640u);
         for (const auto& file : {plain, saved, withAcl, withoutAcl}) fs::remove(file);
     }
+}
+
+// Without /proc (a chroot, a sandbox) the ACL is read through the file itself: replacing a file with
+// one still works and keeps it.
+TEST(AtomicFileTest, AReplacedFileKeepsItsAclWithoutProc) {
+    test::TempDir dir;
+    const fs::path file = dir / "named.txt";
+    test::writeFile(file, "old");
+    if (!setAcl("-m u:nobody:rw,g::r,m::rw,o::-", file)) GTEST_SKIP() << "no setfacl, or no ACLs here";
+    const auto before = aclOf(file);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(60);
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            umount2("/proc", MNT_DETACH) != 0)
+            _exit(2);
+        _exit(access("/proc/self", F_OK) == 0 ? 2 : writeFileAtomically(file, "new") ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot hide /proc from a child here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test::readFile(file), "new");
+    EXPECT_EQ(aclOf(file), before);
+}
+
+// Fault mended: a set-id file of another user's, replaced, became ours with its set-id bits, a
+// program running as us that its group may rewrite.
+TEST(AtomicFileTest, SetIdBitsStayOnlyWithTheOwnerAndGroupTheyName) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to give files to another user";
+    test::TempDir dir;
+    const fs::path theirs = dir / "theirs";
+    const fs::path ours = dir / "ours";
+    test::writeFile(theirs, "old");
+    test::writeFile(ours, "old");
+    ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(theirs.c_str(), 06775), 0);
+    ASSERT_EQ(chmod(ours.c_str(), 06755), 0);
+    ASSERT_FALSE(writeFileAtomically(theirs, "new"));
+    ASSERT_FALSE(writeFileAtomically(ours, "new"));
+    EXPECT_EQ(test::fileMode(theirs), 0775u);
+    EXPECT_EQ(test::fileMode(ours), 06755u);
 }
 
 // Fault mended: "." + name + ".tmp-XXXXXX" passed NAME_MAX for names of 244 bytes and more.
