@@ -93,26 +93,43 @@ bool noAclHere(int error) {
     return error == ENODATA || error == EOPNOTSUPP;
 }
 
-// Reads the access ACL of `file`, an O_PATH descriptor of `name` in `folder`, as getxattr does. Older
-// kernels take no O_PATH descriptor for xattrs (EBADF); its /proc link does the same without opening
-// the file, which would need the right to read it. Without /proc, the file is opened for reading.
-ssize_t getAccessAcl(int file, int folder, const std::string& name, char* buffer, std::size_t size) {
-    ssize_t result = fgetxattr(file, kAccessAcl, buffer, size);
-    if (result >= 0 || errno != EBADF) return result;
-    const std::string viaProc = "/proc/self/fd/" + std::to_string(file);
-    result = getxattr(viaProc.c_str(), kAccessAcl, buffer, size);
-    if (result >= 0 || errno != ENOENT) return result;
-    const UniqueFd readable(
-        openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat pinned {};
-    struct stat opened {};
-    if (!readable.valid() || fstat(file, &pinned) != 0 || fstat(readable.get(), &opened) != 0) return -1;
-    if (pinned.st_dev != opened.st_dev || pinned.st_ino != opened.st_ino) {
-        errno = EAGAIN;  // replaced meanwhile
-        return -1;
+// Where the ACL of `file`, an O_PATH descriptor of `name` in `folder`, is read from, found once: the
+// descriptor itself; on older kernels, which take no O_PATH descriptor for xattrs (EBADF), its /proc
+// link, which needs no right to read the file; without /proc, the file opened for reading.
+class AclReader {
+  public:
+    std::error_code find(int file, int folder, const std::string& name) {
+        if (fgetxattr(file, kAccessAcl, nullptr, 0) >= 0 || errno != EBADF) {
+            fd_ = file;
+            return {};
+        }
+        path_ = "/proc/self/fd/" + std::to_string(file);
+        if (getxattr(path_.c_str(), kAccessAcl, nullptr, 0) >= 0 || errno != ENOENT) return {};
+        path_.clear();
+        opened_.reset(
+            openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat pinned {};
+        struct stat reopened {};
+        if (!opened_.valid() || fstat(file, &pinned) != 0 || fstat(opened_.get(), &reopened) != 0)
+            return lastError();
+        // Replaced meanwhile: the name is no longer the file whose mode was read.
+        if (pinned.st_dev != reopened.st_dev || pinned.st_ino != reopened.st_ino)
+            return std::make_error_code(std::errc::resource_unavailable_try_again);
+        fd_ = opened_.get();
+        return {};
     }
-    return fgetxattr(readable.get(), kAccessAcl, buffer, size);
-}
+
+    // As getxattr does.
+    ssize_t get(char* buffer, std::size_t size) const {
+        return fd_ >= 0 ? fgetxattr(fd_, kAccessAcl, buffer, size)
+                        : getxattr(path_.c_str(), kAccessAcl, buffer, size);
+    }
+
+  private:
+    int fd_ = -1;
+    std::string path_;
+    UniqueFd opened_;
+};
 
 // What a replaced file gives: its mode, owner and group, and its access ACL (empty when it has none
 // or its file system keeps none).
@@ -130,24 +147,27 @@ std::error_code accessOf(int folder, const std::string& name, std::optional<Acce
     found.reset();
     const UniqueFd file(openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!file.valid()) return errno == ENOENT ? std::error_code{} : lastError();
+    struct stat before {};
+    if (fstat(file.get(), &before) != 0) return lastError();
+    if (!S_ISREG(before.st_mode)) return {};
+    AclReader reader;
+    if (auto error = reader.find(file.get(), folder, name)) return error;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        struct stat before {};
-        if (fstat(file.get(), &before) != 0) return lastError();
-        if (!S_ISREG(before.st_mode)) return {};
+        if (attempt > 0 && fstat(file.get(), &before) != 0) return lastError();
         Access access{before.st_mode & 07777, before.st_uid, before.st_gid, {}};
-        ssize_t size = getAccessAcl(file.get(), folder, name, nullptr, 0);
+        ssize_t size = reader.get(nullptr, 0);
         if (size > 0) {
             access.acl.resize(static_cast<std::size_t>(size));
-            size = getAccessAcl(file.get(), folder, name, access.acl.data(), access.acl.size());
+            size = reader.get(access.acl.data(), access.acl.size());
             if (size >= 0) access.acl.resize(static_cast<std::size_t>(size));
         }
         if (size < 0) {
             if (noAclHere(errno)) {
                 access.acl.clear();
-            } else if (errno != ERANGE && errno != EAGAIN) {  // both: it changed in between
-                return lastError();
-            } else {
+            } else if (errno == ERANGE) {  // it grew in between
                 continue;
+            } else {
+                return lastError();
             }
         }
         struct stat after {};
@@ -198,7 +218,6 @@ std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::
     // Access that cannot be read cannot be kept: the file stays as it is.
     std::optional<Access> replaced;
     if (auto error = accessOf(folder, name, replaced)) return error;
-    const bool exists = replaced.has_value();
 
     const std::string prefix = temporaryPrefix(name);
     std::string temp;
@@ -209,7 +228,7 @@ std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::
         // default ACL, and nothing changes that afterwards. The one replacing a file is private while
         // it fills, so neither the new content of a private file nor what a crash leaves behind is
         // readable by others.
-        const mode_t mode = exists ? 0600 : options.newFileMode & 07777;
+        const mode_t mode = replaced ? 0600 : options.newFileMode & 07777;
         fd.reset(openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         if (!fd.valid() && errno != EEXIST) return lastError();
     }
@@ -218,7 +237,7 @@ std::error_code writeFileAtomicallyAt(int folder, const std::string& name, std::
     std::error_code error = writeAll(fd.get(), contents);
     // The replaced file's access once the content is complete, and synced with it, so a crash after
     // the rename cannot leave the file private.
-    if (!error && exists) error = takeAccessOf(fd.get(), *replaced);
+    if (!error && replaced) error = takeAccessOf(fd.get(), *replaced);
     if (!error && fsync(fd.get()) != 0) error = lastError();
     if (close(fd.release()) != 0 && !error) error = lastError();
     if (!error && renameat(folder, temp.c_str(), folder, name.c_str()) != 0) error = lastError();
